@@ -1,0 +1,60 @@
+#pragma once
+
+#include <csetjmp>
+#include <cstdint>
+#include <utility>
+
+namespace platform {
+
+// Windows-style exception code for a fault signal (SIGSEGV gives 0xC0000005, an access
+// violation). Unknown combinations give 0xC0000005 for SIGSEGV/SIGBUS and the generic code of the
+// signal otherwise.
+std::uint32_t windowsExceptionCode(int signal, int signalCode);
+
+// Turns SIGSEGV, SIGBUS, SIGFPE and SIGILL raised inside a guarded step into a skipped step.
+// The handlers run on an alternate stack. A fault outside any guard, or while the handlers are
+// not installed, ends the process as it would without them.
+class FaultGuard
+{
+public:
+    // Installs the handlers. Returns false (and changes nothing) when they are already installed.
+    static bool install();
+    // Restores the actions that were in force before install(). Harmless when not installed.
+    static void remove();
+    static bool isInstalled();
+    // Number of installs that have not been removed yet: 0 or 1.
+    static int installCount();
+
+    // Runs step(); returns true when it completed, false when a fault abandoned it. On a fault,
+    // code receives the Windows-style exception code. Objects with destructors that live inside
+    // the abandoned step are not destroyed: the step's own stack frames are dropped whole.
+    template<class Step> static bool run(Step &&step, std::uint32_t *code = nullptr)
+    {
+        Frame frame;
+        if (sigsetjmp(frame.env, 1) != 0) {
+            frame.leave();
+            if (code)
+                *code = frame.code;
+            return false;
+        }
+        std::forward<Step>(step)();
+        frame.leave();
+        return true;
+    }
+
+    struct Frame
+    {
+        Frame();
+        ~Frame() { leave(); }
+        Frame(const Frame &) = delete;
+        Frame &operator=(const Frame &) = delete;
+        void leave();
+
+        sigjmp_buf env;
+        std::uint32_t code = 0;
+        Frame *outer = nullptr;
+        bool active = true;
+    };
+};
+
+} // namespace platform

@@ -1,0 +1,21 @@
+#pragma once
+
+#include <string_view>
+
+namespace platform {
+
+// Stand-in for the debugger output: each call is one record, written exactly as given (no prefix,
+// no time stamp). Records go to standard error unless VEDEREVE_TRACE_FILE names a file, which is
+// then appended to, one record per line. Tests can capture records in memory.
+class TraceSink
+{
+public:
+    static void write(std::string_view text);
+
+    // For tests: while capturing, records are kept in memory as well as written.
+    static void startCapture();
+    static std::string captured();
+    static void stopCapture();
+};
+
+} // namespace platform

@@ -1,0 +1,64 @@
+#pragma once
+
+#include <QImage>
+#include <QPoint>
+#include <QRect>
+#include <QSize>
+
+#include <cstdint>
+#include <functional>
+
+// Drawing surfaces addressed by device-context handles, and the blits between them. A picture
+// box's drawn image, a bitmap's memory surface and the screen are all surfaces; code above this
+// layer only ever holds the 32-bit handle.
+namespace platform::gdi {
+
+using HDC = std::int32_t; // 0 = none
+
+constexpr std::uint32_t SRCCOPY = 0x00CC0020;
+constexpr int COLORONCOLOR = 3;
+constexpr int HALFTONE = 4;
+
+class Surface
+{
+public:
+    virtual ~Surface() = default;
+    virtual QSize size() const = 0;
+    // The pixels of rect (clipped to the surface) as a QImage::Format_RGB32 image.
+    virtual QImage read(const QRect &rect) const = 0;
+    // Writes image with its top-left corner at `at`, clipped to the surface.
+    virtual void write(const QPoint &at, const QImage &image) = 0;
+
+    int stretchMode = COLORONCOLOR;
+};
+
+// A surface over a QImage owned by someone else (a picture box's persistent drawing). changed
+// runs after every write, so the owner can repaint.
+class ImageSurface final : public Surface
+{
+public:
+    ImageSurface(QImage *image, std::function<void()> changed = {});
+    QSize size() const override;
+    QImage read(const QRect &rect) const override;
+    void write(const QPoint &at, const QImage &image) override;
+
+private:
+    QImage *m_image;
+    std::function<void()> m_changed;
+};
+
+// Handles are never reused while the process runs, so a stale handle finds nothing.
+HDC registerSurface(Surface *surface);
+void unregisterSurface(HDC dc);
+Surface *surfaceFor(HDC dc);
+
+// Copies w x h pixels from (sx, sy) of src to (x, y) of dst. Only SRCCOPY is supported; other
+// raster operations fail. False when a handle is unknown.
+bool BitBlt(HDC dst, int x, int y, int w, int h, HDC src, int sx, int sy, std::uint32_t rop);
+// Scales the source rectangle into the destination rectangle; HALFTONE mode smooths.
+bool StretchBlt(HDC dst, int x, int y, int w, int h, HDC src, int sx, int sy, int sw, int sh,
+                std::uint32_t rop);
+// Returns the previous mode, 0 on an unknown handle.
+int SetStretchBltMode(HDC dc, int mode);
+
+} // namespace platform::gdi
