@@ -1,10 +1,20 @@
-# vedereve_layer(<target> <folder-relative glob root> LIBS ...): a static library of all sources in
+# vedereve_glob_library(<target> LIBS ... [PRIVATE_LIBS ...]): a static library of all sources in
 # the calling folder.
 function(vedereve_glob_library target)
   cmake_parse_arguments(ARG "" "" "LIBS;PRIVATE_LIBS" ${ARGN})
   file(GLOB _sources CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*.cpp
        ${CMAKE_CURRENT_SOURCE_DIR}/*.h ${CMAKE_CURRENT_SOURCE_DIR}/*.qrc)
-  add_library(${target} STATIC ${_sources})
+  list(FILTER _sources INCLUDE REGEX "\\.cpp$")
+  if(NOT _sources)
+    # Nothing compiled here yet: keep the name usable for the layers above.
+    add_library(${target} INTERFACE)
+    target_include_directories(${target} INTERFACE ${PROJECT_SOURCE_DIR}/src)
+    target_link_libraries(${target} INTERFACE ${ARG_LIBS})
+    return()
+  endif()
+  file(GLOB _all CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*.cpp
+       ${CMAKE_CURRENT_SOURCE_DIR}/*.h ${CMAKE_CURRENT_SOURCE_DIR}/*.qrc)
+  add_library(${target} STATIC ${_all})
   target_include_directories(${target} PUBLIC ${PROJECT_SOURCE_DIR}/src)
   target_link_libraries(${target} PUBLIC ${ARG_LIBS} PRIVATE vedereve_warnings ${ARG_PRIVATE_LIBS})
 endfunction()
