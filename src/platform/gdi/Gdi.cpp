@@ -1,0 +1,203 @@
+#include "platform/gdi/Gdi.h"
+
+#include <QPainter>
+
+#include <mutex>
+#include <unordered_map>
+#include <utility>
+
+namespace platform::gdi {
+
+namespace {
+
+struct HandleTable
+{
+    std::mutex lock;
+    std::unordered_map<HDC, Surface *> surfaces;
+    HDC next = 0x100; // small values look like "no handle" in old code paths
+};
+
+HandleTable &table()
+{
+    static HandleTable instance;
+    return instance;
+}
+
+QRect bounds(const Surface &surface)
+{
+    return QRect(QPoint(0, 0), surface.size());
+}
+
+} // namespace
+
+ImageSurface::ImageSurface(QImage *image, std::function<void()> changed)
+    : m_image(image), m_changed(std::move(changed))
+{ }
+
+QSize ImageSurface::size() const
+{
+    return m_image ? m_image->size() : QSize();
+}
+
+QImage ImageSurface::read(const QRect &rect) const
+{
+    if (!m_image)
+        return {};
+    const QRect clipped = rect.intersected(m_image->rect());
+    if (clipped.isEmpty())
+        return {};
+    // copy() detaches, so a later write to the same image cannot alter what was read.
+    return m_image->copy(clipped).convertToFormat(QImage::Format_RGB32);
+}
+
+void ImageSurface::write(const QPoint &at, const QImage &image)
+{
+    if (!m_image || m_image->isNull() || image.isNull())
+        return;
+    const QRect target = QRect(at, image.size()).intersected(m_image->rect());
+    if (target.isEmpty())
+        return;
+    {
+        QPainter painter(m_image);
+        painter.setCompositionMode(QPainter::CompositionMode_Source);
+        painter.drawImage(target.topLeft(), image, target.translated(-at));
+    }
+    if (m_changed)
+        m_changed();
+}
+
+HDC registerSurface(Surface *surface)
+{
+    if (!surface)
+        return 0;
+    HandleTable &t = table();
+    std::lock_guard guard(t.lock);
+    if (t.next <= 0) // wrapped after two thousand million registrations: refuse, never reuse
+        return 0;
+    const HDC dc = t.next++;
+    t.surfaces.emplace(dc, surface);
+    return dc;
+}
+
+void unregisterSurface(HDC dc)
+{
+    HandleTable &t = table();
+    std::lock_guard guard(t.lock);
+    t.surfaces.erase(dc);
+}
+
+Surface *surfaceFor(HDC dc)
+{
+    if (dc == 0)
+        return nullptr;
+    HandleTable &t = table();
+    std::lock_guard guard(t.lock);
+    const auto it = t.surfaces.find(dc);
+    return it == t.surfaces.end() ? nullptr : it->second;
+}
+
+bool BitBlt(HDC dst, int x, int y, int w, int h, HDC src, int sx, int sy, std::uint32_t rop)
+{
+    if (rop != SRCCOPY)
+        return false;
+    Surface *to = surfaceFor(dst);
+    Surface *from = surfaceFor(src);
+    if (!to || !from)
+        return false;
+    if (w <= 0 || h <= 0)
+        return true;
+
+    // Clip against the source first, then the destination, moving both rectangles together so
+    // the pixels keep their offsets.
+    QRect source(sx, sy, w, h);
+    const QRect sourceClip = source.intersected(bounds(*from));
+    if (sourceClip.isEmpty())
+        return true;
+    QRect target = sourceClip.translated(x - sx, y - sy);
+    const QRect targetClip = target.intersected(bounds(*to));
+    if (targetClip.isEmpty())
+        return true;
+    source = targetClip.translated(sx - x, sy - y);
+
+    // read() hands back an independent copy, so overlapping copies within one surface are safe.
+    const QImage pixels = from->read(source);
+    if (pixels.isNull())
+        return false;
+    to->write(targetClip.topLeft(), pixels);
+    return true;
+}
+
+bool StretchBlt(HDC dst, int x, int y, int w, int h, HDC src, int sx, int sy, int sw, int sh,
+                std::uint32_t rop)
+{
+    if (rop != SRCCOPY)
+        return false;
+    Surface *to = surfaceFor(dst);
+    Surface *from = surfaceFor(src);
+    if (!to || !from)
+        return false;
+    if (w == 0 || h == 0 || sw == 0 || sh == 0)
+        return true;
+
+    // Negative extents mirror, as the old call did.
+    const bool mirrorX = (w < 0) != (sw < 0);
+    const bool mirrorY = (h < 0) != (sh < 0);
+    const auto span = [](int origin, int extent) {
+        return extent < 0 ? std::pair {origin + extent, -extent} : std::pair {origin, extent};
+    };
+    const auto [srcLeft, srcWidth] = span(sx, sw);
+    const auto [srcTop, srcHeight] = span(sy, sh);
+    const auto [dstLeft, dstWidth] = span(x, w);
+    const auto [dstTop, dstHeight] = span(y, h);
+    const QRect source(srcLeft, srcTop, srcWidth, srcHeight);
+    const QRect target(dstLeft, dstTop, dstWidth, dstHeight);
+
+    // Bound the work: a scaled image larger than this is a caller's mistake, not a picture.
+    constexpr qint64 maxPixels = qint64(16384) * 16384;
+    if (qint64(target.width()) * target.height() > maxPixels)
+        return false;
+    if (!target.intersects(bounds(*to)))
+        return true;
+
+    // Read the whole source rectangle with any outside part left black, so the scale factor is
+    // the one asked for even when the source rectangle leaves the surface.
+    if (qint64(source.width()) * source.height() > maxPixels)
+        return false;
+    QImage pixels(source.size(), QImage::Format_RGB32);
+    if (pixels.isNull())
+        return false;
+    pixels.fill(Qt::black);
+    const QRect inside = source.intersected(bounds(*from));
+    if (!inside.isEmpty()) {
+        const QImage part = from->read(inside);
+        QPainter painter(&pixels);
+        painter.setCompositionMode(QPainter::CompositionMode_Source);
+        painter.drawImage(inside.topLeft() - source.topLeft(), part);
+    }
+    if (mirrorX || mirrorY)
+        pixels = pixels.mirrored(mirrorX, mirrorY);
+
+    const Qt::TransformationMode mode
+        = to->stretchMode == HALFTONE ? Qt::SmoothTransformation : Qt::FastTransformation;
+    QImage scaled = pixels.size() == target.size()
+        ? pixels
+        : pixels.scaled(target.size(), Qt::IgnoreAspectRatio, mode);
+    if (scaled.isNull())
+        return false;
+    if (scaled.format() != QImage::Format_RGB32)
+        scaled = scaled.convertToFormat(QImage::Format_RGB32);
+    to->write(target.topLeft(), scaled);
+    return true;
+}
+
+int SetStretchBltMode(HDC dc, int mode)
+{
+    Surface *surface = surfaceFor(dc);
+    if (!surface)
+        return 0;
+    const int previous = surface->stretchMode;
+    surface->stretchMode = mode;
+    return previous;
+}
+
+} // namespace platform::gdi
