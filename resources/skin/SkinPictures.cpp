@@ -1,0 +1,8 @@
+#include "skin/SkinPictures.h"
+
+#include <QtGlobal>
+
+void initBuiltInSkin()
+{
+    Q_INIT_RESOURCE(skin);
+}
