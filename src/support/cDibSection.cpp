@@ -1,0 +1,315 @@
+#include "support/cDibSection.h"
+
+#include <QFile>
+
+#include <atomic>
+#include <cstring>
+
+// The palettes are compiled into this static library; a static library's resources are only
+// registered once something asks for them.
+static void registerPaletteResources()
+{
+    static const bool once = [] {
+        Q_INIT_RESOURCE(palettes);
+        return true;
+    }();
+    (void)once;
+}
+
+namespace {
+
+std::uint32_t nextBitmapHandle()
+{
+    // Never 0 and never handed out twice in a run; 32 bits as callers store it.
+    static std::atomic<std::uint32_t> next {0x10000};
+    std::uint32_t handle = next.fetch_add(1);
+    while (handle == 0)
+        handle = next.fetch_add(1);
+    return handle;
+}
+
+std::vector<std::uint8_t> loadPalette(const char *name, qsizetype expected)
+{
+    registerPaletteResources();
+    QFile file(QStringLiteral(":/palettes/") + QLatin1String(name));
+    if (!file.open(QIODevice::ReadOnly))
+        return {};
+    const QByteArray bytes = file.readAll();
+    if (bytes.size() != expected)
+        return {};
+    return {bytes.cbegin(), bytes.cend()};
+}
+
+int expand5(int v)
+{
+    return (v << 3) | (v >> 2);
+}
+
+} // namespace
+
+// Converts between the bottom-up pixel memory and upright RGB32 rows.
+class cDibSection::MemorySurface final : public platform::gdi::Surface
+{
+public:
+    explicit MemorySurface(cDibSection &dib) : m_dib(dib)
+    {
+        const int entries = dib.m_bitCount == 4 ? 16 : dib.m_bitCount == 8 ? 256 : 0;
+        m_palette.reserve(entries);
+        for (int i = 0; i < entries; ++i) {
+            const std::uint8_t *c = &dib.m_colours[std::size_t(i) * 4];
+            m_palette.push_back(qRgb(c[2], c[1], c[0]));
+        }
+    }
+
+    QSize size() const override { return QSize(m_dib.m_width, m_dib.m_height); }
+
+    QImage read(const QRect &rect) const override
+    {
+        const QRect clipped = rect.intersected(QRect(QPoint(0, 0), size()));
+        if (clipped.isEmpty() || !m_dib.m_bits)
+            return {};
+        QImage out(clipped.size(), QImage::Format_RGB32);
+        if (out.isNull())
+            return {};
+        for (int r = 0; r < clipped.height(); ++r) {
+            const std::uint8_t *row = memoryRow(clipped.y() + r);
+            auto *dst = reinterpret_cast<QRgb *>(out.scanLine(r));
+            for (int c = 0; c < clipped.width(); ++c)
+                dst[c] = pixelAt(row, clipped.x() + c);
+        }
+        return out;
+    }
+
+    void write(const QPoint &at, const QImage &image) override
+    {
+        if (image.isNull() || !m_dib.m_bits)
+            return;
+        const QRect target = QRect(at, image.size()).intersected(QRect(QPoint(0, 0), size()));
+        if (target.isEmpty())
+            return;
+        const QImage source = image.format() == QImage::Format_RGB32
+            ? image
+            : image.convertToFormat(QImage::Format_RGB32);
+        for (int r = 0; r < target.height(); ++r) {
+            std::uint8_t *row = memoryRow(target.y() + r);
+            const auto *src
+                = reinterpret_cast<const QRgb *>(source.constScanLine(target.y() + r - at.y()))
+                + (target.x() - at.x());
+            for (int c = 0; c < target.width(); ++c)
+                setPixel(row, target.x() + c, src[c]);
+        }
+    }
+
+private:
+    // Row y counted from the top of the picture lives at row (height - 1 - y) in memory.
+    std::uint8_t *memoryRow(int y) const
+    {
+        return m_dib.m_bits.get() + std::ptrdiff_t(m_dib.m_height - 1 - y) * m_dib.rowBytes();
+    }
+
+    QRgb pixelAt(const std::uint8_t *row, int x) const
+    {
+        switch (m_dib.m_bitCount) {
+        case 32:
+        case 24: {
+            const std::uint8_t *p = row + std::ptrdiff_t(x) * (m_dib.m_bitCount / 8);
+            return qRgb(p[2], p[1], p[0]);
+        }
+        case 16: {
+            std::uint16_t v;
+            std::memcpy(&v, row + std::ptrdiff_t(x) * 2, 2);
+            return qRgb(expand5((v >> 10) & 31), expand5((v >> 5) & 31), expand5(v & 31));
+        }
+        case 8:
+            return m_palette[row[x]];
+        case 4: {
+            const std::uint8_t pair = row[x / 2];
+            return m_palette[(x & 1) ? (pair & 15) : (pair >> 4)];
+        }
+        default:
+            return 0;
+        }
+    }
+
+    void setPixel(std::uint8_t *row, int x, QRgb rgb)
+    {
+        switch (m_dib.m_bitCount) {
+        case 32:
+        case 24: {
+            std::uint8_t *p = row + std::ptrdiff_t(x) * (m_dib.m_bitCount / 8);
+            p[0] = std::uint8_t(qBlue(rgb));
+            p[1] = std::uint8_t(qGreen(rgb));
+            p[2] = std::uint8_t(qRed(rgb));
+            if (m_dib.m_bitCount == 32)
+                p[3] = 0;
+            return;
+        }
+        case 16: {
+            const std::uint16_t v = std::uint16_t(((qRed(rgb) >> 3) << 10)
+                                                  | ((qGreen(rgb) >> 3) << 5) | (qBlue(rgb) >> 3));
+            std::memcpy(row + std::ptrdiff_t(x) * 2, &v, 2);
+            return;
+        }
+        case 8:
+            row[x] = nearestIndex(rgb);
+            return;
+        case 4: {
+            std::uint8_t &pair = row[x / 2];
+            const std::uint8_t index = nearestIndex(rgb);
+            pair = (x & 1) ? std::uint8_t((pair & 0xF0) | index)
+                           : std::uint8_t((pair & 0x0F) | (index << 4));
+            return;
+        }
+        default:
+            return;
+        }
+    }
+
+    std::uint8_t nearestIndex(QRgb rgb)
+    {
+        rgb |= 0xFF000000u;
+        if (m_lastIndex >= 0 && m_lastColour == rgb)
+            return std::uint8_t(m_lastIndex);
+        int best = 0;
+        int bestDistance = INT32_MAX;
+        for (int i = 0; i < int(m_palette.size()); ++i) {
+            const int dr = qRed(m_palette[i]) - qRed(rgb);
+            const int dg = qGreen(m_palette[i]) - qGreen(rgb);
+            const int db = qBlue(m_palette[i]) - qBlue(rgb);
+            const int distance = dr * dr + dg * dg + db * db;
+            if (distance < bestDistance) {
+                best = i;
+                bestDistance = distance;
+                if (distance == 0)
+                    break;
+            }
+        }
+        m_lastColour = rgb;
+        m_lastIndex = best;
+        return std::uint8_t(best);
+    }
+
+    cDibSection &m_dib;
+    std::vector<QRgb> m_palette;
+    QRgb m_lastColour = 0;
+    int m_lastIndex = -1;
+};
+
+cDibSection::cDibSection() = default;
+
+cDibSection::~cDibSection()
+{
+    ClearUp();
+}
+
+bool cDibSection::Create(std::int32_t lWidth, std::int32_t lHeight, std::int32_t BitCount)
+{
+    ClearUp();
+    m_width = lWidth;
+    m_height = lHeight;
+    m_bitCount = BitCount;
+    m_totalBytes = 0;
+
+    // A palette that fails to load leaves the colour entries as they were.
+    if (BitCount == 4) {
+        m_paletteBytes = loadPalette("PAL16", 64);
+        std::memcpy(m_colours.data(), m_paletteBytes.data(), m_paletteBytes.size());
+    } else if (BitCount == 8) {
+        m_paletteBytes = loadPalette("PALETT", 1024);
+        std::memcpy(m_colours.data(), m_paletteBytes.data(), m_paletteBytes.size());
+    }
+
+    return CreateDIB(lWidth, lHeight, BitCount);
+}
+
+bool cDibSection::CreateDIB(std::int32_t width, std::int32_t height, std::int32_t BitCount)
+{
+    if (width <= 0 || height <= 0)
+        return false;
+    const std::int64_t row = dib::rowBytesFor(width, BitCount);
+    if (row <= 0)
+        return false;
+    const std::int64_t total = row * height;
+    if (total > maxTotalBytes)
+        return false;
+
+    // Zeroed, as a new section is.
+    std::unique_ptr<std::uint8_t[]> bits(new (std::nothrow) std::uint8_t[std::size_t(total)]());
+    if (!bits)
+        return false;
+    m_totalBytes = std::int32_t(total);
+    m_bits = std::move(bits);
+    m_surface = std::make_unique<MemorySurface>(*this);
+    m_hdc = platform::gdi::registerSurface(m_surface.get());
+    if (m_hdc == 0) {
+        m_surface.reset();
+        m_bits.reset();
+        m_totalBytes = 0;
+        return false;
+    }
+    m_hDib = nextBitmapHandle();
+    return true;
+}
+
+std::int32_t cDibSection::BytesPerScanLine() const
+{
+    return std::int32_t(dib::roundUp4(std::int64_t(m_width) * GetBytesPerPixel()));
+}
+
+std::int32_t cDibSection::rowBytes() const
+{
+    return std::int32_t(dib::rowBytesFor(m_width, m_bitCount));
+}
+
+void cDibSection::LoadPictureBlt(platform::gdi::HDC lhDC, std::int32_t, std::int32_t,
+                                 std::int32_t lSrcWidth, std::int32_t lSrcHeight,
+                                 std::uint32_t eRop)
+{
+    if (m_hdc == 0)
+        return;
+    const int width = lSrcWidth < 0 ? m_width : lSrcWidth;
+    const int height = lSrcHeight < 0 ? m_height : lSrcHeight;
+    const auto columns = dib::tileSpans(width);
+    const auto rows = dib::tileSpans(height);
+    for (const dib::TileSpan &r : rows) {
+        for (const dib::TileSpan &c : columns)
+            platform::gdi::BitBlt(m_hdc, c.offset, r.offset, c.extent, r.extent, lhDC, c.offset,
+                                  r.offset, eRop);
+    }
+}
+
+void cDibSection::PaintPicture(platform::gdi::HDC lhDC, std::int32_t lDestLeft,
+                               std::int32_t lDestTop, std::int32_t lDestWidth,
+                               std::int32_t lDestHeight, std::int32_t lSrcLeft,
+                               std::int32_t lSrcTop, std::uint32_t eRop)
+{
+    if (m_hdc == 0)
+        return;
+    const int width = lDestWidth < 0 ? m_width : lDestWidth;
+    const int height = lDestHeight < 0 ? m_height : lDestHeight;
+    const auto columns = dib::tileSpans(width);
+    const auto rows = dib::tileSpans(height);
+    for (const dib::TileSpan &r : rows) {
+        for (const dib::TileSpan &c : columns)
+            platform::gdi::BitBlt(lhDC, lDestLeft + c.offset, lDestTop + r.offset, c.extent,
+                                  r.extent, m_hdc, lSrcLeft + c.offset, lSrcTop + r.offset, eRop);
+    }
+}
+
+void cDibSection::ClearUp()
+{
+    if (m_hdc != 0) {
+        platform::gdi::unregisterSurface(m_hdc);
+        m_hdc = 0;
+    }
+    m_surface.reset();
+    m_bits.reset();
+    m_hDib = 0;
+}
+
+QImage cDibSection::DibPicture() const
+{
+    if (!m_surface)
+        return {};
+    return m_surface->read(QRect(0, 0, m_width, m_height));
+}
