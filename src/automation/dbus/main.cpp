@@ -1,0 +1,63 @@
+// VE_DerEve: the component's server process on the session bus. Started by bus activation when a
+// parent asks for the bus name; ends shortly after its last object ended.
+
+#include "automation/dbus/BusNames.h"
+#include "automation/dbus/ClassFactory.h"
+
+#include <QApplication>
+#include <QDBusConnection>
+#include <QDBusConnectionInterface>
+
+#include <cstdio>
+#include <cstdlib>
+
+namespace {
+
+// The component places real X11 windows, so a desktop session uses xcb (XWayland under
+// Wayland); without any display it still runs, on the offscreen platform. An explicit
+// QT_QPA_PLATFORM always wins.
+void choosePlatform()
+{
+    if (qEnvironmentVariableIsSet("QT_QPA_PLATFORM"))
+        return;
+    qputenv("QT_QPA_PLATFORM", qEnvironmentVariableIsEmpty("DISPLAY") ? "offscreen" : "xcb");
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    choosePlatform();
+    QApplication app(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("VE_DerEve"));
+    // The windows belong to objects; closing one must not end the server.
+    QApplication::setQuitOnLastWindowClosed(false);
+
+    QDBusConnection connection = QDBusConnection::sessionBus();
+    if (!connection.isConnected()) {
+        std::fprintf(stderr, "VE_DerEve: cannot connect to the session bus: %s\n",
+                     qPrintable(connection.lastError().message()));
+        return EXIT_FAILURE;
+    }
+
+    bus::ClassFactory factory(connection);
+    QObject::connect(&factory, &bus::ClassFactory::idle, &app, &QCoreApplication::quit);
+    // The factory first: a parent activated by the name calls it as soon as the name appears.
+    if (!factory.registerFactory()) {
+        std::fprintf(stderr, "VE_DerEve: cannot export the class factory at %s\n",
+                     bus::kFactoryPath);
+        return EXIT_FAILURE;
+    }
+    const QDBusReply<QDBusConnectionInterface::RegisterServiceReply> owned
+        = connection.interface()->registerService(QLatin1StringView(bus::kServiceName),
+                                                  QDBusConnectionInterface::DontQueueService,
+                                                  QDBusConnectionInterface::DontAllowReplacement);
+    if (!owned.isValid() || owned.value() != QDBusConnectionInterface::ServiceRegistered) {
+        std::fprintf(stderr,
+                     "VE_DerEve: the bus name %s is taken by another process; is a server "
+                     "already running?\n",
+                     bus::kServiceName);
+        return EXIT_FAILURE;
+    }
+    return app.exec();
+}
