@@ -523,8 +523,8 @@ int writeMockup(const QString &folder, const QString &out)
     }
     painter.end();
 
-    // A strip of every picture under the panels would crowd the sheet; the states of the small
-    // buttons are shown instead beside the settings button's row of the collapsed column.
+    // Below the collapsed strip: the stored button states, the settings button and the
+    // placeholder, so every picture appears on the sheet at least once.
     QPainter extras(&sheet);
     QPoint at(gap + 2 * (202 + gap), gap + 40);
     for (std::string_view name : {"ImgCamOn0", "ImgCamOn1", "imgCamStop0", "imgCamStop1", "img0",
