@@ -20,8 +20,7 @@ inline std::string toText(bool value)
     return value ? "True" : "False";
 }
 template<std::integral T>
-    requires(!std::same_as<T, bool>)
-std::string toText(T value)
+requires(!std::same_as<T, bool>) std::string toText(T value)
 {
     return std::to_string(value);
 }
@@ -43,8 +42,7 @@ inline std::string toText(const QString &text)
 }
 
 // Builds a line by plain concatenation.
-template<class... Parts>
-std::string line(const Parts &...parts)
+template<class... Parts> std::string line(const Parts &...parts)
 {
     std::string out;
     (out.append(toText(parts)), ...);
@@ -54,8 +52,7 @@ std::string line(const Parts &...parts)
 // Writes a line whatever DebugFlag says (the exception line and the empty-grab line).
 void writeAlways(std::string_view text);
 
-template<class... Parts>
-void Trace(const Parts &...parts)
+template<class... Parts> void Trace(const Parts &...parts)
 {
     if (DebugFlag())
         writeAlways(line(parts...));

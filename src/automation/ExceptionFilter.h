@@ -20,8 +20,7 @@ void WebCamExceptionFilter(std::uint32_t exceptionCode);
 
 // Runs one step of the component (a member, a handler, a timer tick). A fault inside it is traced
 // and the step is abandoned; returns false then.
-template<class Step>
-bool Guarded(Step &&step)
+template<class Step> bool Guarded(Step &&step)
 {
     std::uint32_t code = 0;
     if (platform::FaultGuard::run(std::forward<Step>(step), &code))

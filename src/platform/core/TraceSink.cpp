@@ -19,6 +19,7 @@ struct SinkState
     bool opened = false;
     UniqueFd file;
     bool capturing = false;
+    void (*observer)(std::string_view) = nullptr;
     std::string capture;
 };
 
@@ -53,6 +54,8 @@ void TraceSink::write(std::string_view text)
         if (const char *path = std::getenv("VEDEREVE_TRACE_FILE"); path && *path)
             s.file.reset(::open(path, O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0600));
     }
+    if (s.observer)
+        s.observer(text);
     if (s.capturing) {
         s.capture.append(text);
         s.capture.push_back('\n');
@@ -81,6 +84,12 @@ void TraceSink::stopCapture()
     std::lock_guard guard(state().lock);
     state().capturing = false;
     state().capture.clear();
+}
+
+void TraceSink::setObserver(void (*observer)(std::string_view record))
+{
+    std::lock_guard guard(state().lock);
+    state().observer = observer;
 }
 
 } // namespace platform

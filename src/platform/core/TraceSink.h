@@ -16,6 +16,8 @@ public:
     static void startCapture();
     static std::string captured();
     static void stopCapture();
+    // For tests: called with each record as it is written.
+    static void setObserver(void (*observer)(std::string_view record));
 };
 
 } // namespace platform

@@ -1,0 +1,182 @@
+#include "automation/frmWebCam.h"
+
+#include <cmath>
+
+#include "automation/DebugTrace.h"
+#include "panel/cveDerEve.h"
+
+frmWebCam::frmWebCam() : QWidget(nullptr, Qt::Window | Qt::FramelessWindowHint | Qt::Tool)
+{
+    setObjectName(QStringLiteral("frmWebCam"));
+    setWindowTitle(QStringLiteral("WebCam"));
+    resize(202, 215);
+    m_WebCam = new cveDerEve(this);
+    WebCamEvents *panel = m_WebCam->events();
+    // Direct connections: the arrays are passed on by reference and the parent's handler runs
+    // before the panel goes on.
+    connect(panel, &WebCamEvents::MinMaxResize, this, &frmWebCam::WebCam_MinMaxResize,
+            Qt::DirectConnection);
+    connect(panel, &WebCamEvents::EraseWebCam, &m_events, &WebCamEvents::EraseWebCam,
+            Qt::DirectConnection);
+    connect(panel, &WebCamEvents::ReceiveCamImages, &m_events, &WebCamEvents::ReceiveCamImages,
+            Qt::DirectConnection);
+    connect(
+        panel, &WebCamEvents::WebCamSnapShot, this,
+        [this](QByteArray &picHdr, std::int32_t imgNumber) {
+            Q_EMIT m_events.WebCamSnapShot(picHdr, imgNumber);
+        },
+        Qt::DirectConnection);
+    connect(
+        panel, &WebCamEvents::WebCamClientPicture, this,
+        [this](QByteArray &bytes, std::int32_t origSize, std::int32_t wd, std::int32_t ht,
+               std::int32_t bits, std::int32_t pos) {
+            Q_EMIT m_events.WebCamClientPicture(bytes, origSize, wd, ht, bits, pos);
+        },
+        Qt::DirectConnection);
+    Form_Load();
+}
+
+frmWebCam::~frmWebCam()
+{
+    // Unloading hides and ends the panel before the window goes.
+    delete m_WebCam;
+    m_WebCam = nullptr;
+}
+
+void frmWebCam::Form_Load()
+{
+    DebugTrace::Trace("frmWebcam loading");
+    m_WebCam->setGeometry(0, 0, 202, 215);
+}
+
+float frmWebCam::outerHeight() const
+{
+    return static_cast<float>(frameGeometry().height());
+}
+
+float frmWebCam::innerHeight() const
+{
+    return static_cast<float>(height());
+}
+
+void frmWebCam::setOuterHeight(float height)
+{
+    const int border = frameGeometry().height() - this->height();
+    resize(width(), std::max(0, static_cast<int>(std::lround(height)) - border));
+}
+
+void frmWebCam::Form_Resize()
+{
+    const float inner = innerHeight();
+    if (inner == 0.0f)
+        return; // the ratio is undefined; the panel keeps its height
+    const float h = outerHeight() / (outerHeight() / inner);
+    const int rounded = static_cast<int>(std::lround(h));
+    if (m_WebCam->height() != rounded)
+        m_WebCam->resize(m_WebCam->width(), rounded);
+}
+
+void frmWebCam::resizeEvent(QResizeEvent *)
+{
+    Form_Resize();
+}
+
+void frmWebCam::showEvent(QShowEvent *)
+{
+    Form_Resize();
+}
+
+void frmWebCam::WebCam_MinMaxResize(bool Minimized, std::int32_t myHeight)
+{
+    hide();
+    const QPoint topLeft = pos();
+    if (innerHeight() != 0.0f)
+        setOuterHeight(outerHeight() / innerHeight() * static_cast<float>(myHeight));
+    move(topLeft.x(), pos().y());
+    move(pos().x(), topLeft.y());
+    move(topLeft.x(), pos().y());
+    Q_EMIT m_events.MinMaxResize(Minimized, myHeight);
+    show();
+}
+
+std::int32_t frmWebCam::CurrentTab()
+{
+    return m_WebCam->CurrentTab();
+}
+void frmWebCam::setCurrentTab(std::int32_t Value)
+{
+    m_WebCam->setCurrentTab(Value);
+}
+std::int32_t frmWebCam::MinHeight()
+{
+    return m_WebCam->MinHeight();
+}
+std::int32_t frmWebCam::MaxHeight()
+{
+    return m_WebCam->MaxHeight();
+}
+void frmWebCam::setPause(bool Value)
+{
+    m_WebCam->setPause(Value);
+}
+void frmWebCam::setParentHandle(std::int32_t handle)
+{
+    m_WebCam->setParentHandle(handle);
+}
+void frmWebCam::setTransmitPost(bool YorN)
+{
+    m_WebCam->setTransmitPost(YorN);
+}
+bool frmWebCam::Maximized()
+{
+    return m_WebCam->Maximized();
+}
+bool frmWebCam::TransmitStatus()
+{
+    return m_WebCam->TransmitStatus();
+}
+void frmWebCam::setTransmitStatus(bool Status)
+{
+    m_WebCam->setTransmitStatus(Status);
+}
+std::int32_t frmWebCam::CaptureInterval()
+{
+    return m_WebCam->CaptureInterval();
+}
+void frmWebCam::setCaptureInterval(std::int32_t Interval)
+{
+    m_WebCam->setCaptureInterval(Interval);
+}
+void frmWebCam::RecieveWebCamImages(bool YorN)
+{
+    m_WebCam->RecieveWebCamImages(YorN);
+}
+void frmWebCam::WebCamDefaultPic(const QString &NewValue)
+{
+    m_WebCam->WebCamDefaultPic(NewValue);
+}
+void frmWebCam::Maximize()
+{
+    m_WebCam->Maximize();
+}
+void frmWebCam::BeforeUnload()
+{
+    m_WebCam->BeforeUnload();
+}
+void frmWebCam::EraseWebCam()
+{
+    m_WebCam->EraseWebCam();
+}
+void frmWebCam::InitVars()
+{
+    m_WebCam->InitVars();
+}
+void frmWebCam::Minimize()
+{
+    m_WebCam->Minimize();
+}
+void frmWebCam::UpdateParticipant(std::int32_t imgNumber, const QString &PName,
+                                  const QString &Location)
+{
+    m_WebCam->UpdateParticipant(imgNumber, PName, Location);
+}

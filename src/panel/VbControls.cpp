@@ -1,0 +1,332 @@
+#include "panel/VbControls.h"
+
+#include <QFontMetrics>
+#include <QMenu>
+#include <QMouseEvent>
+#include <QPainter>
+
+#include "automation/ExceptionFilter.h"
+
+namespace vb {
+namespace {
+
+int buttonOf(const QMouseEvent *event)
+{
+    switch (event->button()) {
+    case Qt::LeftButton:
+        return vbLeftButton;
+    case Qt::RightButton:
+        return vbRightButton;
+    case Qt::MiddleButton:
+        return vbMiddleButton;
+    default:
+        return 0;
+    }
+}
+
+int shiftOf(const QMouseEvent *event)
+{
+    int shift = 0;
+    if (event->modifiers() & Qt::ShiftModifier)
+        shift |= 1;
+    if (event->modifiers() & Qt::ControlModifier)
+        shift |= 2;
+    if (event->modifiers() & Qt::AltModifier)
+        shift |= 4;
+    return shift;
+}
+
+void runMouse(const MouseHandler &handler, const QMouseEvent *event)
+{
+    if (!handler)
+        return;
+    const QPoint pos = event->position().toPoint();
+    const int button = buttonOf(event);
+    const int shift = shiftOf(event);
+    ExceptionFilter::Guarded([&] { handler(button, shift, pos.x(), pos.y()); });
+}
+
+void runClick(const ClickHandler &handler)
+{
+    if (handler)
+        ExceptionFilter::Guarded([&] { handler(); });
+}
+
+void drawBorder(QWidget *widget, int style)
+{
+    if (style == 0)
+        return;
+    QPainter painter(widget);
+    painter.setPen(QColor(64, 64, 64));
+    painter.drawRect(widget->rect().adjusted(0, 0, -1, -1));
+}
+
+} // namespace
+
+PictureBox::PictureBox(QWidget *parent, const QString &name) : QWidget(parent)
+{
+    setObjectName(name);
+    setAttribute(Qt::WA_OpaquePaintEvent);
+    m_image = QImage(1, 1, QImage::Format_RGB32);
+    m_image.fill(BackColor);
+    m_surface = std::make_unique<platform::gdi::ImageSurface>(&m_image, [this] { update(); });
+    m_hdc = platform::gdi::registerSurface(m_surface.get());
+}
+
+PictureBox::~PictureBox()
+{
+    platform::gdi::unregisterSurface(m_hdc);
+}
+
+void PictureBox::place(int left, int top, int width, int height)
+{
+    setGeometry(left, top, width, height);
+    rebuildImage();
+}
+
+void PictureBox::setPicture(const QImage &picture)
+{
+    m_picture = picture.isNull() ? QImage() : picture.convertToFormat(QImage::Format_RGB32);
+    if (AutoSize && !m_picture.isNull())
+        resize(m_picture.size());
+    rebuildImage();
+}
+
+void PictureBox::keepDrawing()
+{
+    m_picture = m_image.copy();
+}
+
+void PictureBox::Cls()
+{
+    CurrentX = 0;
+    CurrentY = 0;
+    rebuildImage();
+}
+
+void PictureBox::setBackColor(const QColor &color)
+{
+    BackColor = color;
+    rebuildImage();
+}
+
+void PictureBox::setBorderStyle(int style)
+{
+    BorderStyle = style;
+    update();
+}
+
+void PictureBox::Print(const QString &text)
+{
+    {
+        QPainter painter(&m_image);
+        painter.setFont(Font);
+        painter.setPen(ForeColor);
+        const QFontMetrics metrics(Font);
+        painter.drawText(CurrentX, CurrentY + metrics.ascent(), text);
+        CurrentY += metrics.height();
+    }
+    CurrentX = 0;
+    update();
+}
+
+void PictureBox::rebuildImage()
+{
+    // The surface keeps pointing at m_image; only its contents and size change.
+    QImage fresh(std::max(1, width()), std::max(1, height()), QImage::Format_RGB32);
+    fresh.fill(BackColor);
+    if (!m_picture.isNull()) {
+        QPainter painter(&fresh);
+        painter.drawImage(0, 0, m_picture);
+    }
+    m_image.swap(fresh);
+    update();
+}
+
+void PictureBox::paintEvent(QPaintEvent *)
+{
+    QPainter painter(this);
+    painter.drawImage(0, 0, m_image);
+    painter.end();
+    drawBorder(this, BorderStyle);
+}
+
+void PictureBox::resizeEvent(QResizeEvent *)
+{
+    if (m_image.size() != size())
+        rebuildImage();
+}
+
+void PictureBox::mousePressEvent(QMouseEvent *event)
+{
+    runMouse(MouseDown, event);
+}
+
+void PictureBox::mouseReleaseEvent(QMouseEvent *event)
+{
+    runMouse(MouseUp, event);
+    if (event->button() == Qt::LeftButton && rect().contains(event->position().toPoint()))
+        runClick(Click);
+}
+
+ImageControl::ImageControl(QWidget *parent, const QString &name) : QWidget(parent)
+{
+    setObjectName(name);
+}
+
+void ImageControl::place(int left, int top, int width, int height)
+{
+    setGeometry(left, top, width, height);
+}
+
+void ImageControl::setPicture(const QImage &picture)
+{
+    m_picture = picture;
+    update();
+}
+
+void ImageControl::setBorderStyle(int style)
+{
+    BorderStyle = style;
+    update();
+}
+
+void ImageControl::paintEvent(QPaintEvent *)
+{
+    QPainter painter(this);
+    if (!m_picture.isNull()) {
+        if (Stretch)
+            painter.drawImage(rect(), m_picture);
+        else
+            painter.drawImage(0, 0, m_picture);
+    }
+    painter.end();
+    drawBorder(this, BorderStyle);
+}
+
+void ImageControl::mousePressEvent(QMouseEvent *event)
+{
+    if (isEnabled())
+        runMouse(MouseDown, event);
+}
+
+void ImageControl::mouseReleaseEvent(QMouseEvent *event)
+{
+    if (!isEnabled())
+        return;
+    runMouse(MouseUp, event);
+    if (event->button() == Qt::LeftButton && rect().contains(event->position().toPoint()))
+        runClick(Click);
+}
+
+Label::Label(QWidget *parent, const QString &name) : QLabel(parent)
+{
+    setObjectName(name);
+    setAttribute(Qt::WA_TranslucentBackground);
+    setAutoFillBackground(false);
+    setWordWrap(false);
+    setTextFormat(Qt::PlainText);
+    setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    setForeColor(Qt::black);
+}
+
+void Label::place(int left, int top, int width, int height)
+{
+    setGeometry(left, top, width, height);
+}
+
+void Label::setForeColor(const QColor &color)
+{
+    m_foreColor = color;
+    QPalette pal = palette();
+    pal.setColor(QPalette::WindowText, color);
+    setPalette(pal);
+}
+
+void Label::mouseReleaseEvent(QMouseEvent *event)
+{
+    if (event->button() == Qt::LeftButton && rect().contains(event->position().toPoint()))
+        runClick(Click);
+    else
+        QLabel::mouseReleaseEvent(event);
+}
+
+MenuArray::MenuArray(MenuEntry *header, const QString &name, const QString &caption0)
+    : m_header(header), m_name(name)
+{
+    Load(0)->Caption = caption0;
+}
+
+MenuEntry *MenuArray::at(int index) const
+{
+    if (index < 0 || index >= Count())
+        return nullptr;
+    return m_entries[static_cast<size_t>(index)].get();
+}
+
+MenuEntry *MenuArray::Load(int index)
+{
+    if (MenuEntry *existing = at(index))
+        return existing;
+    if (index != Count())
+        return nullptr;
+    auto entry = std::make_unique<MenuEntry>(m_name + QLatin1Char('(') + QString::number(index)
+                                             + QLatin1Char(')'));
+    entry->Click = [this, index] {
+        if (Click)
+            Click(index);
+    };
+    MenuEntry *raw = entry.get();
+    m_entries.push_back(std::move(entry));
+    m_header->Children.push_back(raw);
+    return raw;
+}
+
+void MenuArray::UnloadLast()
+{
+    if (Count() <= 1)
+        return;
+    MenuEntry *last = m_entries.back().get();
+    auto &children = m_header->Children;
+    children.erase(std::remove(children.begin(), children.end(), last), children.end());
+    m_entries.pop_back();
+}
+
+namespace {
+void fillMenu(QMenu *menu, const MenuEntry &header, const MenuEntry **chosen)
+{
+    for (const MenuEntry *entry : header.Children) {
+        if (!entry->Visible)
+            continue;
+        if (entry->Caption == QLatin1String("-")) {
+            menu->addSeparator();
+            continue;
+        }
+        // Menus read "&&" as a literal ampersand and "&x" as an access key, as captions expect.
+        const QString &caption = entry->Caption;
+        if (!entry->Children.empty()) {
+            QMenu *sub = menu->addMenu(caption);
+            sub->setEnabled(entry->Enabled);
+            fillMenu(sub, *entry, chosen);
+            continue;
+        }
+        QAction *action = menu->addAction(caption);
+        action->setEnabled(entry->Enabled);
+        action->setCheckable(entry->Checked);
+        action->setChecked(entry->Checked);
+        QObject::connect(action, &QAction::triggered, [chosen, entry] { *chosen = entry; });
+    }
+}
+} // namespace
+
+void PopupMenu(QWidget *owner, const MenuEntry &header)
+{
+    QMenu menu(owner);
+    const MenuEntry *chosen = nullptr;
+    fillMenu(&menu, header, &chosen);
+    menu.exec(QCursor::pos());
+    if (chosen)
+        runClick(chosen->Click);
+}
+
+} // namespace vb

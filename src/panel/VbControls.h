@@ -1,0 +1,189 @@
+#pragma once
+
+#include <QColor>
+#include <QFont>
+#include <QImage>
+#include <QLabel>
+#include <QString>
+#include <QWidget>
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <vector>
+
+#include "platform/gdi/Gdi.h"
+
+// A thin layer of controls that behave like the form controls the panel was designed with:
+// pixel positions, a picture that persists, a drawn image behind a device context, tags and
+// tool tips. Every event handler runs inside the fault guard.
+namespace vb {
+
+constexpr int vbLeftButton = 1;
+constexpr int vbRightButton = 2;
+constexpr int vbMiddleButton = 4;
+
+using MouseHandler = std::function<void(int Button, int Shift, int X, int Y)>;
+using ClickHandler = std::function<void()>;
+
+// What every control shares: a name, pixel geometry, visibility, a tag and a tool tip.
+class ControlBase
+{
+public:
+    virtual ~ControlBase() = default;
+    QString Tag;
+};
+
+// Picture box: a Picture that the box shows, and a persistent drawn Image (the hDC surface) that
+// starts as the picture over the back colour. Drawing goes to the image; `Picture = Image` makes
+// the drawing the picture.
+class PictureBox final : public QWidget, public ControlBase
+{
+    Q_OBJECT
+public:
+    explicit PictureBox(QWidget *parent, const QString &name);
+    ~PictureBox() override;
+
+    void place(int left, int top, int width, int height);
+
+    const QImage &Picture() const { return m_picture; }
+    void setPicture(const QImage &picture); // null image = no picture
+    bool hasPicture() const { return !m_picture.isNull(); }
+    // The drawn image: what the box shows.
+    const QImage &Image() const { return m_image; }
+    // Picture = Image.
+    void keepDrawing();
+    // Clears the drawing back to the picture over the back colour; resets the print position.
+    void Cls();
+    platform::gdi::HDC hDC() const { return m_hdc; }
+
+    QColor BackColor = Qt::white;
+    void setBackColor(const QColor &color);
+    // The box sizes itself to each new picture.
+    bool AutoSize = false;
+    int BorderStyle = 0;
+    void setBorderStyle(int style);
+
+    // Text printing with a current position, as the box's Print does.
+    QFont Font;
+    QColor ForeColor = Qt::black;
+    int CurrentX = 0;
+    int CurrentY = 0;
+    void Print(const QString &text);
+
+    MouseHandler MouseDown;
+    MouseHandler MouseUp;
+    ClickHandler Click;
+
+protected:
+    void paintEvent(QPaintEvent *event) override;
+    void resizeEvent(QResizeEvent *event) override;
+    void mousePressEvent(QMouseEvent *event) override;
+    void mouseReleaseEvent(QMouseEvent *event) override;
+
+private:
+    void rebuildImage();
+
+    QImage m_picture;
+    QImage m_image;
+    std::unique_ptr<platform::gdi::ImageSurface> m_surface;
+    platform::gdi::HDC m_hdc = 0;
+};
+
+// Image control: shows its picture at its top-left corner (or stretched to its size).
+class ImageControl final : public QWidget, public ControlBase
+{
+    Q_OBJECT
+public:
+    explicit ImageControl(QWidget *parent, const QString &name);
+
+    void place(int left, int top, int width, int height);
+    const QImage &Picture() const { return m_picture; }
+    void setPicture(const QImage &picture);
+    bool Stretch = false;
+    int BorderStyle = 0;
+    void setBorderStyle(int style);
+    void setToolTipText(const QString &text) { setToolTip(text); }
+    QString ToolTipText() const { return toolTip(); }
+
+    MouseHandler MouseDown;
+    MouseHandler MouseUp;
+    ClickHandler Click;
+
+protected:
+    void paintEvent(QPaintEvent *event) override;
+    void mousePressEvent(QMouseEvent *event) override;
+    void mouseReleaseEvent(QMouseEvent *event) override;
+
+private:
+    QImage m_picture;
+};
+
+// Label: transparent text, clipped to its box, no word wrap.
+class Label final : public QLabel, public ControlBase
+{
+    Q_OBJECT
+public:
+    explicit Label(QWidget *parent, const QString &name);
+
+    void place(int left, int top, int width, int height);
+    QString Caption() const { return text(); }
+    void setCaption(const QString &caption) { setText(caption); }
+    QColor ForeColor() const { return m_foreColor; }
+    void setForeColor(const QColor &color);
+
+    ClickHandler Click;
+
+protected:
+    void mouseReleaseEvent(QMouseEvent *event) override;
+
+private:
+    QColor m_foreColor = Qt::black;
+};
+
+// A menu entry: caption, check mark, enabled and visible flags, a tag, a click handler and, for
+// a submenu header, its entries. The tree is turned into a pop-up menu when it is shown.
+class MenuEntry final : public ControlBase
+{
+public:
+    explicit MenuEntry(QString name, QString caption = {})
+        : Name(std::move(name)), Caption(std::move(caption))
+    { }
+
+    QString Name;
+    QString Caption;
+    bool Checked = false;
+    bool Enabled = true;
+    bool Visible = true;
+    ClickHandler Click;
+    std::vector<MenuEntry *> Children;
+};
+
+// A menu control array: entry 0 always exists; further entries are loaded and unloaded at run
+// time. Its entries belong to the submenu header given at construction.
+class MenuArray
+{
+public:
+    MenuArray(MenuEntry *header, const QString &name, const QString &caption0);
+
+    int Count() const { return static_cast<int>(m_entries.size()); }
+    // Entry i, or nullptr when it does not exist.
+    MenuEntry *at(int index) const;
+    MenuEntry *operator()(int index) const { return at(index); }
+    // Creates entry index when it is the next free index; returns it (or the existing entry).
+    MenuEntry *Load(int index);
+    // Removes the last entry; entry 0 never goes.
+    void UnloadLast();
+    std::function<void(int Index)> Click;
+
+private:
+    MenuEntry *m_header;
+    QString m_name;
+    std::vector<std::unique_ptr<MenuEntry>> m_entries;
+};
+
+// Shows the entries of header as a pop-up menu at the mouse position and runs the chosen entry's
+// click handler after the menu has closed.
+void PopupMenu(QWidget *owner, const MenuEntry &header);
+
+} // namespace vb

@@ -1,0 +1,228 @@
+#pragma once
+
+#include <QByteArray>
+#include <QImage>
+#include <QString>
+#include <QWidget>
+
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <memory>
+#include <optional>
+
+#include "panel/VbControls.h"
+#include "panel/WebCamEvents.h"
+#include "support/CcrpTimer.h"
+
+class cDibSection;
+
+// One queued participant picture: the block stays open from UpdateParticipant until it is shown.
+class clsQueue
+{
+public:
+    std::int32_t imgNumber = 0;
+    std::int32_t MapHandle = 0;
+    QString PName;
+    QString Location;
+};
+
+// The webcam panel: participant tab and webcam tab, a 17-pixel strip when collapsed.
+class cveDerEve final : public QWidget
+{
+    Q_OBJECT
+public:
+    explicit cveDerEve(QWidget *parent = nullptr);
+    ~cveDerEve() override;
+
+    WebCamEvents *events() { return &m_events; }
+
+    // Members called by the host form.
+    void setCurrentTab(std::int32_t Value);
+    std::int32_t CurrentTab() const { return m_CurrentTab; }
+    void RecieveWebCamImages(bool YorN);
+    void WebCamDefaultPic(const QString &NewValue);
+    std::int32_t MinHeight() const;
+    std::int32_t MaxHeight() const;
+    void setPause(bool Value);
+    void Maximize();
+    void setParentHandle(std::int32_t handle) { m_ParentHandle = handle; }
+    void setTransmitPost(bool YorN);
+    bool Maximized() const { return m_Maximized; }
+    void setCaptureInterval(std::int32_t Interval);
+    std::int32_t CaptureInterval() const { return m_CaptureInterval; }
+    void setTransmitStatus(bool Status);
+    bool TransmitStatus() const { return m_TransmitStatus; }
+    void BeforeUnload();
+    void InitVars();
+    void Minimize();
+    void UpdateParticipant(std::int32_t imgNumber, const QString &PName, const QString &Location);
+    void EraseWebCam();
+    void NewParticipant();
+
+    // Start-up and shutdown.
+    void UserControl_Initialize();
+    void UserControl_Hide();
+    void UserControl_Terminate();
+    void UserControl_AsyncReadComplete(const QString &PropertyName, const QImage &Value);
+
+    // Camera start and stop, device discovery.
+    void CamOn();
+    void CamOff();
+    void InitHardwareDrivers();
+
+    // Handlers of the strip and the tabs.
+    void picTabMain_MouseUp(int Button, int Shift, int X, int Y);
+    void lblParticipant_Click();
+    void imgCamOnMain_MouseDown(int Button, int Shift, int X, int Y);
+    void imgCamOnMain_MouseUp(int Button, int Shift, int X, int Y);
+    void imgCamOffMain_MouseDown(int Button, int Shift, int X, int Y);
+    void imgCamOffMain_MouseUp(int Button, int Shift, int X, int Y);
+    void picSettingsMain_MouseDown(int Button, int Shift, int X, int Y);
+    void picSettingsMain_MouseUp(int Button, int Shift, int X, int Y);
+    void imgChk_Click();
+    void imgMinMax_Click();
+
+    // Timer ticks.
+    void tmrQueue_Timer(std::int32_t Milliseconds);
+    void tmrMain_Timer(std::int32_t Milliseconds);
+    void tmrStart_Timer(std::int32_t Milliseconds);
+    void TransmitNow_Timer(std::int32_t Milliseconds);
+    void tmrReset_Timer();
+
+    // Reads, decodes and shows one queued picture; closes MapHandle on every path.
+    void UpdateParticipantNow(std::int32_t MapHandle, const QString &PName,
+                              const QString &Location);
+
+    // Pixels per logical inch of the screen, 96 when the screen reports 0 or less. Tests may
+    // replace the source of the reading.
+    static std::int32_t GetScreenDpi();
+    static void setScreenDpiSource(std::function<std::int32_t()> source);
+
+    // The resource library named by the "ResourceFile" setting, or 0; a picture from it by name
+    // (looked up in upper case), or nothing; and its release.
+    static std::uint32_t LoadResourceLibrary();
+    static std::optional<QImage> LoadResourcePicture(std::uint32_t handle, const QString &name);
+    static void FreeResourceLibrary(std::uint32_t handle);
+
+    // State (the names the trace lines and the other routines use).
+    bool m_Initialized = false;
+    bool m_Maximized = false;
+    bool CameraOn = false;
+    bool m_TransmitPost = false;
+    std::int32_t m_ParentHandle = 0;
+    bool m_Pause = false;
+    bool m_MenuOpen = false;
+    bool m_ResumeCam = false;
+    std::int32_t DeviceIndex = -1;
+    std::int32_t m_hMapOut = 0;
+    std::uint8_t *m_MapViewOut = nullptr;
+    std::int32_t m_ImgNumberOut = 0;
+    QByteArray m_PicHdr;
+    std::int32_t m_CaptureInterval = 0;
+    bool m_TransmitStatus = false;
+    std::int32_t WindowPos = 8;
+    std::int32_t m_CurrentTab = 0;
+    std::deque<clsQueue> ParticipantQueue;
+
+    // Capture state.
+    std::int32_t lwndc = 0;
+    std::int32_t DeviceCount = 0;
+    std::int32_t LastDriverIndex = -1;
+    bool Compressed = false;
+    std::int32_t m_HIC = 0;
+    std::int32_t CapWidth = 0;
+    std::int32_t CapHeight = 0;
+    std::int32_t FrameBitCount = 24;
+    std::unique_ptr<cDibSection> PrevCap;
+    bool UseScaling = false;
+    bool MustScale = false;
+    bool HardwareBusyFlag = false;
+    std::int32_t LastAttempt = 0;
+    std::int32_t LastSent = 0;
+
+    // Controls, in layout order.
+    vb::PictureBox *picMainDown = nullptr;
+    vb::PictureBox *picMainUp = nullptr;
+    vb::PictureBox *picTmp = nullptr;
+    vb::PictureBox *DefaultPic = nullptr;
+    vb::PictureBox *picMain = nullptr;
+    vb::PictureBox *picTabMain = nullptr;
+    vb::PictureBox *picSettingsMain = nullptr;
+    vb::PictureBox *picParticipant = nullptr;
+    vb::ImageControl *imgChk = nullptr;
+    vb::Label *lblDisable = nullptr;
+    vb::PictureBox *picWebCam = nullptr;
+    vb::Label *lblParticipant = nullptr;
+    vb::Label *lblLocation = nullptr;
+    vb::ImageControl *imgCamOnMain = nullptr;
+    vb::ImageControl *imgCamOffMain = nullptr;
+    vb::ImageControl *imgBrand = nullptr;
+    vb::Label *lblStatus = nullptr;
+    vb::ImageControl *imgMinMax = nullptr;
+    vb::ImageControl *imgStretch = nullptr;
+    vb::ImageControl *imgOriginal = nullptr;
+    vb::ImageControl *img[2] = {};
+    vb::ImageControl *PicTabWebcam = nullptr;
+    vb::ImageControl *picTabParticipant = nullptr;
+    vb::ImageControl *picStopCam = nullptr;
+    vb::ImageControl *imgCamStop[2] = {};
+    vb::ImageControl *ImgCamOn[2] = {};
+    vb::ImageControl *imgDArrow = nullptr;
+    vb::ImageControl *imgUpArrow = nullptr;
+
+    // Menus.
+    vb::MenuEntry mnu_Main {QStringLiteral("mnu_Main"), QStringLiteral("mnuMain")};
+    vb::MenuEntry mnu_Device {QStringLiteral("mnu_Device"), QStringLiteral("Device")};
+    std::unique_ptr<vb::MenuArray> mnuDevices;
+    vb::MenuEntry mnu_blnk {QStringLiteral("mnu_blnk"), QStringLiteral("-")};
+    vb::MenuEntry mnuLoadPic {QStringLiteral("mnuLoadPic"), QStringLiteral("Load a Picture..")};
+    vb::MenuEntry mnuClearPic {QStringLiteral("mnuClearPic"), QStringLiteral("Remove Picture")};
+    vb::MenuEntry mnublank {QStringLiteral("mnublank"), QStringLiteral("-")};
+    vb::MenuEntry mnu_Destination {QStringLiteral("mnu_Destination"),
+                                   QStringLiteral("Destination area")};
+    vb::MenuEntry mnuParticipant {QStringLiteral("mnuParticipant"),
+                                  QStringLiteral("Output to webcam participant area (default)")};
+    vb::MenuEntry mnuWBBottomRight {QStringLiteral("mnuWBBottomRight"),
+                                    QStringLiteral("Output to white board bottom right")};
+    vb::MenuEntry mnuWBCenter {QStringLiteral("mnuWBCenter"),
+                               QStringLiteral("Output to white board center")};
+    vb::MenuEntry mnu_CaptureRate {QStringLiteral("mnu_CaptureRate"),
+                                   QStringLiteral("Capture rate")};
+    vb::MenuEntry mnuRate2sec {QStringLiteral("mnuRate2sec"), QStringLiteral("every 2 seconds")};
+    vb::MenuEntry mnuRate5sec {QStringLiteral("mnuRate5sec"), QStringLiteral("every 5 seconds")};
+    vb::MenuEntry mnuRateFast {QStringLiteral("mnuRateFast"),
+                               QStringLiteral("as fast as possible")};
+    vb::MenuEntry mnu_blank {QStringLiteral("mnu_blank"), QStringLiteral("-")};
+    vb::MenuEntry mnuPixelDepth {QStringLiteral("mnuPixelDepth"),
+                                 QStringLiteral("Size && pixel depth")};
+    vb::MenuEntry mnuSource {QStringLiteral("mnuSource"),
+                             QStringLiteral("Gamma, contrast, hue...")};
+    vb::MenuEntry mnuContext {QStringLiteral("mnuContext"), QStringLiteral("mnuContext")};
+    vb::MenuEntry mnuCopy {QStringLiteral("mnuCopy"), QStringLiteral("Copy")};
+    vb::MenuEntry mnublnk {QStringLiteral("mnublnk"), QStringLiteral("-")};
+    vb::MenuEntry mnuSave {QStringLiteral("mnuSave"), QStringLiteral("Save as..")};
+    vb::MenuEntry mnub {QStringLiteral("mnub"), QStringLiteral("-")};
+    vb::MenuEntry mnuClear {QStringLiteral("mnuClear"), QStringLiteral("Clear")};
+
+    // Timers.
+    std::unique_ptr<CcrpTimer> tmrQueue;
+    std::unique_ptr<CcrpTimer> tmrMain;
+    std::unique_ptr<CcrpTimer> tmrStart;
+    std::unique_ptr<CcrpTimer> TransmitNow;
+    TimerControl tmrReset;
+
+private:
+    void createControls();
+    void applyLayout();
+    void buildMenus();
+    void loadBuiltInPictures();
+    void loadResourcePictures();
+    void releaseHeldBlock();
+    void releaseQueue();
+    void setLabelFonts();
+    void PaintPreviewLines(const QStringList &lines);
+
+    WebCamEvents m_events;
+    std::uint64_t m_asyncReadGeneration = 0;
+};

@@ -1,0 +1,134 @@
+#include <gtest/gtest.h>
+
+#include <csignal>
+
+#include "automation/DebugTrace.h"
+#include "automation/ExceptionFilter.h"
+#include "platform/core/FaultGuard.h"
+#include "platform/core/TraceSink.h"
+
+namespace {
+
+class TraceTest : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        platform::TraceSink::startCapture();
+        DebugTrace::setDebugFlag(true);
+    }
+    void TearDown() override
+    {
+        DebugTrace::setDebugFlag(false);
+        platform::TraceSink::stopCapture();
+    }
+};
+
+TEST_F(TraceTest, ValuesAppendInTheirDefaultTextForm)
+{
+    DebugTrace::Trace("WebCam TransmitPost = ", true);
+    DebugTrace::Trace("WebCam TransmitPost = ", false);
+    DebugTrace::Trace("LastAttempt:", std::int32_t {-1}, " UseScaling:", false);
+    DebugTrace::Trace("Aquired image number ", std::int32_t {2147483647});
+    EXPECT_EQ(platform::TraceSink::captured(),
+              "WebCam TransmitPost = True\n"
+              "WebCam TransmitPost = False\n"
+              "LastAttempt:-1 UseScaling:False\n"
+              "Aquired image number 2147483647\n");
+}
+
+TEST_F(TraceTest, NothingIsWrittenWhileTheFlagIsOffExceptTheExceptionLine)
+{
+    DebugTrace::setDebugFlag(false);
+    DebugTrace::Trace("cveDerEve InitVars");
+    ExceptionFilter::WebCamExceptionFilter(0xC0000005u);
+    EXPECT_EQ(platform::TraceSink::captured(),
+              "WebCam Exception encountered: -2147220991 Ecode:-1073741819\n");
+}
+
+TEST(ExceptionCodes, SignalsMapToWindowsCodes)
+{
+    struct Case
+    {
+        int signal;
+        int code;
+        std::int32_t expected;
+    };
+    const Case cases[] = {
+        {SIGSEGV, SEGV_MAPERR, -1073741819}, // access violation
+        {SIGSEGV, SEGV_ACCERR, -1073741819},
+        {SIGFPE, FPE_INTDIV, -1073741676}, // integer divide by zero
+        {SIGFPE, FPE_INTOVF, -1073741675},
+        {SIGILL, ILL_ILLOPC, -1073741795}, // illegal instruction
+        {SIGBUS, BUS_ADRERR, -1073741818}, // in-page error
+    };
+    for (const Case &c : cases)
+        EXPECT_EQ(static_cast<std::int32_t>(platform::windowsExceptionCode(c.signal, c.code)),
+                  c.expected)
+            << "signal " << c.signal << " code " << c.code;
+}
+
+volatile int *g_nowhere = nullptr;
+volatile int g_zero = 0;
+
+TEST_F(TraceTest, FaultInsideAGuardedStepSkipsThatStepOnly)
+{
+    ExceptionFilter::InstallExceptionFilter();
+    int stepsAfterFault = 0;
+    const bool first = ExceptionFilter::Guarded([&] {
+        *g_nowhere = 1;
+        ++stepsAfterFault; // never reached
+    });
+    const bool second = ExceptionFilter::Guarded([&] {
+        volatile int x = 7 / g_zero;
+        (void)x;
+    });
+    const bool third = ExceptionFilter::Guarded([&] { ++stepsAfterFault; });
+    ExceptionFilter::RemoveExceptionFilter();
+
+    EXPECT_FALSE(first);
+    EXPECT_FALSE(second);
+    EXPECT_TRUE(third);
+    EXPECT_EQ(stepsAfterFault, 1);
+    EXPECT_EQ(platform::TraceSink::captured(),
+              "WebCam Exception encountered: -2147220991 Ecode:-1073741819\n"
+              "WebCam Exception encountered: -2147220991 Ecode:-1073741676\n");
+}
+
+TEST(FaultGuardDeathTest, FaultOutsideAGuardEndsTheProcess)
+{
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_DEATH(
+        {
+            ExceptionFilter::InstallExceptionFilter();
+            *g_nowhere = 1;
+        },
+        "");
+}
+
+TEST(FaultGuardDeathTest, FaultInAGuardAfterRemovalEndsTheProcess)
+{
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_DEATH(
+        {
+            ExceptionFilter::InstallExceptionFilter();
+            ExceptionFilter::RemoveExceptionFilter();
+            ExceptionFilter::Guarded([] { *g_nowhere = 1; });
+        },
+        "");
+}
+
+TEST(ExceptionFilterTest, InstalledOncePerProcessAndAgainAfterRemoval)
+{
+    EXPECT_EQ(ExceptionFilter::PrevExceptionFilter(), 0);
+    ExceptionFilter::InstallExceptionFilter();
+    ExceptionFilter::InstallExceptionFilter();
+    EXPECT_EQ(ExceptionFilter::PrevExceptionFilter(), 1);
+    EXPECT_EQ(platform::FaultGuard::installCount(), 1);
+    ExceptionFilter::RemoveExceptionFilter();
+    EXPECT_EQ(ExceptionFilter::PrevExceptionFilter(), 0);
+    EXPECT_FALSE(platform::FaultGuard::isInstalled());
+    EXPECT_EQ(platform::FaultGuard::installCount(), 0);
+}
+
+} // namespace

@@ -1,0 +1,85 @@
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QTest>
+
+#include <memory>
+#include <vector>
+
+#include "automation/frmWebCam.h"
+#include "automation/zozEZUdeZid.h"
+
+namespace {
+
+// Where the X server has the window, asked of the server itself rather than of Qt.
+QRect serverGeometry(std::int32_t window)
+{
+    QProcess xwininfo;
+    xwininfo.start(QStringLiteral("xwininfo"), {QStringLiteral("-id"), QString::number(window)});
+    if (!xwininfo.waitForFinished(5000))
+        return {};
+    const QString out = QString::fromLocal8Bit(xwininfo.readAllStandardOutput());
+    auto field = [&](const char *name) {
+        const QRegularExpression re(QLatin1String(name) + QStringLiteral(":\\s+(-?\\d+)"));
+        return re.match(out).captured(1).toInt();
+    };
+    return {field("Absolute upper-left X"), field("Absolute upper-left Y"), field("Width"),
+            field("Height")};
+}
+
+// Lets the window system catch up with a request.
+QRect settledGeometry(std::int32_t window, const QRect &expected)
+{
+    QRect seen;
+    for (int i = 0; i < 50; ++i) {
+        QApplication::processEvents();
+        seen = serverGeometry(window);
+        if (seen == expected)
+            break;
+        QTest::qWait(20);
+    }
+    return seen;
+}
+
+class WindowPlacement : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        if (QGuiApplication::platformName() != QLatin1String("xcb"))
+            GTEST_SKIP() << "needs an X server";
+        object = std::make_unique<zozEZUdeZid>();
+        QObject::connect(object->events(), &zozEZUdeZidEvents::MinMaxResize,
+                         [this](bool m, std::int32_t h) { events.emplace_back(m, h); });
+    }
+
+    std::unique_ptr<zozEZUdeZid> object;
+    std::vector<std::pair<bool, std::int32_t>> events;
+};
+
+TEST_F(WindowPlacement, SetPositionTakesTopThenLeft)
+{
+    object->Show();
+    object->SetPosition(100, 50);
+    const std::int32_t window = object->hWndCam();
+    ASSERT_NE(window, 0);
+    EXPECT_EQ(settledGeometry(window, QRect(50, 100, 202, 215)), QRect(50, 100, 202, 215));
+}
+
+TEST_F(WindowPlacement, MinimiseKeepsTheBottomEdgeWhereItWas)
+{
+    object->Show();
+    object->SetPosition(400, 10);
+    const std::int32_t window = object->hWndCam();
+    object->Minimize();
+    EXPECT_EQ(settledGeometry(window, QRect(10, 598, 202, 17)), QRect(10, 598, 202, 17));
+    EXPECT_TRUE(object->Visible());
+    object->Maximize();
+    EXPECT_EQ(settledGeometry(window, QRect(10, 400, 202, 215)), QRect(10, 400, 202, 215));
+    using Event = std::pair<bool, std::int32_t>;
+    EXPECT_EQ(events, (std::vector<Event> {{true, 198}, {false, -198}}));
+}
+
+} // namespace
