@@ -1,0 +1,269 @@
+#include "ShmTestSupport.h"
+
+#include "exchange/modImageMemMapFunctions.h"
+#include "platform/shm/HandleTable.h"
+#include "platform/shm/NamedMutex.h"
+#include "platform/shm/SharedMemoryObject.h"
+#include "platform/shm/ShmName.h"
+
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <numeric>
+#include <vector>
+
+namespace {
+
+namespace mod = modImageMemMapFunctions;
+using namespace std::chrono_literals;
+using platform::shm::objectName;
+
+std::vector<std::uint8_t> pattern(std::size_t size)
+{
+    std::vector<std::uint8_t> bytes(size);
+    for (std::size_t i = 0; i < size; ++i)
+        bytes[i] = std::uint8_t(i * 7 + 3);
+    return bytes;
+}
+
+class ImageBlock : public shmtest::ShmNamespaceTest
+{
+protected:
+    void SetUp() override
+    {
+        ShmNamespaceTest::SetUp();
+        m_handles = platform::shm::openHandleCount();
+        m_views = platform::shm::openViewCount();
+    }
+    void TearDown() override
+    {
+        EXPECT_EQ(platform::shm::openHandleCount(), m_handles) << "handle leaked";
+        EXPECT_EQ(platform::shm::openViewCount(), m_views) << "view leaked";
+        ShmNamespaceTest::TearDown();
+    }
+
+    bool exists(std::int32_t number) const
+    {
+        struct stat st
+        { };
+        return ::stat(("/dev/shm" + objectName(mod::ImageBlockName(number))).c_str(), &st) == 0;
+    }
+
+    std::size_t m_handles = 0;
+    std::size_t m_views = 0;
+};
+
+TEST_F(ImageBlock, WrittenBlockIsReadBackHereAndInAnotherProcess)
+{
+    const auto jpeg = pattern(5000);
+    const std::uint32_t block = mod::CreateImageBlock(40, 5000 + 24);
+    ASSERT_NE(block, 0u);
+    std::uint8_t *view = mod::MapImageBlock(block);
+    ASSERT_NE(view, nullptr);
+    EXPECT_EQ(mod::ViewSize(view), 5024u);
+    EXPECT_EQ(mod::ViewSize(view + 24), 5000u);
+    EXPECT_EQ(mod::ViewSize(view + 5024), 0u);
+
+    struct stat st
+    { };
+    ASSERT_EQ(::stat(("/dev/shm" + m_prefix + "DADevev40").c_str(), &st), 0);
+    EXPECT_EQ(st.st_size, 5024);
+    EXPECT_EQ(st.st_mode & 0777, 0600u);
+
+    const mod::Header header = mod::BuildImageHeader(5000, 5000, 176, 144, 40, 8, 24, 2, 32);
+    EXPECT_EQ(mod::WriteImageBlock(view, header, jpeg), 5000);
+
+    const std::uint32_t reader = mod::OpenImageBlock(40);
+    ASSERT_NE(reader, 0u);
+    const std::uint8_t *readerView = mod::MapImageBlock(reader);
+    const auto contents = mod::ReadImageBlock(readerView);
+    ASSERT_TRUE(contents);
+    EXPECT_EQ(mod::toBytes(contents->header), header);
+    EXPECT_TRUE(std::equal(contents->data.begin(), contents->data.end(), jpeg.begin(), jpeg.end()));
+
+    shmtest::HelperProcess other;
+    ASSERT_TRUE(other.start({"read", "40"}));
+    const unsigned long sum = std::accumulate(jpeg.begin(), jpeg.end(), 0ul);
+    EXPECT_EQ(other.readLine(5s), "5000 5000 " + std::to_string(sum));
+    EXPECT_EQ(other.wait(), 0);
+
+    EXPECT_TRUE(mod::UnmapViewOfFile(readerView));
+    EXPECT_TRUE(mod::CloseHandle(reader));
+    EXPECT_TRUE(mod::UnmapViewOfFile(view));
+    EXPECT_TRUE(mod::CloseHandle(block));
+}
+
+TEST_F(ImageBlock, CreatorsCloseRemovesTheNameButAReaderKeepsItsView)
+{
+    const auto data = pattern(1000);
+    const std::uint32_t block = mod::CreateImageBlock(7, 1024);
+    std::uint8_t *view = mod::MapImageBlock(block);
+    ASSERT_NE(view, nullptr);
+    mod::WriteImageBlock(view, mod::BuildImageHeader(1000, 1000, 1, 1, 7, 8, 24, 2, 32), data);
+
+    const std::uint32_t reader = mod::OpenImageBlock(7);
+    const std::uint8_t *readerView = mod::MapImageBlock(reader);
+    ASSERT_NE(readerView, nullptr);
+
+    mod::UnmapViewOfFile(view);
+    mod::CloseHandle(block);
+    EXPECT_FALSE(exists(7));
+    EXPECT_EQ(mod::OpenImageBlock(7), 0u);
+
+    const auto contents = mod::ReadImageBlock(readerView);
+    ASSERT_TRUE(contents);
+    EXPECT_TRUE(std::equal(contents->data.begin(), contents->data.end(), data.begin(), data.end()));
+
+    mod::UnmapViewOfFile(readerView);
+    mod::CloseHandle(reader);
+    EXPECT_TRUE(leftovers().empty());
+}
+
+TEST_F(ImageBlock, OpenersCloseLeavesTheBlockToItsCreator)
+{
+    const std::uint32_t block = mod::CreateImageBlock(8, 100);
+    ASSERT_NE(block, 0u);
+    mod::CloseHandle(mod::OpenImageBlock(8));
+    EXPECT_TRUE(exists(8));
+
+    // Creating an existing block hands it back without making us its creator.
+    const std::uint32_t again = mod::CreateImageBlock(8, 50);
+    ASSERT_NE(again, 0u);
+    EXPECT_NE(again, block);
+    mod::CloseHandle(again);
+    EXPECT_TRUE(exists(8));
+
+    // An existing block too small for the caller is refused rather than overrun.
+    EXPECT_EQ(mod::CreateImageBlock(8, 101), 0u);
+    EXPECT_TRUE(exists(8));
+
+    mod::CloseHandle(block);
+    EXPECT_FALSE(exists(8));
+    EXPECT_TRUE(leftovers().empty());
+}
+
+TEST_F(ImageBlock, UnusableSizesCreateNothing)
+{
+    const std::int64_t sizes[] = {0,
+                                  -1,
+                                  -24,
+                                  mod::kMaxImageBlockSize + 1,
+                                  std::numeric_limits<std::int64_t>::max(),
+                                  std::numeric_limits<std::int64_t>::min()};
+    for (std::int64_t size : sizes)
+        EXPECT_EQ(mod::CreateImageBlock(9, size), 0u) << size;
+    EXPECT_TRUE(leftovers().empty());
+}
+
+TEST_F(ImageBlock, ReadsAndWritesStopAtTheRealEndWhateverTheHeaderClaims)
+{
+    const std::uint32_t block = mod::CreateImageBlock(11, 100);
+    std::uint8_t *view = mod::MapImageBlock(block);
+    ASSERT_NE(view, nullptr);
+
+    // Writing more than fits stops at the end of the block.
+    const auto data = pattern(500);
+    EXPECT_EQ(
+        mod::WriteImageBlock(view, mod::BuildImageHeader(500, 500, 1, 1, 11, 8, 24, 2, 32), data),
+        76);
+
+    const std::pair<std::int32_t, std::size_t> claims[]
+        = {{10000, 76}, {76, 76}, {75, 75},
+           {0, 0},      {-5, 0},  {std::numeric_limits<std::int32_t>::max(), 76}};
+    for (const auto &[claimed, readable] : claims) {
+        const mod::Header header = mod::BuildImageHeader(claimed, claimed, 1, 1, 11, 8, 24, 2, 32);
+        std::copy(header.begin(), header.end(), view);
+        const std::uint32_t reader = mod::OpenImageBlock(11);
+        const std::uint8_t *readerView = mod::MapImageBlock(reader);
+        const auto contents = mod::ReadImageBlock(readerView);
+        ASSERT_TRUE(contents);
+        EXPECT_EQ(contents->header.DataLength, claimed);
+        EXPECT_EQ(contents->data.size(), readable) << "claimed " << claimed;
+        EXPECT_TRUE(std::equal(contents->data.begin(), contents->data.end(), data.begin()));
+        mod::UnmapViewOfFile(readerView);
+        mod::CloseHandle(reader);
+    }
+    mod::UnmapViewOfFile(view);
+    mod::CloseHandle(block);
+
+    // A block too small for a header reads as nothing and takes no header.
+    const std::uint32_t tiny = mod::CreateImageBlock(12, 10);
+    std::uint8_t *tinyView = mod::MapImageBlock(tiny);
+    ASSERT_NE(tinyView, nullptr);
+    EXPECT_FALSE(mod::ReadImageBlock(tinyView));
+    EXPECT_EQ(mod::WriteImageBlock(tinyView, mod::Header {}, data), -1);
+    EXPECT_FALSE(mod::ReadImageBlock(nullptr));
+    mod::UnmapViewOfFile(tinyView);
+    mod::CloseHandle(tiny);
+}
+
+TEST_F(ImageBlock, WrongHandlesAndViewsAreRefusedQuietly)
+{
+    mod::OpenSharedHeader();
+    EXPECT_EQ(mod::MapImageBlock(0), nullptr);
+    EXPECT_EQ(mod::MapImageBlock(0xDEADBEEF), nullptr);
+    EXPECT_EQ(mod::MapImageBlock(mod::hHeaderMutex), nullptr);
+    EXPECT_EQ(platform::shm::lockMutex(mod::hHeaderMap, 0), -EBADF);
+    EXPECT_FALSE(mod::CloseHandle(0));
+    EXPECT_FALSE(mod::CloseHandle(0xDEADBEEF));
+    EXPECT_EQ(mod::OpenImageBlock(404), 0u);
+
+    const std::uint32_t block = mod::CreateImageBlock(13, 64);
+    std::uint8_t *view = mod::MapImageBlock(block);
+    EXPECT_FALSE(mod::UnmapViewOfFile(nullptr));
+    EXPECT_FALSE(mod::UnmapViewOfFile(view + 1));
+    EXPECT_EQ(mod::ViewSize(nullptr), 0u);
+    int local = 0;
+    EXPECT_EQ(mod::ViewSize(&local), 0u);
+    EXPECT_TRUE(mod::UnmapViewOfFile(view));
+    EXPECT_FALSE(mod::UnmapViewOfFile(view));
+    EXPECT_EQ(mod::ViewSize(view), 0u);
+    EXPECT_TRUE(mod::CloseHandle(block));
+    EXPECT_FALSE(mod::CloseHandle(block));
+    mod::CloseSharedHeader();
+}
+
+TEST_F(ImageBlock, ObjectsOfAnotherUserAreRefused)
+{
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "needs root to create an object as another user";
+    const std::string names[] = {mod::ImageBlockName(77), mod::kHeaderMutexName};
+    const pid_t child = ::fork();
+    if (child == 0) {
+        if (::setgid(65534) != 0 || ::setuid(65534) != 0)
+            ::_exit(2);
+        for (const std::string &name : names) {
+            platform::shm::SharedMemoryObject object;
+            if (platform::shm::SharedMemoryObject::createOrOpen(
+                    objectName(name), 4096, platform::shm::SharedMemoryObject::OnRelease::KeepName,
+                    object)
+                != 0)
+                ::_exit(3);
+        }
+        // Make the mutex object look fully set up, so only the owner check can refuse it.
+        platform::shm::NamedMutex mutex;
+        ::_exit(platform::shm::NamedMutex::create(objectName(mod::kHeaderMutexName), mutex) == 0
+                    ? 0
+                    : 4);
+    }
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    if (WIFEXITED(status) && WEXITSTATUS(status) == 2)
+        GTEST_SKIP() << "cannot switch to the nobody user here";
+    ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+
+    platform::shm::SharedMemoryObject object;
+    EXPECT_EQ(platform::shm::SharedMemoryObject::open(objectName(names[0]), object), -EACCES);
+    EXPECT_EQ(mod::OpenImageBlock(77), 0u);
+    EXPECT_EQ(mod::CreateImageBlock(77, 100), 0u);
+
+    mod::OpenSharedHeader();
+    EXPECT_EQ(mod::hHeaderMutex, 0u);
+    EXPECT_EQ(mod::NextImageNumber(), 0);
+    mod::CloseSharedHeader();
+}
+
+} // namespace

@@ -1,0 +1,204 @@
+#include "ShmTestSupport.h"
+
+#include "exchange/modImageMemMapFunctions.h"
+#include "platform/shm/HandleTable.h"
+
+#include <signal.h>
+#include <sys/wait.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstring>
+#include <limits>
+#include <memory>
+#include <set>
+
+namespace {
+
+namespace mod = modImageMemMapFunctions;
+using namespace std::chrono_literals;
+using shmtest::HelperProcess;
+
+class SharedHeader : public shmtest::ShmNamespaceTest
+{
+protected:
+    void TearDown() override
+    {
+        mod::CloseSharedHeader();
+        ShmNamespaceTest::TearDown();
+    }
+
+    std::int32_t counter() const
+    {
+        std::int32_t value = 0;
+        std::memcpy(&value, mod::pHeaderView, sizeof value);
+        return value;
+    }
+    void setCounter(std::int32_t value) { std::memcpy(mod::pHeaderView, &value, sizeof value); }
+
+    // Starts the helper holding the counter mutex; returns once it owns it.
+    void startHolder(HelperProcess &holder)
+    {
+        ASSERT_TRUE(holder.start({"hold"}));
+        ASSERT_EQ(holder.readLine(5s), "locked");
+    }
+};
+
+TEST_F(SharedHeader, NumbersCountFromOneAcrossProcesses)
+{
+    mod::OpenSharedHeader();
+    ASSERT_NE(mod::hHeaderMutex, 0u);
+    ASSERT_NE(mod::hHeaderMap, 0u);
+    ASSERT_NE(mod::pHeaderView, nullptr);
+    EXPECT_EQ(mod::ViewSize(mod::pHeaderView), mod::kHeaderBlockSize);
+
+    EXPECT_EQ(mod::NextImageNumber(), 1);
+    EXPECT_EQ(mod::NextImageNumber(), 2);
+
+    HelperProcess other;
+    ASSERT_TRUE(other.start({"next", "1"}));
+    EXPECT_EQ(other.readAll(5s), std::vector<std::string> {"3"});
+    EXPECT_EQ(other.wait(), 0);
+
+    EXPECT_EQ(mod::NextImageNumber(), 4);
+
+    // Reopening keeps the counter; neither open nor close removes the names.
+    mod::CloseSharedHeader();
+    mod::OpenSharedHeader();
+    EXPECT_EQ(mod::NextImageNumber(), 5);
+}
+
+TEST_F(SharedHeader, CloseTwiceReleasesEachHandleOnce)
+{
+    const std::size_t handles = platform::shm::openHandleCount();
+    const std::size_t views = platform::shm::openViewCount();
+    mod::OpenSharedHeader();
+    mod::OpenSharedHeader(); // a second open must not leak the first
+    EXPECT_EQ(platform::shm::openHandleCount(), handles + 2);
+    EXPECT_EQ(platform::shm::openViewCount(), views + 1);
+
+    mod::CloseSharedHeader();
+    mod::CloseSharedHeader();
+    EXPECT_EQ(mod::hHeaderMutex, 0u);
+    EXPECT_EQ(mod::hHeaderMap, 0u);
+    EXPECT_EQ(mod::pHeaderView, nullptr);
+    EXPECT_EQ(platform::shm::openHandleCount(), handles);
+    EXPECT_EQ(platform::shm::openViewCount(), views);
+    EXPECT_EQ(mod::NextImageNumber(), 0);
+}
+
+TEST_F(SharedHeader, FailedOpenLeavesZerosAndCloseIsHarmless)
+{
+    // A prefix longer than any shm name may be makes every open and create fail.
+    ::setenv("VEDEREVE_SHM_PREFIX", ("/" + std::string(300, 'x')).c_str(), 1);
+    const std::size_t handles = platform::shm::openHandleCount();
+    mod::OpenSharedHeader();
+    EXPECT_EQ(mod::hHeaderMutex, 0u);
+    EXPECT_EQ(mod::hHeaderMap, 0u);
+    EXPECT_EQ(mod::pHeaderView, nullptr);
+    EXPECT_EQ(mod::NextImageNumber(), 0);
+    mod::CloseSharedHeader();
+    mod::CloseSharedHeader();
+    EXPECT_EQ(platform::shm::openHandleCount(), handles);
+}
+
+TEST_F(SharedHeader, CounterWrapsToOneAfterTheLargestNumber)
+{
+    mod::OpenSharedHeader();
+    ASSERT_NE(mod::pHeaderView, nullptr);
+    const std::pair<std::int32_t, std::int32_t> cases[] = {
+        {0, 1},
+        {41, 42},
+        {std::numeric_limits<std::int32_t>::max() - 1, std::numeric_limits<std::int32_t>::max()},
+        {std::numeric_limits<std::int32_t>::max(), 1},
+        {-7, 1},
+        {std::numeric_limits<std::int32_t>::min(), 1},
+    };
+    for (const auto &[stored, next] : cases) {
+        setCounter(stored);
+        EXPECT_EQ(mod::NextImageNumber(), next) << "after " << stored;
+        EXPECT_EQ(counter(), next);
+    }
+}
+
+TEST_F(SharedHeader, LiveHolderMakesTheWaitGiveUpWithoutCounting)
+{
+    mod::OpenSharedHeader();
+    ASSERT_EQ(mod::NextImageNumber(), 1);
+
+    HelperProcess holder;
+    startHolder(holder);
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(mod::NextImageNumber(), 0);
+    const auto waited = std::chrono::steady_clock::now() - start;
+    EXPECT_GE(waited, std::chrono::milliseconds(mod::kCounterWaitMs - 20));
+    EXPECT_LT(waited, 2s);
+    EXPECT_EQ(counter(), 1);
+
+    ASSERT_TRUE(holder.writeLine("release"));
+    EXPECT_EQ(holder.wait(), 0);
+    EXPECT_EQ(mod::NextImageNumber(), 2);
+}
+
+TEST_F(SharedHeader, HolderKilledWhileLockedDoesNotBlockTheNext)
+{
+    mod::OpenSharedHeader();
+    ASSERT_EQ(mod::NextImageNumber(), 1);
+
+    HelperProcess holder;
+    startHolder(holder);
+    holder.kill(SIGKILL);
+    const int status = holder.wait();
+    ASSERT_TRUE(WIFSIGNALED(status));
+
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(mod::NextImageNumber(), 2);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, 1s);
+    // Recovered for good, not only for one lock.
+    EXPECT_EQ(mod::NextImageNumber(), 3);
+
+    HelperProcess other;
+    ASSERT_TRUE(other.start({"next", "1"}));
+    EXPECT_EQ(other.readAll(5s), std::vector<std::string> {"4"});
+}
+
+TEST_F(SharedHeader, RacingProcessesCreateOnceAndNeverShareANumber)
+{
+    // All start on an empty namespace, so they also race to create the mutex and the block.
+    constexpr int kProcesses = 4;
+    constexpr int kEach = 100000;
+    std::vector<std::unique_ptr<HelperProcess>> helpers;
+    for (int i = 0; i < kProcesses; ++i) {
+        helpers.push_back(std::make_unique<HelperProcess>());
+        ASSERT_TRUE(helpers.back()->start({"next", std::to_string(kEach), "together"}));
+    }
+    // Released together, so that their increments really overlap.
+    for (auto &helper : helpers)
+        ASSERT_EQ(helper->readLine(5s), "ready");
+    for (auto &helper : helpers)
+        ASSERT_TRUE(helper->writeLine("go"));
+    std::multiset<int> numbers;
+    int refused = 0;
+    for (auto &helper : helpers) {
+        const std::vector<std::string> lines = helper->readAll(20s);
+        EXPECT_EQ(lines.size(), std::size_t(kEach));
+        EXPECT_EQ(helper->wait(), 0);
+        for (const std::string &line : lines) {
+            const int number = std::stoi(line);
+            if (number == 0)
+                ++refused;
+            else
+                numbers.insert(number);
+        }
+    }
+    // A 200 ms wait can run out on a loaded machine; a refusal must then not count.
+    EXPECT_LT(refused, kProcesses * kEach / 10);
+    EXPECT_EQ(std::set<int>(numbers.begin(), numbers.end()).size(), numbers.size());
+
+    mod::OpenSharedHeader();
+    ASSERT_NE(mod::pHeaderView, nullptr);
+    EXPECT_EQ(counter(), int(numbers.size()));
+    EXPECT_EQ(*numbers.rbegin(), int(numbers.size()));
+}
+
+} // namespace
