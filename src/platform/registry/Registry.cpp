@@ -12,9 +12,11 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
 #include <cstdlib>
 #include <cstring>
 #include <optional>
+#include <thread>
 #include <vector>
 
 Q_LOGGING_CATEGORY(lcRegistry, "vedereve.platform.registry")
@@ -25,6 +27,7 @@ class Connection
 {
 public:
     SqliteDb db;
+    std::chrono::steady_clock::time_point busySince;
 };
 
 namespace {
@@ -79,7 +82,7 @@ RegStatus fromSqlite(int rc)
 RegStatus failed(int rc, const char *what)
 {
     const RegStatus status = fromSqlite(rc);
-    qCWarning(lcRegistry, "%s: %s (status %ld)", what, sqlite3_errstr(rc), status);
+    qCWarning(lcRegistry, "%s: %s (sqlite %d, status %ld)", what, sqlite3_errstr(rc), rc, status);
     return status;
 }
 
@@ -167,6 +170,21 @@ int queryInt(sqlite3 *db, const char *sql, std::int64_t &value)
     return rc == SQLITE_ROW ? SQLITE_OK : stmt.error();
 }
 
+// SQLite's own busy timeout sleeps in growing steps of up to 100 ms, so a waiter can keep
+// missing the short moments between another process's writes until its time runs out. Polling
+// every millisecond or two keeps two busy writers taking turns, with the same overall bound.
+int waitWhileBusy(void *context, int attempt)
+{
+    auto *conn = static_cast<Connection *>(context);
+    const auto now = std::chrono::steady_clock::now();
+    if (attempt == 0)
+        conn->busySince = now;
+    if (now - conn->busySince >= std::chrono::milliseconds(busyTimeoutMs))
+        return 0;
+    std::this_thread::sleep_for(std::chrono::microseconds(attempt < 20 ? 500 : 2000));
+    return 1;
+}
+
 // Opens the database. Without create, a missing or never initialised database is
 // ERROR_FILE_NOT_FOUND and nothing is written.
 RegStatus openDatabase(bool create, std::unique_ptr<Connection> &out)
@@ -181,15 +199,21 @@ RegStatus openDatabase(bool create, std::unique_ptr<Connection> &out)
         return ERROR_FILE_NOT_FOUND;
     }
 
+    auto conn = std::make_unique<Connection>();
     sqlite3 *raw = nullptr;
     const int openRc = sqlite3_open_v2(path.c_str(), &raw, SQLITE_OPEN_READWRITE, nullptr);
-    SqliteDb db(raw);
+    conn->db.reset(raw);
     if (openRc != SQLITE_OK)
         return failed(openRc, "open registry");
-    sqlite3_busy_timeout(db.get(), busyTimeoutMs);
+    sqlite3 *db = conn->db.get();
+    sqlite3_busy_handler(db, waitWhileBusy, conn.get());
+    // In WAL mode NORMAL still commits atomically and survives a crash of the process; only a
+    // power cut may lose the last few commits. A settings store takes that for writes that do
+    // not hold the lock across a disk flush.
+    sqlite3_exec(db, "PRAGMA synchronous=NORMAL", nullptr, nullptr, nullptr);
 
     std::int64_t version = 0;
-    if (int rc = queryInt(db.get(), "PRAGMA user_version", version); rc != SQLITE_OK)
+    if (int rc = queryInt(db, "PRAGMA user_version", version); rc != SQLITE_OK)
         return failed(rc, "read registry schema");
     if (version != schemaVersion) {
         if (version > schemaVersion)
@@ -197,19 +221,18 @@ RegStatus openDatabase(bool create, std::unique_ptr<Connection> &out)
         if (!create)
             return ERROR_FILE_NOT_FOUND;
         // WAL lets readers go on while one process writes; it stays set in the file.
-        if (int rc = sqlite3_exec(db.get(), "PRAGMA journal_mode=WAL", nullptr, nullptr, nullptr);
+        if (int rc = sqlite3_exec(db, "PRAGMA journal_mode=WAL", nullptr, nullptr, nullptr);
             rc != SQLITE_OK)
             return failed(rc, "set registry journal mode");
-        Transaction txn(db.get(), Transaction::Write);
+        Transaction txn(db, Transaction::Write);
         if (txn.status() != SQLITE_OK)
             return failed(txn.status(), "initialise registry");
-        if (int rc = sqlite3_exec(db.get(), schemaSql, nullptr, nullptr, nullptr); rc != SQLITE_OK)
+        if (int rc = sqlite3_exec(db, schemaSql, nullptr, nullptr, nullptr); rc != SQLITE_OK)
             return failed(rc, "initialise registry");
         if (int rc = txn.commit(); rc != SQLITE_OK)
             return failed(rc, "initialise registry");
     }
-    out = std::make_unique<Connection>();
-    out->db = std::move(db);
+    out = std::move(conn);
     return ERROR_SUCCESS;
 }
 
@@ -345,16 +368,27 @@ RegStatus RegKey::openImpl(std::string_view subKey, bool create, RegKey &result,
         return status;
     sqlite3 *db = conn->db.get();
 
-    Transaction txn(db, create ? Transaction::Write : Transaction::Read);
-    if (txn.status() != SQLITE_OK)
-        return failed(txn.status(), "open key");
+    // Most opens find the key, so look first without taking the write lock; only a key that is
+    // missing is created, under the write lock and looked up again there.
+    std::int64_t id = 0;
     int rc = SQLITE_OK;
-    const std::int64_t id = walk(db, rootKeyId, parts, create, created, rc);
-    if (rc != SQLITE_OK)
-        return failed(rc, "open key");
-    if (id == 0)
+    {
+        Transaction txn(db, Transaction::Read);
+        if (txn.status() != SQLITE_OK)
+            return failed(txn.status(), "open key");
+        id = walk(db, rootKeyId, parts, false, created, rc);
+        if (rc != SQLITE_OK)
+            return failed(rc, "open key");
+    }
+    if (id == 0 && !create)
         return ERROR_FILE_NOT_FOUND;
-    if (create) {
+    if (id == 0) {
+        Transaction txn(db, Transaction::Write);
+        if (txn.status() != SQLITE_OK)
+            return failed(txn.status(), "create key");
+        id = walk(db, rootKeyId, parts, true, created, rc);
+        if (rc != SQLITE_OK || id == 0)
+            return failed(rc, "create key");
         if (rc = txn.commit(); rc != SQLITE_OK)
             return failed(rc, "create key");
     }

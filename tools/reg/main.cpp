@@ -1,0 +1,11 @@
+#include "RegTool.h"
+
+#include <iostream>
+#include <string>
+#include <vector>
+
+int main(int argc, char **argv)
+{
+    const std::vector<std::string> args(argv + 1, argv + argc);
+    return regtool::run(args, std::cin, std::cout, std::cerr);
+}
