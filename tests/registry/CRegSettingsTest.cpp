@@ -204,7 +204,7 @@ TEST_F(RegSettings, GetIESettingReadsDwordsAsDecimalText)
         {0xffffffff, QStringLiteral("-1")},
     };
     CRegSettings settings;
-    const QString path = QStringLiteral("Software\\Microsoft\\Internet Explorer\\Main");
+    const QString path = QStringLiteral("Software\\Browser\\Main");
     for (const auto &c : cases) {
         storeDword(path.toStdString(), "Flag", c.stored);
         EXPECT_EQ(settings.GetIESetting(path, QStringLiteral("flag"), QStringLiteral("x")), c.text);
