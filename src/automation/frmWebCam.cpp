@@ -63,6 +63,9 @@ void frmWebCam::setOuterHeight(float height)
 {
     const int border = frameGeometry().height() - this->height();
     resize(width(), std::max(0, static_cast<int>(std::lround(height)) - border));
+    // A hidden window gets its resize event only when shown; the panel must follow at once.
+    if (!isVisible())
+        Form_Resize();
 }
 
 void frmWebCam::Form_Resize()
