@@ -1,0 +1,31 @@
+#pragma once
+
+#include <QDBusConnection>
+#include <QProcess>
+#include <QProcessEnvironment>
+#include <QString>
+#include <QTemporaryDir>
+
+// A private session bus (dbus-daemon) for one test, optionally with a services folder for
+// activation. Services it starts inherit the environment given to start().
+class PrivateBus final
+{
+public:
+    PrivateBus() = default;
+    ~PrivateBus();
+    PrivateBus(const PrivateBus &) = delete;
+    PrivateBus &operator=(const PrivateBus &) = delete;
+
+    bool start(const QString &servicesDir = {},
+               const QProcessEnvironment &environment = QProcessEnvironment::systemEnvironment());
+    const QString &address() const { return m_address; }
+
+    // A new connection of its own to the bus; each call gives a distinct unique name.
+    QDBusConnection connect(const QString &name);
+
+private:
+    QTemporaryDir m_dir;
+    QProcess m_daemon;
+    QString m_address;
+    QStringList m_connections;
+};
