@@ -16,6 +16,9 @@ public:
     MemoryMapping(const MemoryMapping &) = delete;
     MemoryMapping &operator=(const MemoryMapping &) = delete;
 
+    // Mappings up to this size are faulted in at once.
+    static constexpr std::size_t kPrefaultLimit = 64 * 1024 * 1024;
+
     // Maps size bytes of fd from offset 0. Returns 0 or a negative errno (-EINVAL for size 0).
     static int map(int fd, std::size_t size, MemoryMapping &out);
 
