@@ -2,7 +2,6 @@
 
 #include "automation/dbus/ObjectAdaptor.h"
 #include "automation/zozEZUdeZid.h"
-#include "platform/core/FaultGuard.h"
 
 #include <QDBusConnectionInterface>
 #include <QDBusError>
@@ -10,8 +9,6 @@
 #include <QDBusServiceWatcher>
 #include <QLoggingCategory>
 #include <QThread>
-
-#include <algorithm>
 
 Q_LOGGING_CATEGORY(lcBusFactory, "vedereve.dbus.factory")
 

@@ -1,8 +1,8 @@
 #include "automation/dbus/ObjectAdaptor.h"
 
+#include "automation/ExceptionFilter.h"
 #include "automation/dbus/Contract.h"
 #include "automation/zozEZUdeZid.h"
-#include "platform/core/FaultGuard.h"
 
 #include <QDBusError>
 #include <QDBusMessage>
@@ -157,7 +157,7 @@ void ObjectAdaptor::handleMethod(const QDBusMessage &message)
         return;
     }
     QVariant result;
-    platform::FaultGuard::run([&] { result = callMethod(member->id, message); });
+    ExceptionFilter::Guarded([&] { result = callMethod(member->id, message); });
     // A member never fails towards the parent; a get whose step was abandoned returns 0.
     if (member->outSignature == "i" && !result.isValid())
         result = 0;
@@ -271,7 +271,7 @@ QVariant ObjectAdaptor::readProperty(MemberId id)
 {
     // Filled before the step runs: a get whose step was abandoned answers 0 or False.
     QVariant result = memberOf(id).inSignature == "b" ? QVariant(false) : QVariant(0);
-    platform::FaultGuard::run([&] {
+    ExceptionFilter::Guarded([&] {
         switch (id) {
         case MemberId::Visible:
             result = m_object.Visible();
@@ -306,7 +306,7 @@ QVariant ObjectAdaptor::readProperty(MemberId id)
 
 void ObjectAdaptor::writeProperty(MemberId id, const QVariant &value)
 {
-    platform::FaultGuard::run([&] {
+    ExceptionFilter::Guarded([&] {
         switch (id) {
         case MemberId::Visible:
             m_object.setVisible(value.toBool());
@@ -351,7 +351,7 @@ void ObjectAdaptor::relay(const char *event, const QVariantList &arguments, QByt
         m_sinkService, m_sinkPath, QLatin1StringView(kSinkInterface), QLatin1StringView(event));
     call.setArguments(arguments);
     QDBusMessage reply;
-    platform::FaultGuard::run([&] {
+    ExceptionFilter::Guarded([&] {
         // BlockWithGui runs a local event loop while waiting, so the parent's handler can call
         // back into this object (as a COM parent can) instead of deadlocking until the timeout.
         reply = m_connection.call(call, QDBus::BlockWithGui, m_eventTimeoutMs);
