@@ -28,6 +28,25 @@ constexpr bool sideInRange(std::int64_t side)
     return side >= 1 && side <= kMaxPictureSide;
 }
 
+std::unique_ptr<cDibSection> decodeJpeg(platform::jpeg::Decoder &decoder,
+                                        std::span<const std::uint8_t> data)
+{
+    if (!decoder.isValid() || data.empty())
+        return nullptr;
+    const std::optional<platform::jpeg::Header> jpeg = decoder.readHeader(data.data(), data.size());
+    if (!jpeg || !sideInRange(jpeg->width) || !sideInRange(jpeg->height))
+        return nullptr;
+    auto bitmap = std::make_unique<cDibSection>();
+    if (!bitmap->Create(jpeg->width, jpeg->height, 24) || !bitmap->DIBSectionBitsPtr())
+        return nullptr;
+    const platform::jpeg::BgrBitmap target {bitmap->DIBSectionBitsPtr(),
+                                            std::size_t(bitmap->TotalBytes()), jpeg->width,
+                                            jpeg->height, bitmap->BytesPerScanLine()};
+    if (!decoder.decode(data.data(), data.size(), target))
+        return nullptr;
+    return bitmap;
+}
+
 // Fills a fresh bitmap with raw bottom-up rows; nullptr when it cannot be created.
 std::unique_ptr<cDibSection> rawBitmap(const ImageHeader &header,
                                        std::span<const std::uint8_t> data)
@@ -51,20 +70,14 @@ std::unique_ptr<cDibSection> rawBitmap(const ImageHeader &header,
 std::unique_ptr<cDibSection> jpegBitmap(std::span<const std::uint8_t> data)
 {
     // One decoder for the thread: creating one per picture costs more than small pictures do.
-    thread_local platform::jpeg::Decoder decoder;
-    if (!decoder.isValid() || data.empty())
-        return nullptr;
-    const std::optional<platform::jpeg::Header> jpeg = decoder.readHeader(data.data(), data.size());
-    if (!jpeg || !sideInRange(jpeg->width) || !sideInRange(jpeg->height))
-        return nullptr;
-    auto bitmap = std::make_unique<cDibSection>();
-    if (!bitmap->Create(jpeg->width, jpeg->height, 24) || !bitmap->DIBSectionBitsPtr())
-        return nullptr;
-    const platform::jpeg::BgrBitmap target {bitmap->DIBSectionBitsPtr(),
-                                            std::size_t(bitmap->TotalBytes()), jpeg->width,
-                                            jpeg->height, bitmap->BytesPerScanLine()};
-    if (!decoder.decode(data.data(), data.size(), target))
-        return nullptr;
+    // A decoder that failed is replaced: after a header read stops inside a damaged stream the
+    // library's state is left half-way, and the next picture's header would fail too.
+    thread_local std::unique_ptr<platform::jpeg::Decoder> decoder;
+    if (!decoder)
+        decoder = std::make_unique<platform::jpeg::Decoder>();
+    std::unique_ptr<cDibSection> bitmap = decodeJpeg(*decoder, data);
+    if (!bitmap)
+        decoder.reset();
     return bitmap;
 }
 

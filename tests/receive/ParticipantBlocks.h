@@ -1,0 +1,116 @@
+#pragma once
+
+#include <QBuffer>
+#include <QImage>
+
+#include <zlib.h>
+
+#include <cstdint>
+#include <cstring>
+#include <span>
+#include <vector>
+
+#include "exchange/modImageMemMapFunctions.h"
+
+// Image blocks as a parent writes them, for the receive tests, the benchmark and the fuzz corpus.
+// Pictures are made with Qt's own writers, not with the component's encoder.
+namespace recvtest {
+
+using Bytes = std::vector<std::uint8_t>;
+
+// Top half one colour, bottom half another: shows both placement and row order.
+inline QImage twoBandPicture(int width, int height, QRgb top, QRgb bottom)
+{
+    QImage image(width, height, QImage::Format_RGB32);
+    for (int y = 0; y < height; ++y)
+        for (int x = 0; x < width; ++x)
+            image.setPixel(x, y, y < height / 2 ? top : bottom);
+    return image;
+}
+
+// The picture's rows bottom-up, blue-green-red, each padded to a multiple of 4 bytes.
+inline Bytes bottomUpBgr(const QImage &image)
+{
+    const int stride = (image.width() * 3 + 3) & ~3;
+    Bytes bits(std::size_t(stride) * std::size_t(image.height()), 0);
+    for (int y = 0; y < image.height(); ++y) {
+        std::uint8_t *row = bits.data() + std::size_t(image.height() - 1 - y) * std::size_t(stride);
+        for (int x = 0; x < image.width(); ++x) {
+            const QRgb pixel = image.pixel(x, y);
+            row[3 * x] = std::uint8_t(qBlue(pixel));
+            row[3 * x + 1] = std::uint8_t(qGreen(pixel));
+            row[3 * x + 2] = std::uint8_t(qRed(pixel));
+        }
+    }
+    return bits;
+}
+
+inline Bytes pictureFile(const QImage &image, const char *format = "JPG", int quality = 90)
+{
+    QBuffer buffer;
+    buffer.open(QIODevice::WriteOnly);
+    image.save(&buffer, format, quality);
+    const QByteArray &data = buffer.data();
+    return Bytes(data.begin(), data.end());
+}
+
+inline Bytes zlibCompress(std::span<const std::uint8_t> data)
+{
+    uLongf length = compressBound(uLong(data.size()));
+    Bytes out(length);
+    if (compress2(out.data(), &length, data.data(), uLong(data.size()), Z_BEST_SPEED) != Z_OK)
+        return {};
+    out.resize(length);
+    return out;
+}
+
+struct BlockFields
+{
+    std::int32_t OrigSize = 0;
+    std::int32_t Width = 0;
+    std::int32_t Height = 0;
+    std::uint8_t PictureFormat = 2;
+    std::uint8_t Destination = 8;
+    std::uint8_t BitsPerPixel = 24;
+    std::uint8_t Marker = 32;
+    // DataLength as written into the header; -1 means the real data length.
+    std::int64_t claimedLength = -1;
+};
+
+// Header and data of one block, laid out as in shared memory.
+inline Bytes blockBytes(const BlockFields &f, std::span<const std::uint8_t> data)
+{
+    const auto length
+        = std::int32_t(f.claimedLength < 0 ? std::int64_t(data.size()) : f.claimedLength);
+    const modImageMemMapFunctions::Header header = modImageMemMapFunctions::BuildImageHeader(
+        f.OrigSize, length, f.Width, f.Height, 0, f.Destination, f.BitsPerPixel, f.PictureFormat,
+        f.Marker);
+    Bytes out(header.size() + data.size());
+    std::memcpy(out.data(), header.data(), header.size());
+    if (!data.empty())
+        std::memcpy(out.data() + header.size(), data.data(), data.size());
+    return out;
+}
+
+// Format 1: the bitmap rows, zlib-compressed.
+inline Bytes rawBlock(const QImage &image)
+{
+    const Bytes bits = bottomUpBgr(image);
+    return blockBytes({std::int32_t(bits.size()), image.width(), image.height(), 1},
+                      zlibCompress(bits));
+}
+
+// Format 2: a picture file as it is.
+inline Bytes fileBlock(const Bytes &file)
+{
+    return blockBytes({std::int32_t(file.size()), 0, 0, 2}, file);
+}
+
+// Format 123: a JPEG stream, zlib-compressed. Width and height are left to the stream.
+inline Bytes jpegBlock(const QImage &image)
+{
+    const Bytes jpeg = pictureFile(image);
+    return blockBytes({std::int32_t(jpeg.size()), 0, 0, 123}, zlibCompress(jpeg));
+}
+
+} // namespace recvtest
