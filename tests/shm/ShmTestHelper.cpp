@@ -18,6 +18,11 @@
 
 namespace mod = modImageMemMapFunctions;
 
+int parseInt(const char *text)
+{
+    return int(std::strtol(text, nullptr, 10));
+}
+
 int main(int argc, char **argv)
 {
     if (argc < 2)
@@ -25,7 +30,7 @@ int main(int argc, char **argv)
     const std::string command = argv[1];
     if (command == "next" && (argc == 3 || argc == 4)) {
         mod::OpenSharedHeader();
-        const int count = std::atoi(argv[2]);
+        const int count = parseInt(argv[2]);
         if (argc == 4) {
             std::printf("ready\n");
             std::fflush(stdout);
@@ -54,7 +59,7 @@ int main(int argc, char **argv)
         return 0;
     }
     if (command == "read" && argc == 3) {
-        const std::uint32_t handle = mod::OpenImageBlock(std::atoi(argv[2]));
+        const std::uint32_t handle = mod::OpenImageBlock(parseInt(argv[2]));
         const std::uint8_t *view = mod::MapImageBlock(handle);
         const auto contents = mod::ReadImageBlock(view);
         if (!contents)
