@@ -2,7 +2,9 @@
 
 #include <QPainter>
 
+#include <initializer_list>
 #include <mutex>
+#include <optional>
 #include <unordered_map>
 #include <utility>
 
@@ -14,7 +16,7 @@ struct HandleTable
 {
     std::mutex lock;
     std::unordered_map<HDC, Surface *> surfaces;
-    HDC next = 0x100; // small values look like "no handle" in old code paths
+    HDC next = 0x100; // well clear of small numbers that could be mistaken for counts
 };
 
 HandleTable &table()
@@ -26,6 +28,36 @@ HandleTable &table()
 QRect bounds(const Surface &surface)
 {
     return QRect(QPoint(0, 0), surface.size());
+}
+
+// Coordinates beyond this are nobody's picture; refusing them keeps QRect's arithmetic (which
+// adds extents to origins in int) clear of overflow.
+constexpr int coordinateLimit = 1 << 28;
+
+bool coordinatesSane(std::initializer_list<int> values)
+{
+    for (int v : values) {
+        if (v < -coordinateLimit || v > coordinateLimit)
+            return false;
+    }
+    return true;
+}
+
+struct BlitPair
+{
+    Surface *to;
+    Surface *from;
+};
+
+std::optional<BlitPair> resolve(HDC dst, HDC src, std::uint32_t rop)
+{
+    if (rop != SRCCOPY)
+        return std::nullopt;
+    Surface *to = surfaceFor(dst);
+    Surface *from = surfaceFor(src);
+    if (!to || !from)
+        return std::nullopt;
+    return BlitPair {to, from};
 }
 
 } // namespace
@@ -98,12 +130,11 @@ Surface *surfaceFor(HDC dc)
 
 bool BitBlt(HDC dst, int x, int y, int w, int h, HDC src, int sx, int sy, std::uint32_t rop)
 {
-    if (rop != SRCCOPY)
+    const std::optional<BlitPair> pair = resolve(dst, src, rop);
+    if (!pair || !coordinatesSane({x, y, w, h, sx, sy}))
         return false;
-    Surface *to = surfaceFor(dst);
-    Surface *from = surfaceFor(src);
-    if (!to || !from)
-        return false;
+    Surface *to = pair->to;
+    Surface *from = pair->from;
     if (w <= 0 || h <= 0)
         return true;
 
@@ -130,16 +161,15 @@ bool BitBlt(HDC dst, int x, int y, int w, int h, HDC src, int sx, int sy, std::u
 bool StretchBlt(HDC dst, int x, int y, int w, int h, HDC src, int sx, int sy, int sw, int sh,
                 std::uint32_t rop)
 {
-    if (rop != SRCCOPY)
+    const std::optional<BlitPair> pair = resolve(dst, src, rop);
+    if (!pair || !coordinatesSane({x, y, w, h, sx, sy, sw, sh}))
         return false;
-    Surface *to = surfaceFor(dst);
-    Surface *from = surfaceFor(src);
-    if (!to || !from)
-        return false;
+    Surface *to = pair->to;
+    Surface *from = pair->from;
     if (w == 0 || h == 0 || sw == 0 || sh == 0)
         return true;
 
-    // Negative extents mirror, as the old call did.
+    // A negative extent on one side only mirrors the picture along that axis.
     const bool mirrorX = (w < 0) != (sw < 0);
     const bool mirrorY = (h < 0) != (sh < 0);
     const auto span = [](int origin, int extent) {
@@ -153,7 +183,7 @@ bool StretchBlt(HDC dst, int x, int y, int w, int h, HDC src, int sx, int sy, in
     const QRect target(dstLeft, dstTop, dstWidth, dstHeight);
 
     // Bound the work: a scaled image larger than this is a caller's mistake, not a picture.
-    constexpr qint64 maxPixels = qint64(16384) * 16384;
+    constexpr qint64 maxPixels = qint64(4096) * 4096; // 64 MiB of RGB32
     if (qint64(target.width()) * target.height() > maxPixels)
         return false;
     if (!target.intersects(bounds(*to)))
