@@ -1,29 +1,19 @@
 #include "JpegTestSupport.h"
 
 #include "automation/DebugTrace.h"
+#include "dib/SurfaceTestSupport.h"
 #include "exchange/EncodeJpeg.h"
 #include "platform/core/TraceSink.h"
 #include "support/cDibSection.h"
-
-#include <QRandomGenerator>
 
 #include <gtest/gtest.h>
 
 using jpegtest::meanAbsoluteError;
 using jpegtest::testPicture;
+using surfacetest::fillRandom;
+using surfacetest::Registered;
 
 namespace {
-
-struct Registered
-{
-    explicit Registered(QImage initial)
-        : image(std::move(initial)), surface(&image), dc(platform::gdi::registerSurface(&surface))
-    { }
-    ~Registered() { platform::gdi::unregisterSurface(dc); }
-    QImage image;
-    platform::gdi::ImageSurface surface;
-    platform::gdi::HDC dc;
-};
 
 QImage decode(const std::vector<std::uint8_t> &jpeg)
 {
@@ -61,6 +51,8 @@ TEST(EncodeJpeg, FramesOfEveryDepthEncodeUprightAtTheirOwnSize)
         {176, 144, 16, -1, 7.0},
         {175, 143, 32, -1, 4.0},
         {320, 240, 24, 0, 4.0},
+        // Narrow: 21 bytes of pixels and 3 of padding a row.
+        {7, 144, 24, 3, 6.0},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(testing::Message() << c.width << "x" << c.height << "x" << c.bits);
@@ -93,9 +85,7 @@ TEST(EncodeJpeg, StreamThatWouldNotFitTheBitmapsSizeFails)
     // Noise in an 8 x 8 bitmap of 192 bytes: no JPEG stream of it is that short.
     cDibSection frame;
     ASSERT_TRUE(frame.Create(8, 8, 24));
-    QRandomGenerator random(3);
-    for (int i = 0; i < frame.TotalBytes(); ++i)
-        frame.DIBSectionBitsPtr()[i] = std::uint8_t(random.generate());
+    fillRandom(frame.DIBSectionBitsPtr(), frame.TotalBytes(), 3);
     EXPECT_TRUE(EncodeJpeg(frame, false).empty());
 }
 
@@ -122,8 +112,6 @@ TEST(EncodeJpeg, OnlyCameraFramesTraceAndOnlyWhileDebugging)
     // A failed encoding of a camera frame still closes its trace.
     cDibSection noisy;
     ASSERT_TRUE(noisy.Create(8, 8, 24));
-    QRandomGenerator random(4);
-    for (int i = 0; i < noisy.TotalBytes(); ++i)
-        noisy.DIBSectionBitsPtr()[i] = std::uint8_t(random.generate());
+    fillRandom(noisy.DIBSectionBitsPtr(), noisy.TotalBytes(), 4);
     EXPECT_EQ(traced(true, [&] { EXPECT_TRUE(EncodeJpeg(noisy, true).empty()); }), both);
 }
