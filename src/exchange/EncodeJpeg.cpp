@@ -33,9 +33,8 @@ std::vector<std::uint8_t> EncodeJpeg(const cDibSection &source, bool isCameraFra
         bitmap = &copy;
     }
 
-    std::vector<std::uint8_t> out(std::size_t(bitmap->TotalBytes()));
     platform::jpeg::Encoder *encoder = threadEncoder();
-    if (!encoder || out.empty())
+    if (!encoder)
         return {};
 
     if (isCameraFrame)
@@ -43,14 +42,13 @@ std::vector<std::uint8_t> EncodeJpeg(const cDibSection &source, bool isCameraFra
     const platform::jpeg::ConstBgrBitmap picture {
         bitmap->DIBSectionBitsPtr(), std::size_t(bitmap->TotalBytes()), bitmap->Width(),
         bitmap->Height(), bitmap->BytesPerScanLine()};
-    const std::optional<std::size_t> length
-        = encoder->encode(picture, jpegQuality, out.data(), out.size());
-    if (length)
-        out.resize(*length);
+    // The stream may take no more than the bitmap's own size; it is copied out at its length,
+    // so no buffer of the full size is ever filled.
+    const auto stream = encoder->encode(picture, jpegQuality, std::size_t(bitmap->TotalBytes()));
     if (isCameraFrame)
         DebugTrace::Trace("WebCam tmrMain - JPG Convert End");
 
-    if (!length || *length == 0)
+    if (!stream || stream->empty())
         return {};
-    return out;
+    return {stream->begin(), stream->end()};
 }

@@ -85,6 +85,8 @@ TEST(JpegCodec, EncoderFailsRatherThanOverrunTheBuffer)
         } else {
             EXPECT_FALSE(written);
         }
+        // The limit of the encoder-held stream follows the same rule.
+        EXPECT_EQ(bool(encoder.encode(source, 70, capacity)), capacity >= *length);
     }
 }
 

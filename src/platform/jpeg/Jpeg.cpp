@@ -58,40 +58,63 @@ TjHandle &TjHandle::operator=(TjHandle &&other) noexcept
 Encoder::Encoder() : m_handle(TjHandle::Kind::Compress)
 { }
 
-std::optional<std::size_t> Encoder::encode(const ConstBgrBitmap &picture, int quality,
-                                           std::uint8_t *out, std::size_t capacity)
+constexpr int encodeSubsampling = TJSAMP_420;
+
+std::optional<unsigned long> Encoder::worstCaseFor(const ConstBgrBitmap &picture, int quality) const
 {
-    if (!m_handle || !picture.bits || !out || capacity == 0 || quality < 1 || quality > 100)
+    if (!m_handle || !picture.bits || quality < 1 || quality > 100)
         return std::nullopt;
     if (!layoutFits(picture.width, picture.height, picture.stride, picture.size))
         return std::nullopt;
-
-    constexpr int subsampling = TJSAMP_420;
-    const unsigned long worstCase = tjBufSize(picture.width, picture.height, subsampling);
+    const unsigned long worstCase = tjBufSize(picture.width, picture.height, encodeSubsampling);
     if (worstCase == static_cast<unsigned long>(-1))
         return std::nullopt;
+    return worstCase;
+}
 
-    std::uint8_t *target = out;
-    if (capacity < worstCase) {
-        if (m_scratch.size() < worstCase)
-            m_scratch.resize(worstCase);
-        target = m_scratch.data();
-    }
-    unsigned long length = capacity < worstCase ? worstCase : capacity;
+std::optional<std::size_t> Encoder::compress(const ConstBgrBitmap &picture, int quality,
+                                             std::uint8_t *target, unsigned long capacity)
+{
     unsigned char *buffer = target;
+    unsigned long length = capacity;
     const int result = tjCompress2(m_handle.get(), picture.bits, picture.width, picture.stride,
-                                   picture.height, TJPF_BGR, &buffer, &length, subsampling, quality,
-                                   TJFLAG_BOTTOMUP | TJFLAG_NOREALLOC);
-    if (result != 0 || buffer != target || length == 0) {
+                                   picture.height, TJPF_BGR, &buffer, &length, encodeSubsampling,
+                                   quality, TJFLAG_BOTTOMUP | TJFLAG_NOREALLOC);
+    if (result != 0 || buffer != target || length == 0 || length > capacity) {
         qCDebug(lcJpeg) << "encode failed:" << tjGetErrorStr2(m_handle.get());
         return std::nullopt;
     }
-    if (target != out) {
-        if (length > capacity)
-            return std::nullopt;
-        std::memcpy(out, target, length);
-    }
     return std::size_t(length);
+}
+
+std::optional<std::size_t> Encoder::encode(const ConstBgrBitmap &picture, int quality,
+                                           std::uint8_t *out, std::size_t capacity)
+{
+    const std::optional<unsigned long> worstCase = worstCaseFor(picture, quality);
+    if (!worstCase || !out || capacity == 0)
+        return std::nullopt;
+    if (capacity >= *worstCase)
+        return compress(picture, quality, out, *worstCase);
+    const auto stream = encode(picture, quality, capacity);
+    if (!stream)
+        return std::nullopt;
+    std::memcpy(out, stream->data(), stream->size());
+    return stream->size();
+}
+
+std::optional<std::span<const std::uint8_t>> Encoder::encode(const ConstBgrBitmap &picture,
+                                                             int quality, std::size_t limit)
+{
+    const std::optional<unsigned long> worstCase = worstCaseFor(picture, quality);
+    if (!worstCase)
+        return std::nullopt;
+    if (m_scratch.size() < *worstCase)
+        m_scratch.resize(*worstCase);
+    const std::optional<std::size_t> length
+        = compress(picture, quality, m_scratch.data(), *worstCase);
+    if (!length || *length > limit)
+        return std::nullopt;
+    return std::span<const std::uint8_t>(m_scratch.data(), *length);
 }
 
 Decoder::Decoder() : m_handle(TjHandle::Kind::Decompress)

@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <optional>
+#include <span>
 #include <vector>
 
 // JPEG encoding and decoding of bottom-up blue-green-red bitmaps with padded rows, the layout of
@@ -68,8 +69,18 @@ public:
     // bytes written, or nothing when the picture is unusable or the stream would not fit.
     std::optional<std::size_t> encode(const ConstBgrBitmap &picture, int quality, std::uint8_t *out,
                                       std::size_t capacity);
+    // The same stream, kept in the encoder until the next call; nothing when it would take more
+    // than limit bytes. Spares the caller a buffer of the limit's size when it only keeps the
+    // stream's length.
+    std::optional<std::span<const std::uint8_t>> encode(const ConstBgrBitmap &picture, int quality,
+                                                        std::size_t limit);
 
 private:
+    // Compresses into target (worstCase bytes at least) and gives the stream's length.
+    std::optional<std::size_t> compress(const ConstBgrBitmap &picture, int quality,
+                                        std::uint8_t *target, unsigned long capacity);
+    std::optional<unsigned long> worstCaseFor(const ConstBgrBitmap &picture, int quality) const;
+
     TjHandle m_handle;
     // The library assumes a buffer of its worst-case size once it may not grow one, so smaller
     // caller buffers are served from here and copied only when the stream fits.
