@@ -88,16 +88,21 @@ std::int32_t DecompressData(std::vector<std::uint8_t> &Data, std::int32_t OrigSi
     if (!sizeInRange(OrigSize))
         return OrigSize == 0 ? -1 : 0;
     const std::size_t capacity = std::size_t(OrigSize) + 1;
-    std::unique_ptr<std::uint8_t[]> expanded(new (std::nothrow) std::uint8_t[capacity]);
-    if (!expanded)
+    std::vector<std::uint8_t> expanded;
+    try {
+        expanded.resize(capacity);
+    } catch (const std::bad_alloc &) {
         return 0;
+    }
     uLongf length = uLongf(capacity);
-    const int result = uncompress(expanded.get(), &length, Data.data(), uLong(Data.size()));
+    const int result = uncompress(expanded.data(), &length, Data.data(), uLong(Data.size()));
     if (result != Z_OK) {
         DebugTrace::Trace("WebCam DecompressData failed");
         return std::int32_t(capacity);
     }
-    Data.assign(expanded.get(), expanded.get() + length);
+    // Handing over the buffer saves copying a whole expanded picture once more.
+    expanded.resize(length);
+    Data.swap(expanded);
     return std::int32_t(length);
 }
 

@@ -5,8 +5,9 @@
 
 #include <zlib.h>
 
+#include <algorithm>
+#include <cstddef>
 #include <cstdint>
-#include <cstring>
 #include <span>
 #include <vector>
 
@@ -85,10 +86,9 @@ inline Bytes blockBytes(const BlockFields &f, std::span<const std::uint8_t> data
     const modImageMemMapFunctions::Header header = modImageMemMapFunctions::BuildImageHeader(
         f.OrigSize, length, f.Width, f.Height, 0, f.Destination, f.BitsPerPixel, f.PictureFormat,
         f.Marker);
-    Bytes out(header.size() + data.size());
-    std::memcpy(out.data(), header.data(), header.size());
-    if (!data.empty())
-        std::memcpy(out.data() + header.size(), data.data(), data.size());
+    Bytes out(header.begin(), header.end());
+    out.resize(header.size() + data.size());
+    std::copy(data.begin(), data.end(), out.begin() + std::ptrdiff_t(header.size()));
     return out;
 }
 
