@@ -311,20 +311,6 @@ TEST_F(ParticipantPanel, BlocksThatLieAboutTheirSizeAreHandledSafely)
     EXPECT_TRUE(near(at(0, 0), kBlue));
 }
 
-TEST_F(ParticipantPanel, RawBitsAreBoundedByTheBitmap)
-{
-    // OrigSize and the stream say 30000 bytes, the 4 x 4 bitmap holds 48: the rest is ignored.
-    Bytes bits(30000, 0);
-    for (std::size_t i = 0; i < bits.size(); i += 3)
-        bits[i + 1] = 200; // green
-    show(recvtest::blockBytes({30000, 4, 4, 1}, recvtest::zlibCompress(bits)), "Green", "Field");
-    EXPECT_EQ(at(86, 70), qRgb(0, 200, 0));
-    EXPECT_EQ(at(89, 73), qRgb(0, 200, 0));
-    EXPECT_EQ(at(85, 70), kWhite);
-    EXPECT_EQ(at(90, 70), kWhite);
-    EXPECT_EQ(at(86, 74), kWhite);
-}
-
 TEST_F(ParticipantPanel, NotDrawnFormatsUpdateOnlyTheLabels)
 {
     show(recvtest::rawBlock(recvtest::twoBandPicture(20, 20, kRed, kRed)), "First", "Here");
