@@ -7,9 +7,12 @@
 #include <QApplication>
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
+#include <QSocketNotifier>
 
 #include <cstdio>
 #include <cstdlib>
+
+#include "platform/core/TerminationSignal.h"
 
 namespace {
 
@@ -39,6 +42,13 @@ int main(int argc, char **argv)
                      qPrintable(connection.lastError().message()));
         return EXIT_FAILURE;
     }
+
+    // SIGTERM and SIGINT end the server like a release of every object: the objects terminate
+    // in order and release their shared memory.
+    const platform::UniqueFd terminate = platform::watchTerminationSignals();
+    QSocketNotifier terminateNotifier(terminate.get(), QSocketNotifier::Read);
+    QObject::connect(&terminateNotifier, &QSocketNotifier::activated, &app,
+                     &QCoreApplication::quit);
 
     bus::ClassFactory factory(connection);
     QObject::connect(&factory, &bus::ClassFactory::idle, &app, &QCoreApplication::quit);
