@@ -45,8 +45,10 @@ void cveDerEve::WebCamDefaultPic(const QString &NewValue)
             qApp,
             [self, generation, image = std::move(*picture)] {
                 // Only the latest request completes: an older, slower read must not win.
-                if (self && generation == self->m_asyncReadGeneration)
-                    self->UserControl_AsyncReadComplete(QStringLiteral("DefaultWebCamPic"), image);
+                cveDerEve *panel = self.data();
+                if (panel == nullptr || generation != panel->m_asyncReadGeneration)
+                    return;
+                panel->UserControl_AsyncReadComplete(QStringLiteral("DefaultWebCamPic"), image);
             },
             Qt::QueuedConnection);
     });

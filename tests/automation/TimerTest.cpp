@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "automation/ExceptionFilter.h"
+#include "common/Faults.h"
 #include "support/CcrpTimer.h"
 
 namespace {
@@ -106,8 +107,7 @@ TEST(TimerObject, FaultInATickIsSkippedAndTheTimerGoesOn)
     timer.onTimer([&](std::int32_t) {
         ++ticks;
         if (ticks == 1) {
-            volatile int *nowhere = nullptr;
-            *nowhere = 1;
+            testenv::writeThroughNull();
         }
     });
     ExceptionFilter::InstallExceptionFilter();

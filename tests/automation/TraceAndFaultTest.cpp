@@ -4,6 +4,7 @@
 
 #include "automation/DebugTrace.h"
 #include "automation/ExceptionFilter.h"
+#include "common/Faults.h"
 #include "platform/core/FaultGuard.h"
 #include "platform/core/TraceSink.h"
 
@@ -68,21 +69,15 @@ TEST(ExceptionCodes, SignalsMapToWindowsCodes)
             << "signal " << c.signal << " code " << c.code;
 }
 
-volatile int *g_nowhere = nullptr;
-volatile int g_zero = 0;
-
 TEST_F(TraceTest, FaultInsideAGuardedStepSkipsThatStepOnly)
 {
     ExceptionFilter::InstallExceptionFilter();
     int stepsAfterFault = 0;
     const bool first = ExceptionFilter::Guarded([&] {
-        *g_nowhere = 1;
+        testenv::writeThroughNull();
         ++stepsAfterFault; // never reached
     });
-    const bool second = ExceptionFilter::Guarded([&] {
-        volatile int x = 7 / g_zero;
-        (void)x;
-    });
+    const bool second = ExceptionFilter::Guarded([&] { testenv::divideByZero(); });
     const bool third = ExceptionFilter::Guarded([&] { ++stepsAfterFault; });
     ExceptionFilter::RemoveExceptionFilter();
 
@@ -101,7 +96,7 @@ TEST(FaultGuardDeathTest, FaultOutsideAGuardEndsTheProcess)
     EXPECT_DEATH(
         {
             ExceptionFilter::InstallExceptionFilter();
-            *g_nowhere = 1;
+            testenv::writeThroughNull();
         },
         "");
 }
@@ -113,7 +108,7 @@ TEST(FaultGuardDeathTest, FaultInAGuardAfterRemovalEndsTheProcess)
         {
             ExceptionFilter::InstallExceptionFilter();
             ExceptionFilter::RemoveExceptionFilter();
-            ExceptionFilter::Guarded([] { *g_nowhere = 1; });
+            ExceptionFilter::Guarded([] { testenv::writeThroughNull(); });
         },
         "");
 }

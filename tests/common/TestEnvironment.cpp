@@ -5,6 +5,8 @@
 #include <QApplication>
 #include <QTemporaryDir>
 
+#include "platform/shm/HandleTable.h"
+
 namespace testenv {
 
 QString tempDir()
@@ -22,5 +24,9 @@ int main(int argc, char **argv)
         qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
     ::testing::InitGoogleTest(&argc, argv);
-    return RUN_ALL_TESTS();
+    const int result = RUN_ALL_TESTS();
+    // The counter block and its mutex outlive their users by design; a test prefix must not.
+    platform::shm::removeObject("dirUzevevav");
+    platform::shm::removeObject("ridEvadezaz");
+    return result;
 }
