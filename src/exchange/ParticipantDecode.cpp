@@ -70,15 +70,8 @@ std::unique_ptr<cDibSection> rawBitmap(const ImageHeader &header,
 std::unique_ptr<cDibSection> jpegBitmap(std::span<const std::uint8_t> data)
 {
     // One decoder for the thread: creating one per picture costs more than small pictures do.
-    // A decoder that failed is replaced: after a header read stops inside a damaged stream the
-    // library's state is left half-way, and the next picture's header would fail too.
-    thread_local std::unique_ptr<platform::jpeg::Decoder> decoder;
-    if (!decoder)
-        decoder = std::make_unique<platform::jpeg::Decoder>();
-    std::unique_ptr<cDibSection> bitmap = decodeJpeg(*decoder, data);
-    if (!bitmap)
-        decoder.reset();
-    return bitmap;
+    thread_local platform::jpeg::Decoder decoder;
+    return decodeJpeg(decoder, data);
 }
 
 } // namespace

@@ -204,6 +204,9 @@ TEST(JpegCodec, DecoderRefusesTargetsItCannotFillAndDamagedStreams)
                                     {buffer.data(), c.capacity, c.width, c.height, c.stride}));
         EXPECT_TRUE(guardIntact(buffer, c.capacity));
     }
+    // A header read that stops inside a damaged stream leaves the same decoder usable.
+    EXPECT_FALSE(decoder.readHeader(jpeg.data(), 20));
+    EXPECT_TRUE(decoder.readHeader(jpeg.data(), jpeg.size()));
     // And the intact stream decodes into the exact buffer.
     std::vector<std::uint8_t> buffer(exact + guardBytes, sentinel);
     EXPECT_TRUE(decoder.decode(jpeg.data(), jpeg.size(), {buffer.data(), exact, 64, 48, 64 * 3}));

@@ -126,11 +126,18 @@ std::optional<Header> Decoder::readHeader(const std::uint8_t *jpeg, std::size_t 
         return std::nullopt;
     int width = 0, height = 0, subsampling = 0, colourSpace = 0;
     if (tjDecompressHeader3(m_handle.get(), jpeg, size, &width, &height, &subsampling, &colourSpace)
-        != 0)
+        != 0) {
+        recover();
         return std::nullopt;
+    }
     if (!sizeIsSane(width, height))
         return std::nullopt;
     return Header {width, height, colourSpace == TJCS_GRAY ? 1 : 3};
+}
+
+void Decoder::recover()
+{
+    m_handle = TjHandle(TjHandle::Kind::Decompress);
 }
 
 bool Decoder::decode(const std::uint8_t *jpeg, std::size_t size, const BgrBitmap &target)
@@ -146,6 +153,7 @@ bool Decoder::decode(const std::uint8_t *jpeg, std::size_t size, const BgrBitmap
                         target.height, TJPF_BGR, TJFLAG_BOTTOMUP | TJFLAG_STOPONWARNING);
     if (result != 0) {
         qCDebug(lcJpeg) << "decode failed:" << tjGetErrorStr2(m_handle.get());
+        recover();
         return false;
     }
     return true;

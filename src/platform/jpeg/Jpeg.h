@@ -107,6 +107,10 @@ public:
     bool decode(const std::uint8_t *jpeg, std::size_t size, const BgrBitmap &target);
 
 private:
+    // A failed read can leave the library half-way through a stream, so that the next, good
+    // stream fails too; a fresh handle starts clean.
+    void recover();
+
     TjHandle m_handle;
 };
 
