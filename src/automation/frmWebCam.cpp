@@ -16,23 +16,7 @@ frmWebCam::frmWebCam() : QWidget(nullptr, Qt::Window | Qt::FramelessWindowHint |
     // before the panel goes on.
     connect(panel, &WebCamEvents::MinMaxResize, this, &frmWebCam::WebCam_MinMaxResize,
             Qt::DirectConnection);
-    connect(panel, &WebCamEvents::EraseWebCam, &m_events, &WebCamEvents::EraseWebCam,
-            Qt::DirectConnection);
-    connect(panel, &WebCamEvents::ReceiveCamImages, &m_events, &WebCamEvents::ReceiveCamImages,
-            Qt::DirectConnection);
-    connect(
-        panel, &WebCamEvents::WebCamSnapShot, this,
-        [this](QByteArray &picHdr, std::int32_t imgNumber) {
-            Q_EMIT m_events.WebCamSnapShot(picHdr, imgNumber);
-        },
-        Qt::DirectConnection);
-    connect(
-        panel, &WebCamEvents::WebCamClientPicture, this,
-        [this](QByteArray &bytes, std::int32_t origSize, std::int32_t wd, std::int32_t ht,
-               std::int32_t bits, std::int32_t pos) {
-            Q_EMIT m_events.WebCamClientPicture(bytes, origSize, wd, ht, bits, pos);
-        },
-        Qt::DirectConnection);
+    relayEvents(panel, &m_events);
     Form_Load();
 }
 

@@ -30,23 +30,7 @@ zozEZUdeZid::zozEZUdeZid(QObject *parent) : QObject(parent)
         WebCamEvents *form = MyWebCam->events();
         connect(form, &WebCamEvents::MinMaxResize, this, &zozEZUdeZid::MyWebCam_MinMaxResize,
                 Qt::DirectConnection);
-        connect(form, &WebCamEvents::EraseWebCam, &m_events, &zozEZUdeZidEvents::EraseWebCam,
-                Qt::DirectConnection);
-        connect(form, &WebCamEvents::ReceiveCamImages, &m_events,
-                &zozEZUdeZidEvents::ReceiveCamImages, Qt::DirectConnection);
-        connect(
-            form, &WebCamEvents::WebCamSnapShot, this,
-            [this](QByteArray &picHdr, std::int32_t imgNumber) {
-                Q_EMIT m_events.WebCamSnapShot(picHdr, imgNumber);
-            },
-            Qt::DirectConnection);
-        connect(
-            form, &WebCamEvents::WebCamClientPicture, this,
-            [this](QByteArray &bytes, std::int32_t origSize, std::int32_t wd, std::int32_t ht,
-                   std::int32_t bits, std::int32_t pos) {
-                Q_EMIT m_events.WebCamClientPicture(bytes, origSize, wd, ht, bits, pos);
-            },
-            Qt::DirectConnection);
+        relayEvents(form, &m_events);
     });
 }
 

@@ -1,31 +1,23 @@
 #pragma once
 
-#include <QByteArray>
 #include <QObject>
 #include <QString>
 
 #include <cstdint>
 #include <memory>
 
+#include "panel/WebCamEvents.h"
+
 class frmWebCam;
 
 // The events of the automation object. COM delivers them through the object's source interface;
 // in-process parents connect to these signals (directly: the byte arrays are in-out references,
 // and a handler may change them before the panel goes on).
-class zozEZUdeZidEvents : public QObject
+class zozEZUdeZidEvents : public WebCamEvents
 {
     Q_OBJECT
 public:
-    using QObject::QObject;
-
-Q_SIGNALS:
-    void MinMaxResize(bool Minimized, std::int32_t myHeight);
-    void WebCamSnapShot(QByteArray &picHdr, std::int32_t imgNumber);
-    void WebCamClientPicture(QByteArray &PicBytes, std::int32_t OrigSize, std::int32_t wd,
-                             std::int32_t ht, std::int32_t bitsPerPixel,
-                             std::int32_t WindowPosition);
-    void EraseWebCam();
-    void ReceiveCamImages(bool YorN);
+    using WebCamEvents::WebCamEvents;
 };
 
 // The automation object a parent creates. Construction is Class_Initialize, destruction

@@ -23,3 +23,17 @@ Q_SIGNALS:
     void EraseWebCam();
     void ReceiveCamImages(bool YorN);
 };
+
+// Re-raises from's events other than MinMaxResize as to's, with the same arguments: direct
+// signal-to-signal connections hand the very same array references on.
+inline void relayEvents(WebCamEvents *from, WebCamEvents *to)
+{
+    QObject::connect(from, &WebCamEvents::EraseWebCam, to, &WebCamEvents::EraseWebCam,
+                     Qt::DirectConnection);
+    QObject::connect(from, &WebCamEvents::ReceiveCamImages, to, &WebCamEvents::ReceiveCamImages,
+                     Qt::DirectConnection);
+    QObject::connect(from, &WebCamEvents::WebCamSnapShot, to, &WebCamEvents::WebCamSnapShot,
+                     Qt::DirectConnection);
+    QObject::connect(from, &WebCamEvents::WebCamClientPicture, to,
+                     &WebCamEvents::WebCamClientPicture, Qt::DirectConnection);
+}

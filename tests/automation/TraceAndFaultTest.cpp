@@ -5,25 +5,13 @@
 #include "automation/DebugTrace.h"
 #include "automation/ExceptionFilter.h"
 #include "common/Faults.h"
+#include "common/TraceCapture.h"
 #include "platform/core/FaultGuard.h"
 #include "platform/core/TraceSink.h"
 
 namespace {
 
-class TraceTest : public ::testing::Test
-{
-protected:
-    void SetUp() override
-    {
-        platform::TraceSink::startCapture();
-        DebugTrace::setDebugFlag(true);
-    }
-    void TearDown() override
-    {
-        DebugTrace::setDebugFlag(false);
-        platform::TraceSink::stopCapture();
-    }
-};
+using TraceTest = testenv::TraceCaptureTest;
 
 TEST_F(TraceTest, ValuesAppendInTheirDefaultTextForm)
 {

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include "common/TraceCapture.h"
+
 #include <numeric>
 #include <string>
 
@@ -33,20 +35,7 @@ TEST(CentringOffset, HalvesRoundToTheEvenNeighbour)
             << "extent " << c.extent << " in " << c.area;
 }
 
-class DecompressDataTest : public ::testing::Test
-{
-protected:
-    void SetUp() override
-    {
-        platform::TraceSink::startCapture();
-        DebugTrace::setDebugFlag(true);
-    }
-    void TearDown() override
-    {
-        DebugTrace::setDebugFlag(false);
-        platform::TraceSink::stopCapture();
-    }
-};
+using DecompressDataTest = testenv::TraceCaptureTest;
 
 TEST_F(DecompressDataTest, OnlyAnExactExpansionReportsOrigSize)
 {
