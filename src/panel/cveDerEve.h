@@ -60,7 +60,9 @@ public:
     void EraseWebCam();
     void NewParticipant();
 
-    // Start-up and shutdown.
+    // Start-up and shutdown. The hide steps run when the panel ends, not when the host form hides
+    // itself for a moment during a minimise or restore: capture and exchange go on through those.
+    // They can run twice (hide, then end) without harm.
     void UserControl_Initialize();
     void UserControl_Hide();
     void UserControl_Terminate();
