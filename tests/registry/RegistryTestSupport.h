@@ -1,13 +1,19 @@
 #pragma once
 
+#include "platform/registry/Registry.h"
+
 #include <QString>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 #include <cstdlib>
 #include <ostream>
 #include <string>
+
+namespace reg = platform::registry;
 
 // Lets failures show texts rather than UTF-16 code units.
 inline void PrintTo(const QString &text, std::ostream *os)
@@ -34,3 +40,51 @@ private:
     QTemporaryDir m_dir;
     std::string m_path;
 };
+
+inline bool fileExists(const std::string &path)
+{
+    struct stat st
+    { };
+    return ::stat(path.c_str(), &st) == 0;
+}
+
+inline bool keyExists(std::string_view path)
+{
+    reg::RegKey key;
+    return reg::RegKey::openCurrentUser(path, key) == reg::ERROR_SUCCESS;
+}
+
+inline reg::RegStatus putValue(reg::RegKey &key, std::string_view name, std::uint32_t type,
+                               std::string_view bytes)
+{
+    return key.setValue(name, type, reinterpret_cast<const std::byte *>(bytes.data()),
+                        static_cast<std::uint32_t>(bytes.size()));
+}
+
+// A text as stored: its bytes and the terminating zero.
+inline reg::RegStatus setText(reg::RegKey &key, std::string_view name, std::string_view text)
+{
+    return putValue(key, name, reg::REG_SZ, std::string(text) + '\0');
+}
+
+// The stored bytes of a value, or "<missing>".
+inline std::string readBytes(const reg::RegKey &key, std::string_view name,
+                             std::uint32_t *type = nullptr)
+{
+    std::uint32_t size = 0;
+    if (key.queryValue(name, type, nullptr, &size) != reg::ERROR_SUCCESS)
+        return "<missing>";
+    std::string bytes(size, '\0');
+    key.queryValue(name, nullptr, reinterpret_cast<std::byte *>(bytes.data()), &size);
+    bytes.resize(size);
+    return bytes;
+}
+
+inline std::string readBytes(std::string_view path, std::string_view name,
+                             std::uint32_t *type = nullptr)
+{
+    reg::RegKey key;
+    if (reg::RegKey::openCurrentUser(path, key) != reg::ERROR_SUCCESS)
+        return "<missing>";
+    return readBytes(key, name, type);
+}
