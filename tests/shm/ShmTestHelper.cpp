@@ -1,48 +1,46 @@
-// Second process for the shared-memory tests. Commands (one per run):
-//   next <count> [together]
-//                  take count numbers and print each on a line; with "together", open the
-//                  header, print "ready" and start only when a line arrives on standard input
-//   hold           take the counter mutex, print "locked", release it when a line arrives on
-//                  standard input (or stay until killed)
-//   read <number>  open image block <number> and print "<DataLength> <bytes read> <byte sum>"
+// Second process for the shared-memory tests, one command per run:
+//   next <count> [together]  take count numbers, print one per line; with "together", print
+//                            "ready" after opening the header and start on a line of input
+//   hold                     take the counter mutex, print "locked", release on a line of input
+//   read <number>            print "<DataLength> <bytes read> <byte sum>" of image block <number>
 #include "exchange/modImageMemMapFunctions.h"
 #include "platform/shm/HandleTable.h"
 
-#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <iostream>
 #include <string>
 #include <vector>
 
 namespace mod = modImageMemMapFunctions;
 
-int parseInt(const char *text)
+namespace {
+
+void waitForInput()
 {
-    return int(std::strtol(text, nullptr, 10));
+    std::string line;
+    std::getline(std::cin, line);
 }
+
+} // namespace
 
 int main(int argc, char **argv)
 {
-    if (argc < 2)
-        return 64;
-    const std::string command = argv[1];
-    if (command == "next" && (argc == 3 || argc == 4)) {
+    const std::string command = argc > 1 ? argv[1] : "";
+    const int number = argc > 2 ? int(std::strtol(argv[2], nullptr, 10)) : 0;
+    if (command == "next" && number >= 0) {
         mod::OpenSharedHeader();
-        const int count = parseInt(argv[2]);
-        if (argc == 4) {
+        if (argc > 3) {
             std::printf("ready\n");
             std::fflush(stdout);
-            std::string line;
-            std::getline(std::cin, line);
+            waitForInput();
         }
-        // Printed only afterwards, so that the processes' increments are not paced by output.
-        std::vector<std::int32_t> numbers(std::size_t(std::max(count, 0)));
-        for (std::int32_t &number : numbers)
-            number = mod::NextImageNumber();
-        for (std::int32_t number : numbers)
-            std::printf("%d\n", number);
+        // Printed only afterwards, so that output does not pace the processes' increments.
+        std::vector<std::int32_t> numbers(static_cast<std::size_t>(number));
+        for (std::int32_t &taken : numbers)
+            taken = mod::NextImageNumber();
+        for (std::int32_t taken : numbers)
+            std::printf("%d\n", taken);
         mod::CloseSharedHeader();
         return 0;
     }
@@ -52,14 +50,13 @@ int main(int argc, char **argv)
             return 1;
         std::printf("locked\n");
         std::fflush(stdout);
-        std::string line;
-        std::getline(std::cin, line);
+        waitForInput();
         platform::shm::unlockMutex(mod::hHeaderMutex);
         mod::CloseSharedHeader();
         return 0;
     }
-    if (command == "read" && argc == 3) {
-        const std::uint32_t handle = mod::OpenImageBlock(parseInt(argv[2]));
+    if (command == "read") {
+        const std::uint32_t handle = mod::OpenImageBlock(number);
         const std::uint8_t *view = mod::MapImageBlock(handle);
         const auto contents = mod::ReadImageBlock(view);
         if (!contents)

@@ -33,10 +33,9 @@ void ShmNamespaceTest::TearDown()
 std::vector<std::string> ShmNamespaceTest::leftovers() const
 {
     std::vector<std::string> found;
-    const std::string stem = m_prefix.substr(1);
     if (DIR *dir = ::opendir("/dev/shm")) {
         while (const dirent *entry = ::readdir(dir)) {
-            if (std::string_view(entry->d_name).starts_with(stem))
+            if (std::string_view(entry->d_name).starts_with(m_prefix.substr(1)))
                 found.emplace_back(entry->d_name);
         }
         ::closedir(dir);
@@ -46,14 +45,8 @@ std::vector<std::string> ShmNamespaceTest::leftovers() const
 
 HelperProcess::~HelperProcess()
 {
-    if (m_pid > 0) {
-        kill(SIGKILL);
-        wait();
-    }
-    if (m_in >= 0)
-        ::close(m_in);
-    if (m_out >= 0)
-        ::close(m_out);
+    kill(SIGKILL);
+    wait();
 }
 
 bool HelperProcess::start(const std::vector<std::string> &arguments)
@@ -62,56 +55,45 @@ bool HelperProcess::start(const std::vector<std::string> &arguments)
     int fromChild[2];
     if (::pipe2(toChild, O_CLOEXEC) != 0)
         return false;
-    if (::pipe2(fromChild, O_CLOEXEC) != 0) {
-        ::close(toChild[0]);
-        ::close(toChild[1]);
+    platform::UniqueFd childIn(toChild[0]);
+    m_in.reset(toChild[1]);
+    if (::pipe2(fromChild, O_CLOEXEC) != 0)
         return false;
-    }
-    std::vector<char *> argv;
-    std::string program = SHM_TEST_HELPER;
-    argv.push_back(program.data());
-    std::vector<std::string> copies = arguments;
-    for (std::string &argument : copies)
-        argv.push_back(argument.data());
-    argv.push_back(nullptr);
+    platform::UniqueFd childOut(fromChild[1]);
+    m_out.reset(fromChild[0]);
 
+    std::vector<std::string> words = arguments;
+    words.insert(words.begin(), SHM_TEST_HELPER);
+    std::vector<char *> argv;
+    for (std::string &word : words)
+        argv.push_back(word.data());
+    argv.push_back(nullptr);
     m_pid = ::fork();
     if (m_pid == 0) {
-        ::dup2(toChild[0], STDIN_FILENO);
-        ::dup2(fromChild[1], STDOUT_FILENO);
+        ::dup2(childIn.get(), STDIN_FILENO);
+        ::dup2(childOut.get(), STDOUT_FILENO);
         ::execv(argv[0], argv.data());
         ::_exit(127);
     }
-    ::close(toChild[0]);
-    ::close(fromChild[1]);
-    m_in = toChild[1];
-    m_out = fromChild[0];
     return m_pid > 0;
 }
 
 std::optional<std::string> HelperProcess::readLine(std::chrono::milliseconds timeout)
 {
-    const auto deadline = std::chrono::steady_clock::now() + timeout;
-    for (;;) {
-        const auto end = m_buffer.find('\n');
-        if (end != std::string::npos) {
-            std::string line = m_buffer.substr(0, end);
-            m_buffer.erase(0, end + 1);
-            return line;
-        }
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-            deadline - std::chrono::steady_clock::now());
-        if (left.count() <= 0)
-            return std::nullopt;
-        pollfd pfd {m_out, POLLIN, 0};
-        if (::poll(&pfd, 1, int(left.count())) <= 0)
-            return std::nullopt;
+    pollfd pfd {m_out.get(), POLLIN, 0};
+    std::size_t end = 0;
+    while ((end = m_buffer.find('\n')) == std::string::npos) {
         char chunk[4096];
-        const ssize_t got = ::read(m_out, chunk, sizeof chunk);
+        const ssize_t got = ::poll(&pfd, 1, int(timeout.count())) > 0
+            ? ::read(m_out.get(), chunk, sizeof chunk)
+            : 0;
         if (got <= 0)
             return std::nullopt;
         m_buffer.append(chunk, std::size_t(got));
     }
+    std::string line = m_buffer.substr(0, end);
+    m_buffer.erase(0, end + 1);
+    return line;
 }
 
 std::vector<std::string> HelperProcess::readAll(std::chrono::milliseconds timeout)
@@ -125,7 +107,7 @@ std::vector<std::string> HelperProcess::readAll(std::chrono::milliseconds timeou
 bool HelperProcess::writeLine(const std::string &line)
 {
     const std::string text = line + "\n";
-    return ::write(m_in, text.data(), text.size()) == ssize_t(text.size());
+    return ::write(m_in.get(), text.data(), text.size()) == ssize_t(text.size());
 }
 
 void HelperProcess::kill(int signal)
@@ -136,12 +118,10 @@ void HelperProcess::kill(int signal)
 
 int HelperProcess::wait()
 {
-    if (m_pid <= 0)
-        return -1;
     int status = 0;
-    const pid_t done = ::waitpid(m_pid, &status, 0);
-    m_pid = -1;
-    return done > 0 ? status : -1;
+    if (m_pid <= 0 || ::waitpid(std::exchange(m_pid, -1), &status, 0) <= 0)
+        return -1;
+    return status;
 }
 
 } // namespace shmtest

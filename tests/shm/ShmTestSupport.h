@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/core/UniqueFd.h"
+
 #include <gtest/gtest.h>
 
 #include <sys/types.h>
@@ -18,14 +20,14 @@ class ShmNamespaceTest : public ::testing::Test
 protected:
     void SetUp() override;
     void TearDown() override;
-
-    // Entries of /dev/shm that belong to this test's namespace.
+    // Entries of /dev/shm in this test's namespace.
     std::vector<std::string> leftovers() const;
 
     std::string m_prefix;
 };
 
-// The helper binary run as a child with pipes on its standard input and output.
+// The helper binary run as a child with pipes on its standard input and output; killed if still
+// running when destroyed.
 class HelperProcess
 {
 public:
@@ -35,19 +37,18 @@ public:
     HelperProcess &operator=(const HelperProcess &) = delete;
 
     bool start(const std::vector<std::string> &arguments);
-    // One line of output without its line end; nullopt at end of output or after timeout.
+    // One line without its line end; nullopt at end of output or after timeout without output.
     std::optional<std::string> readLine(std::chrono::milliseconds timeout);
-    // All remaining output, lines split.
     std::vector<std::string> readAll(std::chrono::milliseconds timeout);
     bool writeLine(const std::string &line);
     void kill(int signal);
-    // Exit status as from waitpid, or -1.
+    // Status as from waitpid, or -1.
     int wait();
 
 private:
     pid_t m_pid = -1;
-    int m_in = -1;
-    int m_out = -1;
+    platform::UniqueFd m_in;
+    platform::UniqueFd m_out;
     std::string m_buffer;
 };
 
