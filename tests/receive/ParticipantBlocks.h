@@ -1,6 +1,5 @@
 #pragma once
 
-#include <QBuffer>
 #include <QImage>
 
 #include <zlib.h>
@@ -11,48 +10,25 @@
 #include <span>
 #include <vector>
 
+#include "common/Pictures.h"
 #include "exchange/modImageMemMapFunctions.h"
 
 // Image blocks as a parent writes them, for the receive tests, the benchmark and the fuzz corpus.
-// Pictures are made with Qt's own writers, not with the component's encoder.
 namespace recvtest {
 
-using Bytes = std::vector<std::uint8_t>;
+using testpic::bottomUpBgr;
+using testpic::Bytes;
+using testpic::pictureFile;
 
 // Top half one colour, bottom half another: shows both placement and row order.
 inline QImage twoBandPicture(int width, int height, QRgb top, QRgb bottom)
 {
     QImage image(width, height, QImage::Format_RGB32);
-    for (int y = 0; y < height; ++y)
+    image.fill(top);
+    for (int y = height / 2; y < height; ++y)
         for (int x = 0; x < width; ++x)
-            image.setPixel(x, y, y < height / 2 ? top : bottom);
+            image.setPixel(x, y, bottom);
     return image;
-}
-
-// The picture's rows bottom-up, blue-green-red, each padded to a multiple of 4 bytes.
-inline Bytes bottomUpBgr(const QImage &image)
-{
-    const int stride = (image.width() * 3 + 3) & ~3;
-    Bytes bits(std::size_t(stride) * std::size_t(image.height()), 0);
-    for (int y = 0; y < image.height(); ++y) {
-        std::uint8_t *row = bits.data() + std::size_t(image.height() - 1 - y) * std::size_t(stride);
-        for (int x = 0; x < image.width(); ++x) {
-            const QRgb pixel = image.pixel(x, y);
-            row[3 * x] = std::uint8_t(qBlue(pixel));
-            row[3 * x + 1] = std::uint8_t(qGreen(pixel));
-            row[3 * x + 2] = std::uint8_t(qRed(pixel));
-        }
-    }
-    return bits;
-}
-
-inline Bytes pictureFile(const QImage &image, const char *format = "JPG", int quality = 90)
-{
-    QBuffer buffer;
-    buffer.open(QIODevice::WriteOnly);
-    image.save(&buffer, format, quality);
-    const QByteArray &data = buffer.data();
-    return Bytes(data.begin(), data.end());
 }
 
 inline Bytes zlibCompress(std::span<const std::uint8_t> data)
