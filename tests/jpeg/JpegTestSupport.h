@@ -2,11 +2,15 @@
 
 #include <QImage>
 
-#include <cstdint>
+#include "common/Pictures.h"
+
 #include <cstdlib>
-#include <vector>
 
 namespace jpegtest {
+
+using testpic::bottomUpBgr;
+using testpic::Bytes;
+using testpic::pictureFile;
 
 // A smooth picture with a red top band, a blue bottom band and a diagonal gradient between, so
 // that orientation errors and gross colour errors show.
@@ -42,22 +46,6 @@ inline double meanAbsoluteError(const QImage &a, const QImage &b)
         }
     }
     return sum / (3.0 * x.width() * x.height());
-}
-
-// A bottom-up BGR copy of image with rows padded to stride.
-inline std::vector<std::uint8_t> bottomUpBgr(const QImage &image, int stride)
-{
-    std::vector<std::uint8_t> bits(std::size_t(stride) * image.height(), 0);
-    for (int y = 0; y < image.height(); ++y) {
-        std::uint8_t *row = bits.data() + std::size_t(image.height() - 1 - y) * stride;
-        for (int x = 0; x < image.width(); ++x) {
-            const QRgb p = image.pixel(x, y);
-            row[3 * x] = std::uint8_t(qBlue(p));
-            row[3 * x + 1] = std::uint8_t(qGreen(p));
-            row[3 * x + 2] = std::uint8_t(qRed(p));
-        }
-    }
-    return bits;
 }
 
 } // namespace jpegtest
