@@ -1,5 +1,4 @@
 // The interface XML is what parents code against; the adaptor dispatches from the member table.
-// These tests hold the two together.
 
 #include "automation/dbus/Contract.h"
 #include "automation/dbus/BusNames.h"
@@ -17,17 +16,14 @@ namespace {
 
 struct XmlMember
 {
-    QString kind; // "method" or "property"
     QString in; // method in-signature, or property type
-    QString out;
-    QString access;
-    QString dispId;
+    QString out, access, dispId;
 };
 
 struct XmlContract
 {
     QMap<QString, QString> nodeAnnotations;
-    // interface -> member name (kind-qualified) -> member
+    // interface -> "method:Name" or "property:Name" -> member
     QMap<QString, QMap<QString, XmlMember>> interfaces;
 };
 
@@ -35,45 +31,33 @@ XmlContract parse(const QString &xml)
 {
     XmlContract contract;
     QXmlStreamReader reader(xml);
-    QString interface;
-    QString key;
+    QString interface, key;
     while (!reader.atEnd()) {
         reader.readNext();
-        if (reader.isEndElement()) {
-            if (reader.name() == QLatin1StringView("interface"))
-                interface.clear();
-            else if (reader.name() == QLatin1StringView("method")
-                     || reader.name() == QLatin1StringView("property"))
-                key.clear();
-            continue;
+        const QString element = reader.name().toString();
+        const bool member = element == u"method" || element == u"property";
+        if (reader.isEndElement() && (member || element == u"interface")) {
+            key.clear();
+            interface = element == u"interface" ? QString() : interface;
         }
         if (!reader.isStartElement())
             continue;
-        const auto attrs = reader.attributes();
-        const QString name = attrs.value(QLatin1StringView("name")).toString();
-        if (reader.name() == QLatin1StringView("interface")) {
-            interface = name;
+        const auto attr = [&](const char *name) {
+            return reader.attributes().value(QLatin1StringView(name)).toString();
+        };
+        if (element == u"interface") {
+            interface = attr("name");
             contract.interfaces[interface];
-        } else if (reader.name() == QLatin1StringView("method")
-                   || reader.name() == QLatin1StringView("property")) {
-            key = reader.name().toString() + QLatin1Char(':') + name;
+        } else if (member) {
+            key = element + u':' + attr("name");
+            contract.interfaces[interface][key] = {attr("type"), {}, attr("access"), {}};
+        } else if (element == u"arg" && !key.isEmpty()) {
             XmlMember &m = contract.interfaces[interface][key];
-            m.kind = reader.name().toString();
-            m.in = attrs.value(QLatin1StringView("type")).toString();
-            m.access = attrs.value(QLatin1StringView("access")).toString();
-        } else if (reader.name() == QLatin1StringView("arg") && !key.isEmpty()) {
-            XmlMember &m = contract.interfaces[interface][key];
-            const QString type = attrs.value(QLatin1StringView("type")).toString();
-            if (attrs.value(QLatin1StringView("direction")) == QLatin1StringView("out"))
-                m.out += type;
-            else
-                m.in += type;
-        } else if (reader.name() == QLatin1StringView("annotation")) {
-            const QString value = attrs.value(QLatin1StringView("value")).toString();
-            if (!key.isEmpty())
-                contract.interfaces[interface][key].dispId = value;
-            else if (interface.isEmpty())
-                contract.nodeAnnotations[name] = value;
+            (attr("direction") == u"out" ? m.out : m.in) += attr("type");
+        } else if (element == u"annotation" && !key.isEmpty()) {
+            contract.interfaces[interface][key].dispId = attr("value");
+        } else if (element == u"annotation" && interface.isEmpty()) {
+            contract.nodeAnnotations[attr("name")] = attr("value");
         }
     }
     EXPECT_FALSE(reader.hasError()) << reader.errorString().toStdString();
@@ -92,75 +76,45 @@ QString q(std::string_view text)
     return QString::fromLatin1(text.data(), qsizetype(text.size()));
 }
 
-QString hexDispId(std::uint32_t id)
-{
-    return QStringLiteral("0x%1").arg(id, 8, 16, QLatin1Char('0'));
-}
-
-QString accessText(bus::Access a)
-{
-    switch (a) {
-    case bus::Access::Read:
-        return QStringLiteral("read");
-    case bus::Access::Write:
-        return QStringLiteral("write");
-    case bus::Access::ReadWrite:
-        return QStringLiteral("readwrite");
-    case bus::Access::None:
-        break;
-    }
-    return {};
-}
-
 } // namespace
 
-TEST(BusContract, ObjectInterfaceMatchesMemberTableBothWays)
+TEST(BusContract, InterfacesMatchTheMemberAndEventTablesBothWays)
 {
     const XmlContract contract = parse(shippedXml());
-    const auto &object = contract.interfaces.value(QLatin1StringView(bus::kObjectInterface));
-    ASSERT_FALSE(object.isEmpty());
+    ASSERT_EQ(contract.interfaces.size(), 3);
+    const auto &object = contract.interfaces.value(q(bus::kObjectInterface));
     EXPECT_EQ(object.size(), qsizetype(bus::kMembers.size()));
-
+    const QString access[] = {"", "read", "write", "readwrite"}; // by bus::Access
     for (const bus::Member &m : bus::kMembers) {
         SCOPED_TRACE(std::string(m.name));
         const bool method = m.kind == bus::MemberKind::Method;
-        const QString key
-            = (method ? QStringLiteral("method:") : QStringLiteral("property:")) + q(m.name);
+        const QString key = (method ? "method:" : "property:") + q(m.name);
         ASSERT_TRUE(object.contains(key));
         const XmlMember &x = object.value(key);
         EXPECT_EQ(x.in, q(m.inSignature));
         EXPECT_EQ(x.out, q(m.outSignature));
-        EXPECT_EQ(x.access, accessText(m.access));
-        EXPECT_EQ(x.dispId, m.dispId ? hexDispId(m.dispId) : QString());
+        EXPECT_EQ(x.access, access[int(m.access)]);
+        EXPECT_EQ(x.dispId,
+                  m.dispId ? QStringLiteral("0x%1").arg(m.dispId, 8, 16, QChar('0')) : "");
     }
-}
 
-TEST(BusContract, SinkInterfaceMatchesEventTable)
-{
-    const XmlContract contract = parse(shippedXml());
-    const auto &sink = contract.interfaces.value(QLatin1StringView(bus::kSinkInterface));
+    const auto &sink = contract.interfaces.value(q(bus::kSinkInterface));
     EXPECT_EQ(sink.size(), qsizetype(bus::kSinkEvents.size()));
     for (const bus::SinkEvent &e : bus::kSinkEvents) {
         SCOPED_TRACE(std::string(e.name));
-        const XmlMember x = sink.value(QStringLiteral("method:") + q(e.name));
-        EXPECT_EQ(x.kind, QStringLiteral("method"));
-        EXPECT_EQ(x.in, q(e.inSignature));
-        EXPECT_EQ(x.out, q(e.outSignature));
-        EXPECT_EQ(x.dispId, QString::number(e.dispId));
+        const QString key = "method:" + q(e.name);
+        ASSERT_TRUE(sink.contains(key));
+        EXPECT_EQ(sink.value(key).in, q(e.inSignature));
+        EXPECT_EQ(sink.value(key).out, q(e.outSignature));
+        EXPECT_EQ(sink.value(key).dispId, QString::number(e.dispId));
     }
-}
 
-TEST(BusContract, FactoryAndLibraryDescription)
-{
-    const XmlContract contract = parse(shippedXml());
-    EXPECT_EQ(contract.interfaces.size(), 3);
-    const auto &factory = contract.interfaces.value(QLatin1StringView(bus::kFactoryInterface));
-    EXPECT_EQ(factory.value(QStringLiteral("method:CreateInstance")).out, QStringLiteral("o"));
-    EXPECT_EQ(factory.value(QStringLiteral("method:Release")).in, QStringLiteral("o"));
-    EXPECT_EQ(contract.nodeAnnotations.value(QStringLiteral("com.zedazido.VEDerEve.Library")),
-              QStringLiteral("VEDerEve"));
-    EXPECT_EQ(contract.nodeAnnotations.value(QStringLiteral("com.zedazido.VEDerEve.Description")),
-              QStringLiteral("Zedazido Webcam component"));
+    const auto &factory = contract.interfaces.value(q(bus::kFactoryInterface));
+    EXPECT_EQ(factory.value("method:CreateInstance").out, "o");
+    EXPECT_EQ(factory.value("method:Release").in, "o");
+    EXPECT_EQ(contract.nodeAnnotations.value("com.zedazido.VEDerEve.Library"), "VEDerEve");
+    EXPECT_EQ(contract.nodeAnnotations.value("com.zedazido.VEDerEve.Description"),
+              "Zedazido Webcam component");
 }
 
 // Folding get/put pairs into properties must keep all 27 automation slots reachable.
@@ -168,12 +122,10 @@ TEST(BusContract, PropertiesAndMethodsCoverTheTwentySevenSlots)
 {
     int slots = 0;
     for (const bus::Member &m : bus::kMembers) {
-        if (m.id == bus::MemberId::Advise)
-            continue;
-        if (m.kind == bus::MemberKind::Method)
-            ++slots;
-        else
-            slots += int(bus::canRead(m.access)) + int(bus::canWrite(m.access));
+        if (m.id != bus::MemberId::Advise)
+            slots += m.kind == bus::MemberKind::Method
+                ? 1
+                : int(bus::canRead(m.access)) + int(bus::canWrite(m.access));
     }
     EXPECT_EQ(slots, 27);
 }
@@ -182,15 +134,11 @@ TEST(BusContract, CompiledInContractIsTheShippedFileAndInterfacesAreFound)
 {
     EXPECT_EQ(bus::contractXml(), shippedXml());
     for (const char *name : {bus::kFactoryInterface, bus::kObjectInterface, bus::kSinkInterface}) {
-        SCOPED_TRACE(name);
-        const QString element = bus::contractInterface(QString::fromLatin1(name));
         // Exactly one interface element, usable as introspection data on its own.
-        const XmlContract one
-            = parse(QStringLiteral("<node>") + element + QStringLiteral("</node>"));
-        EXPECT_EQ(one.interfaces.keys(), QStringList {QString::fromLatin1(name)});
+        const QString element = bus::contractInterface(q(name));
+        EXPECT_EQ(parse("<node>" + element + "</node>").interfaces.keys(), QStringList {q(name)});
     }
     // The object's element ends at its own closing tag, before the sink's interface.
-    EXPECT_FALSE(bus::contractInterface(QString::fromLatin1(bus::kObjectInterface))
-                     .contains(QStringLiteral("MinMaxResize")));
+    EXPECT_FALSE(bus::contractInterface(q(bus::kObjectInterface)).contains("MinMaxResize"));
     EXPECT_TRUE(bus::contractInterface(u"com.zedazido.VEDerEve.Nothing").isEmpty());
 }

@@ -16,34 +16,33 @@ PrivateBus::~PrivateBus()
 
 bool PrivateBus::start(const QString &servicesDir, const QProcessEnvironment &environment)
 {
-    if (!m_dir.isValid())
-        return false;
-    const QString config = m_dir.filePath(QStringLiteral("bus.conf"));
+    const QString config = m_dir.filePath("bus.conf");
     QFile file(config);
-    if (!file.open(QIODevice::WriteOnly))
+    if (!m_dir.isValid() || !file.open(QIODevice::WriteOnly))
         return false;
-    QString text = QStringLiteral("<!DOCTYPE busconfig PUBLIC \"-//freedesktop//DTD D-Bus Bus "
-                                  "Configuration 1.0//EN\"\n"
-                                  " \"http://www.freedesktop.org/standards/dbus/1.0/"
-                                  "busconfig.dtd\">\n"
-                                  "<busconfig>\n  <type>session</type>\n"
-                                  "  <listen>unix:dir=%1</listen>\n")
-                       .arg(m_dir.path());
-    if (!servicesDir.isEmpty())
-        text += QStringLiteral("  <servicedir>%1</servicedir>\n").arg(servicesDir);
-    text += QStringLiteral("  <policy context=\"default\">\n"
-                           "    <allow send_destination=\"*\" eavesdrop=\"true\"/>\n"
-                           "    <allow eavesdrop=\"true\"/>\n"
-                           "    <allow own=\"*\"/>\n"
-                           "  </policy>\n</busconfig>\n");
-    file.write(text.toUtf8());
+    const QString services
+        = servicesDir.isEmpty() ? QString() : "<servicedir>" + servicesDir + "</servicedir>";
+    file.write(
+        QString(R"(<!DOCTYPE busconfig PUBLIC "-//freedesktop//DTD D-Bus Bus Configuration 1.0//EN"
+ "http://www.freedesktop.org/standards/dbus/1.0/busconfig.dtd">
+<busconfig>
+  <type>session</type>
+  <listen>unix:dir=%1</listen>
+  %2
+  <policy context="default">
+    <allow send_destination="*" eavesdrop="true"/>
+    <allow eavesdrop="true"/>
+    <allow own="*"/>
+  </policy>
+</busconfig>
+)")
+            .arg(m_dir.path(), services)
+            .toUtf8());
     file.close();
 
     m_daemon.setProcessEnvironment(environment);
     m_daemon.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    m_daemon.start(QStringLiteral("dbus-daemon"),
-                   {QStringLiteral("--nofork"), QStringLiteral("--print-address"),
-                    QStringLiteral("--config-file=%1").arg(config)});
+    m_daemon.start("dbus-daemon", {"--nofork", "--print-address", "--config-file=" + config});
     if (!m_daemon.waitForStarted(5000))
         return false;
     while (!m_daemon.canReadLine()) {
