@@ -1,4 +1,5 @@
 #include "automation/DebugTrace.h"
+#include "automation/ExceptionFilter.h"
 #include "exchange/ParticipantDecode.h"
 #include "exchange/modImageMemMapFunctions.h"
 #include "panel/cveDerEve.h"
@@ -38,7 +39,10 @@ void cveDerEve::UpdateParticipantNow(std::int32_t MapHandle, const QString &PNam
         const BlockRelease release(MapHandle, view);
         if (!view)
             return;
-        std::optional<participant::ReceivedBlock> block = participant::readParticipantBlock(view);
+        // The parent owns the block and could shrink it under us: a fault while copying drops this
+        // picture only, and the handle is still released on the way out.
+        std::optional<participant::ReceivedBlock> block;
+        ExceptionFilter::Guarded([&] { block = participant::readParticipantBlock(view); });
         if (!block)
             return;
 
