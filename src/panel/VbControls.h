@@ -26,7 +26,7 @@ constexpr int vbMiddleButton = 4;
 using MouseHandler = std::function<void(int Button, int Shift, int X, int Y)>;
 using ClickHandler = std::function<void()>;
 
-// What every control shares: a name, pixel geometry, visibility, a tag and a tool tip.
+// What every control carries besides its widget: a tag for the code's own state.
 class ControlBase
 {
 public:

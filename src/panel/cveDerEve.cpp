@@ -352,11 +352,9 @@ void cveDerEve::UserControl_Hide()
         tmrReset.setEnabled(false);
     };
     disableTimers();
-    // \todo The capture window's callbacks, driver and window go here with the capture engine.
-    if (m_HIC != 0)
-        m_HIC = 0;
-    if (lwndc != 0)
-        lwndc = 0;
+    // \todo Close the decompressor and tear down the capture window here with the capture engine.
+    m_HIC = 0;
+    lwndc = 0;
     disableTimers();
     releaseQueue();
     releaseHeldBlock();
@@ -781,10 +779,9 @@ void cveDerEve::CamOff()
     CameraOn = false;
     // \todo Remove the callbacks and disconnect the driver of lwndc.
     m_MenuOpen = false;
-    if (m_HIC != 0)
-        m_HIC = 0;
-    if (lwndc != 0)
-        lwndc = 0;
+    // \todo Close the decompressor and destroy the capture window.
+    m_HIC = 0;
+    lwndc = 0;
     imgCamOnMain->setEnabled(true);
     imgCamOnMain->setPicture(ImgCamOn[0]->Picture());
     imgCamOffMain->setEnabled(false);
