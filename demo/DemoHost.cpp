@@ -2,6 +2,7 @@
 
 #include <QApplication>
 #include <QBuffer>
+#include <QDBusServiceWatcher>
 #include <QDateTime>
 #include <QGuiApplication>
 #include <QPainter>
@@ -220,7 +221,12 @@ bool DemoHost::start(int seconds)
         QTimer::singleShot(seconds * 1000, this, [this] {
             log(QStringLiteral("done: %1 events received").arg(m_events));
             m_component.release();
-            QApplication::quit();
+            // Let the server end its last object and leave while the display is still there.
+            auto *watcher
+                = new QDBusServiceWatcher(QStringLiteral("com.zedazido.VEDerEve"), m_bus,
+                                          QDBusServiceWatcher::WatchForUnregistration, this);
+            connect(watcher, &QDBusServiceWatcher::serviceUnregistered, qApp, &QApplication::quit);
+            QTimer::singleShot(3000, qApp, &QApplication::quit);
         });
     }
     return true;
