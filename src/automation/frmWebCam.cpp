@@ -2,7 +2,7 @@
 
 #include <cmath>
 
-#include "automation/DebugTrace.h"
+#include "base/DebugTrace.h"
 #include "panel/cveDerEve.h"
 
 frmWebCam::frmWebCam() : QWidget(nullptr, Qt::Window | Qt::FramelessWindowHint | Qt::Tool)

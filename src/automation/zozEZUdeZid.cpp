@@ -3,8 +3,8 @@
 #include <cmath>
 #include <limits>
 
-#include "automation/DebugTrace.h"
-#include "automation/ExceptionFilter.h"
+#include "base/DebugTrace.h"
+#include "base/ExceptionFilter.h"
 #include "automation/frmWebCam.h"
 #include "platform/core/System.h"
 

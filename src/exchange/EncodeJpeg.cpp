@@ -1,6 +1,6 @@
 #include "exchange/EncodeJpeg.h"
 
-#include "automation/DebugTrace.h"
+#include "base/DebugTrace.h"
 #include "platform/jpeg/Jpeg.h"
 #include "support/cDibSection.h"
 

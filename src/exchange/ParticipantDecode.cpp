@@ -6,7 +6,7 @@
 #include <cstring>
 #include <new>
 
-#include "automation/DebugTrace.h"
+#include "base/DebugTrace.h"
 #include "platform/jpeg/Jpeg.h"
 #include "platform/picture/PictureLoader.h"
 #include "support/cDibSection.h"

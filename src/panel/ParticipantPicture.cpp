@@ -1,5 +1,5 @@
-#include "automation/DebugTrace.h"
-#include "automation/ExceptionFilter.h"
+#include "base/DebugTrace.h"
+#include "base/ExceptionFilter.h"
 #include "exchange/ParticipantDecode.h"
 #include "exchange/modImageMemMapFunctions.h"
 #include "panel/cveDerEve.h"

@@ -5,7 +5,7 @@
 #include <QMouseEvent>
 #include <QPainter>
 
-#include "automation/ExceptionFilter.h"
+#include "base/ExceptionFilter.h"
 
 namespace vb {
 namespace {

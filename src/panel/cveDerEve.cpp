@@ -5,7 +5,7 @@
 
 #include <cmath>
 
-#include "automation/DebugTrace.h"
+#include "base/DebugTrace.h"
 #include "capture/clsImages.h"
 #include "exchange/modImageMemMapFunctions.h"
 #include "platform/picture/PictureLoader.h"

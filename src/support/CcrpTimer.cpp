@@ -1,6 +1,6 @@
 #include "support/CcrpTimer.h"
 
-#include "automation/ExceptionFilter.h"
+#include "base/ExceptionFilter.h"
 
 namespace {
 // Ticks of all timers of the thread share one flag: a modal loop inside a tick (a menu, a call

@@ -5,8 +5,8 @@
 #include <memory>
 #include <vector>
 
-#include "automation/DebugTrace.h"
-#include "automation/ExceptionFilter.h"
+#include "base/DebugTrace.h"
+#include "base/ExceptionFilter.h"
 #include "automation/frmWebCam.h"
 #include "automation/zozEZUdeZid.h"
 #include "exchange/modImageMemMapFunctions.h"

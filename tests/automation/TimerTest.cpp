@@ -7,7 +7,7 @@
 
 #include <vector>
 
-#include "automation/ExceptionFilter.h"
+#include "base/ExceptionFilter.h"
 #include "common/Faults.h"
 #include "support/CcrpTimer.h"
 

@@ -2,8 +2,8 @@
 
 #include <csignal>
 
-#include "automation/DebugTrace.h"
-#include "automation/ExceptionFilter.h"
+#include "base/DebugTrace.h"
+#include "base/ExceptionFilter.h"
 #include "common/Faults.h"
 #include "common/TraceCapture.h"
 #include "platform/core/FaultGuard.h"

@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include "automation/DebugTrace.h"
+#include "base/DebugTrace.h"
 #include "platform/core/TraceSink.h"
 
 namespace testenv {

@@ -6,7 +6,7 @@
 #include <memory>
 #include <string>
 
-#include "automation/DebugTrace.h"
+#include "base/DebugTrace.h"
 #include "automation/frmWebCam.h"
 #include "automation/zozEZUdeZid.h"
 #include "panel/cveDerEve.h"

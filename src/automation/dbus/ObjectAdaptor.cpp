@@ -1,6 +1,6 @@
 #include "automation/dbus/ObjectAdaptor.h"
 
-#include "automation/ExceptionFilter.h"
+#include "base/ExceptionFilter.h"
 #include "automation/dbus/Contract.h"
 #include "automation/zozEZUdeZid.h"
 

@@ -1,4 +1,4 @@
-#include "automation/DebugTrace.h"
+#include "base/DebugTrace.h"
 
 #include "platform/core/TraceSink.h"
 

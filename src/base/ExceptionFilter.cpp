@@ -1,6 +1,6 @@
-#include "automation/ExceptionFilter.h"
+#include "base/ExceptionFilter.h"
 
-#include "automation/DebugTrace.h"
+#include "base/DebugTrace.h"
 
 namespace ExceptionFilter {
 namespace {
