@@ -3,9 +3,9 @@
 #include <cmath>
 #include <limits>
 
+#include "automation/frmWebCam.h"
 #include "base/DebugTrace.h"
 #include "base/ExceptionFilter.h"
-#include "automation/frmWebCam.h"
 #include "platform/core/System.h"
 
 using DebugTrace::Trace;

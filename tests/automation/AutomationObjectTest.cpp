@@ -5,10 +5,10 @@
 #include <memory>
 #include <vector>
 
-#include "base/DebugTrace.h"
-#include "base/ExceptionFilter.h"
 #include "automation/frmWebCam.h"
 #include "automation/zozEZUdeZid.h"
+#include "base/DebugTrace.h"
+#include "base/ExceptionFilter.h"
 #include "exchange/modImageMemMapFunctions.h"
 #include "panel/cveDerEve.h"
 #include "platform/core/FaultGuard.h"

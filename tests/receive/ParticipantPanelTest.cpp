@@ -6,9 +6,9 @@
 #include <memory>
 #include <string>
 
-#include "base/DebugTrace.h"
 #include "automation/frmWebCam.h"
 #include "automation/zozEZUdeZid.h"
+#include "base/DebugTrace.h"
 #include "panel/cveDerEve.h"
 #include "platform/core/TraceSink.h"
 #include "platform/shm/HandleTable.h"

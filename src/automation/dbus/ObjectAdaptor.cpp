@@ -1,8 +1,8 @@
 #include "automation/dbus/ObjectAdaptor.h"
 
-#include "base/ExceptionFilter.h"
 #include "automation/dbus/Contract.h"
 #include "automation/zozEZUdeZid.h"
+#include "base/ExceptionFilter.h"
 
 #include <QDBusError>
 #include <QDBusMessage>
