@@ -2,24 +2,6 @@
 
 namespace mm = modImageMemMapFunctions;
 
-ImageBlockWriter::~ImageBlockWriter()
-{
-    release();
-}
-
-void ImageBlockWriter::release()
-{
-    if (m_view) {
-        mm::UnmapViewOfFile(m_view);
-        m_view = nullptr;
-    }
-    if (m_handle) {
-        mm::CloseHandle(m_handle);
-        m_handle = 0;
-    }
-    m_imageNumber = 0;
-}
-
 std::int32_t ImageBlockWriter::write(const Picture &picture)
 {
     release();
@@ -31,40 +13,35 @@ std::int32_t ImageBlockWriter::write(const Picture &picture)
     const std::int32_t number = mm::NextImageNumber();
     if (number == 0)
         return 0;
-    m_handle = mm::CreateImageBlock(number, std::int64_t(length) + mm::kImageHeaderSize);
-    if (!m_handle)
+    mm::ImageBlock block
+        = mm::ImageBlock::create(number, std::int64_t(length) + mm::kImageHeaderSize);
+    if (!block)
         return 0;
-    m_view = mm::MapImageBlock(m_handle);
-    if (!m_view) {
-        release();
-        return 0;
-    }
     const mm::Header header = mm::BuildImageHeader(
         picture.origSize < 0 ? length : picture.origSize, length, picture.width, picture.height,
         number, picture.destination, picture.bitsPerPixel, picture.pictureFormat, mm::kImageMarker);
-    if (mm::WriteImageBlock(m_view, header, picture.data) != length) {
-        release();
+    if (mm::WriteImageBlock(block.MapView(), header, picture.data) != length)
         return 0;
-    }
-    m_imageNumber = number;
+    m_block = std::move(block);
     return number;
 }
 
 std::optional<ImageBlockCopy> readImageBlock(std::int32_t imgNumber)
 {
-    const std::uint32_t handle = mm::OpenImageBlock(imgNumber);
-    if (!handle)
+    const mm::ImageBlock block = mm::ImageBlock::open(imgNumber);
+    mm::Header bytes {};
+    if (!block || block.read(0, bytes) != bytes.size())
         return std::nullopt;
-    std::optional<ImageBlockCopy> copy;
-    if (const std::uint8_t *view = mm::MapImageBlock(handle)) {
-        const std::optional<mm::ImageBlockContents> contents = mm::ReadImageBlock(view);
-        if (contents && contents->header.Marker == mm::kImageMarker) {
-            copy = ImageBlockCopy {contents->header,
-                                   QByteArray(reinterpret_cast<const char *>(contents->data.data()),
-                                              qsizetype(contents->data.size()))};
-        }
-        mm::UnmapViewOfFile(view);
-    }
-    mm::CloseHandle(handle);
-    return copy;
+    const std::optional<mm::ImageHeader> header = mm::fromBytes(bytes);
+    if (!header || header->Marker != mm::kImageMarker)
+        return std::nullopt;
+    // Never past the block's real end, whatever the header claims.
+    const std::size_t available = block.size() - mm::kImageHeaderSize;
+    const std::size_t claimed = header->DataLength > 0 ? std::size_t(header->DataLength) : 0;
+    QByteArray data(qsizetype(std::min(claimed, available)), Qt::Uninitialized);
+    const std::size_t got = block.read(
+        mm::kImageHeaderSize,
+        std::span(reinterpret_cast<std::uint8_t *>(data.data()), std::size_t(data.size())));
+    data.truncate(qsizetype(got));
+    return ImageBlockCopy {*header, std::move(data)};
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "exchange/ImageBlock.h"
 #include "exchange/modImageMemMapFunctions.h"
 
 #include <QByteArray>
@@ -17,7 +18,6 @@ class ImageBlockWriter final
 {
 public:
     ImageBlockWriter() = default;
-    ~ImageBlockWriter();
     ImageBlockWriter(const ImageBlockWriter &) = delete;
     ImageBlockWriter &operator=(const ImageBlockWriter &) = delete;
 
@@ -37,13 +37,11 @@ public:
     // Takes the next image number, creates its block and fills it. Returns the number, or 0 when
     // no block could be written (any earlier block of this writer is released first).
     std::int32_t write(const Picture &picture);
-    std::int32_t imageNumber() const { return m_imageNumber; }
-    void release();
+    std::int32_t imageNumber() const { return m_block.ImageNumber(); }
+    void release() { m_block.release(); }
 
 private:
-    std::uint32_t m_handle = 0;
-    std::uint8_t *m_view = nullptr;
-    std::int32_t m_imageNumber = 0;
+    modImageMemMapFunctions::ImageBlock m_block;
 };
 
 struct ImageBlockCopy

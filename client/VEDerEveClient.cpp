@@ -54,7 +54,7 @@ bool VEDerEveClient::release()
 
 bool VEDerEveClient::advise(const VEDerEveEventSink &sink)
 {
-    return invoke("Advise", {QVariant::fromValue(QDBusObjectPath(sink.path()))});
+    return invokeMember("Advise", {QVariant::fromValue(QDBusObjectPath(sink.path()))});
 }
 
 QVariant VEDerEveClient::callService(const QString &path, const QString &interface,
@@ -78,7 +78,8 @@ QVariant VEDerEveClient::callService(const QString &path, const QString &interfa
     return reply.arguments().value(0);
 }
 
-QVariant VEDerEveClient::call(const char *member, const QVariantList &arguments, bool *answered)
+QVariant VEDerEveClient::callMember(const char *member, const QVariantList &arguments,
+                                    bool *answered)
 {
     if (!isValid()) {
         m_lastError = QStringLiteral("no object: create() first");
@@ -89,14 +90,14 @@ QVariant VEDerEveClient::call(const char *member, const QVariantList &arguments,
     return callService(m_path, latin1(bus::kObjectInterface), latin1(member), arguments, answered);
 }
 
-bool VEDerEveClient::invoke(const char *member, const QVariantList &arguments)
+bool VEDerEveClient::invokeMember(const char *member, const QVariantList &arguments)
 {
     bool answered = false;
-    call(member, arguments, &answered);
+    callMember(member, arguments, &answered);
     return answered;
 }
 
-QVariant VEDerEveClient::property(const char *name)
+QVariant VEDerEveClient::readProperty(const char *name)
 {
     if (!isValid()) {
         m_lastError = QStringLiteral("no object: create() first");
@@ -108,7 +109,7 @@ QVariant VEDerEveClient::property(const char *name)
     return answered ? qvariant_cast<QDBusVariant>(value).variant() : QVariant();
 }
 
-bool VEDerEveClient::setProperty(const char *name, const QVariant &value)
+bool VEDerEveClient::writeProperty(const char *name, const QVariant &value)
 {
     if (!isValid()) {
         m_lastError = QStringLiteral("no object: create() first");
@@ -120,140 +121,4 @@ bool VEDerEveClient::setProperty(const char *name, const QVariant &value)
         {latin1(bus::kObjectInterface), latin1(name), QVariant::fromValue(QDBusVariant(value))},
         &answered);
     return answered;
-}
-
-bool VEDerEveClient::Maximize()
-{
-    return invoke("Maximize", {});
-}
-
-bool VEDerEveClient::EraseWebCam()
-{
-    return invoke("EraseWebCam", {});
-}
-
-bool VEDerEveClient::Visible()
-{
-    return property("Visible").toBool();
-}
-
-bool VEDerEveClient::setVisible(bool YorN)
-{
-    return setProperty("Visible", YorN);
-}
-
-std::int32_t VEDerEveClient::hWndCam()
-{
-    return call("hWndCam", {}).toInt();
-}
-
-bool VEDerEveClient::Show()
-{
-    return invoke("Show", {});
-}
-
-bool VEDerEveClient::SetPosition(std::int32_t TopPos, std::int32_t LeftPos)
-{
-    return invoke("SetPosition", {int(TopPos), int(LeftPos)});
-}
-
-bool VEDerEveClient::UpdateParticipant(std::int32_t imgNumber, const QString &PName,
-                                       const QString &Location)
-{
-    return invoke("UpdateParticipant", {int(imgNumber), PName, Location});
-}
-
-bool VEDerEveClient::Minimize()
-{
-    return invoke("Minimize", {});
-}
-
-std::int32_t VEDerEveClient::Height()
-{
-    return property("Height").toInt();
-}
-
-bool VEDerEveClient::setHeight(std::int32_t Camheight)
-{
-    return setProperty("Height", int(Camheight));
-}
-
-std::int32_t VEDerEveClient::CaptureInterval()
-{
-    return property("CaptureInterval").toInt();
-}
-
-bool VEDerEveClient::setCaptureInterval(std::int32_t Interval)
-{
-    return setProperty("CaptureInterval", int(Interval));
-}
-
-bool VEDerEveClient::Maximized()
-{
-    return property("Maximized").toBool();
-}
-
-bool VEDerEveClient::TransmitStatus()
-{
-    return property("TransmitStatus").toBool();
-}
-
-bool VEDerEveClient::setTransmitStatus(bool Status)
-{
-    return setProperty("TransmitStatus", Status);
-}
-
-bool VEDerEveClient::BeforeUnload()
-{
-    return invoke("BeforeUnload", {});
-}
-
-bool VEDerEveClient::setDebugFlag(bool Value)
-{
-    return setProperty("DebugFlag", Value);
-}
-
-bool VEDerEveClient::setTransmitPost(bool YorN)
-{
-    return setProperty("TransmitPost", YorN);
-}
-
-bool VEDerEveClient::setParentHandle(std::int32_t handle)
-{
-    return setProperty("ParentHandle", int(handle));
-}
-
-bool VEDerEveClient::setPause(bool Value)
-{
-    return setProperty("Pause", Value);
-}
-
-std::int32_t VEDerEveClient::MinHeight()
-{
-    return property("MinHeight").toInt();
-}
-
-std::int32_t VEDerEveClient::MaxHeight()
-{
-    return property("MaxHeight").toInt();
-}
-
-bool VEDerEveClient::WebCamDefaultPic(const QString &NewValue)
-{
-    return invoke("WebCamDefaultPic", {NewValue});
-}
-
-bool VEDerEveClient::setCurrentTab(std::int32_t Value)
-{
-    return setProperty("CurrentTab", int(Value));
-}
-
-std::int32_t VEDerEveClient::CurrentTab()
-{
-    return property("CurrentTab").toInt();
-}
-
-bool VEDerEveClient::RecieveWebCamImages(bool YorN)
-{
-    return invoke("RecieveWebCamImages", {YorN});
 }

@@ -9,6 +9,7 @@
 
 #include "exchange/modImageMemMapFunctions.h"
 #include "panel/cveDerEve.h"
+#include "support/PanelTestAccess.h"
 
 namespace {
 
@@ -47,22 +48,21 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     if (size == 0)
         return 0;
     namespace mm = modImageMemMapFunctions;
-    const std::uint32_t parent = mm::CreateImageBlock(kImageNumber, std::int64_t(size));
-    if (parent == 0)
-        return 0;
-    if (std::uint8_t *view = mm::MapImageBlock(parent)) {
-        std::memcpy(view, data, std::min(size, mm::ViewSize(view)));
-        mm::UnmapViewOfFile(view);
+    {
+        mm::ImageBlock parent = mm::ImageBlock::create(kImageNumber, std::int64_t(size));
+        if (!parent)
+            return 0;
+        std::memcpy(parent.MapView(), data, size);
+        // Both panel states: the status label is only touched while minimised.
+        if (size & 1)
+            h.panel->Maximize();
+        else
+            h.panel->Minimize();
+        h.panel->UpdateParticipant(kImageNumber, QStringLiteral("Fuzz  "),
+                                   QStringLiteral(" Where"));
+        // The parent lets go first, as it does after UpdateParticipant returns; this also removes
+        // the name, so the next input starts from a fresh block.
     }
-    const std::uint32_t handle = mm::OpenImageBlock(kImageNumber);
-    // The parent lets go first, as it does after UpdateParticipant returns; this also removes
-    // the name, so the next input starts from a fresh block.
-    mm::CloseHandle(parent);
-    if (handle == 0)
-        return 0;
-    // Both panel states: the status label is only touched while minimised.
-    h.panel->m_Maximized = (size & 1) != 0;
-    h.panel->UpdateParticipantNow(std::int32_t(handle), QStringLiteral("Fuzz  "),
-                                  QStringLiteral(" Where"));
+    PanelTestAccess(h.panel).tickQueue();
     return 0;
 }

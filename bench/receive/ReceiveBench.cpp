@@ -20,7 +20,9 @@
 #include "exchange/ParticipantDecode.h"
 #include "exchange/modImageMemMapFunctions.h"
 #include "panel/cveDerEve.h"
+#include "platform/shm/HandleTable.h"
 #include "receive/ParticipantBlocks.h"
+#include "support/PanelTestAccess.h"
 #include "support/cDibSection.h"
 
 namespace {
@@ -57,38 +59,35 @@ Bytes blockFor(int format, const QImage &picture)
 class Block
 {
 public:
-    Block(std::int32_t number, const Bytes &bytes) : m_number(number), m_bytes(bytes)
+    Block(std::int32_t number, const Bytes &bytes)
+        : m_block(mm::ImageBlock::create(number, std::int64_t(bytes.size()))), m_bytes(bytes)
     {
-        m_handle = mm::CreateImageBlock(number, std::int64_t(bytes.size()));
-        m_view = mm::MapImageBlock(m_handle);
-        if (m_view)
-            std::memcpy(m_view, bytes.data(), std::min(bytes.size(), mm::ViewSize(m_view)));
+        if (m_block)
+            std::memcpy(m_block.MapView(), bytes.data(), bytes.size());
     }
-    ~Block()
-    {
-        if (m_view)
-            mm::UnmapViewOfFile(m_view);
-        if (m_handle)
-            mm::CloseHandle(m_handle);
-    }
-    std::int32_t number() const { return m_number; }
-    const std::uint8_t *view() const { return m_view; }
+    std::int32_t number() const { return m_block.ImageNumber(); }
     const Bytes &bytes() const { return m_bytes; }
 
 private:
-    std::int32_t m_number;
+    mm::ImageBlock m_block;
     Bytes m_bytes;
-    std::uint32_t m_handle = 0;
-    std::uint8_t *m_view = nullptr;
 };
+
+// What the benchmarks share, made in main() and gone before it returns: the blocks must be
+// released while the shared-memory layer still exists.
+struct Context
+{
+    std::map<std::pair<int, int>, std::unique_ptr<Block>> blocks;
+    std::unique_ptr<cveDerEve> panel;
+};
+Context *g_context = nullptr;
 
 const Block &blockOf(int format, int width)
 {
-    static std::map<std::pair<int, int>, std::unique_ptr<Block>> blocks;
-    auto &slot = blocks[{format, width}];
+    auto &slot = g_context->blocks[{format, width}];
     if (!slot) {
         const int height = width == 640 ? 480 : 144;
-        slot = std::make_unique<Block>(int(blocks.size()) + 9000,
+        slot = std::make_unique<Block>(int(g_context->blocks.size()) + 9000,
                                        blockFor(format, scene(width, height)));
     }
     return *slot;
@@ -96,8 +95,9 @@ const Block &blockOf(int format, int width)
 
 cveDerEve &panel()
 {
-    static cveDerEve *p = new cveDerEve();
-    return *p;
+    if (!g_context->panel)
+        g_context->panel = std::make_unique<cveDerEve>();
+    return *g_context->panel;
 }
 
 void setLabel(benchmark::State &state, int format, int width)
@@ -110,25 +110,28 @@ void BM_DecodeByFormat(benchmark::State &state)
 {
     const int format = int(state.range(0)), width = int(state.range(1));
     const Block &block = blockOf(format, width);
+    const mm::ImageBlock opened = mm::ImageBlock::open(block.number());
+    participant::DecodedPicture decoded;
     for (auto _ : state) {
-        auto received = participant::readParticipantBlock(block.view());
-        auto decoded = participant::decodeByFormat(received->header, received->data);
+        auto received = participant::readParticipantBlock(opened);
+        participant::decodeByFormat(received->header, received->data, decoded);
         benchmark::DoNotOptimize(decoded.bitmap.get());
         benchmark::DoNotOptimize(decoded.picture.constBits());
     }
     setLabel(state, format, width);
 }
 
-// The whole routine: open, map, copy, expand, decode, paint, labels, close.
+// The whole road of one picture: UpdateParticipant opens and queues the block, the queue tick
+// copies, expands, decodes, paints, sets the labels and releases the block.
 void BM_UpdateParticipantNow(benchmark::State &state)
 {
     const int format = int(state.range(0)), width = int(state.range(1));
     const Block &block = blockOf(format, width);
     cveDerEve &p = panel();
+    const PanelTestAccess queue(&p);
     for (auto _ : state) {
-        const std::uint32_t handle = mm::OpenImageBlock(block.number());
-        p.UpdateParticipantNow(std::int32_t(handle), QStringLiteral("Ann Lee"),
-                               QStringLiteral("Oslo"));
+        p.UpdateParticipant(block.number(), QStringLiteral("Ann Lee"), QStringLiteral("Oslo"));
+        queue.tickQueue();
     }
     setLabel(state, format, width);
 }
@@ -192,7 +195,15 @@ int main(int argc, char **argv)
     benchmark::Initialize(&argc, argv);
     if (benchmark::ReportUnrecognizedArguments(argc, argv))
         return 1;
-    benchmark::RunSpecifiedBenchmarks();
+    {
+        Context context;
+        g_context = &context;
+        benchmark::RunSpecifiedBenchmarks();
+        g_context = nullptr;
+    }
     benchmark::Shutdown();
+    // The counter objects of the run's own namespace go with it.
+    platform::shm::removeObject("dirUzevevav");
+    platform::shm::removeObject("ridEvadezaz");
     return 0;
 }

@@ -17,27 +17,7 @@ struct SkinPicture
     int height;
 };
 
-inline constexpr std::array<SkinPicture, 19> skinPictures {{
-    {"img0", 13, 13},
-    {"img1", 13, 13},
-    {"imgCamOffMain", 19, 18},
-    {"ImgCamOn0", 20, 18},
-    {"ImgCamOn1", 20, 18},
-    {"imgCamOnMain", 20, 18},
-    {"imgCamStop0", 19, 18},
-    {"imgCamStop1", 19, 18},
-    {"imgChk", 13, 13},
-    {"imgDArrow", 12, 12},
-    {"imgMinMax", 12, 12},
-    {"imgUpArrow", 12, 12},
-    {"picMainDown", 202, 17},
-    {"picMainUp", 202, 215},
-    {"picSettingsMain", 66, 18},
-    {"picStopCam", 176, 144},
-    {"picTabParticipant", 200, 191},
-    {"PicTabWebcam", 200, 191},
-    {"imgBrand", 14, 12},
-}};
+#include "skin/SkinPictureList.h"
 
 // Resource type and name prefix of the pictures inside a resource library.
 inline constexpr std::string_view skinResourceType = "WAVE";

@@ -26,28 +26,6 @@ public:
     float innerHeight() const;
     void setOuterHeight(float height);
 
-    // Forwarded members.
-    std::int32_t CurrentTab();
-    void setCurrentTab(std::int32_t Value);
-    std::int32_t MinHeight();
-    std::int32_t MaxHeight();
-    void setPause(bool Value);
-    void setParentHandle(std::int32_t handle);
-    void setTransmitPost(bool YorN);
-    bool Maximized();
-    bool TransmitStatus();
-    void setTransmitStatus(bool Status);
-    std::int32_t CaptureInterval();
-    void setCaptureInterval(std::int32_t Interval);
-    void RecieveWebCamImages(bool YorN);
-    void WebCamDefaultPic(const QString &NewValue);
-    void Maximize();
-    void BeforeUnload();
-    void EraseWebCam();
-    void InitVars();
-    void Minimize();
-    void UpdateParticipant(std::int32_t imgNumber, const QString &PName, const QString &Location);
-
     void Form_Load();
     void Form_Resize();
     void WebCam_MinMaxResize(bool Minimized, std::int32_t myHeight);

@@ -6,12 +6,18 @@
 #include "automation/frmWebCam.h"
 #include "base/DebugTrace.h"
 #include "base/ExceptionFilter.h"
+#include "panel/cveDerEve.h"
 #include "platform/core/System.h"
 
 using DebugTrace::Trace;
 using ExceptionFilter::Guarded;
 
+// The members forward to the panel through the form's WebCam: the form's own members of the same
+// names would only pass the arguments on unchanged.
+
 namespace {
+int g_liveObjects = 0;
+
 // A get whose forwarding failed returns 0 or False.
 template<class Result, class Step> Result guardedGet(Step &&step)
 {
@@ -23,6 +29,7 @@ template<class Result, class Step> Result guardedGet(Step &&step)
 
 zozEZUdeZid::zozEZUdeZid(QObject *parent) : QObject(parent)
 {
+    ++g_liveObjects;
     Guarded([] { platform::setNormalPriority(); });
     Guarded([] { ExceptionFilter::InstallExceptionFilter(); });
     Guarded([this] {
@@ -39,11 +46,14 @@ zozEZUdeZid::~zozEZUdeZid()
     Trace("WebCam Class_Terminate Entry");
     Guarded([this] {
         if (MyWebCam)
-            MyWebCam->BeforeUnload();
+            MyWebCam->WebCam()->BeforeUnload();
     });
     Guarded([this] { MyWebCam.reset(); });
     Trace("WebCam Class_Terminate Exit");
-    ExceptionFilter::RemoveExceptionFilter();
+    // One server serves the objects of several parents: the filter stays while any object lives,
+    // so that the end of one parent's object never leaves the others unguarded.
+    if (--g_liveObjects == 0)
+        ExceptionFilter::RemoveExceptionFilter();
 }
 
 void zozEZUdeZid::MyWebCam_MinMaxResize(bool Minimized, std::int32_t)
@@ -62,12 +72,12 @@ void zozEZUdeZid::MyWebCam_MinMaxResize(bool Minimized, std::int32_t)
 
 void zozEZUdeZid::Maximize()
 {
-    Guarded([this] { MyWebCam->Maximize(); });
+    Guarded([this] { MyWebCam->WebCam()->Maximize(); });
 }
 
 void zozEZUdeZid::EraseWebCam()
 {
-    Guarded([this] { MyWebCam->EraseWebCam(); });
+    Guarded([this] { MyWebCam->WebCam()->EraseWebCam(); });
 }
 
 bool zozEZUdeZid::Visible()
@@ -90,7 +100,7 @@ std::int32_t zozEZUdeZid::hWndCam()
 void zozEZUdeZid::Show()
 {
     Guarded([this] { MyWebCam->show(); });
-    Guarded([this] { MyWebCam->InitVars(); });
+    Guarded([this] { MyWebCam->WebCam()->InitVars(); });
 }
 
 void zozEZUdeZid::SetPosition(std::int32_t TopPos, std::int32_t LeftPos)
@@ -106,12 +116,12 @@ void zozEZUdeZid::SetPosition(std::int32_t TopPos, std::int32_t LeftPos)
 void zozEZUdeZid::UpdateParticipant(std::int32_t imgNumber, const QString &PName,
                                     const QString &Location)
 {
-    Guarded([&] { MyWebCam->UpdateParticipant(imgNumber, PName, Location); });
+    Guarded([&] { MyWebCam->WebCam()->UpdateParticipant(imgNumber, PName, Location); });
 }
 
 void zozEZUdeZid::Minimize()
 {
-    Guarded([this] { MyWebCam->Minimize(); });
+    Guarded([this] { MyWebCam->WebCam()->Minimize(); });
 }
 
 std::int32_t zozEZUdeZid::Height()
@@ -132,33 +142,33 @@ void zozEZUdeZid::setHeight(std::int32_t Camheight)
 
 std::int32_t zozEZUdeZid::CaptureInterval()
 {
-    return guardedGet<std::int32_t>([this] { return MyWebCam->CaptureInterval(); });
+    return guardedGet<std::int32_t>([this] { return MyWebCam->WebCam()->CaptureInterval(); });
 }
 
 void zozEZUdeZid::setCaptureInterval(std::int32_t Interval)
 {
-    Guarded([&] { MyWebCam->setCaptureInterval(Interval); });
+    Guarded([&] { MyWebCam->WebCam()->setCaptureInterval(Interval); });
 }
 
 bool zozEZUdeZid::Maximized()
 {
-    return guardedGet<bool>([this] { return MyWebCam->Maximized(); });
+    return guardedGet<bool>([this] { return MyWebCam->WebCam()->Maximized(); });
 }
 
 bool zozEZUdeZid::TransmitStatus()
 {
-    return guardedGet<bool>([this] { return MyWebCam->TransmitStatus(); });
+    return guardedGet<bool>([this] { return MyWebCam->WebCam()->TransmitStatus(); });
 }
 
 void zozEZUdeZid::setTransmitStatus(bool Status)
 {
-    Guarded([&] { MyWebCam->setTransmitStatus(Status); });
+    Guarded([&] { MyWebCam->WebCam()->setTransmitStatus(Status); });
     Trace("WebCam TransmitStatus = ", Status);
 }
 
 void zozEZUdeZid::BeforeUnload()
 {
-    Guarded([this] { MyWebCam->BeforeUnload(); });
+    Guarded([this] { MyWebCam->WebCam()->BeforeUnload(); });
 }
 
 void zozEZUdeZid::setDebugFlag(bool Value)
@@ -168,46 +178,46 @@ void zozEZUdeZid::setDebugFlag(bool Value)
 
 void zozEZUdeZid::setTransmitPost(bool YorN)
 {
-    Guarded([&] { MyWebCam->setTransmitPost(YorN); });
+    Guarded([&] { MyWebCam->WebCam()->setTransmitPost(YorN); });
     Trace("WebCam TransmitPost = ", YorN);
 }
 
 void zozEZUdeZid::setParentHandle(std::int32_t handle)
 {
-    Guarded([&] { MyWebCam->setParentHandle(handle); });
+    Guarded([&] { MyWebCam->WebCam()->setParentHandle(handle); });
 }
 
 void zozEZUdeZid::setPause(bool Value)
 {
-    Guarded([&] { MyWebCam->setPause(Value); });
+    Guarded([&] { MyWebCam->WebCam()->setPause(Value); });
 }
 
 std::int32_t zozEZUdeZid::MinHeight()
 {
-    return guardedGet<std::int32_t>([this] { return MyWebCam->MinHeight(); });
+    return guardedGet<std::int32_t>([this] { return MyWebCam->WebCam()->MinHeight(); });
 }
 
 std::int32_t zozEZUdeZid::MaxHeight()
 {
-    return guardedGet<std::int32_t>([this] { return MyWebCam->MaxHeight(); });
+    return guardedGet<std::int32_t>([this] { return MyWebCam->WebCam()->MaxHeight(); });
 }
 
 void zozEZUdeZid::WebCamDefaultPic(const QString &NewValue)
 {
-    Guarded([&] { MyWebCam->WebCamDefaultPic(NewValue); });
+    Guarded([&] { MyWebCam->WebCam()->WebCamDefaultPic(NewValue); });
 }
 
 void zozEZUdeZid::setCurrentTab(std::int32_t Value)
 {
-    Guarded([&] { MyWebCam->setCurrentTab(Value); });
+    Guarded([&] { MyWebCam->WebCam()->setCurrentTab(Value); });
 }
 
 std::int32_t zozEZUdeZid::CurrentTab()
 {
-    return guardedGet<std::int32_t>([this] { return MyWebCam->CurrentTab(); });
+    return guardedGet<std::int32_t>([this] { return MyWebCam->WebCam()->CurrentTab(); });
 }
 
 void zozEZUdeZid::RecieveWebCamImages(bool YorN)
 {
-    Guarded([&] { MyWebCam->RecieveWebCamImages(YorN); });
+    Guarded([&] { MyWebCam->WebCam()->RecieveWebCamImages(YorN); });
 }

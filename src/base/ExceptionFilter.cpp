@@ -1,6 +1,10 @@
 #include "base/ExceptionFilter.h"
 
 #include "base/DebugTrace.h"
+#include "platform/core/TraceSink.h"
+
+#include <cstring>
+#include <string_view>
 
 namespace ExceptionFilter {
 namespace {
@@ -27,11 +31,47 @@ void RemoveExceptionFilter()
     g_prevExceptionFilter = 0;
 }
 
+namespace {
+
+// Appends value as signed decimal; no allocation, no locale.
+char *appendDecimal(char *out, std::int32_t value)
+{
+    char digits[12];
+    int n = 0;
+    auto magnitude = static_cast<std::uint32_t>(value);
+    if (value < 0)
+        magnitude = 0u - magnitude;
+    do {
+        digits[n++] = char('0' + magnitude % 10);
+        magnitude /= 10;
+    } while (magnitude != 0);
+    if (value < 0)
+        *out++ = '-';
+    while (n > 0)
+        *out++ = digits[--n];
+    return out;
+}
+
+char *appendText(char *out, std::string_view text)
+{
+    std::memcpy(out, text.data(), text.size());
+    return out + text.size();
+}
+
+} // namespace
+
 void WebCamExceptionFilter(std::uint32_t exceptionCode)
 {
+    // Written on the way out of a fault: built on the stack and handed to the sink whole, so that
+    // nothing the faulting code may have held (a lock, a half-built allocation) is needed.
     constexpr std::int32_t kComponentError = static_cast<std::int32_t>(0x80040201u);
-    DebugTrace::writeAlways(DebugTrace::line("WebCam Exception encountered: ", kComponentError,
-                                             " Ecode:", static_cast<std::int32_t>(exceptionCode)));
+    char record[96];
+    char *end = appendText(record, "WebCam Exception encountered: ");
+    end = appendDecimal(end, kComponentError);
+    end = appendText(end, " Ecode:");
+    end = appendDecimal(end, static_cast<std::int32_t>(exceptionCode));
+    *end++ = '\n';
+    platform::TraceSink::writeFaultRecord(record, std::size_t(end - record));
 }
 
 } // namespace ExceptionFilter

@@ -15,8 +15,12 @@ std::intptr_t PrevExceptionFilter();
 void InstallExceptionFilter();
 void RemoveExceptionFilter();
 
-// Writes "WebCam Exception encountered: -2147220991 Ecode:" and the code, always.
+// Writes "WebCam Exception encountered: -2147220991 Ecode:" and the code, always, without taking
+// any lock.
 void WebCamExceptionFilter(std::uint32_t exceptionCode);
+
+// No guard reaches across a nested event loop; see platform::FaultGuard::Barrier.
+using GuardBarrier = platform::FaultGuard::Barrier;
 
 // Runs one step of the component (a member, a handler, a timer tick). A fault inside it is traced
 // and the step is abandoned; returns false then.

@@ -28,34 +28,42 @@ constexpr bool sideInRange(std::int64_t side)
     return side >= 1 && side <= kMaxPictureSide;
 }
 
-std::unique_ptr<cDibSection> decodeJpeg(platform::jpeg::Decoder &decoder,
-                                        std::span<const std::uint8_t> data)
+// One decoder for the thread: creating one per picture costs more than small pictures do.
+std::optional<platform::jpeg::Decoder> &threadDecoder()
 {
+    thread_local std::optional<platform::jpeg::Decoder> decoder;
+    if (!decoder)
+        decoder.emplace();
+    return decoder;
+}
+
+// Decodes a JPEG stream straight into a fresh bitmap's bits; false on any failure.
+bool jpegBitmap(std::span<const std::uint8_t> data, std::unique_ptr<cDibSection> &bitmap)
+{
+    platform::jpeg::Decoder &decoder = *threadDecoder();
     if (!decoder.isValid() || data.empty())
-        return nullptr;
+        return false;
     const std::optional<platform::jpeg::Header> jpeg = decoder.readHeader(data.data(), data.size());
     if (!jpeg || !sideInRange(jpeg->width) || !sideInRange(jpeg->height))
-        return nullptr;
-    auto bitmap = std::make_unique<cDibSection>();
+        return false;
+    bitmap = std::make_unique<cDibSection>();
     if (!bitmap->Create(jpeg->width, jpeg->height, 24) || !bitmap->DIBSectionBitsPtr())
-        return nullptr;
+        return false;
     const platform::jpeg::BgrBitmap target {bitmap->DIBSectionBitsPtr(),
                                             std::size_t(bitmap->TotalBytes()), jpeg->width,
                                             jpeg->height, bitmap->BytesPerScanLine()};
-    if (!decoder.decode(data.data(), data.size(), target))
-        return nullptr;
-    return bitmap;
+    return decoder.decode(data.data(), data.size(), target);
 }
 
-// Fills a fresh bitmap with raw bottom-up rows; nullptr when it cannot be created.
-std::unique_ptr<cDibSection> rawBitmap(const ImageHeader &header,
-                                       std::span<const std::uint8_t> data)
+// Fills a fresh bitmap with raw bottom-up rows; false when it cannot be created.
+bool rawBitmap(const ImageHeader &header, std::span<const std::uint8_t> data,
+               std::unique_ptr<cDibSection> &bitmap)
 {
     if (!sideInRange(header.Width) || !sideInRange(header.Height))
-        return nullptr;
-    auto bitmap = std::make_unique<cDibSection>();
+        return false;
+    bitmap = std::make_unique<cDibSection>();
     if (!bitmap->Create(header.Width, header.Height, header.BitsPerPixel))
-        return nullptr;
+        return false;
     // OrigSize should equal TotalBytes; a sender that says otherwise must not make us overrun
     // the bitmap, nor read past the data we have.
     const std::size_t count
@@ -63,15 +71,7 @@ std::unique_ptr<cDibSection> rawBitmap(const ImageHeader &header,
                     std::size_t(std::max(bitmap->TotalBytes(), 0)), data.size()});
     if (count > 0 && bitmap->DIBSectionBitsPtr())
         std::memcpy(bitmap->DIBSectionBitsPtr(), data.data(), count);
-    return bitmap;
-}
-
-// Decodes a JPEG stream straight into a fresh bitmap's bits; nullptr on any failure.
-std::unique_ptr<cDibSection> jpegBitmap(std::span<const std::uint8_t> data)
-{
-    // One decoder for the thread: creating one per picture costs more than small pictures do.
-    thread_local platform::jpeg::Decoder decoder;
-    return decodeJpeg(decoder, data);
+    return true;
 }
 
 } // namespace
@@ -117,40 +117,45 @@ QString trimSpaces(const QString &text)
     return text.mid(first, last - first);
 }
 
-std::optional<ReceivedBlock> readParticipantBlock(const std::uint8_t *view)
+void resetDecoders()
+{
+    threadDecoder().reset();
+}
+
+std::optional<ReceivedBlock> readParticipantBlock(const modImageMemMapFunctions::ImageBlock &block)
 {
     using DebugTrace::Trace;
-    const std::size_t viewSize = modImageMemMapFunctions::ViewSize(view);
+    const std::size_t blockSize = block.size();
 
     Trace("WebCam UpdateParticipantNow - Preparing to copy image header");
-    if (viewSize < kImageHeaderSize)
-        return std::nullopt;
     // One copy of the header: the parent may still be writing to the block, and every later
     // decision must rest on the same values.
-    const std::optional<ImageHeader> header
-        = modImageMemMapFunctions::fromBytes(std::span(view, kImageHeaderSize));
-    if (!header)
+    modImageMemMapFunctions::Header bytes {};
+    if (blockSize < kImageHeaderSize || block.read(0, bytes) != kImageHeaderSize)
         return std::nullopt;
+    const std::optional<ImageHeader> header = modImageMemMapFunctions::fromBytes(bytes);
     Trace("WebCam UpdateParticipantNow - Image header copied");
 
     if (header->Marker != modImageMemMapFunctions::kImageMarker
         || header->Destination != kParticipantDestination)
         return std::nullopt;
 
-    // A length the block cannot hold counts as a failed copy, as reading past the mapping would.
+    // A length the block cannot hold counts as a failed copy, as reading past its end would.
     if (!sizeInRange(header->DataLength)
-        || std::size_t(header->DataLength) > viewSize - kImageHeaderSize)
+        || std::size_t(header->DataLength) > blockSize - kImageHeaderSize)
         return std::nullopt;
-    ReceivedBlock block {*header, {}};
+    ReceivedBlock received {*header, {}};
     Trace("WebCam UpdateParticipantNow - Preparing to copy image data");
-    block.data.assign(view + kImageHeaderSize, view + kImageHeaderSize + header->DataLength);
+    received.data.resize(std::size_t(header->DataLength));
+    if (block.read(kImageHeaderSize, received.data) != received.data.size())
+        return std::nullopt;
     Trace("WebCam UpdateParticipantNow - Image data copied");
 
     if (header->PictureFormat != PictureFile && header->PictureFormat != StoredOnly) {
-        if (DecompressData(block.data, header->OrigSize) != header->OrigSize)
+        if (DecompressData(received.data, header->OrigSize) != header->OrigSize)
             return std::nullopt;
     }
-    return block;
+    return received;
 }
 
 DecodedPicture::DecodedPicture() = default;
@@ -158,29 +163,32 @@ DecodedPicture::~DecodedPicture() = default;
 DecodedPicture::DecodedPicture(DecodedPicture &&) noexcept = default;
 DecodedPicture &DecodedPicture::operator=(DecodedPicture &&) noexcept = default;
 
-DecodedPicture decodeByFormat(const ImageHeader &header, std::span<const std::uint8_t> data)
+void decodeByFormat(const ImageHeader &header, std::span<const std::uint8_t> data,
+                    DecodedPicture &out)
 {
-    DecodedPicture out;
+    out = DecodedPicture();
+    bool decoded = false;
     switch (header.PictureFormat) {
     case RawBitmap:
-        out.bitmap = rawBitmap(header, data);
+        decoded = rawBitmap(header, data, out.bitmap);
         break;
     case PictureFile:
         out.kind = DecodedPicture::Kind::PictureFile;
         out.picture = PictureFromBytes(data).value_or(QImage());
-        return out;
+        return;
     case CompressedJpeg:
-        out.bitmap = jpegBitmap(data);
+        decoded = jpegBitmap(data, out.bitmap);
         break;
     default:
-        return out;
+        return;
     }
-    if (!out.bitmap)
-        return out;
+    if (!decoded) {
+        out.bitmap.reset();
+        return;
+    }
     out.kind = DecodedPicture::Kind::Bitmap;
     out.offset = QPoint(centringOffset(out.bitmap->Width(), kAreaWidth),
                         centringOffset(out.bitmap->Height(), kAreaHeight));
-    return out;
 }
 
 } // namespace participant

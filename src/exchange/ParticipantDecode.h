@@ -10,16 +10,18 @@
 #include <span>
 #include <vector>
 
+#include "exchange/ImageBlock.h"
 #include "exchange/modImageMemMapFunctions.h"
 
 class cDibSection;
 
 // Reading and decoding the participant pictures that the parent hands over in image blocks. The
-// panel maps a block, calls readParticipantBlock and decodeByFormat, and paints the result.
+// panel calls readParticipantBlock and decodeByFormat on a queued block and paints the result.
 //
 // Everything here treats the block as hostile input. Limits:
-// - every read from the view stays within the block's real size (ViewSize), whatever the header
-//   claims; a block whose DataLength runs past its end is dropped as a failed copy;
+// - blocks are read through their descriptor, never mapped, so a block that its owner shrinks
+//   gives a short read (a failed copy: the picture is dropped) instead of a fault; every read
+//   stays within the block's real size, whatever the header claims;
 // - DataLength and OrigSize must lie in 1..kMaxOrigSize, Width and Height (of the header for
 //   format 1, of the JPEG stream for format 123) in 1..kMaxPictureSide; anything else is refused
 //   before memory is allocated for it;
@@ -80,10 +82,10 @@ struct ReceivedBlock
     std::vector<std::uint8_t> data;
 };
 
-// The checks and copies of one mapped block, with their trace lines: header copy, marker 32 and
+// The checks and copies of one block, with their trace lines: header copy, marker 32 and
 // destination 8, the data copy, and zlib expansion unless the format is 2 or 3. nullopt means the
-// picture is dropped (nothing but the view and the handle need releasing).
-std::optional<ReceivedBlock> readParticipantBlock(const std::uint8_t *view);
+// picture is dropped.
+std::optional<ReceivedBlock> readParticipantBlock(const modImageMemMapFunctions::ImageBlock &block);
 
 struct DecodedPicture
 {
@@ -104,10 +106,14 @@ struct DecodedPicture
     DecodedPicture &operator=(DecodedPicture &&) noexcept;
 };
 
-// Decodes an accepted block's data by its format: raw bitmap rows (1), a picture file (2), a JPEG
-// stream (123, its own width and height replace the header's). Format 1 and 123 come back as a
-// fresh bitmap with its centring offsets.
-DecodedPicture decodeByFormat(const modImageMemMapFunctions::ImageHeader &header,
-                              std::span<const std::uint8_t> data);
+// Decodes an accepted block's data by its format into out: raw bitmap rows (1), a picture file
+// (2), a JPEG stream (123, its own width and height replace the header's). Format 1 and 123 come
+// back as a fresh bitmap with its centring offsets. The bitmap is out's from the moment it is
+// made, so that a decoder that faults half-way leaves it to the caller to free.
+void decodeByFormat(const modImageMemMapFunctions::ImageHeader &header,
+                    std::span<const std::uint8_t> data, DecodedPicture &out);
+
+// Replaces this thread's JPEG decoder, after a fault left it in an unknown state.
+void resetDecoders();
 
 } // namespace participant

@@ -1,15 +1,15 @@
 #include <QCoreApplication>
-#include <QFile>
 #include <QPointer>
-#include <QThreadPool>
 #include <QUrl>
+
+#include <memory>
+#include <mutex>
+#include <thread>
 
 #include "panel/cveDerEve.h"
 #include "platform/picture/PictureLoader.h"
 
 namespace {
-// A default picture larger than this is not read.
-constexpr qint64 kMaxPictureFileBytes = 32 * 1024 * 1024;
 
 QString localPathOf(const QString &value)
 {
@@ -18,26 +18,47 @@ QString localPathOf(const QString &value)
         return url.toLocalFile();
     return value;
 }
+
+// Whether the application can still take a completion. A read may outlive every panel and even
+// the application object (a file on a hung network mount keeps its thread in open()), so the
+// thread asks here before it posts anything.
+struct Completions
+{
+    std::mutex lock;
+    bool open = true;
+};
+
+std::shared_ptr<Completions> completions()
+{
+    static const std::shared_ptr<Completions> shared = [] {
+        auto state = std::make_shared<Completions>();
+        // Runs while the application object still exists, before its destructor.
+        qAddPostRoutine([] {
+            const std::lock_guard guard(completions()->lock);
+            completions()->open = false;
+        });
+        return state;
+    }();
+    return shared;
+}
+
 } // namespace
 
 void cveDerEve::WebCamDefaultPic(const QString &NewValue)
 {
-    // The read runs on a worker thread; only the finished picture comes back to this thread.
-    // A read that fails never completes, so picStopCam keeps its picture. Paths and file URLs
-    // are read; the component fetches nothing over the network.
+    // The read runs on a thread of its own that nobody waits for: the server's exit must never
+    // hang on a path the parent chose. Only regular files are read, without blocking, up to
+    // maxFileBytes; a read that fails never completes, so picStopCam keeps its picture. Paths and
+    // file URLs are read; the component fetches nothing over the network.
     const QString path = localPathOf(NewValue);
     const std::uint64_t generation = ++m_asyncReadGeneration;
     QPointer<cveDerEve> self(this);
-    QThreadPool::globalInstance()->start([self, path, generation] {
-        QFile file(path);
-        if (!file.open(QIODevice::ReadOnly) || file.size() <= 0
-            || file.size() > kMaxPictureFileBytes)
-            return;
-        const QByteArray bytes = file.read(kMaxPictureFileBytes);
-        std::optional<QImage> picture = platform::picture::loadFromBytes(
-            reinterpret_cast<const std::uint8_t *>(bytes.constData()),
-            static_cast<std::size_t>(bytes.size()));
+    std::thread([self, path, generation, done = completions()] {
+        std::optional<QImage> picture = platform::picture::loadFromFile(path);
         if (!picture)
+            return;
+        const std::lock_guard guard(done->lock);
+        if (!done->open)
             return;
         // Completion is posted to the application object, which outlives every panel; the panel
         // itself is only looked at back on its own thread.
@@ -51,5 +72,5 @@ void cveDerEve::WebCamDefaultPic(const QString &NewValue)
                 panel->UserControl_AsyncReadComplete(QStringLiteral("DefaultWebCamPic"), image);
             },
             Qt::QueuedConnection);
-    });
+    }).detach();
 }

@@ -1,81 +1,115 @@
+// The participant queue and the display of participant pictures.
+
 #include "base/DebugTrace.h"
 #include "base/ExceptionFilter.h"
 #include "exchange/ParticipantDecode.h"
-#include "exchange/modImageMemMapFunctions.h"
 #include "panel/cveDerEve.h"
 #include "support/cDibSection.h"
 
+namespace mm = modImageMemMapFunctions;
+
 namespace {
 
-// Unmaps the view and closes the block's handle when the routine leaves, whichever way it does.
-class BlockRelease
-{
-public:
-    BlockRelease(std::int32_t handle, const std::uint8_t *view) : m_handle(handle), m_view(view) { }
-    ~BlockRelease()
-    {
-        if (m_view)
-            modImageMemMapFunctions::UnmapViewOfFile(m_view);
-        if (m_handle != 0)
-            modImageMemMapFunctions::CloseHandle(std::uint32_t(m_handle));
-    }
-    BlockRelease(const BlockRelease &) = delete;
-    BlockRelease &operator=(const BlockRelease &) = delete;
-
-private:
-    std::int32_t m_handle;
-    const std::uint8_t *m_view;
-};
+// What the queue may hold, so that a parent that calls faster than the pictures are shown (one
+// per queue tick, about 25 a second) cannot exhaust the server's descriptors or pin unbounded
+// memory in blocks it has already let go of. Past either bound the OLDEST waiting pictures are
+// dropped: the newest picture is always kept, so what the person sees last is the last picture
+// the parent sent. A block that holds more than one picture may is refused outright, as
+// reading it would refuse it anyway.
+constexpr std::size_t kMaxQueuedPictures = 16;
+constexpr std::size_t kMaxQueuedBytes
+    = std::size_t(participant::kMaxOrigSize) + mm::kImageHeaderSize;
 
 } // namespace
 
-void cveDerEve::UpdateParticipantNow(std::int32_t MapHandle, const QString &PName,
+void cveDerEve::UpdateParticipant(std::int32_t imgNumber, const QString &PName,
+                                  const QString &Location)
+{
+    clsQueue item;
+    // Opening the block now keeps the picture alive after the parent closes its own handle.
+    item.Block = mm::ImageBlock::open(imgNumber);
+    if (!item.Block || item.Block.size() > kMaxQueuedBytes)
+        return;
+    item.PName = PName;
+    item.Location = Location;
+    item.imgNumber = imgNumber;
+
+    std::size_t queuedBytes = item.Block.size();
+    for (const clsQueue &queued : ParticipantQueue)
+        queuedBytes += queued.Block.size();
+    while (!ParticipantQueue.empty()
+           && (ParticipantQueue.size() + 1 > kMaxQueuedPictures || queuedBytes > kMaxQueuedBytes)) {
+        queuedBytes -= ParticipantQueue.front().Block.size();
+        ParticipantQueue.pop_front();
+    }
+
+    const bool wasEmpty = ParticipantQueue.empty();
+    ParticipantQueue.push_back(std::move(item));
+    if (wasEmpty)
+        tmrQueue->setEnabled(true);
+}
+
+void cveDerEve::tmrQueue_Timer(std::int32_t)
+{
+    tmrQueue->setEnabled(false);
+    const auto n = ParticipantQueue.size();
+    if (n == 0)
+        return;
+    clsQueue record = std::move(ParticipantQueue.front());
+    ParticipantQueue.pop_front();
+    // Enabled before the picture is shown rather than after: a tick never runs inside this one,
+    // and a picture that breaks the display must not stop the pictures behind it.
+    if (n - 1 >= 1)
+        tmrQueue->setEnabled(true);
+    UpdateParticipantNow(std::move(record.Block), record.PName, record.Location);
+}
+
+void cveDerEve::UpdateParticipantNow(mm::ImageBlock Block, const QString &PName,
                                      const QString &Location)
 {
-    if (MapHandle == 0)
+    if (!Block)
         return;
-    {
-        const std::uint8_t *view = modImageMemMapFunctions::MapImageBlock(std::uint32_t(MapHandle));
-        const BlockRelease release(MapHandle, view);
-        if (!view)
-            return;
-        // The parent owns the block and could shrink it under us: a fault while copying drops this
-        // picture only, and the handle is still released on the way out.
-        std::optional<participant::ReceivedBlock> block;
-        ExceptionFilter::Guarded([&] { block = participant::readParticipantBlock(view); });
-        if (!block)
-            return;
+    const std::optional<participant::ReceivedBlock> received
+        = participant::readParticipantBlock(Block);
+    if (!received)
+        return;
 
-        // A single data byte carries no picture and no names, only the news that one arrived.
-        if (block->data.size() != 1) {
-            participant::DecodedPicture decoded
-                = participant::decodeByFormat(block->header, block->data);
-            switch (decoded.kind) {
-            case participant::DecodedPicture::Kind::Bitmap:
-                picParticipant->setPicture(QImage());
-                decoded.bitmap->PaintPicture(picParticipant->hDC(), decoded.offset.x(),
-                                             decoded.offset.y(), -1, -1, 0, 0,
-                                             platform::gdi::SRCCOPY);
-                picParticipant->keepDrawing();
-                break;
-            case participant::DecodedPicture::Kind::PictureFile:
-                picParticipant->setPicture(decoded.picture);
-                break;
-            case participant::DecodedPicture::Kind::Nothing:
-                break;
-            }
-
-            // Only the lengths are compared: a new name of the same length keeps the tab.
-            if (CurrentTab() == 1 && PName.size() != lblParticipant->Caption().size())
-                lblParticipant_Click();
-            lblParticipant->setCaption(participant::trimSpaces(PName));
-            lblLocation->setCaption(participant::trimSpaces(Location));
-            if (CurrentTab() == 0)
-                lblLocation->setVisible(true);
+    // A single data byte carries no picture and no names, only the news that one arrived.
+    if (received->data.size() != 1) {
+        // The decoders work on bytes from another process: a fault among them drops this
+        // picture only. What they allocate is owned out here, so the jump out of the step frees
+        // it too, and the block is released by this frame.
+        participant::DecodedPicture decoded;
+        if (!ExceptionFilter::Guarded(
+                [&] { participant::decodeByFormat(received->header, received->data, decoded); })) {
+            participant::resetDecoders();
+            return;
+        }
+        switch (decoded.kind) {
+        case participant::DecodedPicture::Kind::Bitmap:
+            picParticipant->setPicture(QImage());
+            decoded.bitmap->PaintPicture(picParticipant->hDC(), decoded.offset.x(),
+                                         decoded.offset.y(), -1, -1, 0, 0, platform::gdi::SRCCOPY);
+            picParticipant->keepDrawing();
+            break;
+        case participant::DecodedPicture::Kind::PictureFile:
+            picParticipant->setPicture(decoded.picture);
+            break;
+        case participant::DecodedPicture::Kind::Nothing:
+            break;
         }
 
-        if (!m_Maximized)
-            lblStatus->setCaption(QStringLiteral("[ New Image ]"));
+        // Only the lengths are compared: a new name of the same length keeps the tab.
+        if (CurrentTab() == 1 && PName.size() != lblParticipant->Caption().size())
+            lblParticipant_Click();
+        lblParticipant->setCaption(participant::trimSpaces(PName));
+        lblLocation->setCaption(participant::trimSpaces(Location));
+        if (CurrentTab() == 0)
+            lblLocation->setVisible(true);
     }
+
+    if (!m_Maximized)
+        lblStatus->setCaption(QStringLiteral("[ New Image ]"));
+    Block.release();
     DebugTrace::Trace("WebCam UpdateParticipantNow Exit");
 }

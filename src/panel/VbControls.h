@@ -26,12 +26,16 @@ constexpr int vbMiddleButton = 4;
 using MouseHandler = std::function<void(int Button, int Shift, int X, int Y)>;
 using ClickHandler = std::function<void()>;
 
-// What every control carries besides its widget: a tag for the code's own state.
+// What every control carries besides its widget: a tag for the code's own state, and a picture
+// for those that show one (the skin assigns pictures to controls by name).
 class ControlBase
 {
 public:
     virtual ~ControlBase() = default;
     QString Tag;
+    // Position and size in pixels within the container.
+    virtual void place(int, int, int, int) { }
+    virtual void setPicture(const QImage &) { }
 };
 
 // Picture box: a Picture that the box shows, and a persistent drawn Image (the hDC surface) that
@@ -44,10 +48,10 @@ public:
     explicit PictureBox(QWidget *parent, const QString &name);
     ~PictureBox() override;
 
-    void place(int left, int top, int width, int height);
+    void place(int left, int top, int width, int height) override;
 
     const QImage &Picture() const { return m_picture; }
-    void setPicture(const QImage &picture); // null image = no picture
+    void setPicture(const QImage &picture) override; // null image = no picture
     bool hasPicture() const { return !m_picture.isNull(); }
     // The drawn image: what the box shows.
     const QImage &Image() const { return m_image; }
@@ -97,9 +101,9 @@ class ImageControl final : public QWidget, public ControlBase
 public:
     explicit ImageControl(QWidget *parent, const QString &name);
 
-    void place(int left, int top, int width, int height);
+    void place(int left, int top, int width, int height) override;
     const QImage &Picture() const { return m_picture; }
-    void setPicture(const QImage &picture);
+    void setPicture(const QImage &picture) override;
     bool Stretch = false;
     int BorderStyle = 0;
     void setBorderStyle(int style);
@@ -126,7 +130,7 @@ class Label final : public QLabel, public ControlBase
 public:
     explicit Label(QWidget *parent, const QString &name);
 
-    void place(int left, int top, int width, int height);
+    void place(int left, int top, int width, int height) override;
     QString Caption() const { return text(); }
     void setCaption(const QString &caption) { setText(caption); }
     QColor ForeColor() const { return m_foreColor; }

@@ -4,8 +4,10 @@
 #include <QScreen>
 
 #include <cmath>
+#include <type_traits>
 
 #include "base/DebugTrace.h"
+#include "base/ExceptionFilter.h"
 #include "capture/clsImages.h"
 #include "exchange/modImageMemMapFunctions.h"
 #include "platform/picture/PictureLoader.h"
@@ -15,6 +17,7 @@
 #include "support/cDibSection.h"
 
 using DebugTrace::Trace;
+using ExceptionFilter::Guarded;
 
 namespace {
 
@@ -30,7 +33,83 @@ std::int32_t roundHalfEven(double value)
     return static_cast<std::int32_t>(std::nearbyint(value));
 }
 
+// The control that shows a skin picture: "img0" names the array element img(0).
+QString controlNameOfSkin(std::string_view skinName)
+{
+    QString name = QString::fromLatin1(skinName.data(), qsizetype(skinName.size()));
+    if (!name.isEmpty() && name.back().isDigit() && name.size() > 1
+        && !name[name.size() - 2].isDigit())
+        name = name.chopped(1) + u'(' + name.back() + u')';
+    return name;
+}
+
 } // namespace
+
+// ---------------------------------------------------------------------------------------------
+// Controls
+
+// One row of the layout: the control's name, its container (none: the panel itself), its place
+// in pixels, and how to make it. Start-up creates the controls and then places them by walking
+// the same rows.
+struct cveDerEve::ControlRow
+{
+    const char *name;
+    vb::PictureBox *cveDerEve::*container;
+    int left, top, width, height;
+    vb::ControlBase *(*make)(cveDerEve &panel, QWidget *parent, const QString &name);
+};
+
+namespace {
+// The widget type a control member holds.
+template<class Slot> using ControlOf = std::remove_pointer_t<std::remove_cvref_t<Slot>>;
+} // namespace
+
+const std::array<cveDerEve::ControlRow, 31> &cveDerEve::controlTable()
+{
+#define VEDEREVE_CONTROL(member)                                                                   \
+    [](cveDerEve &p, QWidget *parent, const QString &name) -> vb::ControlBase * {                  \
+        auto *control = new ControlOf<decltype(p.member)>(parent, name);                           \
+        p.member = control;                                                                        \
+        return control;                                                                            \
+    }
+    using P = cveDerEve;
+    // The containers come before what they hold; the stores lie outside the visible 202 x 215.
+    static const std::array<ControlRow, 31> rows {{
+        {"picMainDown", nullptr, 435, 241, 202, 17, VEDEREVE_CONTROL(picMainDown)},
+        {"picMainUp", nullptr, 434, 17, 202, 215, VEDEREVE_CONTROL(picMainUp)},
+        {"picTmp", nullptr, 325, 440, 50, 29, VEDEREVE_CONTROL(picTmp)},
+        {"DefaultPic", nullptr, 260, 440, 50, 29, VEDEREVE_CONTROL(DefaultPic)},
+        {"picMain", nullptr, 0, 0, 202, 215, VEDEREVE_CONTROL(picMain)},
+        {"picTabMain", &P::picMain, 1, 19, 200, 191, VEDEREVE_CONTROL(picTabMain)},
+        {"picSettingsMain", &P::picTabMain, 117, 169, 66, 18, VEDEREVE_CONTROL(picSettingsMain)},
+        {"picParticipant", &P::picTabMain, 13, 22, 174, 144, VEDEREVE_CONTROL(picParticipant)},
+        {"imgChk", &P::picParticipant, 156, 3, 13, 13, VEDEREVE_CONTROL(imgChk)},
+        {"lblDisable", &P::picParticipant, 15, 2, 138, 14, VEDEREVE_CONTROL(lblDisable)},
+        {"picWebCam", &P::picTabMain, 13, 22, 174, 144, VEDEREVE_CONTROL(picWebCam)},
+        {"lblParticipant", &P::picTabMain, 86, 3, 94, 13, VEDEREVE_CONTROL(lblParticipant)},
+        {"lblLocation", &P::picTabMain, 13, 167, 174, 22, VEDEREVE_CONTROL(lblLocation)},
+        {"imgCamOnMain", &P::picTabMain, 13, 169, 20, 18, VEDEREVE_CONTROL(imgCamOnMain)},
+        {"imgCamOffMain", &P::picTabMain, 37, 169, 19, 18, VEDEREVE_CONTROL(imgCamOffMain)},
+        {"imgBrand", &P::picMain, 4, 3, 14, 12, VEDEREVE_CONTROL(imgBrand)},
+        {"lblStatus", &P::picMain, 104, 4, 78, 11, VEDEREVE_CONTROL(lblStatus)},
+        {"imgMinMax", &P::picMain, 185, 3, 12, 12, VEDEREVE_CONTROL(imgMinMax)},
+        {"imgStretch", nullptr, 593, 451, 29, 15, VEDEREVE_CONTROL(imgStretch)},
+        {"imgOriginal", nullptr, 592, 430, 29, 15, VEDEREVE_CONTROL(imgOriginal)},
+        {"img(1)", nullptr, 453, 374, 13, 13, VEDEREVE_CONTROL(img[1])},
+        {"img(0)", nullptr, 453, 343, 13, 13, VEDEREVE_CONTROL(img[0])},
+        {"PicTabWebcam", nullptr, 216, 15, 200, 191, VEDEREVE_CONTROL(PicTabWebcam)},
+        {"picTabParticipant", nullptr, 218, 229, 200, 191, VEDEREVE_CONTROL(picTabParticipant)},
+        {"picStopCam", nullptr, 21, 237, 176, 144, VEDEREVE_CONTROL(picStopCam)},
+        {"imgCamStop(1)", nullptr, 98, 443, 19, 18, VEDEREVE_CONTROL(imgCamStop[1])},
+        {"ImgCamOn(1)", nullptr, 72, 443, 20, 18, VEDEREVE_CONTROL(ImgCamOn[1])},
+        {"imgCamStop(0)", nullptr, 48, 443, 19, 18, VEDEREVE_CONTROL(imgCamStop[0])},
+        {"ImgCamOn(0)", nullptr, 22, 443, 20, 18, VEDEREVE_CONTROL(ImgCamOn[0])},
+        {"imgDArrow", nullptr, 50, 409, 12, 12, VEDEREVE_CONTROL(imgDArrow)},
+        {"imgUpArrow", nullptr, 28, 410, 12, 12, VEDEREVE_CONTROL(imgUpArrow)},
+    }};
+#undef VEDEREVE_CONTROL
+    return rows;
+}
 
 cveDerEve::cveDerEve(QWidget *parent) : QWidget(parent)
 {
@@ -46,50 +125,17 @@ cveDerEve::~cveDerEve()
     UserControl_Terminate();
 }
 
-// ---------------------------------------------------------------------------------------------
-// Controls and menus
-
 void cveDerEve::createControls()
 {
-    // Containers first; each control is created inside the container the layout names.
-    picMainDown = new vb::PictureBox(this, QStringLiteral("picMainDown"));
-    picMainUp = new vb::PictureBox(this, QStringLiteral("picMainUp"));
-    picTmp = new vb::PictureBox(this, QStringLiteral("picTmp"));
-    DefaultPic = new vb::PictureBox(this, QStringLiteral("DefaultPic"));
-    picMain = new vb::PictureBox(this, QStringLiteral("picMain"));
-    picTabMain = new vb::PictureBox(picMain, QStringLiteral("picTabMain"));
-    picSettingsMain = new vb::PictureBox(picTabMain, QStringLiteral("picSettingsMain"));
-    picParticipant = new vb::PictureBox(picTabMain, QStringLiteral("picParticipant"));
-    imgChk = new vb::ImageControl(picParticipant, QStringLiteral("imgChk"));
-    lblDisable = new vb::Label(picParticipant, QStringLiteral("lblDisable"));
-    picWebCam = new vb::PictureBox(picTabMain, QStringLiteral("picWebCam"));
-    lblParticipant = new vb::Label(picTabMain, QStringLiteral("lblParticipant"));
-    lblLocation = new vb::Label(picTabMain, QStringLiteral("lblLocation"));
-    imgCamOnMain = new vb::ImageControl(picTabMain, QStringLiteral("imgCamOnMain"));
-    imgCamOffMain = new vb::ImageControl(picTabMain, QStringLiteral("imgCamOffMain"));
-    imgBrand = new vb::ImageControl(picMain, QStringLiteral("imgBrand"));
-    lblStatus = new vb::Label(picMain, QStringLiteral("lblStatus"));
-    imgMinMax = new vb::ImageControl(picMain, QStringLiteral("imgMinMax"));
-    imgStretch = new vb::ImageControl(this, QStringLiteral("imgStretch"));
-    imgOriginal = new vb::ImageControl(this, QStringLiteral("imgOriginal"));
-    img[1] = new vb::ImageControl(this, QStringLiteral("img(1)"));
-    img[0] = new vb::ImageControl(this, QStringLiteral("img(0)"));
-    PicTabWebcam = new vb::ImageControl(this, QStringLiteral("PicTabWebcam"));
-    picTabParticipant = new vb::ImageControl(this, QStringLiteral("picTabParticipant"));
-    picStopCam = new vb::ImageControl(this, QStringLiteral("picStopCam"));
-    imgCamStop[1] = new vb::ImageControl(this, QStringLiteral("imgCamStop(1)"));
-    ImgCamOn[1] = new vb::ImageControl(this, QStringLiteral("ImgCamOn(1)"));
-    imgCamStop[0] = new vb::ImageControl(this, QStringLiteral("imgCamStop(0)"));
-    ImgCamOn[0] = new vb::ImageControl(this, QStringLiteral("ImgCamOn(0)"));
-    imgDArrow = new vb::ImageControl(this, QStringLiteral("imgDArrow"));
-    imgUpArrow = new vb::ImageControl(this, QStringLiteral("imgUpArrow"));
-
-    // The stores only hold pictures; nobody ever sees them.
-    for (QWidget *store : std::initializer_list<QWidget *> {
-             picMainDown, picMainUp, picTmp, DefaultPic, imgStretch, imgOriginal, img[1], img[0],
-             PicTabWebcam, picTabParticipant, picStopCam, imgCamStop[1], ImgCamOn[1], imgCamStop[0],
-             ImgCamOn[0], imgDArrow, imgUpArrow})
-        store->hide();
+    for (const ControlRow &row : controlTable()) {
+        QWidget *container = row.container ? static_cast<QWidget *>(this->*row.container) : this;
+        vb::ControlBase *control = row.make(*this, container, QString::fromLatin1(row.name));
+        // Stores only hold pictures; nobody ever sees them. Whatever lies outside the visible
+        // area of the panel is one.
+        auto *widget = dynamic_cast<QWidget *>(control);
+        if (!row.container && (row.left >= 202 || row.top >= 215))
+            widget->hide();
+    }
 
     picMain->AutoSize = true;
     picParticipant->setBackColor(Qt::white);
@@ -141,37 +187,11 @@ void cveDerEve::buildMenus()
 
 void cveDerEve::applyLayout()
 {
-    picMainDown->place(435, 241, 202, 17);
-    picMainUp->place(434, 17, 202, 215);
-    picTmp->place(325, 440, 50, 29);
-    DefaultPic->place(260, 440, 50, 29);
-    picMain->place(0, 0, 202, 215);
-    picTabMain->place(1, 19, 200, 191);
-    picSettingsMain->place(117, 169, 66, 18);
-    picParticipant->place(13, 22, 174, 144);
-    imgChk->place(156, 3, 13, 13);
-    lblDisable->place(15, 2, 138, 14);
-    picWebCam->place(13, 22, 174, 144);
-    lblParticipant->place(86, 3, 94, 13);
-    lblLocation->place(13, 167, 174, 22);
-    imgCamOnMain->place(13, 169, 20, 18);
-    imgCamOffMain->place(37, 169, 19, 18);
-    imgBrand->place(4, 3, 14, 12);
-    lblStatus->place(104, 4, 78, 11);
-    imgMinMax->place(185, 3, 12, 12);
-    imgStretch->place(593, 451, 29, 15);
-    imgOriginal->place(592, 430, 29, 15);
-    img[1]->place(453, 374, 13, 13);
-    img[0]->place(453, 343, 13, 13);
-    PicTabWebcam->place(216, 15, 200, 191);
-    picTabParticipant->place(218, 229, 200, 191);
-    picStopCam->place(21, 237, 176, 144);
-    imgCamStop[1]->place(98, 443, 19, 18);
-    ImgCamOn[1]->place(72, 443, 20, 18);
-    imgCamStop[0]->place(48, 443, 19, 18);
-    ImgCamOn[0]->place(22, 443, 20, 18);
-    imgDArrow->place(50, 409, 12, 12);
-    imgUpArrow->place(28, 410, 12, 12);
+    for (const ControlRow &row : controlTable()) {
+        auto *control
+            = dynamic_cast<vb::ControlBase *>(findChild<QWidget *>(QString::fromLatin1(row.name)));
+        control->place(row.left, row.top, row.width, row.height);
+    }
     setLabelFonts();
 }
 
@@ -208,53 +228,19 @@ void cveDerEve::setScreenDpiSource(std::function<std::int32_t()> source)
 // ---------------------------------------------------------------------------------------------
 // Start-up and shutdown
 
-namespace {
-struct SkinSlot
+void cveDerEve::assignSkinPictures(
+    const std::function<std::optional<QImage>(const QString &)> &source, bool keepMissing)
 {
-    const char *name; // the skin picture's name, also the tail of its resource name
-    std::function<void(const QImage &)> assign;
-};
-} // namespace
-
-static std::vector<SkinSlot> skinSlots(cveDerEve *p)
-{
-    auto image = [](vb::ImageControl *c) { return [c](const QImage &i) { c->setPicture(i); }; };
-    auto box = [](vb::PictureBox *c) { return [c](const QImage &i) { c->setPicture(i); }; };
-    // The order in which the resource library replaces the pictures.
-    return {
-        {"img0", image(p->img[0])},
-        {"img1", image(p->img[1])},
-        {"imgCamOffMain", image(p->imgCamOffMain)},
-        {"ImgCamOn0", image(p->ImgCamOn[0])},
-        {"ImgCamOn1", image(p->ImgCamOn[1])},
-        {"imgCamOnMain", image(p->imgCamOnMain)},
-        {"imgCamStop0", image(p->imgCamStop[0])},
-        {"imgCamStop1", image(p->imgCamStop[1])},
-        {"imgChk", image(p->imgChk)},
-        {"imgDArrow", image(p->imgDArrow)},
-        {"imgMinMax", image(p->imgMinMax)},
-        {"imgUpArrow", image(p->imgUpArrow)},
-        {"picMainDown", box(p->picMainDown)},
-        {"picMainUp", box(p->picMainUp)},
-        {"picSettingsMain", box(p->picSettingsMain)},
-        {"picStopCam", image(p->picStopCam)},
-        {"picTabParticipant", image(p->picTabParticipant)},
-        {"PicTabWebcam", image(p->PicTabWebcam)},
-        {"imgBrand", image(p->imgBrand)},
-    };
-}
-
-void cveDerEve::loadBuiltInPictures()
-{
-    static const bool registered = [] {
-        initBuiltInSkin();
-        return true;
-    }();
-    Q_UNUSED(registered);
-    for (const SkinSlot &slot : skinSlots(this)) {
-        const QImage picture(skin::builtInSkinPath(slot.name));
-        if (!picture.isNull())
-            slot.assign(picture);
+    // In the order of the skin's list, which is the order a resource library replaces them in.
+    for (const skin::SkinPicture &entry : skin::skinPictures) {
+        std::optional<QImage> picture
+            = source(QString::fromLatin1(entry.name.data(), qsizetype(entry.name.size())));
+        if (!picture && keepMissing)
+            continue;
+        auto *control
+            = dynamic_cast<vb::ControlBase *>(findChild<QWidget *>(controlNameOfSkin(entry.name)));
+        if (control)
+            control->setPicture(picture.value_or(QImage()));
     }
 }
 
@@ -263,11 +249,23 @@ void cveDerEve::UserControl_Initialize()
     Trace("cveDerEve Initializing");
     if (m_Initialized)
         return;
-    loadBuiltInPictures();
+    static const bool registered = [] {
+        initBuiltInSkin();
+        return true;
+    }();
+    Q_UNUSED(registered);
+    assignSkinPictures(
+        [](const QString &name) -> std::optional<QImage> {
+            QImage picture(skin::builtInSkinPath(name.toStdString()));
+            return picture.isNull() ? std::nullopt : std::optional(picture);
+        },
+        true);
     applyLayout();
 
     ParticipantQueue.clear();
 
+    // The queue timer's properties are set in another order than the others'; with the timer
+    // disabled the order changes nothing.
     tmrQueue = std::make_unique<CcrpTimer>();
     tmrQueue->setEventType(CcrpTimer::TimePeriodic);
     tmrQueue->setEnabled(false);
@@ -290,7 +288,16 @@ void cveDerEve::UserControl_Initialize()
     tmrReset.setEnabled(false);
     tmrReset.onTimer([this] { tmrReset_Timer(); });
 
-    loadResourcePictures();
+    if (const std::uint32_t library = LoadResourceLibrary()) {
+        // Each picture is assigned whatever the library gives: a missing one leaves its control
+        // empty.
+        assignSkinPictures(
+            [library](const QString &name) {
+                return LoadResourcePicture(library, skin::skinResourceName(name.toStdString()));
+            },
+            false);
+        FreeResourceLibrary(library);
+    }
 
     modImageMemMapFunctions::OpenSharedHeader();
     CreateCapturedFrame();
@@ -306,6 +313,7 @@ void cveDerEve::UserControl_Initialize()
     CRegSettings settings;
     const QString device = settings.GetSetting(
         QStringLiteral("Defaults"), QStringLiteral("WebCamDevice"), QStringLiteral("-1"));
+    // A number rounds half to even; text that is not a number gives 0.
     bool isNumber = false;
     const double value = device.trimmed().toDouble(&isNumber);
     DeviceIndex = isNumber && std::isfinite(value) && std::fabs(value) < 2147483647.0
@@ -321,44 +329,30 @@ void cveDerEve::UserControl_Initialize()
 
 void cveDerEve::releaseHeldBlock()
 {
-    if (m_MapViewOut) {
-        modImageMemMapFunctions::UnmapViewOfFile(m_MapViewOut);
-        m_MapViewOut = nullptr;
-    }
-    if (m_hMapOut) {
-        modImageMemMapFunctions::CloseHandle(m_hMapOut);
-        m_hMapOut = 0;
-    }
+    m_BlockOut.release();
 }
 
-void cveDerEve::releaseQueue()
+void cveDerEve::disableTimers()
 {
-    // The queued blocks are closed here too: nobody else would close them once the queue goes.
-    for (clsQueue &item : ParticipantQueue) {
-        if (item.MapHandle)
-            modImageMemMapFunctions::CloseHandle(item.MapHandle);
-        item.MapHandle = 0;
-    }
-    ParticipantQueue.clear();
+    for (CcrpTimer *timer : {TransmitNow.get(), tmrStart.get(), tmrMain.get(), tmrQueue.get()})
+        if (timer)
+            timer->setEnabled(false);
+    tmrReset.setEnabled(false);
 }
 
 void cveDerEve::UserControl_Hide()
 {
     Trace("WebCam UserControl_Hide Entry");
-    auto disableTimers = [this] {
-        for (CcrpTimer *timer : {TransmitNow.get(), tmrStart.get(), tmrMain.get(), tmrQueue.get()})
-            if (timer)
-                timer->setEnabled(false);
-        tmrReset.setEnabled(false);
-    };
     disableTimers();
-    // \todo Close the decompressor and tear down the capture window here with the capture engine.
-    m_HIC = 0;
-    lwndc = 0;
+    // Each step on its own: a driver that faults while its window goes must not keep the blocks
+    // and the shared header from being released.
+    Guarded([this] { m_Capture.stop(); });
+    // Disabled again: a tick that the teardown let through must not find a window that is gone.
     disableTimers();
-    releaseQueue();
-    releaseHeldBlock();
-    modImageMemMapFunctions::CloseSharedHeader();
+    // The queued blocks are released with the queue: nobody else would close them.
+    Guarded([this] { ParticipantQueue.clear(); });
+    Guarded([this] { releaseHeldBlock(); });
+    Guarded([] { modImageMemMapFunctions::CloseSharedHeader(); });
     m_Initialized = false;
     Trace("WebCam UserControl_Hide Exit");
 }
@@ -394,19 +388,6 @@ void cveDerEve::FreeResourceLibrary(std::uint32_t handle)
 {
     if (handle != 0)
         platform::ResourceLibrary::close(handle);
-}
-
-void cveDerEve::loadResourcePictures()
-{
-    const std::uint32_t library = LoadResourceLibrary();
-    if (library == 0)
-        return;
-    // Each picture is assigned whatever the library gives: a missing one leaves its control empty.
-    for (const SkinSlot &slot : skinSlots(this)) {
-        const auto picture = LoadResourcePicture(library, skin::skinResourceName(slot.name));
-        slot.assign(picture.value_or(QImage()));
-    }
-    FreeResourceLibrary(library);
 }
 
 void cveDerEve::UserControl_AsyncReadComplete(const QString &PropertyName, const QImage &Value)
@@ -476,7 +457,7 @@ void cveDerEve::setPause(bool Value)
 {
     m_Pause = Value;
     if (Value) {
-        if (CameraOn) {
+        if (m_Capture.CameraOn()) {
             CamOff();
             m_ResumeCam = true;
             picWebCam->setPicture(QImage());
@@ -485,7 +466,7 @@ void cveDerEve::setPause(bool Value)
         } else {
             m_ResumeCam = false;
         }
-    } else if (!CameraOn && m_ResumeCam) {
+    } else if (!m_Capture.CameraOn() && m_ResumeCam) {
         CamOn();
     }
 }
@@ -498,6 +479,8 @@ void cveDerEve::Maximize()
 
 void cveDerEve::Minimize()
 {
+    // Unlike a collapse by the arrow, which shows the up arrow, the parent's minimise leaves the
+    // down arrow; the arrow's tool tip still offers the restore.
     picMain->setPicture(picMainDown->Picture());
     imgMinMax->setPicture(imgDArrow->Picture());
     imgMinMax->setToolTipText(QStringLiteral("Restore"));
@@ -534,10 +517,14 @@ void cveDerEve::BeforeUnload()
     for (CcrpTimer *timer : {TransmitNow.get(), tmrMain.get(), tmrStart.get(), tmrQueue.get()})
         if (timer)
             timer->setEnabled(false);
-    if (CameraOn)
-        CamOff();
-    releaseHeldBlock();
-    modImageMemMapFunctions::CloseSharedHeader();
+    // Each step on its own: a camera that faults while it stops must not keep the held block and
+    // the shared header from being released.
+    Guarded([this] {
+        if (m_Capture.CameraOn())
+            CamOff();
+    });
+    Guarded([this] { releaseHeldBlock(); });
+    Guarded([] { modImageMemMapFunctions::CloseSharedHeader(); });
     Trace("WebCam BeforeUnload Exit");
 }
 
@@ -545,23 +532,6 @@ void cveDerEve::InitVars()
 {
     Trace("cveDerEve InitVars");
     InitHardwareDrivers();
-}
-
-void cveDerEve::UpdateParticipant(std::int32_t imgNumber, const QString &PName,
-                                  const QString &Location)
-{
-    clsQueue item;
-    // Opening the block now keeps the picture alive after the parent closes its own handle.
-    item.MapHandle = modImageMemMapFunctions::OpenImageBlock(imgNumber);
-    if (item.MapHandle == 0)
-        return;
-    item.PName = PName;
-    item.Location = Location;
-    item.imgNumber = imgNumber;
-    const bool wasEmpty = ParticipantQueue.empty();
-    ParticipantQueue.push_back(std::move(item));
-    if (wasEmpty)
-        tmrQueue->setEnabled(true);
 }
 
 void cveDerEve::EraseWebCam()
@@ -575,232 +545,10 @@ void cveDerEve::EraseWebCam()
 
 void cveDerEve::NewParticipant()
 {
-    if (DeviceIndex != -1 && m_TransmitStatus && m_hMapOut != 0 && m_ImgNumberOut != 0) {
+    if (DeviceIndex != -1 && m_TransmitStatus && m_BlockOut.MapHandle() != 0
+        && m_ImgNumberOut != 0) {
         Q_EMIT m_events.WebCamSnapShot(m_PicHdr, m_ImgNumberOut);
         lblStatus->setCaption(QStringLiteral("[ Picture Sent ]"));
         tmrReset.setEnabled(true);
     }
-}
-
-// ---------------------------------------------------------------------------------------------
-// Strip and tabs
-
-void cveDerEve::picTabMain_MouseUp(int, int, int X, int Y)
-{
-    if (CurrentTab() != 0 && X >= 94 && X <= 177 && Y >= 3 && Y <= 16)
-        setCurrentTab(0);
-    else if (CurrentTab() == 0 && X >= 4 && X <= 78 && Y >= 3 && Y <= 16)
-        setCurrentTab(1);
-}
-
-void cveDerEve::lblParticipant_Click()
-{
-    if (CurrentTab() == 1)
-        setCurrentTab(0);
-}
-
-void cveDerEve::imgCamOnMain_MouseDown(int Button, int, int, int)
-{
-    if (Button == vb::vbLeftButton)
-        imgCamOnMain->setBorderStyle(1);
-}
-
-void cveDerEve::imgCamOnMain_MouseUp(int Button, int, int, int)
-{
-    if (Button != vb::vbLeftButton)
-        return;
-    imgCamOnMain->setBorderStyle(0);
-    CamOn();
-    m_ResumeCam = false;
-}
-
-void cveDerEve::imgCamOffMain_MouseDown(int Button, int, int, int)
-{
-    if (Button == vb::vbLeftButton)
-        imgCamOffMain->setBorderStyle(1);
-}
-
-void cveDerEve::imgCamOffMain_MouseUp(int Button, int, int, int)
-{
-    if (Button != vb::vbLeftButton)
-        return;
-    imgCamOffMain->setBorderStyle(0);
-    CamOff();
-    LastAttempt = 0;
-    m_ResumeCam = false;
-}
-
-void cveDerEve::picSettingsMain_MouseDown(int, int, int, int)
-{
-    picSettingsMain->setBorderStyle(1);
-}
-
-void cveDerEve::picSettingsMain_MouseUp(int, int, int, int)
-{
-    picSettingsMain->setBorderStyle(0);
-}
-
-void cveDerEve::imgChk_Click()
-{
-    if (!imgChk->Tag.isEmpty()) {
-        imgChk->Tag.clear();
-        Q_EMIT m_events.ReceiveCamImages(true);
-        lblDisable->hide();
-        imgChk->setToolTipText(QStringLiteral("Disable receiving"));
-        imgChk->setPicture(img[0]->Picture());
-    } else {
-        imgChk->Tag = QStringLiteral("x");
-        Q_EMIT m_events.ReceiveCamImages(false);
-        lblDisable->show();
-        imgChk->setToolTipText(QStringLiteral("Enable receiving"));
-        imgChk->setPicture(img[1]->Picture());
-    }
-}
-
-void cveDerEve::imgMinMax_Click()
-{
-    if (picMain->height() == picMainUp->height()) {
-        picMain->setPicture(picMainDown->Picture());
-        imgMinMax->setPicture(imgUpArrow->Picture());
-        imgMinMax->setToolTipText(QStringLiteral("Restore"));
-        m_Maximized = false;
-        Q_EMIT m_events.MinMaxResize(true, picMainDown->height());
-    } else {
-        picMain->setPicture(picMainUp->Picture());
-        imgMinMax->setPicture(imgDArrow->Picture());
-        lblStatus->setCaption(QString());
-        imgMinMax->setToolTipText(QStringLiteral("Minimize"));
-        m_Maximized = true;
-        Q_EMIT m_events.MinMaxResize(false, picMainUp->height());
-    }
-}
-
-// ---------------------------------------------------------------------------------------------
-// Timers
-
-void cveDerEve::tmrQueue_Timer(std::int32_t)
-{
-    tmrQueue->setEnabled(false);
-    const auto n = ParticipantQueue.size();
-    if (n == 0)
-        return;
-    // Take the record out first so that a fault while showing it cannot leave it queued.
-    clsQueue record = std::move(ParticipantQueue.front());
-    ParticipantQueue.pop_front();
-    UpdateParticipantNow(record.MapHandle, record.PName, record.Location);
-    if (n - 1 >= 1)
-        tmrQueue->setEnabled(true);
-}
-
-void cveDerEve::tmrMain_Timer(std::int32_t)
-{
-    Trace("tmrMain_Timer Entry: DeviceIndex:", DeviceIndex, " lwndc:", lwndc,
-          " HardwareBusyFlag:", HardwareBusyFlag, " Pause:", m_Pause);
-    if (DeviceIndex < 0 || DeviceIndex > 9 || lwndc == 0 || HardwareBusyFlag || m_Pause)
-        return;
-    tmrMain->setEnabled(false);
-    // \todo Grab, show and transmit the frame once the capture engine exists.
-    tmrStart->setEnabled(true);
-}
-
-void cveDerEve::tmrStart_Timer(std::int32_t)
-{
-    tmrStart->setEnabled(false);
-    tmrMain->setEnabled(true);
-}
-
-void cveDerEve::TransmitNow_Timer(std::int32_t)
-{
-    TransmitNow->setEnabled(false);
-    NewParticipant();
-}
-
-void cveDerEve::tmrReset_Timer()
-{
-    tmrReset.setEnabled(false);
-    if (m_TransmitStatus && m_hMapOut != 0 && m_ImgNumberOut != 0)
-        lblStatus->setCaption(QString());
-}
-
-// ---------------------------------------------------------------------------------------------
-// Camera
-
-void cveDerEve::PaintPreviewLines(const QStringList &lines)
-{
-    picWebCam->setPicture(QImage());
-    picWebCam->Cls();
-    QFont font(QStringLiteral("Arial"));
-    font.setBold(false);
-    font.setPointSizeF(8.25 * 96.0 / GetScreenDpi());
-    picWebCam->Font = font;
-    picWebCam->ForeColor = QColor(0, 0, 0);
-    bool first = true;
-    for (const QString &text : lines) {
-        picWebCam->CurrentX = 5;
-        if (first)
-            picWebCam->CurrentY = 5;
-        first = false;
-        picWebCam->Print(text);
-    }
-}
-
-void cveDerEve::CamOn()
-{
-    if (CameraOn)
-        CamOff();
-    m_MenuOpen = false;
-    QGuiApplication::setOverrideCursor(Qt::WaitCursor);
-    InitHardwareDrivers();
-    if (DeviceCount == 0) {
-        PaintPreviewLines({QStringLiteral("No webcam hardware available."),
-                           QStringLiteral("Please select a picture."),
-                           QStringLiteral("Click on [Settings] for options.")});
-        CamOff();
-        QGuiApplication::restoreOverrideCursor();
-        return;
-    }
-    const vb::MenuEntry *entry = mnuDevices->at(DeviceIndex);
-    if (DeviceIndex < 0 || (entry && !entry->Tag.isEmpty())) {
-        QGuiApplication::restoreOverrideCursor();
-        return;
-    }
-    releaseHeldBlock();
-    m_ImgNumberOut = 0;
-    // \todo Connect the driver, negotiate the format and start tmrMain.
-    QGuiApplication::restoreOverrideCursor();
-}
-
-void cveDerEve::CamOff()
-{
-    imgCamOffMain->setBorderStyle(0);
-    QGuiApplication::setOverrideCursor(Qt::WaitCursor);
-    tmrMain->setEnabled(false);
-    tmrStart->setEnabled(false);
-    CameraOn = false;
-    // \todo Remove the callbacks and disconnect the driver of lwndc.
-    m_MenuOpen = false;
-    // \todo Close the decompressor and destroy the capture window.
-    m_HIC = 0;
-    lwndc = 0;
-    imgCamOnMain->setEnabled(true);
-    imgCamOnMain->setPicture(ImgCamOn[0]->Picture());
-    imgCamOffMain->setEnabled(false);
-    imgCamOffMain->setPicture(imgCamStop[0]->Picture());
-    if (m_Maximized)
-        lblStatus->setCaption(QString());
-    QGuiApplication::restoreOverrideCursor();
-}
-
-void cveDerEve::InitHardwareDrivers()
-{
-    Trace("InitHardwareDrivers Entry");
-    while (mnuDevices->Count() > 1)
-        mnuDevices->UnloadLast();
-    mnuClearPic.Visible = false;
-    DeviceCount = 0;
-    Trace("InitHardwareDrivers Entry 1");
-    // \todo List the capture drivers and the stored pictures.
-    LastDriverIndex = DeviceCount - 1;
-    Trace("InitHardwareDrivers Entry 2");
-    Trace("InitHardwareDrivers Exit");
 }

@@ -5,29 +5,40 @@
 #include <QString>
 #include <QWidget>
 
+#include <array>
 #include <cstdint>
 #include <deque>
 #include <functional>
 #include <memory>
 #include <optional>
 
+#include "capture/CaptureSession.h"
+#include "exchange/ImageBlock.h"
 #include "panel/VbControls.h"
 #include "panel/WebCamEvents.h"
 #include "support/CcrpTimer.h"
 
 class cDibSection;
+class PanelTestAccess;
 
-// One queued participant picture: the block stays open from UpdateParticipant until it is shown.
+// One queued participant picture: the block stays open from UpdateParticipant until it is shown,
+// so that the picture survives the parent closing its own handle.
 class clsQueue
 {
 public:
     std::int32_t imgNumber = 0;
-    std::int32_t MapHandle = 0;
+    modImageMemMapFunctions::ImageBlock Block; // Block.MapHandle() is the queued handle
     QString PName;
     QString Location;
 };
 
 // The webcam panel: participant tab and webcam tab, a 17-pixel strip when collapsed.
+//
+// The members keep the component's own names letter for letter (RecieveWebCamImages beside the
+// event ReceiveCamImages, m_HIC, lwndc, ...): the trace lines print some of them, and a reader
+// can follow the behaviour and the code side by side. Everything but the members the host form
+// calls is private; tests read the state through PanelTestAccess and drive the panel with mouse
+// events on its controls, which carry the control names as their object names.
 class cveDerEve final : public QWidget
 {
     Q_OBJECT
@@ -60,18 +71,45 @@ public:
     void EraseWebCam();
     void NewParticipant();
 
-    // Start-up and shutdown. The hide steps run when the panel ends, not when the host form hides
-    // itself for a moment during a minimise or restore: capture and exchange go on through those.
-    // They can run twice (hide, then end) without harm.
-    void UserControl_Initialize();
+    // The hide steps. They run when the panel ends, not when the host form hides itself for a
+    // moment during a minimise or restore: capture and exchange go on through those. They can
+    // run twice (hide, then end) without harm.
     void UserControl_Hide();
+
+    // Pixels per logical inch of the screen, 96 when the screen reports 0 or less. Tests may
+    // replace the source of the reading.
+    static std::int32_t GetScreenDpi();
+    static void setScreenDpiSource(std::function<std::int32_t()> source);
+
+    // The resource library named by the "ResourceFile" setting, or 0; a picture from it by name
+    // (looked up in upper case), or nothing; and its release.
+    static std::uint32_t LoadResourceLibrary();
+    static std::optional<QImage> LoadResourcePicture(std::uint32_t handle, const QString &name);
+    static void FreeResourceLibrary(std::uint32_t handle);
+
+private:
+    friend class PanelTestAccess;
+    struct ControlRow;
+    static const std::array<ControlRow, 31> &controlTable();
+
+    // Start-up and shutdown.
+    void UserControl_Initialize();
     void UserControl_Terminate();
     void UserControl_AsyncReadComplete(const QString &PropertyName, const QImage &Value);
+    void createControls();
+    void applyLayout();
+    void buildMenus();
+    void assignSkinPictures(const std::function<std::optional<QImage>(const QString &)> &source,
+                            bool keepMissing);
+    void releaseHeldBlock();
+    void setLabelFonts();
+    void disableTimers();
 
     // Camera start and stop, device discovery.
     void CamOn();
     void CamOff();
     void InitHardwareDrivers();
+    void PaintPreviewLines(const QStringList &lines);
 
     // Handlers of the strip and the tabs.
     void picTabMain_MouseUp(int Button, int Shift, int X, int Y);
@@ -92,33 +130,24 @@ public:
     void TransmitNow_Timer(std::int32_t Milliseconds);
     void tmrReset_Timer();
 
-    // Reads, decodes and shows one queued picture; closes MapHandle on every path.
-    void UpdateParticipantNow(std::int32_t MapHandle, const QString &PName,
+    // Reads, decodes and shows one queued picture; releases its block on every path.
+    void UpdateParticipantNow(modImageMemMapFunctions::ImageBlock Block, const QString &PName,
                               const QString &Location);
 
-    // Pixels per logical inch of the screen, 96 when the screen reports 0 or less. Tests may
-    // replace the source of the reading.
-    static std::int32_t GetScreenDpi();
-    static void setScreenDpiSource(std::function<std::int32_t()> source);
-
-    // The resource library named by the "ResourceFile" setting, or 0; a picture from it by name
-    // (looked up in upper case), or nothing; and its release.
-    static std::uint32_t LoadResourceLibrary();
-    static std::optional<QImage> LoadResourcePicture(std::uint32_t handle, const QString &name);
-    static void FreeResourceLibrary(std::uint32_t handle);
-
-    // State (the names the trace lines and the other routines use).
+    // State.
     bool m_Initialized = false;
     bool m_Maximized = false;
-    bool CameraOn = false;
     bool m_TransmitPost = false;
     std::int32_t m_ParentHandle = 0;
     bool m_Pause = false;
     bool m_MenuOpen = false;
     bool m_ResumeCam = false;
     std::int32_t DeviceIndex = -1;
-    std::int32_t m_hMapOut = 0;
-    std::uint8_t *m_MapViewOut = nullptr;
+    std::int32_t DeviceCount = 0;
+    std::int32_t LastDriverIndex = -1;
+    // The held still picture: m_BlockOut.MapHandle() and MapView() are m_hMapOut and
+    // m_MapViewOut.
+    modImageMemMapFunctions::ImageBlock m_BlockOut;
     std::int32_t m_ImgNumberOut = 0;
     QByteArray m_PicHdr;
     std::int32_t m_CaptureInterval = 0;
@@ -126,24 +155,14 @@ public:
     std::int32_t WindowPos = 8;
     std::int32_t m_CurrentTab = 0;
     std::deque<clsQueue> ParticipantQueue;
-
-    // Capture state.
-    std::int32_t lwndc = 0;
-    std::int32_t DeviceCount = 0;
-    std::int32_t LastDriverIndex = -1;
-    bool Compressed = false;
-    std::int32_t m_HIC = 0;
-    std::int32_t CapWidth = 0;
-    std::int32_t CapHeight = 0;
-    std::int32_t FrameBitCount = 24;
-    std::unique_ptr<cDibSection> PrevCap;
-    bool UseScaling = false;
-    bool MustScale = false;
     bool HardwareBusyFlag = false;
     std::int32_t LastAttempt = 0;
     std::int32_t LastSent = 0;
 
-    // Controls, in layout order.
+    // The camera: capture window, decompressor, formats and the frame bitmap PrevCap.
+    CaptureSession m_Capture;
+
+    // Controls, in layout order (controlTable() places and names them).
     vb::PictureBox *picMainDown = nullptr;
     vb::PictureBox *picMainUp = nullptr;
     vb::PictureBox *picTmp = nullptr;
@@ -164,12 +183,12 @@ public:
     vb::ImageControl *imgMinMax = nullptr;
     vb::ImageControl *imgStretch = nullptr;
     vb::ImageControl *imgOriginal = nullptr;
-    vb::ImageControl *img[2] = {};
+    std::array<vb::ImageControl *, 2> img = {};
     vb::ImageControl *PicTabWebcam = nullptr;
     vb::ImageControl *picTabParticipant = nullptr;
     vb::ImageControl *picStopCam = nullptr;
-    vb::ImageControl *imgCamStop[2] = {};
-    vb::ImageControl *ImgCamOn[2] = {};
+    std::array<vb::ImageControl *, 2> imgCamStop = {};
+    std::array<vb::ImageControl *, 2> ImgCamOn = {};
     vb::ImageControl *imgDArrow = nullptr;
     vb::ImageControl *imgUpArrow = nullptr;
 
@@ -213,17 +232,6 @@ public:
     std::unique_ptr<CcrpTimer> tmrStart;
     std::unique_ptr<CcrpTimer> TransmitNow;
     TimerControl tmrReset;
-
-private:
-    void createControls();
-    void applyLayout();
-    void buildMenus();
-    void loadBuiltInPictures();
-    void loadResourcePictures();
-    void releaseHeldBlock();
-    void releaseQueue();
-    void setLabelFonts();
-    void PaintPreviewLines(const QStringList &lines);
 
     WebCamEvents m_events;
     std::uint64_t m_asyncReadGeneration = 0;

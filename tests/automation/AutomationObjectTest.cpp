@@ -13,6 +13,9 @@
 #include "panel/cveDerEve.h"
 #include "platform/core/FaultGuard.h"
 #include "platform/core/TraceSink.h"
+#include "support/PanelTestAccess.h"
+
+#include <QTest>
 
 namespace {
 
@@ -30,6 +33,7 @@ protected:
         platform::TraceSink::startCapture();
         object = std::make_unique<zozEZUdeZid>();
         panel = object->form()->WebCam();
+        view = std::make_unique<PanelTestAccess>(panel);
         QObject::connect(object->events(), &zozEZUdeZidEvents::MinMaxResize,
                          [this](bool m, std::int32_t h) {
                              objectMoves.push_back({m, h});
@@ -48,6 +52,7 @@ protected:
 
     std::unique_ptr<zozEZUdeZid> object;
     cveDerEve *panel = nullptr;
+    std::unique_ptr<PanelTestAccess> view;
     std::vector<Recorded> objectMoves;
     std::vector<Recorded> panelEvents;
 };
@@ -93,7 +98,7 @@ TEST_F(AutomationObject, TransmitStatusTraceFollowsTheValueReachingThePanel)
     g_statusSeenByTrace = false;
     platform::TraceSink::setObserver([](std::string_view record) {
         if (record == "WebCam TransmitStatus = True")
-            g_statusSeenByTrace = g_observed->form()->WebCam()->m_TransmitStatus;
+            g_statusSeenByTrace = g_observed->form()->WebCam()->TransmitStatus();
     });
     object->setTransmitStatus(true);
     platform::TraceSink::setObserver(nullptr);
@@ -135,22 +140,22 @@ TEST_F(AutomationObject, TabPutOfAnUnknownValueOnlyStoresIt)
 {
     object->setCurrentTab(2);
     EXPECT_EQ(object->CurrentTab(), 2);
-    EXPECT_TRUE(panel->picParticipant->isVisibleTo(panel));
-    EXPECT_FALSE(panel->picWebCam->isVisibleTo(panel));
+    EXPECT_TRUE(view->box("picParticipant")->isVisibleTo(panel));
+    EXPECT_FALSE(view->box("picWebCam")->isVisibleTo(panel));
 }
 
 TEST_F(AutomationObject, WebcamTabWithoutDeviceHasNoCameraButtons)
 {
-    panel->DeviceIndex = -1;
+    ASSERT_EQ(view->deviceIndex(), -1);
     object->setCurrentTab(1);
-    EXPECT_TRUE(panel->picWebCam->isVisibleTo(panel));
-    EXPECT_TRUE(panel->picSettingsMain->isVisibleTo(panel));
-    EXPECT_FALSE(panel->picParticipant->isVisibleTo(panel));
-    EXPECT_FALSE(panel->imgCamOnMain->isVisibleTo(panel));
-    EXPECT_FALSE(panel->imgCamOffMain->isVisibleTo(panel));
-    EXPECT_EQ(panel->lblParticipant->ForeColor(), QColor(0x80, 0x80, 0x80));
+    EXPECT_TRUE(view->box("picWebCam")->isVisibleTo(panel));
+    EXPECT_TRUE(view->box("picSettingsMain")->isVisibleTo(panel));
+    EXPECT_FALSE(view->box("picParticipant")->isVisibleTo(panel));
+    EXPECT_FALSE(view->image("imgCamOnMain")->isVisibleTo(panel));
+    EXPECT_FALSE(view->image("imgCamOffMain")->isVisibleTo(panel));
+    EXPECT_EQ(view->label("lblParticipant")->ForeColor(), QColor(0x80, 0x80, 0x80));
     object->setCurrentTab(0);
-    EXPECT_EQ(panel->lblParticipant->ForeColor(), QColor(0, 0, 0));
+    EXPECT_EQ(view->label("lblParticipant")->ForeColor(), QColor(0, 0, 0));
 }
 
 TEST_F(AutomationObject, CaptureIntervalMovesTheRateCheckMark)
@@ -164,9 +169,9 @@ TEST_F(AutomationObject, CaptureIntervalMovesTheRateCheckMark)
                           Case {1234, false, false, true}, Case {0, false, false, true}}) {
         object->setCaptureInterval(c.interval);
         EXPECT_EQ(object->CaptureInterval(), c.interval);
-        EXPECT_EQ(panel->mnuRate2sec.Checked, c.two) << c.interval;
-        EXPECT_EQ(panel->mnuRate5sec.Checked, c.five) << c.interval;
-        EXPECT_EQ(panel->mnuRateFast.Checked, c.fast) << c.interval;
+        EXPECT_EQ(view->menu(u"mnuRate2sec")->Checked, c.two) << c.interval;
+        EXPECT_EQ(view->menu(u"mnuRate5sec")->Checked, c.five) << c.interval;
+        EXPECT_EQ(view->menu(u"mnuRateFast")->Checked, c.fast) << c.interval;
     }
 }
 
@@ -175,11 +180,18 @@ TEST_F(AutomationObject, TransmitStatusWithoutDeviceClearsStatusButOffersNothing
     std::vector<std::int32_t> snapshots;
     QObject::connect(object->events(), &zozEZUdeZidEvents::WebCamSnapShot,
                      [&](QByteArray &, std::int32_t n) { snapshots.push_back(n); });
-    panel->DeviceIndex = -1;
-    panel->lblStatus->setCaption(QStringLiteral("[ Preview ]"));
+    ASSERT_EQ(view->deviceIndex(), -1);
+    // A one-byte participant picture while collapsed puts "[ New Image ]" on the strip.
+    auto block = modImageMemMapFunctions::ImageBlock::create(7100, 25);
+    const auto header = modImageMemMapFunctions::BuildImageHeader(1, 1, 1, 1, 7100, 8, 24, 2, 32);
+    const std::uint8_t one = 1;
+    modImageMemMapFunctions::WriteImageBlock(block.MapView(), header, {&one, 1});
+    object->UpdateParticipant(7100, {}, {});
+    view->tickQueue();
+    ASSERT_EQ(view->label("lblStatus")->Caption(), QStringLiteral("[ New Image ]"));
     object->setTransmitStatus(true);
-    EXPECT_EQ(panel->lblStatus->Caption(), QString());
-    EXPECT_FALSE(panel->TransmitNow->Enabled());
+    EXPECT_EQ(view->label("lblStatus")->Caption(), QString());
+    EXPECT_FALSE(view->TransmitNow().Enabled());
     panel->NewParticipant(); // nothing was held yet
     EXPECT_TRUE(snapshots.empty());
 }
@@ -187,9 +199,9 @@ TEST_F(AutomationObject, TransmitStatusWithoutDeviceClearsStatusButOffersNothing
 TEST_F(AutomationObject, PauseStartsNothingWhenTheCameraWasOff)
 {
     object->setPause(true);
-    EXPECT_FALSE(panel->m_ResumeCam);
+    EXPECT_FALSE(view->resumeCam());
     object->setPause(false);
-    EXPECT_FALSE(panel->CameraOn);
+    EXPECT_FALSE(view->capture().CameraOn());
 }
 
 TEST_F(AutomationObject, ReceiveCheckBoxFollowsThePropertyWithoutEvents)
@@ -198,21 +210,13 @@ TEST_F(AutomationObject, ReceiveCheckBoxFollowsThePropertyWithoutEvents)
     QObject::connect(object->events(), &zozEZUdeZidEvents::ReceiveCamImages,
                      [&](bool) { ++events; });
     object->RecieveWebCamImages(false);
-    EXPECT_EQ(panel->imgChk->Tag, QStringLiteral("x"));
-    EXPECT_TRUE(panel->lblDisable->isVisibleTo(panel));
-    EXPECT_EQ(panel->imgChk->ToolTipText(), QStringLiteral("Enable receiving"));
+    EXPECT_EQ(view->image("imgChk")->Tag, QStringLiteral("x"));
+    EXPECT_TRUE(view->label("lblDisable")->isVisibleTo(panel));
+    EXPECT_EQ(view->image("imgChk")->ToolTipText(), QStringLiteral("Enable receiving"));
     object->RecieveWebCamImages(true);
-    EXPECT_TRUE(panel->imgChk->Tag.isEmpty());
-    EXPECT_FALSE(panel->lblDisable->isVisibleTo(panel));
+    EXPECT_TRUE(view->image("imgChk")->Tag.isEmpty());
+    EXPECT_FALSE(view->label("lblDisable")->isVisibleTo(panel));
     EXPECT_EQ(events, 0);
-    // The click does fire, and two clicks come back to where they started.
-    std::vector<bool> clicks;
-    QObject::connect(object->events(), &zozEZUdeZidEvents::ReceiveCamImages,
-                     [&](bool yorn) { clicks.push_back(yorn); });
-    panel->imgChk_Click();
-    panel->imgChk_Click();
-    EXPECT_EQ(clicks, (std::vector<bool> {false, true}));
-    EXPECT_FALSE(panel->lblDisable->isVisibleTo(panel));
 }
 
 TEST_F(AutomationObject, SnapshotArrayReachesTheParentByReference)
@@ -233,20 +237,17 @@ TEST_F(AutomationObject, SnapshotArrayReachesTheParentByReference)
 TEST_F(AutomationObject, UpdateParticipantQueuesOpenBlocksAndEnablesTheTimerOnce)
 {
     // Blocks the parent wrote; a number nobody wrote is dropped.
-    std::vector<std::uint32_t> blocks;
+    std::vector<modImageMemMapFunctions::ImageBlock> blocks;
     for (std::int32_t n : {7001, 7002, 7003})
-        blocks.push_back(modImageMemMapFunctions::CreateImageBlock(n, 64));
+        blocks.push_back(modImageMemMapFunctions::ImageBlock::create(n, 64));
     object->UpdateParticipant(7001, QStringLiteral("Ann"), QStringLiteral("Oslo"));
-    EXPECT_TRUE(panel->tmrQueue->Enabled());
-    panel->tmrQueue->setEnabled(false); // a second enable would show here
+    EXPECT_TRUE(view->tmrQueue().Enabled());
     object->UpdateParticipant(7002, QStringLiteral("Bo"), QStringLiteral("Rome"));
     object->UpdateParticipant(7003, QStringLiteral("Cy"), QStringLiteral("Lima"));
     object->UpdateParticipant(7999, QStringLiteral("Nobody"), QString());
-    EXPECT_FALSE(panel->tmrQueue->Enabled());
-    ASSERT_EQ(panel->ParticipantQueue.size(), 3u);
-    EXPECT_EQ(panel->ParticipantQueue[2].PName, QStringLiteral("Cy"));
-    for (std::uint32_t h : blocks)
-        modImageMemMapFunctions::CloseHandle(h);
+    ASSERT_EQ(view->queueLength(), 3u);
+    EXPECT_EQ(view->queued(2).PName, QStringLiteral("Cy"));
+    EXPECT_EQ(view->queued(0).Block.ImageNumber(), 7001);
 }
 
 TEST(AutomationLifetime, CreateReleaseCreateLeavesOneFilterInstalled)
@@ -258,6 +259,15 @@ TEST(AutomationLifetime, CreateReleaseCreateLeavesOneFilterInstalled)
         EXPECT_EQ(ExceptionFilter::PrevExceptionFilter(), 1);
     }
     EXPECT_EQ(ExceptionFilter::PrevExceptionFilter(), 0);
+    EXPECT_FALSE(platform::FaultGuard::isInstalled());
+    {
+        // One server serves several parents: the end of one object leaves the others guarded.
+        zozEZUdeZid kept;
+        {
+            zozEZUdeZid ended;
+        }
+        EXPECT_TRUE(platform::FaultGuard::isInstalled());
+    }
     EXPECT_FALSE(platform::FaultGuard::isInstalled());
     const std::string trace = platform::TraceSink::captured();
     EXPECT_NE(trace.find("WebCam Class_Terminate Entry\nWebCam BeforeUnload Entry\n"),

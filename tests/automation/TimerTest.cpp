@@ -8,8 +8,8 @@
 #include <vector>
 
 #include "base/ExceptionFilter.h"
-#include "common/Faults.h"
 #include "support/CcrpTimer.h"
+#include "support/Faults.h"
 
 namespace {
 

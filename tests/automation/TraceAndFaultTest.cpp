@@ -4,10 +4,10 @@
 
 #include "base/DebugTrace.h"
 #include "base/ExceptionFilter.h"
-#include "common/Faults.h"
-#include "common/TraceCapture.h"
 #include "platform/core/FaultGuard.h"
 #include "platform/core/TraceSink.h"
+#include "support/Faults.h"
+#include "support/TraceCapture.h"
 
 namespace {
 

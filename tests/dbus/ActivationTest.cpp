@@ -39,8 +39,6 @@ protected:
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         env.insert("QT_QPA_PLATFORM", "offscreen");
         env.insert("VEDEREVE_TRACE_FILE", m_trace);
-        env.insert("VEDEREVE_SHM_PREFIX", "/vedereve-test-dbus-");
-        env.insert("VEDEREVE_REGISTRY", m_dir.filePath("reg.sqlite"));
         ASSERT_TRUE(m_bus.start(VEDEREVE_SERVICES_DIR, env));
     }
 

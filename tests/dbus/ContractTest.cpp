@@ -2,12 +2,12 @@
 
 #include "automation/dbus/Contract.h"
 #include "automation/dbus/BusNames.h"
-#include "automation/dbus/MemberTable.h"
 
 #include <gtest/gtest.h>
 
 #include <QFile>
 #include <QMap>
+#include <QSet>
 #include <QXmlStreamReader>
 
 #include <string>
@@ -78,56 +78,37 @@ QString q(std::string_view text)
 
 } // namespace
 
-TEST(BusContract, InterfacesMatchTheMemberAndEventTablesBothWays)
+TEST(BusContract, ObjectCarriesTheTwentySevenSlotsWithTheirDispatchIds)
 {
     const XmlContract contract = parse(shippedXml());
     ASSERT_EQ(contract.interfaces.size(), 3);
-    const auto &object = contract.interfaces.value(q(bus::kObjectInterface));
-    EXPECT_EQ(object.size(), qsizetype(bus::kMembers.size()));
-    const QString access[] = {"", "read", "write", "readwrite"}; // by bus::Access
-    for (const bus::Member &m : bus::kMembers) {
-        SCOPED_TRACE(std::string(m.name));
-        const bool method = m.kind == bus::MemberKind::Method;
-        const QString key = (method ? "method:" : "property:") + q(m.name);
-        ASSERT_TRUE(object.contains(key));
-        const XmlMember &x = object.value(key);
-        EXPECT_EQ(x.in, q(m.inSignature));
-        EXPECT_EQ(x.out, q(m.outSignature));
-        EXPECT_EQ(x.access, access[int(m.access)]);
-        EXPECT_EQ(x.dispId,
-                  m.dispId ? QStringLiteral("0x%1").arg(m.dispId, 8, 16, QChar('0')) : "");
+    // Get/put pairs fold into one property: each readable and each writable side is a slot.
+    int slots = 0;
+    QSet<QString> dispIds;
+    for (const auto &[key, m] :
+         contract.interfaces.value(q(bus::kObjectInterface)).asKeyValueRange()) {
+        if (m.dispId.isEmpty()) {
+            EXPECT_EQ(key, "method:Advise"); // the bus layer's own member
+            continue;
+        }
+        slots += key.startsWith("method:")
+            ? 1
+            : int(m.access.contains("read")) + int(m.access.contains("write"));
+        EXPECT_FALSE(dispIds.contains(m.dispId)) << key.toStdString();
+        dispIds.insert(m.dispId);
     }
+    EXPECT_EQ(slots, 27);
 
     const auto &sink = contract.interfaces.value(q(bus::kSinkInterface));
-    EXPECT_EQ(sink.size(), qsizetype(bus::kSinkEvents.size()));
-    for (const bus::SinkEvent &e : bus::kSinkEvents) {
-        SCOPED_TRACE(std::string(e.name));
-        const QString key = "method:" + q(e.name);
-        ASSERT_TRUE(sink.contains(key));
-        EXPECT_EQ(sink.value(key).in, q(e.inSignature));
-        EXPECT_EQ(sink.value(key).out, q(e.outSignature));
-        EXPECT_EQ(sink.value(key).dispId, QString::number(e.dispId));
-    }
-
+    EXPECT_EQ(sink.value("method:WebCamSnapShot").in, "ayi");
+    EXPECT_EQ(sink.value("method:WebCamSnapShot").out, "ay");
+    EXPECT_EQ(sink.value("method:WebCamClientPicture").out, "ay");
     const auto &factory = contract.interfaces.value(q(bus::kFactoryInterface));
     EXPECT_EQ(factory.value("method:CreateInstance").out, "o");
     EXPECT_EQ(factory.value("method:Release").in, "o");
     EXPECT_EQ(contract.nodeAnnotations.value("com.zedazido.VEDerEve.Library"), "VEDerEve");
     EXPECT_EQ(contract.nodeAnnotations.value("com.zedazido.VEDerEve.Description"),
               "Zedazido Webcam component");
-}
-
-// Folding get/put pairs into properties must keep all 27 automation slots reachable.
-TEST(BusContract, PropertiesAndMethodsCoverTheTwentySevenSlots)
-{
-    int slots = 0;
-    for (const bus::Member &m : bus::kMembers) {
-        if (m.id != bus::MemberId::Advise)
-            slots += m.kind == bus::MemberKind::Method
-                ? 1
-                : int(bus::canRead(m.access)) + int(bus::canWrite(m.access));
-    }
-    EXPECT_EQ(slots, 27);
 }
 
 TEST(BusContract, CompiledInContractIsTheShippedFileAndInterfacesAreFound)

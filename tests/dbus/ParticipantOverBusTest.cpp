@@ -11,6 +11,7 @@
 #include "automation/frmWebCam.h"
 #include "automation/zozEZUdeZid.h"
 #include "panel/cveDerEve.h"
+#include "support/PanelTestAccess.h"
 
 #include <gtest/gtest.h>
 
@@ -142,13 +143,16 @@ protected:
             QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
         ASSERT_EQ(parent.exitStatus(), QProcess::NormalExit);
         ASSERT_EQ(parent.exitCode(), 0);
-        while (!m_panel->ParticipantQueue.empty() && waited.elapsed() < 10000)
+        while (!(PanelTestAccess(m_panel).queueLength() == 0) && waited.elapsed() < 10000)
             QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-        ASSERT_TRUE(m_panel->ParticipantQueue.empty());
-        EXPECT_FALSE(m_panel->tmrQueue->Enabled());
+        ASSERT_TRUE((PanelTestAccess(m_panel).queueLength() == 0));
+        EXPECT_FALSE(PanelTestAccess(m_panel).tmrQueue().Enabled());
     }
 
-    QRgb shownAt(int x, int y) const { return m_panel->picParticipant->Image().pixel(x, y); }
+    QRgb shownAt(int x, int y) const
+    {
+        return PanelTestAccess(m_panel).box("picParticipant")->Image().pixel(x, y);
+    }
 
     PrivateBus m_bus;
     std::unique_ptr<QDBusConnection> m_host;
@@ -177,13 +181,16 @@ TEST_F(ParticipantOverBus, EveryFormatArrivesFromAParentProcess)
                           Case {2, {0, 0}, true}, Case {3, {}, false}}) {
         SCOPED_TRACE(c.format);
         m_panel->EraseWebCam();
-        const QImage before = m_panel->picParticipant->Image();
+        const QImage before = PanelTestAccess(m_panel).box("picParticipant")->Image();
         sendFromParent(c.format);
-        EXPECT_EQ(m_panel->lblParticipant->Caption(), QStringLiteral("Ann Lee"));
-        EXPECT_EQ(m_panel->lblLocation->Caption(), QStringLiteral("Oslo office"));
-        EXPECT_EQ(m_panel->lblStatus->Caption(), QStringLiteral("[ New Image ]"));
+        EXPECT_EQ(PanelTestAccess(m_panel).label("lblParticipant")->Caption(),
+                  QStringLiteral("Ann Lee"));
+        EXPECT_EQ(PanelTestAccess(m_panel).label("lblLocation")->Caption(),
+                  QStringLiteral("Oslo office"));
+        EXPECT_EQ(PanelTestAccess(m_panel).label("lblStatus")->Caption(),
+                  QStringLiteral("[ New Image ]"));
         if (!c.drawn) {
-            EXPECT_EQ(m_panel->picParticipant->Image(), before);
+            EXPECT_EQ(PanelTestAccess(m_panel).box("picParticipant")->Image(), before);
             continue;
         }
         const QPoint inside = c.topLeft + QPoint(kWidth / 2, kHeight / 2);

@@ -1,8 +1,8 @@
 #include "JpegTestSupport.h"
 
-#include "common/TraceCapture.h"
 #include "dib/SurfaceTestSupport.h"
 #include "exchange/EncodeJpeg.h"
+#include "support/TraceCapture.h"
 #include "support/cDibSection.h"
 
 #include <gtest/gtest.h>

@@ -2,7 +2,7 @@
 
 #include <QImage>
 
-#include "common/Pictures.h"
+#include "support/Pictures.h"
 
 #include <cstdlib>
 

@@ -10,8 +10,8 @@
 #include <span>
 #include <vector>
 
-#include "common/Pictures.h"
 #include "exchange/modImageMemMapFunctions.h"
+#include "support/Pictures.h"
 
 // Image blocks as a parent writes them, for the receive tests, the benchmark and the fuzz corpus.
 namespace recvtest {

@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "common/TraceCapture.h"
+#include "support/TraceCapture.h"
 
 #include <numeric>
 #include <string>
@@ -10,6 +10,14 @@
 #include "support/cDibSection.h"
 
 namespace {
+
+participant::DecodedPicture decode(const modImageMemMapFunctions::ImageHeader &header,
+                                   std::span<const std::uint8_t> data)
+{
+    participant::DecodedPicture out;
+    participant::decodeByFormat(header, data, out);
+    return out;
+}
 
 using participant::DecodedPicture;
 using recvtest::Bytes;
@@ -97,14 +105,13 @@ TEST(TrimSpaces, TrimsSpacesOnlyAtBothEnds)
 TEST(DecodeByFormat, RawCopyStopsAtTheBitmapAndAtTheData)
 {
     // More bytes than the 16-byte bitmap holds: the surplus is ignored, not written past it.
-    DecodedPicture decoded
-        = participant::decodeByFormat(headerOf(1000, 2, 2, 1), Bytes(1000, 0x7f));
+    DecodedPicture decoded = decode(headerOf(1000, 2, 2, 1), Bytes(1000, 0x7f));
     ASSERT_EQ(decoded.kind, DecodedPicture::Kind::Bitmap);
     EXPECT_EQ(decoded.bitmap->TotalBytes(), 16);
     EXPECT_EQ(decoded.bitmap->DibPicture().pixel(1, 0), qRgb(0x7f, 0x7f, 0x7f));
 
     // A header that claims more than the data holds: only the data is copied, the rest stays 0.
-    decoded = participant::decodeByFormat(headerOf(16, 2, 2, 1), Bytes(3, 0xff));
+    decoded = decode(headerOf(16, 2, 2, 1), Bytes(3, 0xff));
     ASSERT_EQ(decoded.kind, DecodedPicture::Kind::Bitmap);
     EXPECT_EQ(decoded.bitmap->DibPicture().pixel(0, 1), qRgb(0xff, 0xff, 0xff)); // bottom row
     EXPECT_EQ(decoded.bitmap->DibPicture().pixel(1, 1), qRgb(0, 0, 0));
@@ -135,7 +142,7 @@ TEST(DecodeByFormat, UnusableBlocksDrawNothing)
         {"empty JPEG stream", 8, 8, 24, 123, Bytes()},
     };
     for (const Case &c : cases) {
-        const DecodedPicture decoded = participant::decodeByFormat(
+        const DecodedPicture decoded = decode(
             headerOf(std::int32_t(c.data.size()), c.width, c.height, c.format, c.bits), c.data);
         EXPECT_EQ(decoded.kind, DecodedPicture::Kind::Nothing) << c.name;
         EXPECT_EQ(decoded.bitmap, nullptr) << c.name;
@@ -149,9 +156,9 @@ TEST(DecodeByFormat, JpegSizeReplacesTheHeaderSizeEvenAfterADamagedStream)
     const auto header = headerOf(std::int32_t(jpeg.size()), 5000, 1, 123);
     // A damaged stream just before must not spoil the next picture.
     const Bytes cut(jpeg.begin(), jpeg.begin() + std::ptrdiff_t(jpeg.size() / 2));
-    EXPECT_EQ(participant::decodeByFormat(header, cut).kind, DecodedPicture::Kind::Nothing);
+    EXPECT_EQ(decode(header, cut).kind, DecodedPicture::Kind::Nothing);
 
-    const DecodedPicture decoded = participant::decodeByFormat(header, jpeg);
+    const DecodedPicture decoded = decode(header, jpeg);
     ASSERT_EQ(decoded.kind, DecodedPicture::Kind::Bitmap);
     EXPECT_EQ(decoded.bitmap->DibPicture().size(), QSize(40, 30));
     EXPECT_EQ(decoded.offset, QPoint(68, 57));

@@ -13,6 +13,7 @@
 #include "platform/core/TraceSink.h"
 #include "platform/shm/HandleTable.h"
 #include "receive/ParticipantBlocks.h"
+#include "support/PanelTestAccess.h"
 
 namespace {
 
@@ -62,7 +63,7 @@ protected:
         DebugTrace::setDebugFlag(false);
         platform::TraceSink::stopCapture();
         // Every queued block is closed once shown, whichever way its routine ended.
-        EXPECT_TRUE(panel->ParticipantQueue.empty());
+        EXPECT_TRUE((PanelTestAccess(panel).queueLength() == 0));
         EXPECT_EQ(platform::shm::openHandleCount(), handlesBefore);
         EXPECT_EQ(platform::shm::openViewCount(), viewsBefore);
         object.reset();
@@ -73,15 +74,12 @@ protected:
     // handle as soon as the call returns; the panel's handle keeps the block until it is shown.
     void send(const Bytes &bytes, const QString &name = "Ann Lee", const QString &location = "Oslo")
     {
-        const std::uint32_t handle = mm::CreateImageBlock(++number, std::int64_t(bytes.size()));
-        std::uint8_t *view = mm::MapImageBlock(handle);
-        ASSERT_NE(view, nullptr);
-        std::memcpy(view, bytes.data(), std::min(bytes.size(), mm::ViewSize(view)));
+        const mm::ImageBlock block = mm::ImageBlock::create(++number, std::int64_t(bytes.size()));
+        ASSERT_TRUE(block);
+        std::memcpy(block.MapView(), bytes.data(), bytes.size());
         object->UpdateParticipant(number, name, location);
-        mm::UnmapViewOfFile(view);
-        mm::CloseHandle(handle);
     }
-    void tick() { panel->tmrQueue_Timer(40); }
+    void tick() { PanelTestAccess(panel).tickQueue(); }
     void show(const Bytes &bytes, const QString &name = "Ann Lee", const QString &location = "Oslo")
     {
         send(bytes, name, location);
@@ -90,18 +88,28 @@ protected:
     void showFirst()
     {
         show(rawOf(20, kRed), "First", "Here");
-        first = panel->picParticipant->Image();
+        first = PanelTestAccess(panel).box("picParticipant")->Image();
     }
     // After showFirst(): a block that drops without touching the box or the labels.
     void expectIgnored(const Bytes &bytes, const char *what)
     {
         show(bytes, "Second", "There");
-        EXPECT_EQ(panel->picParticipant->Image(), first) << what;
-        EXPECT_EQ(panel->lblParticipant->Caption(), "First") << what;
-        EXPECT_EQ(panel->lblLocation->Caption(), "Here") << what;
+        EXPECT_EQ(PanelTestAccess(panel).box("picParticipant")->Image(), first) << what;
+        EXPECT_EQ(PanelTestAccess(panel).label("lblParticipant")->Caption(), "First") << what;
+        EXPECT_EQ(PanelTestAccess(panel).label("lblLocation")->Caption(), "Here") << what;
     }
 
-    QRgb at(int x, int y) const { return panel->picParticipant->Image().pixel(x, y); }
+    // Expanding clears the strip's status text; the parent's minimise leaves it empty.
+    void clearStatus()
+    {
+        panel->Maximize();
+        panel->Minimize();
+    }
+
+    QRgb at(int x, int y) const
+    {
+        return PanelTestAccess(panel).box("picParticipant")->Image().pixel(x, y);
+    }
     // Within the losses of a JPEG round trip.
     bool near(QPoint p, QRgb b) const
     {
@@ -133,7 +141,7 @@ TEST_F(ParticipantPanel, BitmapsAreCentredInTheAreaOrClippedAtTheBox)
         {"raw 175x143", false, 175, 143, {0, 0}},
         {"jpeg 320x240", true, 320, 240, {0, 0}},
     };
-    const QSize box = panel->picParticipant->Image().size();
+    const QSize box = PanelTestAccess(panel).box("picParticipant")->Image().size();
     for (const Case &c : cases) {
         const QImage picture = recvtest::twoBandPicture(c.width, c.height, kRed, kBlue);
         show(c.jpeg ? recvtest::jpegBlock(picture) : recvtest::rawBlock(picture));
@@ -148,8 +156,9 @@ TEST_F(ParticipantPanel, BitmapsAreCentredInTheAreaOrClippedAtTheBox)
             EXPECT_EQ(at(c.at.x(), last.y() + 1), kWhite) << c.name;
         }
         // The drawing is the box's picture now, so it survives a redraw.
-        panel->picParticipant->Cls();
-        EXPECT_TRUE(near(c.at, kRed)) << c.name;
+        EXPECT_EQ(PanelTestAccess(panel).box("picParticipant")->Picture().pixel(c.at),
+                  at(c.at.x(), c.at.y()))
+            << c.name;
     }
 }
 
@@ -158,23 +167,23 @@ TEST_F(ParticipantPanel, PictureFileIsShownAtTheTopLeftWithoutExpansion)
     const Bytes jpeg = recvtest::pictureFile(recvtest::twoBandPicture(60, 40, kRed, kBlue));
     // OrigSize that matches nothing: a picture file is never expanded.
     show(recvtest::blockBytes({12345, 60, 40, 2}, jpeg), " Bo ", " Rome ");
-    EXPECT_EQ(panel->picParticipant->Picture().size(), QSize(60, 40));
+    EXPECT_EQ(PanelTestAccess(panel).box("picParticipant")->Picture().size(), QSize(60, 40));
     EXPECT_TRUE(near({0, 0}, kRed) && near({59, 39}, kBlue));
     EXPECT_EQ(at(60, 0), kWhite);
-    EXPECT_EQ(panel->lblParticipant->Caption(), "Bo");
-    EXPECT_EQ(panel->lblLocation->Caption(), "Rome");
+    EXPECT_EQ(PanelTestAccess(panel).label("lblParticipant")->Caption(), "Bo");
+    EXPECT_EQ(PanelTestAccess(panel).label("lblLocation")->Caption(), "Rome");
 
     // An unreadable file leaves the box without a picture; the labels still follow.
     show(recvtest::fileBlock(Bytes(200, 0x33)), "Cy", "Nice");
-    EXPECT_FALSE(panel->picParticipant->hasPicture());
+    EXPECT_FALSE(PanelTestAccess(panel).box("picParticipant")->hasPicture());
     EXPECT_EQ(at(0, 0), kWhite);
-    EXPECT_EQ(panel->lblParticipant->Caption(), "Cy");
+    EXPECT_EQ(PanelTestAccess(panel).label("lblParticipant")->Caption(), "Cy");
 }
 
 TEST_F(ParticipantPanel, BlocksForAnotherPlaceOrWithoutMarkerChangeNothing)
 {
     showFirst();
-    panel->lblStatus->setCaption("unchanged");
+    clearStatus();
     const Bytes bits = recvtest::bottomUpBgr(recvtest::twoBandPicture(20, 20, kBlue, kBlue));
     const Bytes packed = recvtest::zlibCompress(bits);
     const std::uint8_t cases[][2] = {{24, 32}, {40, 32}, {8, 0}, {8, 33}}; // destination, marker
@@ -186,7 +195,7 @@ TEST_F(ParticipantPanel, BlocksForAnotherPlaceOrWithoutMarkerChangeNothing)
         DebugTrace::setDebugFlag(true);
         platform::TraceSink::startCapture();
         expectIgnored(recvtest::blockBytes(fields, packed), what.c_str());
-        EXPECT_EQ(panel->lblStatus->Caption(), "unchanged") << what;
+        EXPECT_EQ(PanelTestAccess(panel).label("lblStatus")->Caption(), "") << what;
         EXPECT_EQ(platform::TraceSink::captured(), kHeaderTrace) << what;
     }
 }
@@ -253,7 +262,7 @@ TEST_F(ParticipantPanel, BlocksThatLieAboutTheirSizeAreHandledSafely)
     Bytes padded = recvtest::fileBlock(jpeg);
     padded.resize(padded.size() + 3000, 0xee);
     show(padded, "Third", "Far");
-    EXPECT_EQ(panel->lblParticipant->Caption(), "Third");
+    EXPECT_EQ(PanelTestAccess(panel).label("lblParticipant")->Caption(), "Third");
     EXPECT_TRUE(near({0, 0}, kBlue));
 }
 
@@ -268,9 +277,9 @@ TEST_F(ParticipantPanel, SingleByteDataSkipsDrawingAndNames)
         {"format 3 of one byte", recvtest::blockBytes({1, 1, 1, 3}, one)},
     };
     for (const auto &[what, bytes] : cases) {
-        panel->lblStatus->setCaption("");
+        clearStatus();
         expectIgnored(bytes, what);
-        EXPECT_EQ(panel->lblStatus->Caption(), "[ New Image ]") << what;
+        EXPECT_EQ(PanelTestAccess(panel).label("lblStatus")->Caption(), "[ New Image ]") << what;
     }
 }
 
@@ -284,28 +293,27 @@ TEST_F(ParticipantPanel, NotDrawnFormatsUpdateOnlyTheLabels)
     };
     for (const auto &[what, bytes] : cases) {
         show(bytes, QString("  %1 ").arg(QString::fromLatin1(what)), " Place ");
-        EXPECT_EQ(panel->picParticipant->Image(), first) << what;
-        EXPECT_EQ(panel->lblParticipant->Caption(), what);
-        EXPECT_EQ(panel->lblLocation->Caption(), "Place") << what;
+        EXPECT_EQ(PanelTestAccess(panel).box("picParticipant")->Image(), first) << what;
+        EXPECT_EQ(PanelTestAccess(panel).label("lblParticipant")->Caption(), what);
+        EXPECT_EQ(PanelTestAccess(panel).label("lblLocation")->Caption(), "Place") << what;
     }
 }
 
 TEST_F(ParticipantPanel, NewImageStatusOnlyWhileMinimised)
 {
     const Bytes block = rawOf(8, kRed);
-    panel->lblStatus->setCaption("");
+    ASSERT_EQ(PanelTestAccess(panel).label("lblStatus")->Caption(), "");
     show(block);
-    EXPECT_EQ(panel->lblStatus->Caption(), "[ New Image ]");
+    EXPECT_EQ(PanelTestAccess(panel).label("lblStatus")->Caption(), "[ New Image ]");
 
     panel->Maximize();
     ASSERT_TRUE(panel->Maximized());
-    panel->lblStatus->setCaption("[ Picture Sent ]");
     show(block);
-    EXPECT_EQ(panel->lblStatus->Caption(), "[ Picture Sent ]");
+    EXPECT_EQ(PanelTestAccess(panel).label("lblStatus")->Caption(), "");
 
     panel->Minimize();
     show(block);
-    EXPECT_EQ(panel->lblStatus->Caption(), "[ New Image ]");
+    EXPECT_EQ(PanelTestAccess(panel).label("lblStatus")->Caption(), "[ New Image ]");
 }
 
 TEST_F(ParticipantPanel, NameOfAnotherLengthSwitchesBackToTheParticipantTab)
@@ -317,13 +325,14 @@ TEST_F(ParticipantPanel, NameOfAnotherLengthSwitchesBackToTheParticipantTab)
     } cases[] = {{"Annabel", 0}, {"Bob", 1}, {" Ann ", 0}}; // raw lengths count, not trimmed ones
     for (const auto &c : cases) {
         panel->setCurrentTab(0);
-        panel->lblParticipant->setCaption("Ann");
+        show(recvtest::fileBlock(Bytes(30, 0x01)), "Ann", "Lima");
         panel->setCurrentTab(1);
-        ASSERT_TRUE(panel->lblLocation->isHidden()) << c.incoming;
+        ASSERT_TRUE(PanelTestAccess(panel).label("lblLocation")->isHidden()) << c.incoming;
         show(recvtest::fileBlock(Bytes(30, 0x01)), c.incoming, "Lima");
         EXPECT_EQ(panel->CurrentTab(), c.tabAfter) << c.incoming;
-        EXPECT_EQ(panel->lblLocation->isHidden(), c.tabAfter == 1) << c.incoming;
-        EXPECT_EQ(panel->lblLocation->Caption(), "Lima") << c.incoming;
+        EXPECT_EQ(PanelTestAccess(panel).label("lblLocation")->isHidden(), c.tabAfter == 1)
+            << c.incoming;
+        EXPECT_EQ(PanelTestAccess(panel).label("lblLocation")->Caption(), "Lima") << c.incoming;
     }
 }
 
@@ -333,20 +342,20 @@ TEST_F(ParticipantPanel, BurstIsShownInOrderOnePerTick)
     const char *names[] = {"One", "Two", "Three"};
     for (int i = 0; i < 3; ++i)
         send(rawOf(16, colours[i]), names[i], "Here");
-    EXPECT_EQ(panel->ParticipantQueue.size(), 3u);
-    EXPECT_TRUE(panel->tmrQueue->Enabled());
+    EXPECT_EQ(PanelTestAccess(panel).queueLength(), 3u);
+    EXPECT_TRUE(PanelTestAccess(panel).tmrQueue().Enabled());
     // The parent's handles are gone: the queued handles alone keep the blocks.
     EXPECT_EQ(imageBlocksInShm(), 0);
 
     for (int i = 0; i < 3; ++i) {
         tick();
-        EXPECT_EQ(panel->lblParticipant->Caption(), names[i]);
+        EXPECT_EQ(PanelTestAccess(panel).label("lblParticipant")->Caption(), names[i]);
         EXPECT_EQ(at(80, 64), colours[i]);
-        EXPECT_EQ(panel->ParticipantQueue.size(), std::size_t(2 - i));
-        EXPECT_EQ(panel->tmrQueue->Enabled(), i < 2);
+        EXPECT_EQ(PanelTestAccess(panel).queueLength(), std::size_t(2 - i));
+        EXPECT_EQ(PanelTestAccess(panel).tmrQueue().Enabled(), i < 2);
     }
     tick(); // on an empty queue: nothing
-    EXPECT_EQ(panel->lblParticipant->Caption(), "Three");
+    EXPECT_EQ(PanelTestAccess(panel).label("lblParticipant")->Caption(), "Three");
 }
 
 } // namespace

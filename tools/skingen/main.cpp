@@ -1,8 +1,7 @@
-// Renders the panel's skin pictures into PNG files, and composes a mock-up of the panel from a
-// folder of them for review. Not part of the build: the PNG files it writes are committed.
+// Renders the panel's skin pictures into PNG files. Not part of the build: the PNG files it
+// writes are committed. vedereve-snapshot shows them on the real panel.
 //
 //   vedereve_skingen <folder> [--sample]      the built-in skin, or the alternative sample skin
-//   vedereve_skingen --mockup <folder> <out>  the panel in its three looks at 1:1 and at 3x
 //
 // The settings button's word is drawn with a small pixel font kept here rather than a system
 // font: at 7 pixels an outline font either blurs (antialiased) or loses strokes (hinted). The tab
@@ -460,95 +459,6 @@ int writeSkin(const QString &folder, const Theme &theme)
     return 0;
 }
 
-// ---------------------------------------------------------------------------------------------
-// Mock-up: the panel expanded on either tab, and collapsed, side by side.
-
-int writeMockup(const QString &folder, const QString &out)
-{
-    std::map<std::string_view, QImage> skinImages;
-    for (const skin::SkinPicture &entry : skin::skinPictures) {
-        QImage image(fileName(folder, entry.name));
-        if (image.isNull()) {
-            std::fprintf(stderr, "skingen: cannot read %.*s\n", int(entry.name.size()),
-                         entry.name.data());
-            return 1;
-        }
-        skinImages[entry.name] = image;
-    }
-    const int gap = 12;
-    QImage sheet(3 * 202 + 4 * gap, 215 + 2 * gap, QImage::Format_RGB32);
-    sheet.fill(QColor(0x70, 0x78, 0x80));
-    QPainter painter(&sheet);
-    QFont small(QStringLiteral("Arial"));
-    small.setPixelSize(9);
-    QFont label(QStringLiteral("Arial"));
-    label.setPixelSize(11);
-
-    for (int panel = 0; panel < 3; ++panel) {
-        const QPoint origin(gap + panel * (202 + gap), gap);
-        const bool collapsed = panel == 2;
-        const bool webcam = panel == 0;
-        painter.drawImage(origin, skinImages[collapsed ? "picMainDown" : "picMainUp"]);
-        painter.drawImage(origin + QPoint(4, 3), skinImages["imgBrand"]);
-        painter.drawImage(origin + QPoint(185, 3),
-                          skinImages[collapsed ? "imgUpArrow" : "imgMinMax"]);
-        painter.setFont(small);
-        painter.setPen(QColor(0x60, 0x60, 0x60));
-        painter.drawText(QRect(origin + QPoint(104, 4), QSize(78, 11)), Qt::AlignCenter,
-                         collapsed ? QStringLiteral("[ New Image ]") : QString());
-        if (collapsed)
-            continue;
-        const QPoint tab = origin + QPoint(1, 19);
-        painter.drawImage(tab, skinImages[webcam ? "PicTabWebcam" : "picTabParticipant"]);
-        painter.setFont(label);
-        painter.setPen(webcam ? QColor(0x80, 0x80, 0x80) : QColor(Qt::black));
-        painter.drawText(QRect(tab + QPoint(86, 3), QSize(94, 13)), Qt::AlignCenter,
-                         QStringLiteral("Participant cam"));
-        if (webcam) {
-            QImage preview(174, 144, QImage::Format_RGB32);
-            preview.fill(Qt::white);
-            painter.drawImage(tab + QPoint(13, 22), preview);
-            painter.drawImage(tab + QPoint(13, 169), skinImages["imgCamOnMain"]);
-            painter.drawImage(tab + QPoint(37, 169), skinImages["imgCamOffMain"]);
-            painter.drawImage(tab + QPoint(117, 169), skinImages["picSettingsMain"]);
-        } else {
-            painter.drawImage(tab + QPoint(13, 22), skinImages["picStopCam"],
-                              QRect(0, 0, 174, 144));
-            painter.drawImage(tab + QPoint(13 + 156, 22 + 3), skinImages["imgChk"]);
-            painter.setFont(small);
-            painter.setPen(Qt::black);
-            painter.drawText(QRect(tab + QPoint(13, 167), QSize(174, 22)), Qt::AlignCenter,
-                             QStringLiteral("Location"));
-        }
-    }
-    painter.end();
-
-    // Below the collapsed strip: the stored button states, the settings button and the
-    // placeholder, so every picture appears on the sheet at least once.
-    QPainter extras(&sheet);
-    QPoint at(gap + 2 * (202 + gap), gap + 40);
-    for (std::string_view name : {"ImgCamOn0", "ImgCamOn1", "imgCamStop0", "imgCamStop1", "img0",
-                                  "img1", "imgUpArrow", "imgDArrow", "imgBrand"}) {
-        extras.drawImage(at, skinImages[name]);
-        at.rx() += skinImages[name].width() + 4;
-    }
-    extras.drawImage(gap + 2 * (202 + gap), gap + 70, skinImages["picSettingsMain"]);
-    extras.drawImage(gap + 2 * (202 + gap), gap + 70 + 30, skinImages["picStopCam"]);
-    extras.end();
-
-    const QString zoomed = out.endsWith(QStringLiteral(".png"))
-        ? out.chopped(4) + QStringLiteral("@3x.png")
-        : out + QStringLiteral("@3x.png");
-    const bool ok = sheet.save(out, "PNG")
-        && sheet.scaled(sheet.size() * 3, Qt::IgnoreAspectRatio, Qt::FastTransformation)
-               .save(zoomed, "PNG");
-    if (!ok) {
-        std::fprintf(stderr, "skingen: cannot write %s\n", qPrintable(out));
-        return 1;
-    }
-    return 0;
-}
-
 } // namespace
 
 int main(int argc, char **argv)
@@ -558,15 +468,11 @@ int main(int argc, char **argv)
     QGuiApplication app(argc, argv);
     const QStringList args = app.arguments().mid(1);
 
-    if (args.size() == 3 && args[0] == QStringLiteral("--mockup"))
-        return writeMockup(args[1], args[2]);
     if (args.size() == 1)
         return writeSkin(args[0], builtInTheme);
     if (args.size() == 2 && args[1] == QStringLiteral("--sample"))
         return writeSkin(args[0], sampleTheme);
 
-    std::fprintf(stderr,
-                 "usage: vedereve_skingen <folder> [--sample]\n"
-                 "       vedereve_skingen --mockup <folder> <out.png>\n");
+    std::fprintf(stderr, "usage: vedereve_skingen <folder> [--sample]\n");
     return 2;
 }

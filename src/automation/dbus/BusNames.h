@@ -22,5 +22,10 @@ inline constexpr int kDefaultEventTimeoutMs = 5000;
 inline constexpr int kDefaultExitDelayMs = 500;
 // ... and this long after start when nobody created an object (activated by mistake).
 inline constexpr int kDefaultStartGraceMs = 30000;
+// A parent's handler may call back into the object while its event waits, and that call may
+// raise another event: waits nest. Past this depth an event is not sent and counts as delivered
+// with its byte array unchanged, as on a timeout, so a sink that re-enters for ever costs a
+// bounded stack instead of the whole server.
+inline constexpr int kMaxEventNesting = 8;
 
 } // namespace bus

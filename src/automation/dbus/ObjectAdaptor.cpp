@@ -1,6 +1,7 @@
 #include "automation/dbus/ObjectAdaptor.h"
 
 #include "automation/dbus/Contract.h"
+#include "automation/dbus/zozEZUdeZidMembers.h"
 #include "automation/zozEZUdeZid.h"
 #include "base/ExceptionFilter.h"
 
@@ -18,6 +19,7 @@ namespace bus {
 namespace {
 
 int g_activeSteps = 0;
+int g_eventNesting = 0;
 
 // Counts a running call or relay for ObjectAdaptor::activeSteps().
 struct ActiveStep
@@ -26,6 +28,14 @@ struct ActiveStep
     ~ActiveStep() { --g_activeSteps; }
     ActiveStep(const ActiveStep &) = delete;
     ActiveStep &operator=(const ActiveStep &) = delete;
+};
+
+struct EventNesting
+{
+    EventNesting() { ++g_eventNesting; }
+    ~EventNesting() { --g_eventNesting; }
+    EventNesting(const EventNesting &) = delete;
+    EventNesting &operator=(const EventNesting &) = delete;
 };
 
 constexpr auto kPropertiesInterface = QLatin1StringView("org.freedesktop.DBus.Properties");
@@ -132,23 +142,23 @@ bool ObjectAdaptor::handleMessage(const QDBusMessage &message, const QDBusConnec
     return true;
 }
 
+namespace {
+const Member *findMember(const QString &name, MemberKind kind)
+{
+    const QByteArray latin1 = name.toLatin1();
+    const std::string_view wanted(latin1.constData(), std::size_t(latin1.size()));
+    for (const Member &m : kMembers) {
+        if (m.kind == kind && m.name == wanted)
+            return &m;
+    }
+    return nullptr;
+}
+} // namespace
+
 void ObjectAdaptor::handleMethod(const QDBusMessage &message)
 {
-    const QByteArray name = message.member().toLatin1();
-    const std::optional<Member> member = findMember(name.toStdString(), MemberKind::Method);
-    if (!member) {
-        m_connection.send(message.createErrorReply(
-            QDBusError::UnknownMethod, QStringLiteral("No method %1").arg(message.member())));
-        return;
-    }
-    if (message.signature() != toQString(member->inSignature)) {
-        m_connection.send(message.createErrorReply(
-            QDBusError::InvalidArgs,
-            QStringLiteral("%1 takes (%2), not (%3)")
-                .arg(message.member(), toQString(member->inSignature), message.signature())));
-        return;
-    }
-    if (member->id == MemberId::Advise) {
+    const QString name = message.member();
+    if (name == QLatin1StringView("Advise") && message.signature() == QLatin1StringView("o")) {
         // The sink lives on the caller's own connection: its unique name, not a well-known one,
         // so that a parent that restarts never receives its predecessor's events.
         m_sinkService = message.service();
@@ -156,51 +166,21 @@ void ObjectAdaptor::handleMethod(const QDBusMessage &message)
         m_connection.send(message.createReply());
         return;
     }
-    QVariant result;
-    ExceptionFilter::Guarded([&] { result = callMethod(member->id, message); });
-    // A member never fails towards the parent; a get whose step was abandoned returns 0.
-    if (member->outSignature == "i" && !result.isValid())
-        result = 0;
-    m_connection.send(result.isValid() ? message.createReply(result) : message.createReply());
-}
-
-QVariant ObjectAdaptor::callMethod(MemberId id, const QDBusMessage &message)
-{
-    const QVariantList a = message.arguments();
-    switch (id) {
-    case MemberId::Maximize:
-        m_object.Maximize();
-        break;
-    case MemberId::EraseWebCam:
-        m_object.EraseWebCam();
-        break;
-    case MemberId::hWndCam:
-        return m_object.hWndCam();
-    case MemberId::Show:
-        m_object.Show();
-        break;
-    case MemberId::SetPosition:
-        m_object.SetPosition(a.at(0).toInt(), a.at(1).toInt());
-        break;
-    case MemberId::UpdateParticipant:
-        m_object.UpdateParticipant(a.at(0).toInt(), a.at(1).toString(), a.at(2).toString());
-        break;
-    case MemberId::Minimize:
-        m_object.Minimize();
-        break;
-    case MemberId::BeforeUnload:
-        m_object.BeforeUnload();
-        break;
-    case MemberId::WebCamDefaultPic:
-        m_object.WebCamDefaultPic(a.at(0).toString());
-        break;
-    case MemberId::RecieveWebCamImages:
-        m_object.RecieveWebCamImages(a.at(0).toBool());
-        break;
-    default:
-        break;
+    const Member *member = findMember(name, MemberKind::Method);
+    if (!member) {
+        m_connection.send(message.createErrorReply(QDBusError::UnknownMethod,
+                                                   QStringLiteral("No method %1").arg(name)));
+        return;
     }
-    return {};
+    if (message.signature() != toQString(member->inSignature)) {
+        m_connection.send(message.createErrorReply(
+            QDBusError::InvalidArgs,
+            QStringLiteral("%1 takes (%2), not (%3)")
+                .arg(name, toQString(member->inSignature), message.signature())));
+        return;
+    }
+    const QVariant result = member->invoke(m_object, message.arguments());
+    m_connection.send(result.isValid() ? message.createReply(result) : message.createReply());
 }
 
 void ObjectAdaptor::handleProperties(const QDBusMessage &message)
@@ -214,7 +194,7 @@ void ObjectAdaptor::handleProperties(const QDBusMessage &message)
         if (interfaceMatches(a.at(0).toString())) {
             for (const Member &m : kMembers) {
                 if (m.kind == MemberKind::Property && canRead(m.access))
-                    all.insert(toQString(m.name), readProperty(m.id));
+                    all.insert(toQString(m.name), m.get(m_object));
             }
         }
         m_connection.send(message.createReply(QVariant::fromValue(all)));
@@ -231,9 +211,8 @@ void ObjectAdaptor::handleProperties(const QDBusMessage &message)
         return;
     }
     const QString name = a.at(1).toString();
-    const std::optional<Member> member = interfaceMatches(a.at(0).toString())
-        ? findMember(name.toLatin1().toStdString(), MemberKind::Property)
-        : std::nullopt;
+    const Member *member
+        = interfaceMatches(a.at(0).toString()) ? findMember(name, MemberKind::Property) : nullptr;
     if (!member) {
         m_connection.send(message.createErrorReply(QDBusError::UnknownProperty,
                                                    QStringLiteral("No property %1").arg(name)));
@@ -247,7 +226,7 @@ void ObjectAdaptor::handleProperties(const QDBusMessage &message)
             return;
         }
         m_connection.send(
-            message.createReply(QVariant::fromValue(QDBusVariant(readProperty(member->id)))));
+            message.createReply(QVariant::fromValue(QDBusVariant(member->get(m_object)))));
         return;
     }
 
@@ -263,82 +242,8 @@ void ObjectAdaptor::handleProperties(const QDBusMessage &message)
             QStringLiteral("%1 takes type %2").arg(name, toQString(member->inSignature))));
         return;
     }
-    writeProperty(member->id, value);
+    member->set(m_object, value);
     m_connection.send(message.createReply());
-}
-
-QVariant ObjectAdaptor::readProperty(MemberId id)
-{
-    // Filled before the step runs: a get whose step was abandoned answers 0 or False.
-    QVariant result = memberOf(id).inSignature == "b" ? QVariant(false) : QVariant(0);
-    ExceptionFilter::Guarded([&] {
-        switch (id) {
-        case MemberId::Visible:
-            result = m_object.Visible();
-            break;
-        case MemberId::Height:
-            result = int(m_object.Height());
-            break;
-        case MemberId::CaptureInterval:
-            result = int(m_object.CaptureInterval());
-            break;
-        case MemberId::Maximized:
-            result = m_object.Maximized();
-            break;
-        case MemberId::TransmitStatus:
-            result = m_object.TransmitStatus();
-            break;
-        case MemberId::MinHeight:
-            result = int(m_object.MinHeight());
-            break;
-        case MemberId::MaxHeight:
-            result = int(m_object.MaxHeight());
-            break;
-        case MemberId::CurrentTab:
-            result = int(m_object.CurrentTab());
-            break;
-        default:
-            break;
-        }
-    });
-    return result;
-}
-
-void ObjectAdaptor::writeProperty(MemberId id, const QVariant &value)
-{
-    ExceptionFilter::Guarded([&] {
-        switch (id) {
-        case MemberId::Visible:
-            m_object.setVisible(value.toBool());
-            break;
-        case MemberId::Height:
-            m_object.setHeight(value.toInt());
-            break;
-        case MemberId::CaptureInterval:
-            m_object.setCaptureInterval(value.toInt());
-            break;
-        case MemberId::TransmitStatus:
-            m_object.setTransmitStatus(value.toBool());
-            break;
-        case MemberId::DebugFlag:
-            m_object.setDebugFlag(value.toBool());
-            break;
-        case MemberId::TransmitPost:
-            m_object.setTransmitPost(value.toBool());
-            break;
-        case MemberId::ParentHandle:
-            m_object.setParentHandle(value.toInt());
-            break;
-        case MemberId::Pause:
-            m_object.setPause(value.toBool());
-            break;
-        case MemberId::CurrentTab:
-            m_object.setCurrentTab(value.toInt());
-            break;
-        default:
-            break;
-        }
-    });
 }
 
 void ObjectAdaptor::relay(const char *event, const QVariantList &arguments, QByteArray *inOut)
@@ -346,16 +251,21 @@ void ObjectAdaptor::relay(const char *event, const QVariantList &arguments, QByt
     // No sink: the event is dropped, as a COM event without connections is.
     if (m_sinkService.isEmpty())
         return;
+    if (g_eventNesting >= kMaxEventNesting) {
+        qCWarning(lcBusObject) << m_path << event << "not sent: events nest" << g_eventNesting
+                               << "deep";
+        return;
+    }
     ActiveStep step;
+    const EventNesting nesting;
     QDBusMessage call = QDBusMessage::createMethodCall(
         m_sinkService, m_sinkPath, QLatin1StringView(kSinkInterface), QLatin1StringView(event));
     call.setArguments(arguments);
-    QDBusMessage reply;
-    ExceptionFilter::Guarded([&] {
-        // BlockWithGui runs a local event loop while waiting, so the parent's handler can call
-        // back into this object (as a COM parent can) instead of deadlocking until the timeout.
-        reply = m_connection.call(call, QDBus::BlockWithGui, m_eventTimeoutMs);
-    });
+    // BlockWithGui runs a local event loop while waiting, so the parent's handler can call back
+    // into this object (as a COM parent can) instead of deadlocking until the timeout. No fault
+    // guard reaches across that loop: see ExceptionFilter::GuardBarrier.
+    const ExceptionFilter::GuardBarrier barrier;
+    const QDBusMessage reply = m_connection.call(call, QDBus::BlockWithGui, m_eventTimeoutMs);
     if (reply.type() != QDBusMessage::ReplyMessage) {
         // Timed out, refused or the sink is gone: the event counts as delivered, array unchanged.
         qCWarning(lcBusObject) << m_path << event << "not answered:" << reply.errorName()

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "automation/dbus/BusNames.h"
-#include "automation/dbus/MemberTable.h"
+#include "automation/dbus/Member.h"
 
 #include <QByteArray>
 #include <QDBusConnection>
@@ -48,12 +48,9 @@ public:
 private:
     void handleMethod(const QDBusMessage &message);
     void handleProperties(const QDBusMessage &message);
-    QVariant readProperty(MemberId id);
-    void writeProperty(MemberId id, const QVariant &value);
-    QVariant callMethod(MemberId id, const QDBusMessage &message);
 
     // Calls the sink's method and waits for its reply; the reply's leading byte array, if any,
-    // replaces *inOut.
+    // replaces *inOut. Waits nest at most kMaxEventNesting deep (see BusNames.h).
     void relay(const char *event, const QVariantList &arguments, QByteArray *inOut);
 
     zozEZUdeZid &m_object;

@@ -47,11 +47,17 @@ int main(int argc, char **argv)
     // in order and release their shared memory.
     const platform::UniqueFd terminate = platform::watchTerminationSignals();
     QSocketNotifier terminateNotifier(terminate.get(), QSocketNotifier::Read);
-    QObject::connect(&terminateNotifier, &QSocketNotifier::activated, &app,
-                     &QCoreApplication::quit);
 
     bus::ClassFactory factory(connection);
-    QObject::connect(&factory, &bus::ClassFactory::idle, &app, &QCoreApplication::quit);
+    // The name goes first: until the process is gone a parent's call to the name must either
+    // reach a working factory or start a new server, never find the name without the factory.
+    const auto leave = [&] {
+        terminateNotifier.setEnabled(false);
+        connection.interface()->unregisterService(QLatin1StringView(bus::kServiceName));
+        QCoreApplication::quit();
+    };
+    QObject::connect(&terminateNotifier, &QSocketNotifier::activated, &app, leave);
+    QObject::connect(&factory, &bus::ClassFactory::idle, &app, leave);
     // The factory first: a parent activated by the name calls it as soon as the name appears.
     if (!factory.registerFactory()) {
         std::fprintf(stderr, "VE_DerEve: cannot export the class factory at %s\n",

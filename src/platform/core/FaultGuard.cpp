@@ -36,6 +36,26 @@ constexpr std::array kCodes {
 
 thread_local FaultGuard::Frame *t_innermost = nullptr;
 
+// The jump-safe mutexes this thread holds, with the guard depth at which each was taken. Fixed
+// size, so that releasing them after a fault allocates nothing.
+struct HeldLock
+{
+    JumpSafeMutex *mutex;
+    int depth;
+};
+constexpr int kMaxHeldLocks = 16;
+thread_local HeldLock t_held[kMaxHeldLocks];
+thread_local int t_heldCount = 0;
+
+// Nesting of guard frames, barriers included, so that depths keep growing inward even where a
+// barrier hides the outer frames.
+thread_local int t_depth = 0;
+
+int currentDepth()
+{
+    return t_depth;
+}
+
 bool g_installed = false;
 std::array<struct sigaction, kSignals.size()> g_previous {};
 
@@ -73,7 +93,7 @@ std::uint32_t windowsExceptionCode(int signal, int signalCode)
     return 0xC0000005u;
 }
 
-FaultGuard::Frame::Frame() : outer(t_innermost)
+FaultGuard::Frame::Frame() : outer(t_innermost), depth(++t_depth)
 {
     t_innermost = this;
 }
@@ -84,6 +104,60 @@ void FaultGuard::Frame::leave()
         return;
     active = false;
     t_innermost = outer;
+    t_depth = depth - 1;
+}
+
+FaultGuard::Barrier::Barrier() : m_hidden(t_innermost)
+{
+    t_innermost = nullptr;
+}
+
+FaultGuard::Barrier::~Barrier()
+{
+    t_innermost = m_hidden;
+}
+
+void FaultGuard::releaseLocksFrom(int depth)
+{
+    // Taken inside the abandoned step (at its depth or deeper): most recent first.
+    while (t_heldCount > 0 && t_held[t_heldCount - 1].depth >= depth) {
+        --t_heldCount;
+        t_held[t_heldCount].mutex->m_mutex.unlock();
+    }
+}
+
+void JumpSafeMutex::noteHeld()
+{
+    // Beyond the table's size a lock is simply not tracked; no code of ours nests that deep.
+    if (t_heldCount < kMaxHeldLocks)
+        t_held[t_heldCount++] = {this, currentDepth()};
+}
+
+void JumpSafeMutex::lock()
+{
+    m_mutex.lock();
+    noteHeld();
+}
+
+bool JumpSafeMutex::try_lock()
+{
+    if (!m_mutex.try_lock())
+        return false;
+    noteHeld();
+    return true;
+}
+
+void JumpSafeMutex::unlock()
+{
+    for (int i = t_heldCount - 1; i >= 0; --i) {
+        if (t_held[i].mutex == this) {
+            for (int j = i; j + 1 < t_heldCount; ++j)
+                t_held[j] = t_held[j + 1];
+            --t_heldCount;
+            break;
+        }
+    }
+    m_mutex.unlock();
 }
 
 bool FaultGuard::install()

@@ -2,6 +2,7 @@
 
 #include <csetjmp>
 #include <cstdint>
+#include <mutex>
 #include <utility>
 
 namespace platform {
@@ -32,6 +33,8 @@ public:
     {
         Frame frame;
         if (sigsetjmp(frame.env, 1) != 0) {
+            // The step's frames were dropped: whatever lock it took is released here.
+            releaseLocksFrom(frame.depth);
             frame.leave();
             if (code)
                 *code = frame.code;
@@ -53,8 +56,45 @@ public:
         sigjmp_buf env;
         std::uint32_t code = 0;
         Frame *outer = nullptr;
+        int depth = 0;
         bool active = true;
     };
+
+    // Hides the guards around it while it lives: a fault inside its scope that no inner guard
+    // takes ends the process, as one outside every guard does. Put one around a nested event
+    // loop: jumping out of a loop drops the frames of the toolkit and the bus library that run
+    // it, and leaves their counters and locks behind.
+    class Barrier
+    {
+    public:
+        Barrier();
+        ~Barrier();
+        Barrier(const Barrier &) = delete;
+        Barrier &operator=(const Barrier &) = delete;
+
+    private:
+        Frame *m_hidden;
+    };
+
+private:
+    friend class JumpSafeMutex;
+    static void releaseLocksFrom(int depth);
+};
+
+// A mutex for code that may run inside a guarded step: when a fault abandons the step that holds
+// it, the guard releases it, so that the next user does not wait for ever on a holder that no
+// longer exists. Meets the Lockable requirements (lock, unlock, try_lock).
+class JumpSafeMutex
+{
+public:
+    void lock();
+    bool try_lock();
+    void unlock();
+
+private:
+    friend class FaultGuard;
+    void noteHeld();
+    std::mutex m_mutex;
 };
 
 } // namespace platform

@@ -1,10 +1,15 @@
 #include "platform/core/System.h"
 
+#include <fcntl.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <sys/syscall.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <ctime>
+
+#include "platform/core/UniqueFd.h"
 
 namespace platform {
 
@@ -25,6 +30,35 @@ bool setNormalPriority()
     const bool process = setpriority(PRIO_PROCESS, static_cast<id_t>(getpid()), 0) == 0;
     const bool thread = setpriority(PRIO_PROCESS, static_cast<id_t>(syscall(SYS_gettid)), 0) == 0;
     return process && thread;
+}
+
+std::optional<std::vector<std::uint8_t>> readRegularFile(const std::string &path,
+                                                         std::size_t maxBytes)
+{
+    const UniqueFd fd(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+    if (!fd)
+        return std::nullopt;
+    struct stat st
+    { };
+    if (::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode) || st.st_size < 0
+        || std::uint64_t(st.st_size) > maxBytes)
+        return std::nullopt;
+    std::vector<std::uint8_t> bytes(std::size_t(st.st_size) + 1);
+    std::size_t done = 0;
+    while (done < bytes.size()) {
+        const ssize_t n = ::read(fd.get(), bytes.data() + done, bytes.size() - done);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0)
+            return std::nullopt;
+        if (n == 0)
+            break;
+        done += std::size_t(n);
+    }
+    if (done > maxBytes)
+        return std::nullopt;
+    bytes.resize(done);
+    return bytes;
 }
 
 } // namespace platform

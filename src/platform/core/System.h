@@ -1,6 +1,10 @@
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
 
 namespace platform {
 
@@ -10,5 +14,12 @@ std::uint32_t tickCount();
 // Puts the process and the calling thread back to normal scheduling priority (nice 0).
 // Returns true when both succeeded.
 bool setNormalPriority();
+
+// The contents of a regular file of at most maxBytes, or nothing. The file is opened without
+// blocking (a FIFO with no writer, a device) and refused unless it is a regular file, so a path
+// that someone else chose can never park the caller; a file that grows while it is read is cut
+// at maxBytes + 1 and refused.
+std::optional<std::vector<std::uint8_t>> readRegularFile(const std::string &path,
+                                                         std::size_t maxBytes);
 
 } // namespace platform

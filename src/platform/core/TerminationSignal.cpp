@@ -12,9 +12,11 @@ int g_writeEnd = -1;
 
 void onTerminate(int)
 {
-    // Only async-signal-safe work here: one byte for the event loop.
+    // Only async-signal-safe work here: one byte for the event loop. send() with MSG_NOSIGNAL,
+    // because a signal that arrives after the reading end has gone (the server is shutting
+    // down) must not end the process by SIGPIPE.
     const char byte = 1;
-    [[maybe_unused]] const ssize_t n = ::write(g_writeEnd, &byte, 1);
+    [[maybe_unused]] const ssize_t n = ::send(g_writeEnd, &byte, 1, MSG_NOSIGNAL | MSG_DONTWAIT);
 }
 
 } // namespace

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <cstddef>
+#include <string>
 #include <string_view>
 
 namespace platform {
@@ -11,6 +13,9 @@ class TraceSink
 {
 public:
     static void write(std::string_view text);
+    // For the fault path: record is one complete record ending in '\n', written with one
+    // write(2), without taking the sink's lock (the faulting code may hold it) or allocating.
+    static void writeFaultRecord(const char *record, std::size_t size);
 
     // For tests: while capturing, records are kept in memory as well as written.
     static void startCapture();

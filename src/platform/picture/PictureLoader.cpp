@@ -7,6 +7,8 @@
 
 #include <limits>
 
+#include "platform/core/System.h"
+
 Q_LOGGING_CATEGORY(lcPicture, "vedereve.platform.picture", QtWarningMsg)
 
 namespace platform::picture {
@@ -53,8 +55,10 @@ std::optional<QImage> loadFromBytes(const std::uint8_t *data, std::size_t size)
 
 std::optional<QImage> loadFromFile(const QString &path)
 {
-    QImageReader reader(path);
-    return readFrom(reader);
+    const auto bytes = platform::readRegularFile(path.toStdString(), maxFileBytes);
+    if (!bytes)
+        return std::nullopt;
+    return loadFromBytes(bytes->data(), bytes->size());
 }
 
 } // namespace platform::picture

@@ -6,6 +6,8 @@
 #include "platform/shm/ShmLog.h"
 #include "platform/shm/ShmName.h"
 
+#include <unistd.h>
+
 #include <cerrno>
 #include <cstdint>
 #include <map>
@@ -166,6 +168,26 @@ int growMapping(Handle mapping, std::size_t size)
 {
     const auto object = findAs<SharedMemoryObject>(mapping);
     return object ? object->growTo(size) : -EBADF;
+}
+
+long long readMapping(Handle mapping, std::size_t offset, void *out, std::size_t count)
+{
+    const auto object = findAs<SharedMemoryObject>(mapping);
+    if (!object)
+        return -EBADF;
+    auto *to = static_cast<char *>(out);
+    std::size_t done = 0;
+    while (done < count) {
+        const ssize_t n = ::pread(object->fd(), to + done, count - done, off_t(offset + done));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0)
+            return -errno;
+        if (n == 0)
+            break;
+        done += std::size_t(n);
+    }
+    return (long long)done;
 }
 
 void *mapView(Handle mapping)

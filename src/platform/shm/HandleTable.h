@@ -27,6 +27,10 @@ Handle openMapping(std::string_view name);
 std::size_t mappingSize(Handle mapping);
 // Grows the object to at least size bytes (never shrinks). Returns 0 or a negative errno.
 int growMapping(Handle mapping, std::size_t size);
+// Copies up to count bytes from offset of the object into out, through its descriptor: an object
+// that shrinks meanwhile gives a short read, never a fault. Returns the bytes copied or a
+// negative errno.
+long long readMapping(Handle mapping, std::size_t offset, void *out, std::size_t count);
 
 // Maps the whole object read-write; nullptr on failure. The view outlives the handle.
 void *mapView(Handle mapping);

@@ -1,0 +1,74 @@
+#include "exchange/ImageBlock.h"
+
+#include "exchange/modImageMemMapFunctions.h"
+#include "platform/shm/HandleTable.h"
+
+#include <utility>
+
+namespace modImageMemMapFunctions {
+
+ImageBlock::ImageBlock(ImageBlock &&other) noexcept
+    : m_handle(std::exchange(other.m_handle, 0)), m_view(std::exchange(other.m_view, nullptr)),
+      m_imageNumber(std::exchange(other.m_imageNumber, 0))
+{ }
+
+ImageBlock &ImageBlock::operator=(ImageBlock &&other) noexcept
+{
+    if (this != &other) {
+        release();
+        m_handle = std::exchange(other.m_handle, 0);
+        m_view = std::exchange(other.m_view, nullptr);
+        m_imageNumber = std::exchange(other.m_imageNumber, 0);
+    }
+    return *this;
+}
+
+ImageBlock ImageBlock::create(std::int32_t imgNumber, std::int64_t size)
+{
+    ImageBlock block;
+    block.m_handle = CreateImageBlock(imgNumber, size);
+    if (!block.m_handle)
+        return {};
+    block.m_view = MapImageBlock(block.m_handle);
+    if (!block.m_view)
+        return {};
+    block.m_imageNumber = imgNumber;
+    return block;
+}
+
+ImageBlock ImageBlock::open(std::int32_t imgNumber)
+{
+    ImageBlock block;
+    block.m_handle = OpenImageBlock(imgNumber);
+    if (block.m_handle)
+        block.m_imageNumber = imgNumber;
+    return block;
+}
+
+std::size_t ImageBlock::size() const
+{
+    return platform::shm::mappingSize(m_handle);
+}
+
+std::size_t ImageBlock::read(std::size_t offset, std::span<std::uint8_t> out) const
+{
+    if (!m_handle || out.empty())
+        return 0;
+    const long long n = platform::shm::readMapping(m_handle, offset, out.data(), out.size());
+    return n > 0 ? std::size_t(n) : 0;
+}
+
+void ImageBlock::release()
+{
+    if (m_view) {
+        UnmapViewOfFile(m_view);
+        m_view = nullptr;
+    }
+    if (m_handle) {
+        CloseHandle(m_handle);
+        m_handle = 0;
+    }
+    m_imageNumber = 0;
+}
+
+} // namespace modImageMemMapFunctions

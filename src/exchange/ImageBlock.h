@@ -1,0 +1,52 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <span>
+
+namespace modImageMemMapFunctions {
+
+// One image block as this process holds it: the mapping handle and, for a block it writes, the
+// mapped view. Move-only; release() (and destruction) unmaps the view and closes the handle, each
+// only when set, which removes the block's name when this process created it. Every holder of a
+// block uses this one class: the held still picture, the queued participant pictures, a camera
+// frame's block for the length of its event, and the parent-side client.
+class ImageBlock final
+{
+public:
+    ImageBlock() = default;
+    ~ImageBlock() { release(); }
+    ImageBlock(ImageBlock &&other) noexcept;
+    ImageBlock &operator=(ImageBlock &&other) noexcept;
+    ImageBlock(const ImageBlock &) = delete;
+    ImageBlock &operator=(const ImageBlock &) = delete;
+
+    // CreateImageBlock(imgNumber, size) then MapImageBlock: a block to write. Empty when either
+    // step fails (a created handle is closed again).
+    static ImageBlock create(std::int32_t imgNumber, std::int64_t size);
+    // OpenImageBlock(imgNumber): a block to read with read(), not mapped. Empty when there is no
+    // such block of ours.
+    static ImageBlock open(std::int32_t imgNumber);
+
+    explicit operator bool() const { return m_handle != 0; }
+    // The names the trace and the routines use for the held block and the queue items.
+    std::uint32_t MapHandle() const { return m_handle; }
+    std::uint8_t *MapView() const { return m_view; }
+    std::int32_t ImageNumber() const { return m_imageNumber; }
+
+    // The block's real size now; 0 for an empty holder.
+    std::size_t size() const;
+    // Copies up to out.size() bytes from offset and returns how many it copied. Reads go through
+    // the descriptor rather than a mapping, so a block that its owner shrinks meanwhile gives a
+    // short read, never a fault.
+    std::size_t read(std::size_t offset, std::span<std::uint8_t> out) const;
+
+    void release();
+
+private:
+    std::uint32_t m_handle = 0;
+    std::uint8_t *m_view = nullptr;
+    std::int32_t m_imageNumber = 0;
+};
+
+} // namespace modImageMemMapFunctions

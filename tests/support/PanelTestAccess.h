@@ -1,0 +1,84 @@
+#pragma once
+
+#include <QString>
+#include <QStringView>
+#include <QWidget>
+
+#include <cstddef>
+#include <cstdint>
+
+#include "panel/cveDerEve.h"
+
+// A test's view of a panel: its controls and state read-only, its widgets for mouse events, and
+// the ticks of its timers on demand (the timers themselves would deliver them a few tens of
+// milliseconds later). Tests change the panel only through its members and its widgets, as a
+// parent or a person does.
+class PanelTestAccess
+{
+public:
+    explicit PanelTestAccess(cveDerEve *panel) : p(panel) { }
+
+    // Controls by their names ("picParticipant", "img(0)", ...).
+    const vb::PictureBox *box(const char *name) const { return find<vb::PictureBox>(name); }
+    const vb::ImageControl *image(const char *name) const { return find<vb::ImageControl>(name); }
+    const vb::Label *label(const char *name) const { return find<vb::Label>(name); }
+    // A control to click on.
+    QWidget *widget(const char *name) const { return find<QWidget>(name); }
+
+    // A menu entry of either menu tree by name ("mnuRateFast", "mnuDevices(1)"), or nullptr.
+    const vb::MenuEntry *menu(QStringView name) const
+    {
+        for (const vb::MenuEntry *root : {&p->mnu_Main, &p->mnuContext}) {
+            if (const vb::MenuEntry *found = search(*root, name))
+                return found;
+        }
+        return nullptr;
+    }
+
+    bool initialized() const { return p->m_Initialized; }
+    std::int32_t deviceIndex() const { return p->DeviceIndex; }
+    std::int32_t deviceCount() const { return p->DeviceCount; }
+    std::int32_t lastDriverIndex() const { return p->LastDriverIndex; }
+    std::int32_t windowPos() const { return p->WindowPos; }
+    bool resumeCam() const { return p->m_ResumeCam; }
+    bool menuOpen() const { return p->m_MenuOpen; }
+    bool hardwareBusy() const { return p->HardwareBusyFlag; }
+    std::int32_t lastAttempt() const { return p->LastAttempt; }
+    const CaptureSession &capture() const { return p->m_Capture; }
+    std::uint32_t heldBlock() const { return p->m_BlockOut.MapHandle(); }
+    std::int32_t heldImageNumber() const { return p->m_ImgNumberOut; }
+    const QByteArray &heldHeader() const { return p->m_PicHdr; }
+
+    std::size_t queueLength() const { return p->ParticipantQueue.size(); }
+    const clsQueue &queued(std::size_t i) const { return p->ParticipantQueue.at(i); }
+
+    const CcrpTimer &tmrQueue() const { return *p->tmrQueue; }
+    const CcrpTimer &tmrMain() const { return *p->tmrMain; }
+    const CcrpTimer &tmrStart() const { return *p->tmrStart; }
+    const CcrpTimer &TransmitNow() const { return *p->TransmitNow; }
+    const TimerControl &tmrReset() const { return p->tmrReset; }
+
+    void tickQueue() const { p->tmrQueue_Timer(40); }
+    void tickMain() const { p->tmrMain_Timer(120); }
+    void tickStart() const { p->tmrStart_Timer(40); }
+    void tickTransmitNow() const { p->TransmitNow_Timer(40); }
+    void tickReset() const { p->tmrReset_Timer(); }
+
+private:
+    template<class T> T *find(const char *name) const
+    {
+        return p->findChild<T *>(QString::fromLatin1(name));
+    }
+    static const vb::MenuEntry *search(const vb::MenuEntry &entry, QStringView name)
+    {
+        if (entry.Name == name)
+            return &entry;
+        for (const vb::MenuEntry *child : entry.Children) {
+            if (const vb::MenuEntry *found = search(*child, name))
+                return found;
+        }
+        return nullptr;
+    }
+
+    cveDerEve *p;
+};

@@ -1,0 +1,277 @@
+// Generates the two C++ views of the object's bus interface from the interface XML, so that the
+// XML stays the one place a member is declared:
+//
+//   vedereve-busgen members <xml> <out.h>   the adaptor's member table, bound to zozEZUdeZid
+//   vedereve-busgen proxy <xml> <out.h>     the typed proxy base of the client library
+//
+// Naming rule between the XML and the C++ object: a method calls the member of the same name; a
+// property reads through Name() and writes through setName(value). Members without a dispatch id
+// (Advise) belong to the bus layer and are left out of both.
+
+#include <QCoreApplication>
+#include <QFile>
+#include <QSaveFile>
+#include <QString>
+#include <QStringList>
+#include <QTextStream>
+#include <QXmlStreamReader>
+
+#include <cstdio>
+#include <optional>
+#include <vector>
+
+namespace {
+
+constexpr auto kObjectInterface = u"com.zedazido.VEDerEve._zozEZUdeZid";
+constexpr auto kDispIdAnnotation = u"com.zedazido.VEDerEve.DispId";
+
+struct Arg
+{
+    QString name;
+    QString type;
+};
+
+struct Member
+{
+    bool isProperty = false;
+    QString name;
+    QString dispId;
+    QString access; // properties: read, write, readwrite
+    QString type; // properties
+    std::vector<Arg> in;
+    std::vector<Arg> out;
+};
+
+struct BusType
+{
+    const char *signature;
+    const char *cppType; // by value
+    const char *cppParameter; // as a parameter
+};
+
+constexpr BusType kTypes[] = {
+    {"b", "bool", "bool"},
+    {"i", "std::int32_t", "std::int32_t"},
+    {"s", "QString", "const QString &"},
+};
+
+std::optional<BusType> busType(const QString &signature)
+{
+    for (const BusType &t : kTypes) {
+        if (signature == QLatin1StringView(t.signature))
+            return t;
+    }
+    return std::nullopt;
+}
+
+[[noreturn]] void fail(const QString &message)
+{
+    std::fprintf(stderr, "vedereve-busgen: %s\n", qPrintable(message));
+    std::exit(1);
+}
+
+std::vector<Member> readMembers(const QString &path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        fail(QStringLiteral("cannot read %1").arg(path));
+    QXmlStreamReader xml(&file);
+    std::vector<Member> members;
+    bool inObject = false;
+    Member *current = nullptr;
+    while (!xml.atEnd()) {
+        xml.readNext();
+        const QStringView element = xml.name();
+        const auto attr = [&](const char *name) {
+            return xml.attributes().value(QLatin1StringView(name)).toString();
+        };
+        if (xml.isEndElement()) {
+            if (element == u"interface")
+                inObject = false;
+            else if (element == u"method" || element == u"property")
+                current = nullptr;
+            continue;
+        }
+        if (!xml.isStartElement())
+            continue;
+        if (element == u"interface") {
+            inObject = attr("name") == kObjectInterface;
+        } else if (inObject && (element == u"method" || element == u"property")) {
+            members.push_back(
+                {element == u"property", attr("name"), {}, attr("access"), attr("type"), {}, {}});
+            current = &members.back();
+        } else if (current && element == u"arg") {
+            (attr("direction") == u"out" ? current->out : current->in)
+                .push_back({attr("name"), attr("type")});
+        } else if (current && element == u"annotation" && attr("name") == kDispIdAnnotation) {
+            current->dispId = attr("value");
+        }
+    }
+    if (xml.hasError())
+        fail(QStringLiteral("%1: %2").arg(path, xml.errorString()));
+
+    std::erase_if(members, [](const Member &m) { return m.dispId.isEmpty(); });
+    for (const Member &m : members) {
+        if (m.isProperty && !busType(m.type))
+            fail(QStringLiteral("property %1 has type %2, which automation cannot carry")
+                     .arg(m.name, m.type));
+        for (const Arg &a : m.in) {
+            if (!busType(a.type))
+                fail(QStringLiteral("%1 takes a %2").arg(m.name, a.type));
+        }
+        if (m.out.size() > 1 || (m.out.size() == 1 && !busType(m.out.front().type)))
+            fail(QStringLiteral("%1 must return at most one b, i or s").arg(m.name));
+    }
+    return members;
+}
+
+QString signatureOf(const std::vector<Arg> &args)
+{
+    QString s;
+    for (const Arg &a : args)
+        s += a.type;
+    return s;
+}
+
+QString accessOf(const Member &m)
+{
+    if (!m.isProperty)
+        return QStringLiteral("Access::None");
+    if (m.access == u"read")
+        return QStringLiteral("Access::Read");
+    if (m.access == u"write")
+        return QStringLiteral("Access::Write");
+    if (m.access == u"readwrite")
+        return QStringLiteral("Access::ReadWrite");
+    fail(QStringLiteral("property %1 has access %2").arg(m.name, m.access));
+}
+
+QString setterOf(const QString &name)
+{
+    return QStringLiteral("set") + name;
+}
+
+const char *kBanner = "// Generated by vedereve-busgen from the interface XML. Do not edit: change "
+                      "the XML and the object.\n";
+
+void writeMembers(const std::vector<Member> &members, QTextStream &out)
+{
+    out << kBanner << "#pragma once\n\n"
+        << "#include \"automation/dbus/Member.h\"\n"
+        << "#include \"automation/zozEZUdeZid.h\"\n\n"
+        << "#include <array>\n\n"
+        << "namespace bus {\n\n"
+        << "inline const std::array<Member, " << members.size() << "> kMembers = {{\n";
+    for (const Member &m : members) {
+        const QString kind = m.isProperty ? QStringLiteral("MemberKind::Property")
+                                          : QStringLiteral("MemberKind::Method");
+        const QString in = m.isProperty ? m.type : signatureOf(m.in);
+        const QString outSig = m.isProperty ? QString() : signatureOf(m.out);
+        out << "    {\"" << m.name << "\", " << kind << ", \"" << in << "\", \"" << outSig << "\", "
+            << accessOf(m) << ", " << m.dispId << "u,\n";
+        // Getter.
+        if (m.isProperty && m.access != u"write")
+            out << "     [](zozEZUdeZid &o) -> QVariant { return QVariant::fromValue(o." << m.name
+                << "()); },\n";
+        else
+            out << "     nullptr,\n";
+        // Setter.
+        if (m.isProperty && m.access != u"read")
+            out << "     [](zozEZUdeZid &o, const QVariant &v) { o." << setterOf(m.name)
+                << "(v.value<" << busType(m.type)->cppType << ">()); },\n";
+        else
+            out << "     nullptr,\n";
+        // Invoker: the arguments are in the order of the XML, which the adaptor has checked
+        // against the call's signature.
+        if (!m.isProperty) {
+            QStringList args;
+            for (std::size_t i = 0; i < m.in.size(); ++i)
+                args << QStringLiteral("a.at(%1).value<%2>()")
+                            .arg(i)
+                            .arg(QLatin1StringView(busType(m.in[i].type)->cppType));
+            const QString call = QStringLiteral("o.%1(%2)").arg(m.name, args.join(u", "));
+            out << "     [](zozEZUdeZid &o, [[maybe_unused]] const QVariantList &a) -> QVariant { ";
+            if (m.out.empty())
+                out << call << "; return {}; }},\n";
+            else
+                out << "return QVariant::fromValue(" << call << "); }},\n";
+        } else {
+            out << "     nullptr},\n";
+        }
+    }
+    out << "}};\n\n} // namespace bus\n";
+}
+
+void writeProxy(const std::vector<Member> &members, QTextStream &out)
+{
+    out << kBanner << "#pragma once\n\n"
+        << "#include <QString>\n#include <QVariant>\n\n#include <cstdint>\n\n"
+        << "// The automation members, letter for letter, over a transport that the client\n"
+        << "// supplies: invokeMember (a method without result; whether it was answered),\n"
+        << "// callMember (a method's result), readProperty and writeProperty. A call that could\n"
+        << "// not be made gives 0 or false.\n"
+        << "template<class Transport> class zozEZUdeZidProxy\n{\npublic:\n";
+    for (const Member &m : members) {
+        if (m.isProperty) {
+            const BusType t = *busType(m.type);
+            if (m.access != u"write")
+                out << "    " << t.cppType << " " << m.name << "()\n    {\n"
+                    << "        return transport().readProperty(\"" << m.name
+                    << "\").template value<" << t.cppType << ">();\n    }\n";
+            if (m.access != u"read")
+                out << "    bool " << setterOf(m.name) << "(" << t.cppParameter << " value)\n"
+                    << "    {\n        return transport().writeProperty(\"" << m.name
+                    << "\", QVariant::fromValue(value));\n    }\n";
+            continue;
+        }
+        QStringList parameters;
+        QStringList values;
+        for (const Arg &a : m.in) {
+            parameters << QStringLiteral("%1 %2").arg(
+                QLatin1StringView(busType(a.type)->cppParameter), a.name);
+            values << QStringLiteral("QVariant::fromValue(%1)").arg(a.name);
+        }
+        if (m.out.empty()) {
+            out << "    bool " << m.name << "(" << parameters.join(u", ") << ")\n    {\n"
+                << "        return transport().invokeMember(\"" << m.name << "\", {"
+                << values.join(u", ") << "});\n    }\n";
+        } else {
+            const BusType t = *busType(m.out.front().type);
+            out << "    " << t.cppType << " " << m.name << "(" << parameters.join(u", ")
+                << ")\n    {\n        return transport().callMember(\"" << m.name << "\", {"
+                << values.join(u", ") << "}).template value<" << t.cppType << ">();\n    }\n";
+        }
+    }
+    out << "\nprivate:\n    Transport &transport() { return static_cast<Transport &>(*this); "
+           "}\n};\n";
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    QCoreApplication app(argc, argv);
+    const QStringList args = app.arguments();
+    if (args.size() != 4 || (args[1] != u"members" && args[1] != u"proxy"))
+        fail(QStringLiteral("usage: vedereve-busgen members|proxy <xml> <out.h>"));
+    const std::vector<Member> members = readMembers(args[2]);
+    // Written only when it changes, so that a rebuild does not recompile everything after every
+    // touch of the XML's comments.
+    QSaveFile file(args[3]);
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Text))
+        fail(QStringLiteral("cannot write %1").arg(args[3]));
+    QString text;
+    QTextStream out(&text);
+    if (args[1] == u"members")
+        writeMembers(members, out);
+    else
+        writeProxy(members, out);
+    out.flush();
+    QFile old(args[3]);
+    if (old.open(QIODevice::ReadOnly) && old.readAll() == text.toUtf8()) {
+        file.cancelWriting();
+        return 0;
+    }
+    file.write(text.toUtf8());
+    return file.commit() ? 0 : 1;
+}
