@@ -15,11 +15,6 @@ struct TickScope
     TickScope &operator=(const TickScope &) = delete;
 };
 
-// A zero interval would spin the event loop; the timer control treats 0 as "never fires".
-int qtInterval(std::int32_t ms)
-{
-    return ms < 1 ? 1 : ms;
-}
 } // namespace
 
 CcrpTimer::CcrpTimer(QObject *parent) : QObject(parent)
@@ -42,9 +37,15 @@ void CcrpTimer::setEventType(std::int32_t type)
 void CcrpTimer::setInterval(std::int32_t milliseconds)
 {
     m_interval = milliseconds;
-    // QTimer applies a new interval by restarting; a running timer keeps its start time so that
-    // Milliseconds still counts from the enable.
-    m_timer.setInterval(qtInterval(milliseconds));
+    // An interval of 0 or less never fires (it would spin the event loop), as with the timer
+    // control; the timer stays enabled and ticks again once it gets an interval. A running
+    // timer keeps its start time so that Milliseconds still counts from the enable.
+    if (m_interval <= 0)
+        m_timer.stop();
+    else if (m_enabled)
+        m_timer.start(m_interval);
+    else
+        m_timer.setInterval(m_interval);
 }
 
 void CcrpTimer::setEnabled(bool on)
@@ -54,7 +55,8 @@ void CcrpTimer::setEnabled(bool on)
     m_enabled = on;
     if (on) {
         m_elapsed.start();
-        m_timer.start(qtInterval(m_interval));
+        if (m_interval > 0)
+            m_timer.start(m_interval);
     } else {
         m_timer.stop();
     }

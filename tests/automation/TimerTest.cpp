@@ -118,26 +118,33 @@ TEST(TimerObject, FaultInATickIsSkippedAndTheTimerGoesOn)
     EXPECT_GE(ticks, 3);
 }
 
-TEST(TimerControl, ZeroIntervalNeverFires)
+TEST(TimerObjectAndControl, ZeroIntervalStopsTheTicksUntilAnIntervalReturns)
 {
-    TimerControl timer;
-    int ticks = 0;
-    timer.onTimer([&] { ++ticks; });
-    timer.setInterval(0);
-    timer.setEnabled(true);
+    CcrpTimer object;
+    TimerControl control;
+    int objectTicks = 0, controlTicks = 0;
+    object.onTimer([&](std::int32_t) { ++objectTicks; });
+    control.onTimer([&] { ++controlTicks; });
+    object.setInterval(5);
+    control.setInterval(5);
+    object.setEnabled(true);
+    control.setEnabled(true);
     spin(30);
-    EXPECT_EQ(ticks, 0);
-    timer.setInterval(5);
+    ASSERT_GT(objectTicks, 0);
+    ASSERT_GT(controlTicks, 0);
+    // Set to 0 while running: enabled still, but silent.
+    object.setInterval(0);
+    control.setInterval(0);
+    const int objectAtZero = objectTicks, controlAtZero = controlTicks;
     spin(40);
-    timer.setEnabled(false);
-    EXPECT_GT(ticks, 0);
+    EXPECT_EQ(objectTicks, objectAtZero);
+    EXPECT_EQ(controlTicks, controlAtZero);
+    EXPECT_TRUE(object.Enabled());
+    object.setInterval(5);
+    control.setInterval(5);
+    spin(40);
+    EXPECT_GT(objectTicks, objectAtZero);
+    EXPECT_GT(controlTicks, controlAtZero);
 }
 
 } // namespace
-
-int main(int argc, char **argv)
-{
-    QCoreApplication app(argc, argv);
-    ::testing::InitGoogleTest(&argc, argv);
-    return RUN_ALL_TESTS();
-}
