@@ -128,6 +128,18 @@ TEST_F(AutomationObject, MinimiseAndRestoreShiftTheTopBy198)
     EXPECT_EQ(panelEvents[0].height, 215);
 }
 
+TEST_F(AutomationObject, FormIsHiddenWhileTheParentHandlesTheResize)
+{
+    object->Show();
+    std::vector<bool> visibleDuring;
+    QObject::connect(object->events(), &zozEZUdeZidEvents::MinMaxResize,
+                     [&](bool, std::int32_t) { visibleDuring.push_back(object->Visible()); });
+    object->Maximize();
+    object->Minimize();
+    EXPECT_EQ(visibleDuring, (std::vector<bool> {false, false}));
+    EXPECT_TRUE(object->Visible());
+}
+
 TEST_F(AutomationObject, MaximizeWhileMaximisedDoesNothing)
 {
     object->Maximize();

@@ -78,6 +78,44 @@ TEST_F(TraceTest, FaultInsideAGuardedStepSkipsThatStepOnly)
               "WebCam Exception encountered: -2147220991 Ecode:-1073741676\n");
 }
 
+TEST_F(TraceTest, FaultWhileTheTraceIsBeingWrittenLeavesNoLockBehind)
+{
+    // The step faults inside the sink itself, while the sink's lock is held: the exception line
+    // must still be written, and every later line too.
+    ExceptionFilter::InstallExceptionFilter();
+    platform::TraceSink::setObserver([](std::string_view record) {
+        if (record == "boom")
+            testenv::writeThroughNull();
+    });
+    const bool completed = ExceptionFilter::Guarded([] { DebugTrace::Trace("boom"); });
+    platform::TraceSink::setObserver(nullptr);
+    DebugTrace::Trace("after");
+    ExceptionFilter::RemoveExceptionFilter();
+    EXPECT_FALSE(completed);
+    EXPECT_EQ(platform::TraceSink::captured(),
+              "WebCam Exception encountered: -2147220991 Ecode:-1073741819\nafter\n");
+}
+
+TEST(FaultGuardDeathTest, FaultBehindABarrierEndsTheProcessInsteadOfJumpingOut)
+{
+    // A fault under an event loop's barrier is not taken by the guard outside the loop; a guard
+    // inside it still works.
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    ExceptionFilter::InstallExceptionFilter();
+    bool innerSkipped = false;
+    ExceptionFilter::Guarded([&] {
+        const ExceptionFilter::GuardBarrier barrier;
+        innerSkipped = !ExceptionFilter::Guarded([] { testenv::writeThroughNull(); });
+    });
+    EXPECT_TRUE(innerSkipped);
+    EXPECT_DEATH(ExceptionFilter::Guarded([] {
+                     const ExceptionFilter::GuardBarrier barrier;
+                     testenv::writeThroughNull();
+                 }),
+                 "");
+    ExceptionFilter::RemoveExceptionFilter();
+}
+
 TEST(FaultGuardDeathTest, FaultOutsideAGuardEndsTheProcess)
 {
     GTEST_FLAG_SET(death_test_style, "threadsafe");

@@ -7,6 +7,7 @@
 #include "VEDerEveEventSink.h"
 #include "automation/dbus/BusNames.h"
 #include "automation/dbus/ClassFactory.h"
+#include "automation/frmWebCam.h"
 #include "automation/zozEZUdeZid.h"
 
 #include <gtest/gtest.h>
@@ -107,6 +108,13 @@ TEST_F(HostedServer, PropertiesReachTheObjectAndComeBack)
     EXPECT_EQ(Values({c.CaptureInterval(), c.CurrentTab(), c.TransmitStatus(), c.Height(),
                       c.MaxHeight(), c.MinHeight()}),
               Values({480, 1, 1, 17, o->MaxHeight(), o->MinHeight()}));
+}
+
+TEST_F(HostedServer, SetPositionTakesTopThenLeftAllTheWay)
+{
+    // Through the client's proxy, the bus and the adaptor to the window.
+    ASSERT_TRUE(m_client->SetPosition(100, 50));
+    EXPECT_EQ(object()->form()->pos(), QPoint(50, 100));
 }
 
 TEST_F(HostedServer, ProtocolErrorsAreAnsweredAndNothingIsForwarded)
