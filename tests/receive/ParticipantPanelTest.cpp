@@ -13,7 +13,13 @@
 #include "platform/core/TraceSink.h"
 #include "platform/shm/HandleTable.h"
 #include "receive/ParticipantBlocks.h"
+#include "support/TestEnvironment.h"
+
+#include <QCoreApplication>
+#include <QFile>
+
 #include "support/PanelTestAccess.h"
+#include <unistd.h>
 
 namespace {
 
@@ -356,6 +362,75 @@ TEST_F(ParticipantPanel, BurstIsShownInOrderOnePerTick)
     }
     tick(); // on an empty queue: nothing
     EXPECT_EQ(PanelTestAccess(panel).label("lblParticipant")->Caption(), "Three");
+}
+
+// A picture file that the faulting image reader of the test plugin takes: its decoder faults.
+Bytes faultingPicture(std::size_t size)
+{
+    Bytes file(size, 0x42);
+    std::memcpy(file.data(), "FAULTPIC", 8);
+    return recvtest::fileBlock(file);
+}
+
+long residentBytes()
+{
+    QFile statm("/proc/self/statm");
+    if (!statm.open(QIODevice::ReadOnly))
+        return 0;
+    return statm.readAll().split(' ').value(1).toLong() * ::sysconf(_SC_PAGESIZE);
+}
+
+TEST_F(ParticipantPanel, FaultInsideADecoderDropsThatPictureOnlyAndTheQueueGoesOn)
+{
+    QCoreApplication::addLibraryPath(QStringLiteral(FAULT_PLUGIN_PATH));
+    showFirst();
+    DebugTrace::setDebugFlag(true);
+    platform::TraceSink::startCapture();
+    // A burst: the faulting picture and a good one behind it.
+    send(faultingPicture(4096), "Faulty", "Nowhere");
+    send(rawOf(16, kBlue), "Good", "Here");
+    tick();
+    // Dropped: no drawing, no labels; the exception line says why; the next one still waits.
+    EXPECT_EQ(PanelTestAccess(panel).box("picParticipant")->Image(), first);
+    EXPECT_EQ(PanelTestAccess(panel).label("lblParticipant")->Caption(), "First");
+    EXPECT_NE(platform::TraceSink::captured().find(
+                  "WebCam Exception encountered: -2147220991 Ecode:-1073741819\n"),
+              std::string::npos);
+    EXPECT_TRUE(PanelTestAccess(panel).tmrQueue().Enabled());
+    tick();
+    EXPECT_EQ(PanelTestAccess(panel).label("lblParticipant")->Caption(), "Good");
+    EXPECT_EQ(at(80, 64), kBlue);
+}
+
+TEST_F(ParticipantPanel, FaultingDecodersLeaveNoMemoryBehind)
+{
+    QCoreApplication::addLibraryPath(QStringLiteral(FAULT_PLUGIN_PATH));
+    // Warm up whatever the first fault allocates once (plugin loading, caches).
+    show(faultingPicture(1 << 20));
+    const long before = residentBytes();
+    for (int i = 0; i < 100; ++i)
+        show(faultingPicture(1 << 20));
+    // A megabyte per picture would be 100 MB; the bound leaves room for the allocator's moods.
+    EXPECT_LT(residentBytes() - before, 16L << 20);
+}
+
+TEST_F(ParticipantPanel, FloodKeepsTheNewestPicturesWithinBoundedDescriptors)
+{
+    const int descriptorsBefore = testenv::openDescriptorCount();
+    constexpr int kPictures = 2000;
+    for (int i = 1; i <= kPictures; ++i)
+        send(rawOf(8, i == kPictures ? kBlue : kRed), QString::number(i), "Flood");
+    // The queue holds a bounded number of blocks open, not one per call.
+    EXPECT_LE(PanelTestAccess(panel).queueLength(), 16u);
+    EXPECT_LE(testenv::openDescriptorCount() - descriptorsBefore, 16);
+    EXPECT_EQ(PanelTestAccess(panel).queued(PanelTestAccess(panel).queueLength() - 1).PName,
+              QString::number(kPictures));
+    while (PanelTestAccess(panel).queueLength() > 0)
+        tick();
+    // What the person sees last is the last picture sent.
+    EXPECT_EQ(PanelTestAccess(panel).label("lblParticipant")->Caption(),
+              QString::number(kPictures));
+    EXPECT_EQ(at(88, 72), kBlue);
 }
 
 } // namespace
