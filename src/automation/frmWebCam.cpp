@@ -57,6 +57,9 @@ void frmWebCam::Form_Resize()
     const float inner = innerHeight();
     if (inner == 0.0f)
         return; // the ratio is undefined; the panel keeps its height
+    // The inner height, reached through the ratio of outer to inner height rather than read
+    // directly: the rule holds for a form with a border as for one without, and the division in
+    // single precision is what decides the panel's height to the pixel.
     const float h = outerHeight() / (outerHeight() / inner);
     const int rounded = static_cast<int>(std::lround(h));
     if (m_WebCam->height() != rounded)
@@ -75,13 +78,18 @@ void frmWebCam::showEvent(QShowEvent *)
 
 void frmWebCam::WebCam_MinMaxResize(bool Minimized, std::int32_t myHeight)
 {
+    // Hidden while it changes size and while the parent moves it, so that the person never sees
+    // the window at the new height in the old place.
     hide();
     const QPoint topLeft = pos();
     if (innerHeight() != 0.0f)
         setOuterHeight(outerHeight() / innerHeight() * static_cast<float>(myHeight));
+    // Left, top, then left again: a window manager may move a window whose height changed, and
+    // the second left puts back what the top move disturbed.
     move(topLeft.x(), pos().y());
     move(pos().x(), topLeft.y());
     move(topLeft.x(), pos().y());
+    // Raised before the form shows again: the parent's handler moves the window by 198 pixels.
     Q_EMIT m_events.MinMaxResize(Minimized, myHeight);
     show();
 }
