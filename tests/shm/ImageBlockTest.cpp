@@ -217,23 +217,18 @@ TEST_F(ImageBlock, WidenedObjectsAreRefused)
         = {mod::ImageBlockName(78), mod::kHeaderBlockName, mod::kHeaderMutexName};
     for (const bool byAnotherProcess : {false, true}) {
         SCOPED_TRACE(byAnotherProcess ? "planted with mode 0666" : "chmod 0644 by the owner");
+        std::uint32_t block = 0;
+        if (!byAnotherProcess) {
+            mod::OpenSharedHeader();
+            mod::CloseSharedHeader();
+            block = mod::CreateImageBlock(78, 100);
+        }
         for (const std::string &name : names) {
-            if (byAnotherProcess) {
-                shmtest::HelperProcess planter;
-                ASSERT_TRUE(planter.start({"plant", name, "0666"}));
-                ASSERT_EQ(planter.wait(), 0);
-                continue;
-            }
-            // Set up as the component itself would, so that only the mode can refuse them.
-            platform::shm::NamedMutex mutex;
-            platform::shm::SharedMemoryObject object;
-            ASSERT_EQ(name == mod::kHeaderMutexName
-                          ? platform::shm::NamedMutex::create(objectName(name), mutex)
-                          : platform::shm::SharedMemoryObject::createOrOpen(
-                              objectName(name), 4096,
-                              platform::shm::SharedMemoryObject::OnRelease::KeepName, object),
-                      0);
-            ASSERT_EQ(::chmod(("/dev/shm" + objectName(name)).c_str(), 0644), 0);
+            shmtest::HelperProcess planter;
+            if (byAnotherProcess)
+                ASSERT_TRUE(planter.start({"plant", name, "0666"}) && planter.wait() == 0);
+            else
+                ASSERT_EQ(::chmod(("/dev/shm" + objectName(name)).c_str(), 0644), 0);
         }
         EXPECT_EQ(mod::OpenImageBlock(78), 0u);
         EXPECT_EQ(mod::CreateImageBlock(78, 100), 0u);
@@ -241,6 +236,7 @@ TEST_F(ImageBlock, WidenedObjectsAreRefused)
         EXPECT_EQ(mod::hHeaderMutex, 0u);
         EXPECT_EQ(mod::hHeaderMap, 0u);
         mod::CloseSharedHeader();
+        mod::CloseHandle(block);
         for (const std::string &name : names)
             platform::shm::removeObject(name);
     }
