@@ -14,6 +14,13 @@
 // Every call is one transaction on the database and reads nothing cached, so another process's
 // committed writes are seen by the next call. A database locked by another writer is waited for
 // at most busyTimeoutMs, then the call fails with ERROR_BUSY and changes nothing.
+//
+// The database and its folder must be the user's own and writable by nobody else, and neither
+// may be a symbolic link; otherwise every call that would open them fails with
+// ERROR_ACCESS_DENIED, and the log says why in one line ("registry: refusing <path>: <why>").
+// A database the user may read but not write is opened for reading: reads work, writes fail with
+// ERROR_ACCESS_DENIED. A database of a newer schema is left untouched; calls fail with
+// ERROR_BADDB.
 namespace platform::registry {
 
 // Results use the registry's own error codes.
@@ -84,7 +91,9 @@ public:
     static RegStatus openCurrentUser(std::string_view subKey, RegKey &result);
 
     // Opens the key, creating it and every missing key along the path (and the database file,
-    // mode 0600 in a folder of mode 0700). *created tells whether the last key was new.
+    // mode 0600 in a folder of mode 0700). *created tells whether the last key was new. On a
+    // database opened for reading only, an existing key opens and a missing one fails with
+    // ERROR_ACCESS_DENIED.
     static RegStatus createCurrentUser(std::string_view subKey, RegKey &result,
                                        bool *created = nullptr);
 
