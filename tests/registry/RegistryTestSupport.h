@@ -36,7 +36,11 @@ protected:
         m_path = m_dir.filePath(QStringLiteral("reg/registry.sqlite")).toStdString();
         ::setenv("VEDEREVE_REGISTRY", m_path.c_str(), 1);
     }
-    void TearDown() override { ::unsetenv("VEDEREVE_REGISTRY"); }
+    void TearDown() override
+    {
+        ::unsetenv("VEDEREVE_REGISTRY");
+        reg::setWaitClock(nullptr);
+    }
 
     const std::string &dbPath() const { return m_path; }
     std::string folder() const { return m_dir.path().toStdString(); }

@@ -9,6 +9,7 @@
 #include <pwd.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
@@ -20,11 +21,50 @@ Q_LOGGING_CATEGORY(lcRegistry, "vedereve.platform.registry")
 
 namespace platform::registry {
 
+namespace {
+
+using std::chrono::microseconds;
+
+const WaitClock realClock {
+    [] { return std::chrono::steady_clock::now(); },
+    [](microseconds pause) { std::this_thread::sleep_for(pause); },
+};
+const WaitClock *g_waitClock = &realClock;
+
+} // namespace
+
+void setWaitClock(const WaitClock *clock)
+{
+    g_waitClock = clock ? clock : &realClock;
+}
+
 class Connection
 {
 public:
     SqliteDb db;
-    std::chrono::steady_clock::time_point busySince;
+
+    // Waiting for a busy database is budgeted per key: the first wait opens a window of
+    // busyTimeoutMs, and every call on the key that starts inside it shares what is left of it.
+    // So an open and the reads that follow it (one settings operation) wait at most the bound
+    // together, however many statements they run; a call made after the window has closed gets
+    // a window of its own.
+    void beginCall()
+    {
+        if (m_waitEnds && g_waitClock->now() >= *m_waitEnds)
+            m_waitEnds.reset();
+    }
+
+    microseconds waitLeft()
+    {
+        const auto now = g_waitClock->now();
+        if (!m_waitEnds)
+            m_waitEnds = now + std::chrono::milliseconds(busyTimeoutMs);
+        return now >= *m_waitEnds ? microseconds(0)
+                                  : std::chrono::duration_cast<microseconds>(*m_waitEnds - now);
+    }
+
+private:
+    std::optional<std::chrono::steady_clock::time_point> m_waitEnds;
 };
 
 namespace {
@@ -132,16 +172,13 @@ int queryInt(sqlite3 *db, const char *sql, std::int64_t &value)
 
 // SQLite's own busy timeout sleeps in growing steps of up to 100 ms, so a waiter can keep
 // missing the short moments between another process's writes until its time runs out. Polling
-// every millisecond or two keeps two busy writers taking turns, with the same overall bound.
+// every millisecond or two keeps two busy writers taking turns, within the key's budget.
 int waitWhileBusy(void *context, int attempt)
 {
-    auto *conn = static_cast<Connection *>(context);
-    const auto now = std::chrono::steady_clock::now();
-    if (attempt == 0)
-        conn->busySince = now;
-    if (now - conn->busySince >= std::chrono::milliseconds(busyTimeoutMs))
+    const microseconds left = static_cast<Connection *>(context)->waitLeft();
+    if (left <= microseconds(0))
         return 0;
-    std::this_thread::sleep_for(std::chrono::microseconds(attempt < 20 ? 500 : 2000));
+    g_waitClock->sleep(std::min(left, microseconds(attempt < 20 ? 500 : 2000)));
     return 1;
 }
 
@@ -371,6 +408,7 @@ RegStatus inKey(Connection *conn, std::int64_t id, Transaction::Kind kind, const
 {
     if (!conn)
         return ERROR_INVALID_HANDLE;
+    conn->beginCall();
     sqlite3 *db = conn->db.get();
     Transaction txn(db, kind);
     if (txn.status() != SQLITE_OK)
