@@ -3,6 +3,8 @@
 #include "platform/shm/HandleTable.h"
 
 #include <algorithm>
+#include <atomic>
+#include <bit>
 #include <cstring>
 #include <limits>
 #include <utility>
@@ -31,6 +33,21 @@ std::int32_t getLe32(const std::uint8_t *in)
         bits |= std::uint32_t(in[i]) << (8 * i);
     return static_cast<std::int32_t>(bits);
 }
+
+// The counter word is little-endian in the block, whatever the host.
+constexpr std::uint32_t toLittleEndian(std::uint32_t value)
+{
+    if constexpr (std::endian::native == std::endian::little)
+        return value;
+    else
+        return __builtin_bswap32(value);
+}
+constexpr std::uint32_t fromLittleEndian(std::uint32_t value)
+{
+    return toLittleEndian(value);
+}
+static_assert(std::atomic_ref<std::uint32_t>::is_always_lock_free,
+              "the counter is shared between processes and needs a lock-free atomic");
 
 constexpr std::uint8_t byteOrZero(std::int32_t value)
 {
@@ -109,15 +126,19 @@ void CloseSharedHeader()
 
 std::int32_t NextImageNumber()
 {
-    if (g_pHeaderView == nullptr || shm::viewSize(g_pHeaderView) < sizeof(std::int32_t))
+    if (g_pHeaderView == nullptr || shm::viewSize(g_pHeaderView) < sizeof(std::uint32_t))
         return 0;
-    if (shm::lockMutex(g_hHeaderMutex, kCounterWaitMs) != 0)
-        return 0;
-    const std::int32_t last = getLe32(g_pHeaderView);
-    const std::int32_t next
-        = (last < 0 || last == std::numeric_limits<std::int32_t>::max()) ? 1 : last + 1;
-    putLe32(g_pHeaderView, next);
-    shm::unlockMutex(g_hHeaderMutex);
+    const bool locked = shm::lockMutex(g_hHeaderMutex, kCounterWaitMs) == 0;
+    // The view starts on a page boundary, so the counter word is aligned for an atomic.
+    std::atomic_ref<std::uint32_t> counter(*reinterpret_cast<std::uint32_t *>(g_pHeaderView));
+    std::uint32_t seen = counter.load();
+    std::int32_t next = 0;
+    do {
+        const auto last = static_cast<std::int32_t>(fromLittleEndian(seen));
+        next = (last < 0 || last == std::numeric_limits<std::int32_t>::max()) ? 1 : last + 1;
+    } while (!counter.compare_exchange_weak(seen, toLittleEndian(std::uint32_t(next))));
+    if (locked)
+        shm::unlockMutex(g_hHeaderMutex);
     return next;
 }
 
@@ -128,7 +149,7 @@ std::string ImageBlockName(std::int32_t imgNumber)
 
 std::uint32_t CreateImageBlock(std::int32_t imgNumber, std::int64_t size)
 {
-    if (size <= 0 || size > kMaxImageBlockSize)
+    if (imgNumber == 0 || size <= 0 || size > kMaxImageBlockSize)
         return 0;
     bool existed = false;
     const shm::Handle handle = shm::createMapping(ImageBlockName(imgNumber), std::size_t(size),

@@ -43,7 +43,7 @@ inline constexpr std::uint8_t kImageMarker = 32;
 // Largest image block we create: far above any picture of the component (a raw 4K frame is
 // about 25 MB) while an overflowed or hostile size cannot exhaust memory.
 inline constexpr std::int64_t kMaxImageBlockSize = 256LL * 1024 * 1024;
-// Longest wait for the counter mutex in NextImageNumber.
+// Longest wait for the counter mutex in NextImageNumber; the count goes on after it either way.
 inline constexpr int kCounterWaitMs = 200;
 
 inline constexpr const char *kHeaderBlockName = "dirUzevevav";
@@ -72,18 +72,21 @@ void OpenSharedHeader();
 void CloseSharedHeader();
 
 // Hands out the next image number: the counter at offset 0 of the header block is incremented
-// under the mutex, waiting at most kCounterWaitMs for it. A mutex left by a dead holder is
-// recovered. Returns 0, and leaves the counter untouched, when there is no header view or the
-// mutex cannot be had in time: handing out a number without the lock could give two pictures the
-// same number, and callers already treat a failing block as a skipped picture. After 2147483647
-// (or a negative, corrupt counter) the next number is 1.
+// under the mutex, waiting at most kCounterWaitMs for it (a mutex left by a dead holder is
+// recovered). When the wait runs out, or there is no mutex, the counter is incremented anyway:
+// a picture must not be lost to a slow or stuck peer. The increment is one atomic
+// compare-and-swap on the shared word, so processes that use this code never get the same number
+// even then. 0 is never handed out: after 2147483647, or from a counter that reads 0 or less, the
+// next number is 1. Returns 0, counting nothing, only when there is no header view; callers treat
+// that like a failing block, as a skipped picture.
 std::int32_t NextImageNumber();
 
 // "DADevev" followed by the plain decimal number ("-" for negative numbers).
 std::string ImageBlockName(std::int32_t imgNumber);
 
-// Creates image block imgNumber with size bytes and returns its handle; 0 when size <= 0 or above
-// kMaxImageBlockSize or the system refuses. When the block exists already it is handed back
+// Creates image block imgNumber with size bytes and returns its handle; 0 for number 0 (the
+// number that means "none" to every caller), when size <= 0 or above kMaxImageBlockSize, or when
+// the system refuses. When the block exists already it is handed back
 // (when it is ours and holds at least size bytes; a smaller one is refused, so a writer never
 // runs past its end). The name is removed when the creating process closes this handle; a
 // reader that mapped the block before keeps its view.

@@ -12,7 +12,9 @@
 //
 // Texts are stored as REG_SZ in the store's code page, which is UTF-8: the bytes of the text
 // followed by one zero byte, counted in the stored size. A key name of "*" stands for the key's
-// unnamed default value (all members except SaveRegDWord). Reads never create a key.
+// unnamed default value (all members except SaveRegDWord). Reads never create a key. A store the
+// user does not own alone (see platform/registry/Registry.h) reads as empty, every Default, and
+// takes no writes; one the user may only read is read.
 class CRegSettings final
 {
 public:

@@ -3,38 +3,9 @@
 #include "RegTool.h"
 #include "support/CRegSettings.h"
 
-#include <QProcess>
-
 namespace {
 
 using RegToolCommand = TempRegistry;
-
-struct Result
-{
-    int exitCode = -1;
-    QString out;
-    QString err;
-};
-
-// Runs the tool's executable; it inherits the test's database.
-Result runTool(std::initializer_list<const char *> args, const QByteArray &input = {})
-{
-    QStringList arguments;
-    for (const char *arg : args)
-        arguments << QString::fromUtf8(arg);
-    QProcess process;
-    process.start(QStringLiteral(VEDEREVE_REG_TOOL), arguments);
-    process.write(input);
-    process.closeWriteChannel();
-    if (!process.waitForFinished(20000)) {
-        process.kill();
-        process.waitForFinished();
-        return {};
-    }
-    return {process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1,
-            QString::fromUtf8(process.readAllStandardOutput()),
-            QString::fromUtf8(process.readAllStandardError())};
-}
 
 QString savedDefault()
 {
@@ -81,7 +52,7 @@ TEST(RegToolParse, DwordDataAndDisplay)
 
 TEST_F(RegToolCommand, AddQueryDeleteRoundTripThroughTheExecutable)
 {
-    Result r = runTool({"query", Key});
+    ToolResult r = runTool({"query", Key});
     EXPECT_EQ(r.exitCode, 1);
     EXPECT_TRUE(r.err.startsWith(QStringLiteral("ERROR:"))) << r.err.toStdString();
 
@@ -123,7 +94,7 @@ TEST_F(RegToolCommand, WithoutForceItAsksAndANoChangesNothing)
 {
     ASSERT_TRUE(CRegSettings().SaveSetting(QStringLiteral("Defaults"), QStringLiteral("*"),
                                            QStringLiteral("old")));
-    Result r = runTool({"add", Key, "/ve", "/d", "new"}, "no\n");
+    ToolResult r = runTool({"add", Key, "/ve", "/d", "new"}, "no\n");
     EXPECT_EQ(r.exitCode, 1);
     EXPECT_TRUE(r.out.contains(QStringLiteral("(Default) exists, overwrite")))
         << r.out.toStdString();

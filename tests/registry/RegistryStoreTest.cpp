@@ -8,6 +8,8 @@
 
 #include <chrono>
 #include <cstring>
+#include <functional>
+#include <memory>
 #include <set>
 
 using namespace platform::registry;
@@ -15,6 +17,44 @@ using namespace platform::registry;
 namespace {
 
 using RegistryStore = TempRegistry;
+
+const QString Defaults = QStringLiteral("Defaults");
+const QString Device = QStringLiteral("WebCamDevice");
+constexpr std::string_view DefaultsPath = "Software\\Zedazido\\Defaults";
+
+// A second connection holding a lock: a writer's keeps other writers out, an exclusive one
+// readers as well.
+using Database = std::unique_ptr<sqlite3, int (*)(sqlite3 *)>;
+constexpr const char *writerLock = "BEGIN IMMEDIATE";
+constexpr const char *exclusiveLock
+    = "PRAGMA locking_mode=EXCLUSIVE; BEGIN EXCLUSIVE; SELECT count(*) FROM keys";
+Database lockDatabase(const std::string &path, const char *sql)
+{
+    sqlite3 *raw = nullptr;
+    sqlite3_open(path.c_str(), &raw);
+    Database db(raw, sqlite3_close);
+    EXPECT_EQ(sqlite3_exec(raw, sql, nullptr, nullptr, nullptr), SQLITE_OK);
+    return db;
+}
+
+// A clock whose sleep only moves the time on, so a test learns exactly how long a call would
+// have waited (g_slept, which the test may reset).
+std::chrono::steady_clock::time_point g_now;
+std::chrono::microseconds g_slept;
+std::function<void()> g_onSleep;
+constexpr WaitClock fakeClock {
+    [] { return g_now; },
+    [](std::chrono::microseconds pause) {
+        g_now += pause;
+        g_slept += pause;
+        if (g_onSleep)
+            g_onSleep();
+    },
+};
+long long waitedMs()
+{
+    return std::chrono::duration_cast<std::chrono::milliseconds>(g_slept).count();
+}
 
 std::vector<std::string> subKeys(const RegKey &key)
 {
@@ -169,25 +209,38 @@ TEST_F(RegistryStore, TwoProcessesWritingAtOnceLoseNothing)
     EXPECT_EQ(names.size(), 2u * perProcess);
 }
 
-TEST_F(RegistryStore, WriteToALockedDatabaseFailsAfterABoundedWait)
+TEST_F(RegistryStore, LockedDatabaseIsWaitedForAtMostTheBoundPerOperation)
 {
+    ASSERT_TRUE(CRegSettings().SaveSetting(Defaults, Device, QStringLiteral("2")));
+    Database lock = lockDatabase(dbPath(), exclusiveLock);
+    setWaitClock(&fakeClock);
+    const std::pair<const char *, std::function<bool()>> operations[] = {
+        {"GetSetting",
+         [] { return CRegSettings().GetSetting(Defaults, Device, QStringLiteral("-1")) == "-1"; }},
+        {"SaveSetting",
+         [] { return !CRegSettings().SaveSetting(Defaults, Device, QStringLiteral("3")); }},
+    };
+    for (const auto &[name, failedBusy] : operations) {
+        g_slept = {};
+        EXPECT_TRUE(failedBusy()) << name;
+        EXPECT_EQ(waitedMs(), busyTimeoutMs) << name;
+    }
+
+    // An open that got in after 1.5 s leaves the write after it the rest of the same 2 s, and a
+    // writer's lock does not hold up reading; past those 2 s a call has a wait of its own.
+    g_slept = {};
+    g_onSleep = [&] {
+        if (waitedMs() >= 1500)
+            lock.reset();
+    };
     RegKey key;
-    ASSERT_EQ(RegKey::createCurrentUser("Software", key), ERROR_SUCCESS);
-    ASSERT_EQ(setText(key, "v", "before"), ERROR_SUCCESS);
-
-    sqlite3 *raw = nullptr;
-    ASSERT_EQ(sqlite3_open(dbPath().c_str(), &raw), SQLITE_OK);
-    std::unique_ptr<sqlite3, int (*)(sqlite3 *)> other(raw, sqlite3_close);
-    ASSERT_EQ(sqlite3_exec(other.get(), "BEGIN IMMEDIATE", nullptr, nullptr, nullptr), SQLITE_OK);
-
-    const auto start = std::chrono::steady_clock::now();
-    EXPECT_EQ(setText(key, "v", "during"), ERROR_BUSY);
-    const auto waited = std::chrono::steady_clock::now() - start;
-    EXPECT_GE(waited, std::chrono::milliseconds(busyTimeoutMs / 2));
-    EXPECT_LT(waited, std::chrono::milliseconds(busyTimeoutMs * 4));
-    // Readers are not held up by a writer, and the failed write left nothing behind.
-    EXPECT_EQ(readBytes(key, "v"), std::string("before\0", 7));
-
-    ASSERT_EQ(sqlite3_exec(other.get(), "COMMIT", nullptr, nullptr, nullptr), SQLITE_OK);
-    EXPECT_EQ(setText(key, "v", "after"), ERROR_SUCCESS);
+    ASSERT_EQ(RegKey::openCurrentUser(DefaultsPath, key), ERROR_SUCCESS);
+    g_onSleep = nullptr;
+    const Database writer = lockDatabase(dbPath(), writerLock);
+    EXPECT_EQ(setText(key, "WebCamDevice", "4"), ERROR_BUSY);
+    EXPECT_EQ(readBytes(key, "WebCamDevice"), std::string("2\0", 2));
+    EXPECT_EQ(waitedMs(), busyTimeoutMs);
+    g_slept = {};
+    EXPECT_EQ(setText(key, "WebCamDevice", "4"), ERROR_BUSY);
+    EXPECT_EQ(waitedMs(), busyTimeoutMs);
 }

@@ -2,7 +2,9 @@
 
 #include "platform/registry/Registry.h"
 
+#include <QProcess>
 #include <QString>
+#include <QStringList>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
@@ -10,6 +12,9 @@
 #include <sys/stat.h>
 
 #include <cstdlib>
+#include <fstream>
+#include <initializer_list>
+#include <iterator>
 #include <ostream>
 #include <string>
 
@@ -31,7 +36,11 @@ protected:
         m_path = m_dir.filePath(QStringLiteral("reg/registry.sqlite")).toStdString();
         ::setenv("VEDEREVE_REGISTRY", m_path.c_str(), 1);
     }
-    void TearDown() override { ::unsetenv("VEDEREVE_REGISTRY"); }
+    void TearDown() override
+    {
+        ::unsetenv("VEDEREVE_REGISTRY");
+        reg::setWaitClock(nullptr);
+    }
 
     const std::string &dbPath() const { return m_path; }
     std::string folder() const { return m_dir.path().toStdString(); }
@@ -87,4 +96,40 @@ inline std::string readBytes(std::string_view path, std::string_view name,
     if (reg::RegKey::openCurrentUser(path, key) != reg::ERROR_SUCCESS)
         return "<missing>";
     return readBytes(key, name, type);
+}
+
+// The whole content of a file, or "<missing>".
+inline std::string fileBytes(const std::string &path)
+{
+    std::ifstream in(path, std::ios::binary);
+    if (!in)
+        return "<missing>";
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+struct ToolResult
+{
+    int exitCode = -1;
+    QString out;
+    QString err;
+};
+
+// Runs the vedereve-reg executable; it inherits the test's database.
+inline ToolResult runTool(std::initializer_list<const char *> args, const QByteArray &input = {})
+{
+    QStringList arguments;
+    for (const char *arg : args)
+        arguments << QString::fromUtf8(arg);
+    QProcess process;
+    process.start(QStringLiteral(VEDEREVE_REG_TOOL), arguments);
+    process.write(input);
+    process.closeWriteChannel();
+    if (!process.waitForFinished(20000)) {
+        process.kill();
+        process.waitForFinished();
+        return {};
+    }
+    return {process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1,
+            QString::fromUtf8(process.readAllStandardOutput()),
+            QString::fromUtf8(process.readAllStandardError())};
 }

@@ -108,11 +108,12 @@ TEST_F(ImageBlock, CreatorsCloseRemovesTheNameButAReaderKeepsItsView)
     mod::CloseHandle(reader);
 }
 
-TEST_F(ImageBlock, UnusableSizesCreateNothing)
+TEST_F(ImageBlock, UnusableSizesAndNumberZeroCreateNothing)
 {
     for (std::int64_t size : {std::int64_t(0), std::int64_t(-24), mod::kMaxImageBlockSize + 1,
                               std::numeric_limits<std::int64_t>::min()})
         EXPECT_EQ(mod::CreateImageBlock(9, size), 0u) << size;
+    EXPECT_EQ(mod::CreateImageBlock(0, 100), 0u);
     EXPECT_TRUE(leftovers().empty());
 }
 
@@ -205,8 +206,40 @@ TEST_F(ImageBlock, ObjectsOfAnotherUserAreRefused)
     EXPECT_EQ(mod::CreateImageBlock(77, 100), 0u);
     mod::OpenSharedHeader();
     EXPECT_EQ(mod::hHeaderMutex, 0u);
-    EXPECT_EQ(mod::NextImageNumber(), 0);
+    // Without a mutex of our own the count still goes on.
+    EXPECT_EQ(mod::NextImageNumber(), 1);
     mod::CloseSharedHeader();
+}
+
+TEST_F(ImageBlock, WidenedObjectsAreRefused)
+{
+    const std::string names[]
+        = {mod::ImageBlockName(78), mod::kHeaderBlockName, mod::kHeaderMutexName};
+    for (const bool byAnotherProcess : {false, true}) {
+        SCOPED_TRACE(byAnotherProcess ? "planted with mode 0666" : "chmod 0644 by the owner");
+        std::uint32_t block = 0;
+        if (!byAnotherProcess) {
+            mod::OpenSharedHeader();
+            mod::CloseSharedHeader();
+            block = mod::CreateImageBlock(78, 100);
+        }
+        for (const std::string &name : names) {
+            shmtest::HelperProcess planter;
+            if (byAnotherProcess)
+                ASSERT_TRUE(planter.start({"plant", name, "0666"}) && planter.wait() == 0);
+            else
+                ASSERT_EQ(::chmod(("/dev/shm" + objectName(name)).c_str(), 0644), 0);
+        }
+        EXPECT_EQ(mod::OpenImageBlock(78), 0u);
+        EXPECT_EQ(mod::CreateImageBlock(78, 100), 0u);
+        mod::OpenSharedHeader();
+        EXPECT_EQ(mod::hHeaderMutex, 0u);
+        EXPECT_EQ(mod::hHeaderMap, 0u);
+        mod::CloseSharedHeader();
+        mod::CloseHandle(block);
+        for (const std::string &name : names)
+            platform::shm::removeObject(name);
+    }
 }
 
 } // namespace

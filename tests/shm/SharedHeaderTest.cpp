@@ -82,7 +82,7 @@ TEST_F(SharedHeader, CounterWrapsToOneAfterTheLargestNumber)
     ASSERT_NE(mod::pHeaderView, nullptr);
     constexpr std::int32_t kMax = std::numeric_limits<std::int32_t>::max();
     const std::pair<std::int32_t, std::int32_t> cases[]
-        = {{41, 42}, {kMax - 1, kMax}, {kMax, 1}, {-7, 1}};
+        = {{41, 42}, {kMax - 1, kMax}, {kMax, 1}, {-1, 1}};
     for (const auto &[stored, next] : cases) {
         std::memcpy(mod::pHeaderView, &stored, sizeof stored);
         EXPECT_EQ(mod::NextImageNumber(), next) << "after " << stored;
@@ -90,23 +90,23 @@ TEST_F(SharedHeader, CounterWrapsToOneAfterTheLargestNumber)
     }
 }
 
-TEST_F(SharedHeader, LiveHolderMakesTheWaitGiveUpWithoutCounting)
+TEST_F(SharedHeader, LiveHolderDoesNotStopTheCountHereOrInAnotherProcess)
 {
     mod::OpenSharedHeader();
     ASSERT_EQ(mod::NextImageNumber(), 1);
     HelperProcess holder;
     ASSERT_TRUE(holder.start({"hold"}));
     ASSERT_EQ(holder.readLine(5s), "locked");
-    const auto start = std::chrono::steady_clock::now();
-    EXPECT_EQ(mod::NextImageNumber(), 0);
-    const auto waited = std::chrono::steady_clock::now() - start;
-    EXPECT_GE(waited, std::chrono::milliseconds(mod::kCounterWaitMs - 20));
-    EXPECT_LT(waited, 2s);
-    EXPECT_EQ(counter(), 1);
+    EXPECT_EQ(mod::NextImageNumber(), 2);
+    HelperProcess other;
+    ASSERT_TRUE(other.start({"next", "2"}));
+    EXPECT_EQ(other.readAll(5s), (std::vector<std::string> {"3", "4"}));
+    EXPECT_EQ(other.wait(), 0);
+    EXPECT_EQ(counter(), 4);
 
     ASSERT_TRUE(holder.writeLine("release"));
     EXPECT_EQ(holder.wait(), 0);
-    EXPECT_EQ(mod::NextImageNumber(), 2);
+    EXPECT_EQ(mod::NextImageNumber(), 5);
 }
 
 TEST_F(SharedHeader, HolderKilledWhileLockedDoesNotBlockTheNext)
@@ -151,16 +151,14 @@ TEST_F(SharedHeader, RacingProcessesCreateOnceAndNeverShareANumber)
         for (const std::string &line : lines)
             numbers.insert(std::stoi(line));
     }
-    // A 200 ms wait can run out on a loaded machine; a refusal (0) must then not count.
-    const auto refused = numbers.count(0);
-    numbers.erase(0);
-    EXPECT_LT(refused, std::size_t(kProcesses * kEach / 10));
+    // Also when a wait for the mutex runs out on a loaded machine, every number is new.
+    EXPECT_EQ(numbers.count(0), 0u);
     EXPECT_EQ(std::set<int>(numbers.begin(), numbers.end()).size(), numbers.size());
 
     mod::OpenSharedHeader();
     ASSERT_NE(mod::pHeaderView, nullptr);
-    EXPECT_EQ(counter(), int(numbers.size()));
-    EXPECT_EQ(*numbers.rbegin(), int(numbers.size()));
+    EXPECT_EQ(counter(), kProcesses * kEach);
+    EXPECT_EQ(*numbers.rbegin(), kProcesses * kEach);
 }
 
 } // namespace

@@ -3,8 +3,17 @@
 //                            "ready" after opening the header and start on a line of input
 //   hold                     take the counter mutex, print "locked", release on a line of input
 //   read <number>            print "<DataLength> <bytes read> <byte sum>" of image block <number>
+//   plant <name> <mode>      with umask 0, create object <name> of 4096 bytes with the octal mode,
+//                            as a careless peer of the same user would
 #include "exchange/modImageMemMapFunctions.h"
+#include "platform/core/UniqueFd.h"
 #include "platform/shm/HandleTable.h"
+#include "platform/shm/ShmName.h"
+
+#include <fcntl.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -68,6 +77,13 @@ int main(int argc, char **argv)
         mod::UnmapViewOfFile(view);
         mod::CloseHandle(handle);
         return 0;
+    }
+    if (command == "plant" && argc > 3) {
+        ::umask(0);
+        const platform::UniqueFd fd(::shm_open(platform::shm::objectName(argv[2]).c_str(),
+                                               O_CREAT | O_EXCL | O_RDWR,
+                                               mode_t(std::strtol(argv[3], nullptr, 8))));
+        return fd && ::ftruncate(fd.get(), 4096) == 0 ? 0 : 1;
     }
     return 64;
 }

@@ -61,6 +61,8 @@ std::string statusText(RegStatus status)
         return "ERROR: Access is denied.";
     case ERROR_BUSY:
         return "ERROR: The registry is in use by another program; try again.";
+    case ERROR_BADDB:
+        return "ERROR: The registry database is damaged or belongs to a newer program.";
     case ERROR_BAD_PATHNAME:
     case ERROR_INVALID_PARAMETER:
         return "ERROR: Invalid key name.";

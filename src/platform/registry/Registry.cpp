@@ -1,17 +1,15 @@
 #include "platform/registry/Registry.h"
 
-#include "platform/core/UniqueFd.h"
+#include "platform/registry/RegistryLog.h"
 #include "platform/registry/Sqlite.h"
+#include "platform/registry/StoreFiles.h"
 
-#include <QLoggingCategory>
 #include <QString>
 
-#include <fcntl.h>
 #include <pwd.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
-#include <cerrno>
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
@@ -23,11 +21,50 @@ Q_LOGGING_CATEGORY(lcRegistry, "vedereve.platform.registry")
 
 namespace platform::registry {
 
+namespace {
+
+using std::chrono::microseconds;
+
+const WaitClock realClock {
+    [] { return std::chrono::steady_clock::now(); },
+    [](microseconds pause) { std::this_thread::sleep_for(pause); },
+};
+const WaitClock *g_waitClock = &realClock;
+
+} // namespace
+
+void setWaitClock(const WaitClock *clock)
+{
+    g_waitClock = clock ? clock : &realClock;
+}
+
 class Connection
 {
 public:
     SqliteDb db;
-    std::chrono::steady_clock::time_point busySince;
+
+    // Waiting for a busy database is budgeted per key: the first wait opens a window of
+    // busyTimeoutMs, and every call on the key that starts inside it shares what is left of it.
+    // So an open and the reads that follow it (one settings operation) wait at most the bound
+    // together, however many statements they run; a call made after the window has closed gets
+    // a window of its own.
+    void beginCall()
+    {
+        if (m_waitEnds && g_waitClock->now() >= *m_waitEnds)
+            m_waitEnds.reset();
+    }
+
+    microseconds waitLeft()
+    {
+        const auto now = g_waitClock->now();
+        if (!m_waitEnds)
+            m_waitEnds = now + std::chrono::milliseconds(busyTimeoutMs);
+        return now >= *m_waitEnds ? microseconds(0)
+                                  : std::chrono::duration_cast<microseconds>(*m_waitEnds - now);
+    }
+
+private:
+    std::optional<std::chrono::steady_clock::time_point> m_waitEnds;
 };
 
 namespace {
@@ -73,6 +110,9 @@ RegStatus fromSqlite(int rc)
     case SQLITE_PERM:
     case SQLITE_READONLY:
     case SQLITE_AUTH:
+    // The store makes sure the database exists before SQLite opens anything, so a file SQLite
+    // cannot open is one it may not: refused by the checks, or not readable.
+    case SQLITE_CANTOPEN:
         return ERROR_ACCESS_DENIED;
     default:
         return ERROR_REGISTRY_IO_FAILED;
@@ -121,46 +161,6 @@ RegStatus splitPath(std::string_view path, std::vector<std::string_view> &parts)
     }
 }
 
-bool fileExists(const std::string &path)
-{
-    struct stat st
-    { };
-    return ::stat(path.c_str(), &st) == 0;
-}
-
-// Creates each missing folder of the file's parent with mode 0700; existing folders are left as
-// they are.
-bool makeParentFolders(const std::string &file)
-{
-    const std::size_t slash = file.rfind('/');
-    if (slash == std::string::npos || slash == 0)
-        return true;
-    const std::string parent = file.substr(0, slash);
-    for (std::size_t pos = 1; pos <= parent.size(); ++pos) {
-        if (pos != parent.size() && parent[pos] != '/')
-            continue;
-        const std::string prefix = parent.substr(0, pos);
-        if (::mkdir(prefix.c_str(), 0700) != 0 && errno != EEXIST) {
-            qCWarning(lcRegistry, "cannot create folder %s: %s", prefix.c_str(),
-                      std::strerror(errno));
-            return false;
-        }
-    }
-    return true;
-}
-
-// Creates the file with mode 0600 when it does not exist yet, so that SQLite (which gives its
-// journal files the database's mode) never makes a file others can read.
-bool createPrivateFile(const std::string &path)
-{
-    UniqueFd fd(::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600));
-    if (!fd) {
-        qCWarning(lcRegistry, "cannot create %s: %s", path.c_str(), std::strerror(errno));
-        return false;
-    }
-    return true;
-}
-
 int queryInt(sqlite3 *db, const char *sql, std::int64_t &value)
 {
     Statement stmt(db, sql);
@@ -172,16 +172,13 @@ int queryInt(sqlite3 *db, const char *sql, std::int64_t &value)
 
 // SQLite's own busy timeout sleeps in growing steps of up to 100 ms, so a waiter can keep
 // missing the short moments between another process's writes until its time runs out. Polling
-// every millisecond or two keeps two busy writers taking turns, with the same overall bound.
+// every millisecond or two keeps two busy writers taking turns, within the key's budget.
 int waitWhileBusy(void *context, int attempt)
 {
-    auto *conn = static_cast<Connection *>(context);
-    const auto now = std::chrono::steady_clock::now();
-    if (attempt == 0)
-        conn->busySince = now;
-    if (now - conn->busySince >= std::chrono::milliseconds(busyTimeoutMs))
+    const microseconds left = static_cast<Connection *>(context)->waitLeft();
+    if (left <= microseconds(0))
         return 0;
-    std::this_thread::sleep_for(std::chrono::microseconds(attempt < 20 ? 500 : 2000));
+    g_waitClock->sleep(std::min(left, microseconds(attempt < 20 ? 500 : 2000)));
     return 1;
 }
 
@@ -192,32 +189,34 @@ RegStatus openDatabase(bool create, std::unique_ptr<Connection> &out)
     const std::string path = databasePath();
     if (path.empty())
         return ERROR_FILE_NOT_FOUND;
-    if (create) {
-        if (!makeParentFolders(path) || !createPrivateFile(path))
-            return ERROR_ACCESS_DENIED;
-    } else if (!fileExists(path)) {
-        return ERROR_FILE_NOT_FOUND;
-    }
+    StoreFile file;
+    if (const RegStatus status = checkStoreFile(path, create, file); status != ERROR_SUCCESS)
+        return status;
 
     auto conn = std::make_unique<Connection>();
-    sqlite3 *raw = nullptr;
-    const int openRc = sqlite3_open_v2(path.c_str(), &raw, SQLITE_OPEN_READWRITE, nullptr);
-    conn->db.reset(raw);
-    if (openRc != SQLITE_OK)
-        return failed(openRc, "open registry");
+    if (const int rc = openStoreFile(file, conn->db); rc != SQLITE_OK)
+        return failed(rc, "open registry");
     sqlite3 *db = conn->db.get();
     sqlite3_busy_handler(db, waitWhileBusy, conn.get());
     // In WAL mode NORMAL still commits atomically and survives a crash of the process; only a
     // power cut may lose the last few commits. A settings store takes that for writes that do
     // not hold the lock across a disk flush.
-    sqlite3_exec(db, "PRAGMA synchronous=NORMAL", nullptr, nullptr, nullptr);
+    if (file.access == StoreFile::Access::ReadWrite)
+        sqlite3_exec(db, "PRAGMA synchronous=NORMAL", nullptr, nullptr, nullptr);
 
     std::int64_t version = 0;
     if (int rc = queryInt(db, "PRAGMA user_version", version); rc != SQLITE_OK)
         return failed(rc, "read registry schema");
+    if (version > schemaVersion) {
+        // Not even a checkpoint on close: what a newer program left in its log stays there for
+        // that program to finish.
+        sqlite3_db_config(db, SQLITE_DBCONFIG_NO_CKPT_ON_CLOSE, 1, nullptr);
+        warnOnce("registry: " + path + " has schema version " + std::to_string(version)
+                 + ", newer than this program's " + std::to_string(schemaVersion)
+                 + "; leaving it untouched");
+        return ERROR_BADDB;
+    }
     if (version != schemaVersion) {
-        if (version > schemaVersion)
-            return ERROR_BADDB;
         if (!create)
             return ERROR_FILE_NOT_FOUND;
         // WAL lets readers go on while one process writes; it stays set in the file.
@@ -409,6 +408,7 @@ RegStatus inKey(Connection *conn, std::int64_t id, Transaction::Kind kind, const
 {
     if (!conn)
         return ERROR_INVALID_HANDLE;
+    conn->beginCall();
     sqlite3 *db = conn->db.get();
     Transaction txn(db, kind);
     if (txn.status() != SQLITE_OK)

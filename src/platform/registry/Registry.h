@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -12,8 +13,17 @@
 // empty name), each a type and raw bytes.
 //
 // Every call is one transaction on the database and reads nothing cached, so another process's
-// committed writes are seen by the next call. A database locked by another writer is waited for
-// at most busyTimeoutMs, then the call fails with ERROR_BUSY and changes nothing.
+// committed writes are seen by the next call. A database locked by another process is waited for
+// at most busyTimeoutMs, then the call fails with ERROR_BUSY and changes nothing; the calls on
+// one key that follow a wait within that time share the same bound, so opening a key and reading
+// from it waits no longer than one call.
+//
+// The database and its folder must be the user's own and writable by nobody else, and neither
+// may be a symbolic link; otherwise every call that would open them fails with
+// ERROR_ACCESS_DENIED, and the log says why in one line ("registry: refusing <path>: <why>").
+// A database the user may read but not write is opened for reading: reads work, writes fail with
+// ERROR_ACCESS_DENIED. A database of a newer schema is left untouched; calls fail with
+// ERROR_BADDB.
 namespace platform::registry {
 
 // Results use the registry's own error codes.
@@ -43,6 +53,15 @@ inline constexpr std::size_t maxValueNameLength = 16383; // bytes
 inline constexpr std::uint32_t maxValueDataSize = 1u << 20;
 
 inline constexpr int busyTimeoutMs = 2000;
+
+// The clock and the sleep of the wait for a busy database. Tests put in their own to count a
+// wait without spending it; nullptr puts the real ones back. Not for use while calls run.
+struct WaitClock
+{
+    std::chrono::steady_clock::time_point (*now)();
+    void (*sleep)(std::chrono::microseconds pause);
+};
+void setWaitClock(const WaitClock *clock);
 
 // The database file: $VEDEREVE_REGISTRY when set (tests), else
 // $XDG_CONFIG_HOME/vedereve/registry.sqlite, with ~/.config when XDG_CONFIG_HOME is unset or
@@ -84,7 +103,9 @@ public:
     static RegStatus openCurrentUser(std::string_view subKey, RegKey &result);
 
     // Opens the key, creating it and every missing key along the path (and the database file,
-    // mode 0600 in a folder of mode 0700). *created tells whether the last key was new.
+    // mode 0600 in a folder of mode 0700). *created tells whether the last key was new. On a
+    // database opened for reading only, an existing key opens and a missing one fails with
+    // ERROR_ACCESS_DENIED.
     static RegStatus createCurrentUser(std::string_view subKey, RegKey &result,
                                        bool *created = nullptr);
 

@@ -21,7 +21,8 @@ enum class NameOnRelease { Keep, Unlink };
 // name is removed when the handle of the process that created it is closed. 0 on failure.
 Handle createMapping(std::string_view name, std::size_t size, NameOnRelease onRelease,
                      bool *existed = nullptr);
-// Opens an existing mapping object of our own user. 0 when there is none or it is not ours.
+// Opens an existing mapping object of our own user. 0 when there is none, it is not ours or its
+// mode is wider than 0600.
 Handle openMapping(std::string_view name);
 // The real size of the object now, 0 for a bad handle.
 std::size_t mappingSize(Handle mapping);

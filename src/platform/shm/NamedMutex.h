@@ -29,7 +29,8 @@ public:
     NamedMutex &operator=(const NamedMutex &) = delete;
 
     // Opens an existing, initialised mutex. Returns 0 or a negative errno (-ENOENT when it does
-    // not exist or is not initialised yet, -EACCES when another user owns it).
+    // not exist or is not initialised yet, -EACCES when another user owns it or its mode is wider
+    // than 0600).
     static int open(std::string_view posixName, NamedMutex &out);
     // Opens the mutex, creating and initialising it when needed. Returns 0 or a negative errno.
     static int create(std::string_view posixName, NamedMutex &out);

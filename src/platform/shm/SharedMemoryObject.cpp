@@ -63,6 +63,14 @@ int SharedMemoryObject::adopt(UniqueFd fd, std::string_view posixName, bool crea
                   unsigned(st.st_uid));
         return -EACCES;
     }
+    // A wider mode is refused, not narrowed again: while it was wider another user may have
+    // opened or mapped the object, and fchmod takes none of that back, so the object is no longer
+    // private whatever its mode says now.
+    if ((st.st_mode & 07777 & ~kObjectMode) != 0) {
+        qCWarning(lcShm, "refusing %.*s: mode %04o, wider than %04o", int(posixName.size()),
+                  posixName.data(), unsigned(st.st_mode & 07777), unsigned(kObjectMode));
+        return -EACCES;
+    }
     reset();
     m_fd = std::move(fd);
     m_name = std::string(posixName);

@@ -11,8 +11,9 @@
 namespace platform::shm {
 
 // A POSIX shared-memory object (shm_open), opened read-write with close-on-exec. Objects are
-// created with mode 0600, and an object whose owner is not our effective uid is refused, so no
-// other user can read or plant pictures. Move-only.
+// created with mode 0600; an object whose owner is not our effective uid, or whose mode grants
+// anything beyond 0600, is refused on every open, so no other user can read or plant pictures.
+// Move-only.
 //
 // When this handle created the object and was asked to, it unlinks the name on release: POSIX
 // keeps an object until its name goes, whereas the exchange expects a block to vanish once its
@@ -30,7 +31,7 @@ public:
     SharedMemoryObject &operator=(const SharedMemoryObject &) = delete;
 
     // Opens an existing object by its full POSIX name. Returns 0 or a negative errno (-ENOENT when
-    // it does not exist, -EACCES when another user owns it).
+    // it does not exist, -EACCES when another user owns it or its mode is wider than 0600).
     static int open(std::string_view posixName, SharedMemoryObject &out);
 
     // Creates the object with the given size, or opens it when it exists already (then its size is
