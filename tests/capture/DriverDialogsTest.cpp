@@ -55,12 +55,16 @@ TEST_F(DriverDialogsTest, SourceDialogAppliesEachKindOfControl)
         child<QSlider>(dialog, "Brightness")->setValue(20);
         child<QCheckBox>(dialog, "White Balance, Automatic")->setChecked(false);
         child<QComboBox>(dialog, "Power Line Frequency")->setCurrentIndex(2);
+        auto *exposure = child<QComboBox>(dialog, "Auto Exposure");
+        EXPECT_EQ(exposure->currentText(), "Aperture Priority Mode");
+        exposure->setCurrentIndex(0);
         dialog.accept();
     });
     EXPECT_EQ(result, 1);
     EXPECT_EQ(camera.controlValues[V4L2_CID_BRIGHTNESS], 20);
     EXPECT_EQ(camera.controlValues[V4L2_CID_AUTO_WHITE_BALANCE], 0);
     EXPECT_EQ(camera.controlValues[V4L2_CID_POWER_LINE_FREQUENCY], 2);
+    EXPECT_EQ(camera.controlValues[V4L2_CID_EXPOSURE_AUTO], 1) << "the entry's value, not its row";
 }
 
 TEST_F(DriverDialogsTest, CancelledSourceDialogPutsTheControlsBack)

@@ -77,19 +77,14 @@ TEST(FormatTable, FrameBytesFollowEachLayout)
     };
     for (const Case &c : cases)
         EXPECT_EQ(frameBytes(c.format), c.bytes) << c.format.width << "x" << c.format.height;
-}
-
-TEST(FormatTable, HeadersCarryTheFormatAndBackWithoutSign)
-{
-    const BITMAPINFOHEADER header = headerFor({fourcc("YUY2"), 16, 320, 240});
-    EXPECT_EQ(header.biSize, 40u);
+    // Headers come back without the sign of a top-down height, which has no absolute value at
+    // the very bottom of its range.
+    BITMAPINFOHEADER header = headerFor({fourcc("YUYV"), 16, 320, 240});
     EXPECT_EQ(header.biSizeImage, 320u * 240 * 2);
-    BITMAPINFOHEADER topDown = header;
-    topDown.biHeight = -240;
-    topDown.biCompression = fourcc("YUYV");
-    EXPECT_EQ(formatFromHeader(topDown), (VideoFormat {fourcc("YUY2"), 16, 320, 240}));
-    topDown.biHeight = std::numeric_limits<std::int32_t>::min();
-    EXPECT_FALSE(frameBytes(formatFromHeader(topDown)));
+    header.biHeight = -240;
+    EXPECT_EQ(formatFromHeader(header), (VideoFormat {fourcc("YUY2"), 16, 320, 240}));
+    header.biHeight = std::numeric_limits<std::int32_t>::min();
+    EXPECT_FALSE(frameBytes(formatFromHeader(header)));
 }
 
 TEST(FormatTable, NearestFormatPrefersTheWantedKindThenTheCurrentOne)
@@ -144,6 +139,17 @@ TEST(FormatTable, JpegFrameCheckFindsDamagedAndForeignFrames)
         change(copy);
         return copy;
     };
+    auto withoutFrameHeader = [](std::vector<std::uint8_t> &f) {
+        for (std::size_t i = 2; f[i + 1] != 0xDA;
+             i += 2 + (std::size_t(f[i + 2]) << 8 | f[i + 3])) {
+            if (f[i + 1] == 0xC0) {
+                f.erase(f.begin() + std::ptrdiff_t(i),
+                        f.begin()
+                            + std::ptrdiff_t(i + 2 + (std::size_t(f[i + 2]) << 8 | f[i + 3])));
+                return;
+            }
+        }
+    };
     struct Case
     {
         const char *what;
@@ -155,6 +161,8 @@ TEST(FormatTable, JpegFrameCheckFindsDamagedAndForeignFrames)
         {"zero padding after the end", edited([](auto &f) { f.resize(f.size() + 100, 0); }), true},
         {"cut short", edited([](auto &f) { f.resize(f.size() / 2); }), false},
         {"no start marker", edited([](auto &f) { f[1] = 0xD9; }), false},
+        {"no end marker", edited([](auto &f) { f.back() = 0xDA; }), false},
+        {"no frame header", edited(withoutFrameHeader), false},
         {"segment longer than the frame", edited([](auto &f) { f[4] = 0xFF; }), false},
         {"empty", {}, false},
         {"only markers", {0xFF, 0xD8, 0xFF, 0xD9}, false},

@@ -175,7 +175,7 @@ TEST_F(VirtualCameraTest, ControlsVisiblyChangeThePicture)
         ASSERT_EQ(camera->setControl(id, value), 0);
         EXPECT_EQ(camera->control(id), value);
         EXPECT_GT(meanDifference(plain, picture(*camera)), 10) << id;
-        const DriverControl &control = camera->controls()[id - 1];
+        const DriverControl control = camera->controls()[id - 1];
         camera->setControl(id, control.defaultValue);
     }
     EXPECT_EQ(camera->setControl(99, 1), -EINVAL);
@@ -185,21 +185,13 @@ TEST_F(VirtualCameraTest, EveryFormatShowsTheSamePicture)
 {
     std::vector<std::uint8_t> reference;
     for (const VideoFormat &format :
-         {VideoFormat {BI_RGB, 24, 320, 240}, VideoFormat {BI_RGB, 32, 320, 240},
-          VideoFormat {FOURCC_YUY2, 16, 320, 240}, VideoFormat {FOURCC_UYVY, 16, 320, 240},
-          VideoFormat {FOURCC_NV12, 12, 320, 240}, VideoFormat {FOURCC_I420, 12, 320, 240},
-          VideoFormat {FOURCC_MJPG, 24, 320, 240}}) {
+         {VideoFormat {BI_RGB, 24, 320, 240}, VideoFormat {FOURCC_YUY2, 16, 320, 240},
+          VideoFormat {FOURCC_UYVY, 16, 320, 240}, VideoFormat {FOURCC_NV12, 12, 320, 240},
+          VideoFormat {FOURCC_I420, 12, 320, 240}, VideoFormat {FOURCC_MJPG, 24, 320, 240}}) {
         VirtualCameras::configure({VirtualCameraConfig {"Same", {format}}});
         auto camera = connectedCamera();
         ASSERT_TRUE(camera);
-        std::vector<std::uint8_t> bits = picture(*camera);
-        if (format.bitCount == 32) {
-            // Drop the unused fourth byte for the comparison.
-            std::vector<std::uint8_t> packed(*frameBytes({BI_RGB, 24, 320, 240}));
-            for (int i = 0; i < 320 * 240; ++i)
-                std::memcpy(&packed[std::size_t(i) * 3], &bits[std::size_t(i) * 4], 3);
-            bits = packed;
-        }
+        const std::vector<std::uint8_t> bits = picture(*camera);
         if (reference.empty())
             reference = bits;
         EXPECT_LT(meanDifference(reference, bits), 6) << format.compression;

@@ -23,8 +23,8 @@ namespace platform::vfw {
 
 namespace {
 
-// The frame address space: 64 slots of kMaxFrameBytes each; slot 0 is never used, so that no
-// frame address is 0.
+// The frame address space: 64 slots of kMaxFrameBytes each; slot 0 is never handed out, so that
+// no frame address is 0.
 constexpr std::uint32_t kSlotCount = 64;
 static_assert(std::uint64_t(kSlotCount) * kMaxFrameBytes == std::uint64_t(1) << 32);
 
@@ -444,8 +444,6 @@ const std::uint8_t *frameAddress(std::uint32_t lpData, std::size_t length)
 {
     const std::uint32_t slotIndex = std::uint32_t(lpData / kMaxFrameBytes);
     const std::uint64_t offset = lpData % kMaxFrameBytes;
-    if (slotIndex == 0)
-        return nullptr;
     const Slot &slot = state().slots[slotIndex];
     if (!slot.data || offset >= slot.length || length > slot.length - offset)
         return nullptr;

@@ -151,8 +151,6 @@ std::int32_t FrameDecoder::decodeJpeg(const VideoFormat &format, std::span<const
     if (tjGetErrorCode(m_jpeg.get()) == TJERR_WARNING)
         return ICERR_OK;
     qCDebug(lcCapture, "JPEG frame not decoded: %s", tjGetErrorStr2(m_jpeg.get()));
-    // A failed stream can leave the instance mid-way; the next frame starts with a fresh one.
-    m_jpeg = jpeg::TjHandle();
     return ICERR_ERROR;
 }
 

@@ -68,39 +68,27 @@ FakeDeviceSpec uvcCamera(const std::string &card, int n)
         {V4L2_PIX_FMT_YUYV, {{640, 480}, {160, 120}, {176, 144}, {320, 240}, {1280, 720}}},
         {V4L2_PIX_FMT_MJPEG, {{640, 480}, {320, 240}, {1280, 720}, {1920, 1080}}},
     };
-    spec.controls = {
-        {V4L2_CID_BRIGHTNESS, "Brightness", V4L2_CTRL_TYPE_INTEGER, -64, 64, 1, 0, {}, 0},
-        {V4L2_CID_CONTRAST, "Contrast", V4L2_CTRL_TYPE_INTEGER, 0, 64, 1, 32, {}, 0},
-        {V4L2_CID_SATURATION, "Saturation", V4L2_CTRL_TYPE_INTEGER, 0, 128, 1, 64, {}, 0},
-        {V4L2_CID_HUE, "Hue", V4L2_CTRL_TYPE_INTEGER, -40, 40, 1, 0, {}, 0},
-        {V4L2_CID_AUTO_WHITE_BALANCE,
-         "White Balance, Automatic",
-         V4L2_CTRL_TYPE_BOOLEAN,
-         0,
-         1,
-         1,
-         1,
-         {},
-         0},
-        {V4L2_CID_POWER_LINE_FREQUENCY,
-         "Power Line Frequency",
-         V4L2_CTRL_TYPE_MENU,
-         0,
-         2,
-         1,
-         1,
-         {"Disabled", "50 Hz", "60 Hz"},
-         0},
-        {V4L2_CID_EXPOSURE_ABSOLUTE,
-         "Exposure Time, Absolute",
-         V4L2_CTRL_TYPE_INTEGER,
-         3,
-         2047,
-         1,
-         250,
-         {},
-         V4L2_CTRL_FLAG_DISABLED},
+    auto control = [](std::uint32_t id, const char *name, std::uint32_t type, std::int32_t minimum,
+                      std::int32_t maximum, std::int32_t defaultValue) {
+        return FakeControl {id, name, type, minimum, maximum, 1, defaultValue, {}, 0};
     };
+    spec.controls = {
+        control(V4L2_CID_BRIGHTNESS, "Brightness", V4L2_CTRL_TYPE_INTEGER, -64, 64, 0),
+        control(V4L2_CID_CONTRAST, "Contrast", V4L2_CTRL_TYPE_INTEGER, 0, 64, 32),
+        control(V4L2_CID_SATURATION, "Saturation", V4L2_CTRL_TYPE_INTEGER, 0, 128, 64),
+        control(V4L2_CID_HUE, "Hue", V4L2_CTRL_TYPE_INTEGER, -40, 40, 0),
+        control(V4L2_CID_AUTO_WHITE_BALANCE, "White Balance, Automatic", V4L2_CTRL_TYPE_BOOLEAN, 0,
+                1, 1),
+        control(V4L2_CID_POWER_LINE_FREQUENCY, "Power Line Frequency", V4L2_CTRL_TYPE_MENU, 0, 2,
+                1),
+        control(V4L2_CID_EXPOSURE_AUTO, "Auto Exposure", V4L2_CTRL_TYPE_MENU, 0, 3, 3),
+        control(V4L2_CID_EXPOSURE_ABSOLUTE, "Exposure Time, Absolute", V4L2_CTRL_TYPE_INTEGER, 3,
+                2047, 250),
+    };
+    spec.controls[5].items = {"Disabled", "50 Hz", "60 Hz"};
+    // Cameras leave holes in menus: only the modes they have answer.
+    spec.controls[6].items = {"", "Manual Mode", "", "Aperture Priority Mode"};
+    spec.controls[7].flags = V4L2_CTRL_FLAG_DISABLED;
     return spec;
 }
 
@@ -375,7 +363,8 @@ int FakeDevice::ioctl(unsigned long request, void *arg)
     case VIDIOC_QUERYMENU: {
         auto *item = static_cast<v4l2_querymenu *>(arg);
         for (const FakeControl &control : spec.controls) {
-            if (control.id == item->id && item->index < control.items.size()) {
+            if (control.id == item->id && item->index < control.items.size()
+                && !control.items[item->index].empty()) {
                 copyName(item->name, sizeof item->name, control.items[item->index]);
                 return 0;
             }

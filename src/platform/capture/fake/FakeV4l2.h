@@ -33,7 +33,7 @@ struct FakeControl
     std::int32_t maximum = 0;
     std::int32_t step = 1;
     std::int32_t defaultValue = 0;
-    std::vector<std::string> items; // menu entries, index = value
+    std::vector<std::string> items; // menu entries, index = value; empty ones are not offered
     std::uint32_t flags = 0;
 };
 
@@ -53,7 +53,7 @@ struct FakeDeviceSpec
 };
 
 // Raw frames (YUYV, RGB24) show three bands, red over green over blue. A typical camera node
-// (YUYV up to 1280 x 720, MJPG up to 1920 x 1080, six controls) and the
+// (YUYV up to 1280 x 720, MJPG up to 1920 x 1080, seven controls) and the
 // metadata node that comes with it; n tells the ports and /dev numbers apart.
 FakeDeviceSpec uvcCamera(const std::string &card, int n);
 FakeDeviceSpec uvcMetadataNode(const FakeDeviceSpec &camera, int n);
