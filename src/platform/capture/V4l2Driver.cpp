@@ -1,0 +1,624 @@
+#include "platform/capture/V4l2Driver.h"
+
+#include "platform/capture/CaptureLog.h"
+
+#include <libyuv/convert_argb.h>
+#include <libyuv/planar_functions.h>
+#include <linux/videodev2.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <utility>
+
+namespace platform::vfw {
+
+static_assert(FOURCC_YUYV == V4L2_PIX_FMT_YUYV && FOURCC_MJPG == V4L2_PIX_FMT_MJPEG
+              && makeFourCC('Y', 'U', '1', '2') == V4L2_PIX_FMT_YUV420
+              && makeFourCC('R', 'G', 'B', '3') == V4L2_PIX_FMT_RGB24);
+
+namespace {
+
+// Device answers are bounded: a device that enumerates for ever must not keep us in a loop.
+constexpr std::uint32_t kMaxEnumeration = 64;
+
+template<std::size_t N> std::string fixedString(const std::uint8_t (&text)[N])
+{
+    const auto *chars = reinterpret_cast<const char *>(text);
+    return std::string(chars, strnlen(chars, N));
+}
+
+bool isDeviceGone(int error)
+{
+    return error == -ENODEV || error == -EIO || error == -ENXIO;
+}
+
+// Sizes offered for a device that describes a range rather than a list.
+constexpr std::pair<std::uint32_t, std::uint32_t> kCommonSizes[] = {
+    {160, 120}, {176, 144}, {320, 240},  {352, 288},
+    {640, 480}, {800, 600}, {1280, 720}, {1920, 1080},
+};
+
+bool inRange(std::uint32_t value, std::uint32_t minimum, std::uint32_t maximum, std::uint32_t step)
+{
+    return value >= minimum && value <= maximum && (step <= 1 || (value - minimum) % step == 0);
+}
+
+bool isPlanar(std::uint32_t compression)
+{
+    return compression == FOURCC_NV12 || compression == FOURCC_I420;
+}
+
+// The shortest row a device may use for a format; JPEG frames have no rows.
+std::uint32_t minimumDeviceLine(const PixelFormatMapping &mapping, std::uint32_t width)
+{
+    if (mapping.compression == FOURCC_MJPG)
+        return 0;
+    if (mapping.compression == BI_RGB)
+        return width * (mapping.bitCount / 8u);
+    return isPlanar(mapping.compression) ? width : (width + 1) / 2 * 4;
+}
+
+// The row length of the frame as we deliver it: bitmap rows padded to 4, others packed.
+std::uint32_t deliveredLine(const VideoFormat &format)
+{
+    const auto width = std::uint32_t(format.width);
+    if (format.compression == BI_RGB)
+        return std::uint32_t(dibStride(width, format.bitCount));
+    return isPlanar(format.compression) ? width : (width + 1) / 2 * 4;
+}
+
+// Bytes of a frame in the device's own layout, rows bytesPerLine apart; the chroma rows of I420
+// are half as long.
+std::uint64_t deviceFrameBytes(const VideoFormat &format, std::uint32_t bytesPerLine)
+{
+    const std::uint64_t rows = std::uint64_t(format.height), chromaRows = (rows + 1) / 2;
+    if (format.compression == FOURCC_NV12)
+        return bytesPerLine * (rows + chromaRows);
+    if (format.compression == FOURCC_I420)
+        return bytesPerLine * rows + 2 * std::uint64_t((bytesPerLine + 1) / 2) * chromaRows;
+    return bytesPerLine * rows;
+}
+
+} // namespace
+
+std::optional<V4l2DeviceInfo> probeV4l2Node(V4l2Io &io, const std::string &devicePath)
+{
+    const int fd = io.open(devicePath);
+    if (fd < 0) {
+        qCDebug(lcCapture, "cannot open %s: %d", devicePath.c_str(), fd);
+        return std::nullopt;
+    }
+    v4l2_capability caps = {};
+    const int result = io.ioctl(fd, VIDIOC_QUERYCAP, &caps);
+    io.close(fd);
+    if (result != 0)
+        return std::nullopt;
+    V4l2DeviceInfo info;
+    info.driver = fixedString(caps.driver);
+    info.card = fixedString(caps.card);
+    info.busInfo = fixedString(caps.bus_info);
+    info.version = caps.version;
+    // A camera's metadata node belongs to the same device; only the node that carries
+    // pictures counts.
+    const std::uint32_t nodeCaps
+        = (caps.capabilities & V4L2_CAP_DEVICE_CAPS) ? caps.device_caps : caps.capabilities;
+    info.canCapture
+        = (nodeCaps & V4L2_CAP_VIDEO_CAPTURE) != 0 && (nodeCaps & V4L2_CAP_STREAMING) != 0;
+    return info;
+}
+
+DriverDescription describeV4l2Device(const V4l2DeviceInfo &info)
+{
+    DriverDescription description;
+    description.name = info.card.empty() ? info.driver : info.card;
+    if (info.driver == "uvcvideo")
+        description.name += " (Microsoft WDM Image Capture)";
+    description.version = info.driver + " " + std::to_string(info.version >> 16) + "."
+        + std::to_string((info.version >> 8) & 0xFF) + "." + std::to_string(info.version & 0xFF);
+    return description;
+}
+
+V4l2BufferSet::V4l2BufferSet(V4l2BufferSet &&other) noexcept
+    : m_io(std::move(other.m_io)), m_fd(std::exchange(other.m_fd, -1)),
+      m_buffers(std::move(other.m_buffers))
+{
+    other.m_buffers.clear();
+}
+
+V4l2BufferSet &V4l2BufferSet::operator=(V4l2BufferSet &&other) noexcept
+{
+    if (this != &other) {
+        reset();
+        m_io = std::move(other.m_io);
+        m_fd = std::exchange(other.m_fd, -1);
+        m_buffers = std::move(other.m_buffers);
+        other.m_buffers.clear();
+    }
+    return *this;
+}
+
+int V4l2BufferSet::start(std::shared_ptr<V4l2Io> io, int fd, unsigned count, V4l2BufferSet &out)
+{
+    V4l2BufferSet set;
+    set.m_io = std::move(io);
+    set.m_fd = fd;
+    v4l2_requestbuffers request = {};
+    request.count = count;
+    request.type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
+    request.memory = V4L2_MEMORY_MMAP;
+    if (const int result = set.m_io->ioctl(fd, VIDIOC_REQBUFS, &request))
+        return result;
+    // From here on the destructor gives the buffers back, whatever fails.
+    set.m_buffers.resize(std::min(request.count, kMaxEnumeration));
+    if (set.m_buffers.empty())
+        return -ENOMEM;
+    for (std::uint32_t i = 0; i < set.m_buffers.size(); ++i) {
+        v4l2_buffer buffer = {};
+        buffer.index = i;
+        buffer.type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
+        buffer.memory = V4L2_MEMORY_MMAP;
+        if (const int result = set.m_io->ioctl(fd, VIDIOC_QUERYBUF, &buffer))
+            return result;
+        if (buffer.length == 0 || buffer.length > kMaxFrameBytes)
+            return -EINVAL;
+        void *address = set.m_io->mmap(fd, buffer.length, off_t(buffer.m.offset));
+        if (!address)
+            return -ENOMEM;
+        set.m_buffers[i] = {address, buffer.length};
+        if (const int result = set.m_io->ioctl(fd, VIDIOC_QBUF, &buffer))
+            return result;
+    }
+    int type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
+    if (const int result = set.m_io->ioctl(fd, VIDIOC_STREAMON, &type))
+        return result;
+    out = std::move(set);
+    return 0;
+}
+
+void V4l2BufferSet::reset()
+{
+    if (!m_io)
+        return;
+    if (m_fd >= 0) {
+        int type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
+        m_io->ioctl(m_fd, VIDIOC_STREAMOFF, &type);
+    }
+    for (const Mapping &mapping : m_buffers) {
+        if (mapping.address)
+            m_io->munmap(mapping.address, mapping.length);
+    }
+    if (m_fd >= 0 && !m_buffers.empty()) {
+        v4l2_requestbuffers request = {};
+        request.type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
+        request.memory = V4L2_MEMORY_MMAP;
+        m_io->ioctl(m_fd, VIDIOC_REQBUFS, &request);
+    }
+    m_buffers.clear();
+    m_fd = -1;
+    m_io.reset();
+}
+
+V4l2Driver::V4l2Driver(std::shared_ptr<V4l2Io> io, std::string devicePath)
+    : m_io(std::move(io)), m_devicePath(std::move(devicePath))
+{ }
+
+V4l2Driver::~V4l2Driver()
+{
+    disconnect();
+}
+
+int V4l2Driver::connect()
+{
+    disconnect();
+    const int fd = m_io->open(m_devicePath);
+    if (fd < 0) {
+        qCInfo(lcCapture, "cannot open %s: %d", m_devicePath.c_str(), fd);
+        return fd;
+    }
+    m_fd = V4l2Fd(m_io, fd);
+    enumerateFormats();
+    if (m_offers.empty()) {
+        qCInfo(lcCapture, "%s offers no format we can use", m_devicePath.c_str());
+        disconnect();
+        return -ENODEV;
+    }
+    // Keep the device's own format when we can use it, so that a size chosen earlier survives.
+    v4l2_format current = {};
+    current.type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
+    const Offer *chosen = &m_offers.front();
+    if (m_io->ioctl(fd, VIDIOC_G_FMT, &current) == 0) {
+        for (const Offer &offer : m_offers) {
+            if (offer.deviceCode == current.fmt.pix.pixelformat
+                && std::uint32_t(offer.format.width) == current.fmt.pix.width
+                && std::uint32_t(offer.format.height) == current.fmt.pix.height)
+                chosen = &offer;
+        }
+    }
+    // Setting the format and starting the stream are what a device that another program uses
+    // refuses (EBUSY), so both happen here and a busy camera fails to connect.
+    int result = applyFormat(*chosen);
+    if (result == 0)
+        result = startStreaming();
+    if (result != 0) {
+        qCInfo(lcCapture, "cannot start %s: %d", m_devicePath.c_str(), result);
+        disconnect();
+        return result;
+    }
+    enumerateControls();
+    m_connectedAt = std::chrono::steady_clock::now();
+    return 0;
+}
+
+void V4l2Driver::disconnect()
+{
+    m_held = -1;
+    m_buffers.reset();
+    m_fd.reset();
+    m_offers.clear();
+    m_controls.clear();
+    m_lost = false;
+    m_mapping = nullptr;
+}
+
+void V4l2Driver::enumerateFormats()
+{
+    m_offers.clear();
+    auto offer = [this](const PixelFormatMapping &mapping, std::uint32_t w, std::uint32_t h) {
+        const VideoFormat format {mapping.compression, mapping.bitCount, std::int32_t(w),
+                                  std::int32_t(h)};
+        if (!frameBytes(format) || m_offers.size() >= kMaxEnumeration * 4)
+            return;
+        // Two device codes for the same bitmap format: the first one offered is kept.
+        for (const Offer &existing : m_offers) {
+            if (existing.format == format)
+                return;
+        }
+        m_offers.push_back({format, mapping.device});
+    };
+    for (std::uint32_t i = 0; i < kMaxEnumeration; ++i) {
+        v4l2_fmtdesc description = {};
+        description.index = i;
+        description.type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
+        if (m_io->ioctl(m_fd.get(), VIDIOC_ENUM_FMT, &description) != 0)
+            break;
+        const PixelFormatMapping *mapping = mappingForDevice(description.pixelformat);
+        if (!mapping || (description.flags & V4L2_FMT_FLAG_EMULATED))
+            continue;
+        for (std::uint32_t j = 0; j < kMaxEnumeration; ++j) {
+            v4l2_frmsizeenum size = {};
+            size.index = j;
+            size.pixel_format = description.pixelformat;
+            if (m_io->ioctl(m_fd.get(), VIDIOC_ENUM_FRAMESIZES, &size) != 0)
+                break;
+            if (size.type == V4L2_FRMSIZE_TYPE_DISCRETE) {
+                offer(*mapping, size.discrete.width, size.discrete.height);
+                continue;
+            }
+            const v4l2_frmsize_stepwise &range = size.stepwise;
+            for (const auto &[w, h] : kCommonSizes) {
+                if (inRange(w, range.min_width, range.max_width, range.step_width)
+                    && inRange(h, range.min_height, range.max_height, range.step_height))
+                    offer(*mapping, w, h);
+            }
+            break;
+        }
+    }
+}
+
+void V4l2Driver::enumerateControls()
+{
+    m_controls.clear();
+    std::uint32_t id = 0;
+    for (std::uint32_t n = 0; n < kMaxEnumeration * 4; ++n) {
+        v4l2_queryctrl query = {};
+        query.id = id | V4L2_CTRL_FLAG_NEXT_CTRL;
+        if (m_io->ioctl(m_fd.get(), VIDIOC_QUERYCTRL, &query) != 0 || query.id <= id)
+            break;
+        id = query.id;
+        if (query.flags & (V4L2_CTRL_FLAG_DISABLED | V4L2_CTRL_FLAG_READ_ONLY)
+            || query.minimum > query.maximum)
+            continue;
+        DriverControl control;
+        control.id = query.id;
+        control.name = fixedString(query.name);
+        control.minimum = query.minimum;
+        control.maximum = query.maximum;
+        control.step = std::max(query.step, 1);
+        control.defaultValue = query.default_value;
+        switch (query.type) {
+        case V4L2_CTRL_TYPE_INTEGER:
+            control.kind = DriverControl::Kind::Integer;
+            break;
+        case V4L2_CTRL_TYPE_BOOLEAN:
+            control.kind = DriverControl::Kind::Boolean;
+            break;
+        case V4L2_CTRL_TYPE_MENU:
+            control.kind = DriverControl::Kind::Menu;
+            for (std::int64_t value = query.minimum;
+                 value <= query.maximum && control.items.size() < kMaxEnumeration; ++value) {
+                v4l2_querymenu item = {};
+                item.id = query.id;
+                item.index = std::uint32_t(value);
+                if (m_io->ioctl(m_fd.get(), VIDIOC_QUERYMENU, &item) == 0)
+                    control.items.push_back({std::int32_t(value), fixedString(item.name)});
+            }
+            if (control.items.empty())
+                continue;
+            break;
+        default:
+            continue;
+        }
+        m_controls.push_back(std::move(control));
+    }
+}
+
+std::vector<VideoFormat> V4l2Driver::formats() const
+{
+    std::vector<VideoFormat> formats;
+    formats.reserve(m_offers.size());
+    for (const Offer &offer : m_offers)
+        formats.push_back(offer.format);
+    return formats;
+}
+
+int V4l2Driver::applyFormat(const Offer &offer)
+{
+    v4l2_format request = {};
+    request.type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
+    request.fmt.pix.width = std::uint32_t(offer.format.width);
+    request.fmt.pix.height = std::uint32_t(offer.format.height);
+    request.fmt.pix.pixelformat = offer.deviceCode;
+    request.fmt.pix.field = V4L2_FIELD_NONE;
+    if (const int result = m_io->ioctl(m_fd.get(), VIDIOC_S_FMT, &request)) {
+        lostOn(result);
+        return result;
+    }
+    // The device answers with what it really does, which may differ from the request.
+    const v4l2_pix_format &pix = request.fmt.pix;
+    const PixelFormatMapping *mapping = mappingForDevice(pix.pixelformat);
+    if (!mapping || pix.width > 0xFFFF || pix.height > 0xFFFF)
+        return -EINVAL;
+    const VideoFormat format {mapping->compression, mapping->bitCount, std::int32_t(pix.width),
+                              std::int32_t(pix.height)};
+    const std::uint32_t line = std::max(pix.bytesperline, minimumDeviceLine(*mapping, pix.width));
+    if (!frameBytes(format) || deviceFrameBytes(format, line) > kMaxFrameBytes)
+        return -EINVAL;
+    m_format = format;
+    m_mapping = mapping;
+    m_bytesPerLine = line;
+    return 0;
+}
+
+int V4l2Driver::setFormat(const VideoFormat &wanted)
+{
+    if (!m_fd.isValid())
+        return m_lost ? -ENODEV : -ENOTCONN;
+    const std::vector<VideoFormat> offered = formats();
+    const std::optional<VideoFormat> choice = nearestFormat(offered, wanted, m_format);
+    if (!choice)
+        return -EINVAL;
+    if (*choice == m_format)
+        return 0;
+    const Offer *offer = nullptr, *previous = nullptr;
+    for (const Offer &candidate : m_offers) {
+        if (candidate.format == *choice)
+            offer = &candidate;
+        if (candidate.format == m_format)
+            previous = &candidate;
+    }
+    if (!offer)
+        return -EINVAL;
+    // The buffers belong to the old format; the device takes a new one only while idle.
+    m_held = -1;
+    m_buffers.reset();
+    const int result = applyFormat(*offer);
+    if (result != 0) {
+        qCInfo(lcCapture, "%s refused a format: %d", m_devicePath.c_str(), result);
+        // The device may have taken a format it then described in a way we cannot use.
+        if (previous && !m_lost)
+            applyFormat(*previous);
+    }
+    // Streaming resumes in the old or the new format; a failure here leaves the grabs empty
+    // until a later grab can restart it.
+    if (!m_lost)
+        startStreaming();
+    return result;
+}
+
+int V4l2Driver::startStreaming()
+{
+    const int result = V4l2BufferSet::start(m_io, m_fd.get(), kBufferCount, m_buffers);
+    if (result != 0)
+        lostOn(result);
+    return result;
+}
+
+bool V4l2Driver::lostOn(int error)
+{
+    if (!isDeviceGone(error) || m_lost)
+        return m_lost;
+    qCInfo(lcCapture, "%s is gone: %d", m_devicePath.c_str(), error);
+    m_held = -1;
+    m_buffers.reset();
+    m_fd.reset();
+    m_lost = true;
+    reportError(-error, "The camera " + m_devicePath + " was disconnected.");
+    return true;
+}
+
+int V4l2Driver::requeue(std::uint32_t index)
+{
+    v4l2_buffer buffer = {};
+    buffer.index = index;
+    buffer.type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
+    buffer.memory = V4L2_MEMORY_MMAP;
+    const int result = m_io->ioctl(m_fd.get(), VIDIOC_QBUF, &buffer);
+    lostOn(result);
+    return result;
+}
+
+void V4l2Driver::requeueHeld()
+{
+    if (m_held >= 0)
+        requeue(std::uint32_t(std::exchange(m_held, -1)));
+}
+
+int V4l2Driver::dequeue(std::uint32_t &index, std::uint32_t &bytesUsed, bool &damaged)
+{
+    v4l2_buffer buffer = {};
+    buffer.type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
+    buffer.memory = V4L2_MEMORY_MMAP;
+    const int result = m_io->ioctl(m_fd.get(), VIDIOC_DQBUF, &buffer);
+    if (result != 0)
+        return result;
+    if (buffer.index >= m_buffers.count())
+        return -EINVAL;
+    index = buffer.index;
+    bytesUsed = std::min<std::uint32_t>(buffer.bytesused, m_buffers.buffer(index).size());
+    damaged = (buffer.flags & V4L2_BUF_FLAG_ERROR) != 0;
+    return 0;
+}
+
+GrabbedFrame V4l2Driver::grab()
+{
+    if (m_lost || !m_fd.isValid())
+        return {};
+    if (!m_buffers.isValid() && startStreaming() != 0)
+        return {};
+    requeueHeld();
+    // Drain what the camera has queued and keep only the newest frame: a frame that waited in
+    // the queue is older than the one behind it. The drain is bounded by the buffer count, so a
+    // device that always has a frame ready cannot keep us here.
+    int newest = -1;
+    std::uint32_t newestBytes = 0;
+    bool newestDamaged = false;
+    auto drain = [&] {
+        for (std::size_t n = 0; n <= m_buffers.count() && !m_lost; ++n) {
+            std::uint32_t index = 0, bytesUsed = 0;
+            bool damaged = false;
+            const int result = dequeue(index, bytesUsed, damaged);
+            if (result != 0) {
+                lostOn(result);
+                return;
+            }
+            if (newest >= 0)
+                requeue(std::uint32_t(newest));
+            newest = int(index);
+            newestBytes = bytesUsed;
+            newestDamaged = damaged;
+        }
+    };
+    drain();
+    if (newest < 0 && !m_lost) {
+        const int ready = m_io->poll(m_fd.get(), kGrabWaitMs);
+        if (ready > 0)
+            drain();
+        else if (ready < 0)
+            lostOn(ready);
+    }
+    if (m_lost || newest < 0)
+        return {};
+    if (newestDamaged) {
+        requeue(std::uint32_t(newest));
+        return {};
+    }
+    return deliver(std::uint32_t(newest), newestBytes);
+}
+
+GrabbedFrame V4l2Driver::deliver(std::uint32_t index, std::uint32_t bytesUsed)
+{
+    const std::span<const std::uint8_t> raw = m_buffers.buffer(index).first(bytesUsed);
+    const VideoFormat &f = m_format;
+    const std::uint32_t size = *frameBytes(f);
+    const std::uint32_t packedLine = deliveredLine(f);
+    // The device's own layout is handed out as it is when it already is the delivered one.
+    const bool asIs = f.compression == FOURCC_MJPG
+        || (m_mapping->rows == RowOrder::AsIs && m_bytesPerLine == packedLine);
+    bool usable = false;
+    if (f.compression == FOURCC_MJPG)
+        usable = jpegFrameLooksComplete(raw, f.width, f.height);
+    else
+        usable = raw.size() >= deviceFrameBytes(f, m_bytesPerLine) && (!asIs || raw.size() >= size);
+    if (!usable) {
+        qCDebug(lcCapture, "%s: damaged or short frame of %u bytes dropped", m_devicePath.c_str(),
+                bytesUsed);
+        requeue(index);
+        return {};
+    }
+    GrabbedFrame frame;
+    frame.timeCapturedMs = std::uint32_t(std::chrono::duration_cast<std::chrono::milliseconds>(
+                                             std::chrono::steady_clock::now() - m_connectedAt)
+                                             .count());
+    if (asIs) {
+        // Held until the next grab, so the bytes stay where the caller reads them.
+        m_held = int(index);
+        frame.bytes = f.compression == FOURCC_MJPG ? withoutTrailingPadding(raw) : raw.first(size);
+        return frame;
+    }
+    m_converted.resize(size);
+    std::uint8_t *out = m_converted.data();
+    const std::uint8_t *in = raw.data();
+    const int w = f.width, h = f.height, line = int(m_bytesPerLine);
+    switch (m_mapping->rows) {
+    case RowOrder::Flip:
+        libyuv::CopyPlane(in, line, out, int(packedLine), w * (f.bitCount / 8), -h);
+        break;
+    case RowOrder::FlipSwapRedBlue:
+        libyuv::RAWToRGB24(in, line, out, int(packedLine), w, -h);
+        break;
+    case RowOrder::AsIs: {
+        // Padded rows of a packed or planar format, repacked plane by plane.
+        libyuv::CopyPlane(in, line, out, int(packedLine), int(packedLine), h);
+        if (!isPlanar(f.compression))
+            break;
+        const int chromaW = (w + 1) / 2, chromaH = (h + 1) / 2;
+        const std::uint8_t *chromaIn = in + std::size_t(line) * std::size_t(h);
+        std::uint8_t *chromaOut = out + std::size_t(w) * std::size_t(h);
+        if (f.compression == FOURCC_NV12) {
+            libyuv::CopyPlane(chromaIn, line, chromaOut, chromaW * 2, chromaW * 2, chromaH);
+            break;
+        }
+        const int chromaLine = (line + 1) / 2;
+        const std::size_t chromaIn2 = std::size_t(chromaLine) * std::size_t(chromaH);
+        const std::size_t chromaOut2 = std::size_t(chromaW) * std::size_t(chromaH);
+        libyuv::CopyPlane(chromaIn, chromaLine, chromaOut, chromaW, chromaW, chromaH);
+        libyuv::CopyPlane(chromaIn + chromaIn2, chromaLine, chromaOut + chromaOut2, chromaW,
+                          chromaW, chromaH);
+        break;
+    }
+    }
+    // The copy is ours; the camera can have its buffer back at once.
+    requeue(index);
+    frame.bytes = std::span<const std::uint8_t>(m_converted.data(), size);
+    return frame;
+}
+
+std::optional<std::int32_t> V4l2Driver::control(std::uint32_t id) const
+{
+    if (!m_fd.isValid())
+        return std::nullopt;
+    v4l2_control value = {};
+    value.id = id;
+    if (m_io->ioctl(m_fd.get(), VIDIOC_G_CTRL, &value) != 0)
+        return std::nullopt;
+    return value.value;
+}
+
+int V4l2Driver::setControl(std::uint32_t id, std::int32_t value)
+{
+    if (!m_fd.isValid())
+        return -ENOTCONN;
+    const auto it = std::find_if(m_controls.begin(), m_controls.end(),
+                                 [id](const DriverControl &c) { return c.id == id; });
+    if (it == m_controls.end())
+        return -EINVAL;
+    v4l2_control request = {};
+    request.id = id;
+    request.value = std::clamp(value, it->minimum, it->maximum);
+    const int result = m_io->ioctl(m_fd.get(), VIDIOC_S_CTRL, &request);
+    lostOn(result);
+    return result;
+}
+
+} // namespace platform::vfw

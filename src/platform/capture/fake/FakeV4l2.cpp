@@ -1,0 +1,489 @@
+#include "platform/capture/fake/FakeV4l2.h"
+
+#include <libyuv/convert_from_argb.h>
+#include <linux/videodev2.h>
+#include <turbojpeg.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+
+namespace platform::vfw::fake {
+
+namespace {
+
+constexpr std::uint32_t kBufferSpacing = 0x1000000; // mmap offsets of the buffers
+
+// Takes the address rather than a reference: some of the kernel's structures are packed.
+void copyName(void *target, std::size_t size, const std::string &text)
+{
+    std::memset(target, 0, size);
+    std::memcpy(target, text.data(), std::min(text.size(), size - 1));
+}
+
+// Three bands, red over green over blue, as 32-bit pixels (blue, green, red, unused).
+std::vector<std::uint32_t> bands(std::uint32_t w, std::uint32_t h)
+{
+    std::vector<std::uint32_t> pixels(std::size_t(w) * h);
+    for (std::uint32_t y = 0; y < h; ++y) {
+        const std::uint32_t colour = y < h / 3 ? 0xFFE02020
+            : y < 2 * h / 3                    ? 0xFF20E020
+                                               : 0xFF2020E0;
+        std::fill_n(pixels.begin() + std::ptrdiff_t(std::size_t(y) * w), w, colour);
+    }
+    return pixels;
+}
+
+// Cameras leave the Huffman tables out of their frames and rely on the standard ones.
+std::vector<std::uint8_t> withoutHuffmanTables(const unsigned char *jpeg, unsigned long size)
+{
+    std::vector<std::uint8_t> out(jpeg, jpeg + 2);
+    std::size_t pos = 2;
+    while (pos + 4 <= size && jpeg[pos] == 0xFF) {
+        const std::uint8_t marker = jpeg[pos + 1];
+        if (marker == 0xDA) {
+            out.insert(out.end(), jpeg + pos, jpeg + size);
+            return out;
+        }
+        const std::size_t length = std::size_t(jpeg[pos + 2]) << 8 | jpeg[pos + 3];
+        if (marker != 0xC4)
+            out.insert(out.end(), jpeg + pos, jpeg + pos + 2 + length);
+        pos += 2 + length;
+    }
+    return out;
+}
+
+} // namespace
+
+FakeDeviceSpec uvcCamera(const std::string &card, int n)
+{
+    FakeDeviceSpec spec;
+    spec.devicePath = "/dev/video" + std::to_string(2 * n);
+    spec.card = card;
+    spec.busInfo = "usb-0000:00:14.0-" + std::to_string(n + 1);
+    spec.byIdName = "usb-Maker_" + card + "_SN" + std::to_string(1000 + n) + "-video-index0";
+    spec.byPathName = "pci-0000:00:14.0-usb-0:" + std::to_string(n + 1) + ":1.0-video-index0";
+    spec.formats = {
+        {V4L2_PIX_FMT_YUYV, {{640, 480}, {160, 120}, {176, 144}, {320, 240}, {1280, 720}}},
+        {V4L2_PIX_FMT_MJPEG, {{640, 480}, {320, 240}, {1280, 720}, {1920, 1080}}},
+    };
+    auto control = [](std::uint32_t id, const char *name, std::uint32_t type, std::int32_t minimum,
+                      std::int32_t maximum, std::int32_t defaultValue) {
+        return FakeControl {id, name, type, minimum, maximum, 1, defaultValue, {}, 0};
+    };
+    spec.controls = {
+        control(V4L2_CID_BRIGHTNESS, "Brightness", V4L2_CTRL_TYPE_INTEGER, -64, 64, 0),
+        control(V4L2_CID_CONTRAST, "Contrast", V4L2_CTRL_TYPE_INTEGER, 0, 64, 32),
+        control(V4L2_CID_SATURATION, "Saturation", V4L2_CTRL_TYPE_INTEGER, 0, 128, 64),
+        control(V4L2_CID_HUE, "Hue", V4L2_CTRL_TYPE_INTEGER, -40, 40, 0),
+        control(V4L2_CID_AUTO_WHITE_BALANCE, "White Balance, Automatic", V4L2_CTRL_TYPE_BOOLEAN, 0,
+                1, 1),
+        control(V4L2_CID_POWER_LINE_FREQUENCY, "Power Line Frequency", V4L2_CTRL_TYPE_MENU, 0, 2,
+                1),
+        control(V4L2_CID_EXPOSURE_AUTO, "Auto Exposure", V4L2_CTRL_TYPE_MENU, 0, 3, 3),
+        control(V4L2_CID_EXPOSURE_ABSOLUTE, "Exposure Time, Absolute", V4L2_CTRL_TYPE_INTEGER, 3,
+                2047, 250),
+    };
+    spec.controls[5].items = {"Disabled", "50 Hz", "60 Hz"};
+    // Cameras leave holes in menus: only the modes they have answer.
+    spec.controls[6].items = {"", "Manual Mode", "", "Aperture Priority Mode"};
+    spec.controls[7].flags = V4L2_CTRL_FLAG_DISABLED;
+    return spec;
+}
+
+FakeDeviceSpec uvcMetadataNode(const FakeDeviceSpec &camera, int n)
+{
+    FakeDeviceSpec spec = camera;
+    spec.devicePath = "/dev/video" + std::to_string(2 * n + 1);
+    spec.byIdName = camera.byIdName.substr(0, camera.byIdName.size() - 1) + "1";
+    spec.byPathName = camera.byPathName.substr(0, camera.byPathName.size() - 1) + "1";
+    spec.metadataNode = true;
+    spec.formats.clear();
+    spec.controls.clear();
+    return spec;
+}
+
+FakeDevice::FakeDevice(FakeDeviceSpec s, std::uint64_t id) : spec(std::move(s)), identity(id)
+{
+    for (const FakeControl &control : spec.controls)
+        controlValues[control.id] = control.defaultValue;
+    if (!spec.formats.empty() && !spec.formats.front().sizes.empty()) {
+        pixelFormat = spec.formats.front().pixelFormat;
+        width = spec.formats.front().sizes.front().first;
+        height = spec.formats.front().sizes.front().second;
+        makePicture();
+    }
+}
+
+std::uint32_t FakeDevice::bytesPerLine() const
+{
+    if (pixelFormat == V4L2_PIX_FMT_MJPEG)
+        return 0;
+    return width * (pixelFormat == V4L2_PIX_FMT_RGB24 ? 3 : 2) + spec.linePadding;
+}
+
+std::uint32_t FakeDevice::sizeImage() const
+{
+    return pixelFormat == V4L2_PIX_FMT_MJPEG ? width * height * 2 : bytesPerLine() * height;
+}
+
+void FakeDevice::makePicture()
+{
+    ++m_pictureVersion;
+    const std::vector<std::uint32_t> pixels = bands(width, height);
+    const auto *argb = reinterpret_cast<const std::uint8_t *>(pixels.data());
+    if (pixelFormat == V4L2_PIX_FMT_YUYV) {
+        m_picture.assign(sizeImage(), 0);
+        libyuv::ARGBToYUY2(argb, int(width) * 4, m_picture.data(), int(bytesPerLine()), int(width),
+                           int(height));
+        return;
+    }
+    if (pixelFormat == V4L2_PIX_FMT_RGB24) {
+        m_picture.assign(sizeImage(), 0);
+        libyuv::ARGBToRAW(argb, int(width) * 4, m_picture.data(), int(bytesPerLine()), int(width),
+                          int(height));
+        return;
+    }
+    tjhandle handle = tjInitCompress();
+    unsigned char *jpeg = nullptr;
+    unsigned long size = 0;
+    tjCompress2(handle, argb, int(width), int(width) * 4, int(height), TJPF_BGRX, &jpeg, &size,
+                TJSAMP_422, 90, 0);
+    m_picture = withoutHuffmanTables(jpeg, size);
+    m_picture.resize(m_picture.size() + 32, 0);
+    tjFree(jpeg);
+    tjDestroy(handle);
+}
+
+void FakeDevice::deliverFrames(int n)
+{
+    for (int i = 0; i < n; ++i) {
+        ++framesDelivered;
+        if (!streaming || m_queued.empty())
+            continue; // dropped, as a camera drops frames nobody has room for
+        const std::uint32_t index = m_queued.front();
+        m_queued.pop_front();
+        Buffer &buffer = m_buffers[index];
+        if (buffer.contentVersion != m_pictureVersion) {
+            std::copy(m_picture.begin(), m_picture.end(), buffer.memory.begin());
+            buffer.contentVersion = m_pictureVersion;
+        }
+        buffer.bytesUsed = std::uint32_t(m_picture.size());
+        buffer.sequence = framesDelivered;
+        buffer.flags = 0;
+        if (pixelFormat == V4L2_PIX_FMT_MJPEG && damagedJpegFrames > 0) {
+            --damagedJpegFrames;
+            buffer.bytesUsed /= 2;
+        }
+        if (pixelFormat != V4L2_PIX_FMT_MJPEG) {
+            std::memcpy(buffer.memory.data(), &framesDelivered, sizeof framesDelivered);
+            if (shortRawFrames > 0) {
+                --shortRawFrames;
+                buffer.bytesUsed /= 2;
+            }
+        }
+        if (errorFrames > 0) {
+            --errorFrames;
+            buffer.flags |= V4L2_BUF_FLAG_ERROR;
+        }
+        m_done.push_back(index);
+    }
+}
+
+int FakeDevice::setFormat(void *arg)
+{
+    auto *format = static_cast<v4l2_format *>(arg);
+    if (format->type != V4L2_BUF_TYPE_VIDEO_CAPTURE || spec.formats.empty())
+        return -EINVAL;
+    if (busy || !m_buffers.empty())
+        return -EBUSY;
+    v4l2_pix_format &pix = format->fmt.pix;
+    auto offered = std::find_if(spec.formats.begin(), spec.formats.end(), [&](const FakeFormat &f) {
+        return f.pixelFormat == pix.pixelformat;
+    });
+    if (offered == spec.formats.end())
+        offered = spec.formats.begin();
+    // The nearest size the device has, as a driver adjusts a request.
+    auto distance = [&](const std::pair<std::uint32_t, std::uint32_t> &size) {
+        return std::abs(std::int64_t(size.first) - pix.width)
+            + std::abs(std::int64_t(size.second) - pix.height);
+    };
+    const auto size
+        = std::min_element(offered->sizes.begin(), offered->sizes.end(),
+                           [&](const auto &a, const auto &b) { return distance(a) < distance(b); });
+    pixelFormat = offered->pixelFormat;
+    width = size->first;
+    height = size->second;
+    makePicture();
+    pix.pixelformat = pixelFormat;
+    pix.width = width;
+    pix.height = height;
+    pix.field = V4L2_FIELD_NONE;
+    pix.bytesperline = bytesPerLine();
+    pix.sizeimage = sizeImage();
+    return 0;
+}
+
+int FakeDevice::ioctl(unsigned long request, void *arg)
+{
+    if (unplugged)
+        return -ENODEV;
+    switch (request) {
+    case VIDIOC_QUERYCAP: {
+        auto *caps = static_cast<v4l2_capability *>(arg);
+        *caps = {};
+        copyName(caps->driver, sizeof caps->driver, spec.driver);
+        copyName(caps->card, sizeof caps->card, spec.card);
+        copyName(caps->bus_info, sizeof caps->bus_info, spec.busInfo);
+        caps->version = spec.version;
+        caps->device_caps = (spec.metadataNode ? V4L2_CAP_META_CAPTURE : V4L2_CAP_VIDEO_CAPTURE)
+            | V4L2_CAP_STREAMING;
+        caps->capabilities = V4L2_CAP_VIDEO_CAPTURE | V4L2_CAP_META_CAPTURE | V4L2_CAP_STREAMING
+            | V4L2_CAP_DEVICE_CAPS;
+        return 0;
+    }
+    case VIDIOC_ENUM_FMT: {
+        auto *description = static_cast<v4l2_fmtdesc *>(arg);
+        if (description->index >= spec.formats.size())
+            return -EINVAL;
+        description->pixelformat = spec.formats[description->index].pixelFormat;
+        description->flags
+            = description->pixelformat == V4L2_PIX_FMT_MJPEG ? V4L2_FMT_FLAG_COMPRESSED : 0;
+        return 0;
+    }
+    case VIDIOC_ENUM_FRAMESIZES: {
+        auto *size = static_cast<v4l2_frmsizeenum *>(arg);
+        const auto format
+            = std::find_if(spec.formats.begin(), spec.formats.end(), [&](const FakeFormat &f) {
+                  return f.pixelFormat == size->pixel_format;
+              });
+        if (format == spec.formats.end() || size->index >= format->sizes.size())
+            return -EINVAL;
+        size->type = V4L2_FRMSIZE_TYPE_DISCRETE;
+        size->discrete.width = format->sizes[size->index].first;
+        size->discrete.height = format->sizes[size->index].second;
+        return 0;
+    }
+    case VIDIOC_G_FMT: {
+        auto *format = static_cast<v4l2_format *>(arg);
+        if (spec.formats.empty())
+            return -EINVAL;
+        format->fmt.pix = {};
+        format->fmt.pix.pixelformat = pixelFormat;
+        format->fmt.pix.width = width;
+        format->fmt.pix.height = height;
+        format->fmt.pix.bytesperline = bytesPerLine();
+        format->fmt.pix.sizeimage = sizeImage();
+        return 0;
+    }
+    case VIDIOC_S_FMT:
+        return setFormat(arg);
+    case VIDIOC_REQBUFS: {
+        auto *buffers = static_cast<v4l2_requestbuffers *>(arg);
+        if (busy)
+            return -EBUSY;
+        if (streaming || mappedBuffers > 0)
+            return -EBUSY;
+        m_buffers.clear();
+        m_queued.clear();
+        m_done.clear();
+        buffers->count = std::min<std::uint32_t>(buffers->count, 8);
+        for (std::uint32_t i = 0; i < buffers->count; ++i)
+            m_buffers.push_back(Buffer {std::vector<std::uint8_t>(sizeImage()), 0, 0, 0, 0});
+        return 0;
+    }
+    case VIDIOC_QUERYBUF: {
+        auto *buffer = static_cast<v4l2_buffer *>(arg);
+        if (buffer->index >= m_buffers.size())
+            return -EINVAL;
+        buffer->length = std::uint32_t(m_buffers[buffer->index].memory.size());
+        buffer->m.offset = buffer->index * kBufferSpacing;
+        return 0;
+    }
+    case VIDIOC_QBUF: {
+        auto *buffer = static_cast<v4l2_buffer *>(arg);
+        if (buffer->index >= m_buffers.size()
+            || std::count(m_queued.begin(), m_queued.end(), buffer->index)
+            || std::count(m_done.begin(), m_done.end(), buffer->index))
+            return -EINVAL;
+        m_queued.push_back(buffer->index);
+        return 0;
+    }
+    case VIDIOC_DQBUF: {
+        auto *buffer = static_cast<v4l2_buffer *>(arg);
+        if (!streaming)
+            return -EINVAL;
+        if (m_done.empty())
+            return -EAGAIN;
+        const std::uint32_t index = m_done.front();
+        m_done.pop_front();
+        buffer->index = index;
+        buffer->bytesused = m_buffers[index].bytesUsed;
+        buffer->sequence = m_buffers[index].sequence;
+        buffer->flags = m_buffers[index].flags;
+        buffer->length = std::uint32_t(m_buffers[index].memory.size());
+        return 0;
+    }
+    case VIDIOC_STREAMON:
+        if (busy)
+            return -EBUSY;
+        if (m_buffers.empty())
+            return -EINVAL;
+        streaming = true;
+        return 0;
+    case VIDIOC_STREAMOFF:
+        streaming = false;
+        m_queued.clear();
+        m_done.clear();
+        return 0;
+    case VIDIOC_QUERYCTRL: {
+        auto *query = static_cast<v4l2_queryctrl *>(arg);
+        const std::uint32_t after = query->id & ~V4L2_CTRL_FLAG_NEXT_CTRL;
+        const bool next = (query->id & V4L2_CTRL_FLAG_NEXT_CTRL) != 0;
+        const FakeControl *found = nullptr;
+        for (const FakeControl &control : spec.controls) {
+            if (next ? control.id > after && (!found || control.id < found->id)
+                     : control.id == after)
+                found = &control;
+        }
+        if (!found)
+            return -EINVAL;
+        *query = {};
+        query->id = found->id;
+        query->type = found->type;
+        copyName(query->name, sizeof query->name, found->name);
+        query->minimum = found->minimum;
+        query->maximum = found->maximum;
+        query->step = found->step;
+        query->default_value = found->defaultValue;
+        query->flags = found->flags;
+        return 0;
+    }
+    case VIDIOC_QUERYMENU: {
+        auto *item = static_cast<v4l2_querymenu *>(arg);
+        for (const FakeControl &control : spec.controls) {
+            if (control.id == item->id && item->index < control.items.size()
+                && !control.items[item->index].empty()) {
+                copyName(item->name, sizeof item->name, control.items[item->index]);
+                return 0;
+            }
+        }
+        return -EINVAL;
+    }
+    case VIDIOC_G_CTRL: {
+        auto *value = static_cast<v4l2_control *>(arg);
+        const auto it = controlValues.find(value->id);
+        if (it == controlValues.end())
+            return -EINVAL;
+        value->value = it->second;
+        return 0;
+    }
+    case VIDIOC_S_CTRL: {
+        auto *value = static_cast<v4l2_control *>(arg);
+        for (const FakeControl &control : spec.controls) {
+            if (control.id != value->id)
+                continue;
+            if (value->value < control.minimum || value->value > control.maximum)
+                return -ERANGE;
+            controlValues[control.id] = value->value;
+            return 0;
+        }
+        return -EINVAL;
+    }
+    default:
+        return -ENOTTY;
+    }
+}
+
+FakeDevice &FakeV4l2Io::addDevice(FakeDeviceSpec spec)
+{
+    m_devices.push_back(std::make_unique<FakeDevice>(std::move(spec), m_nextIdentity++));
+    return *m_devices.back();
+}
+
+void FakeV4l2Io::renumber(std::size_t index, const std::string &devicePath)
+{
+    FakeDevice &device = *m_devices.at(index);
+    device.spec.devicePath = devicePath;
+    device.identity = m_nextIdentity++;
+}
+
+std::vector<V4l2Node> FakeV4l2Io::listNodes()
+{
+    std::vector<V4l2Node> nodes;
+    for (const auto &device : m_devices) {
+        if (!device->unplugged)
+            nodes.push_back({device->spec.devicePath, device->spec.byIdName,
+                             device->spec.byPathName, device->identity});
+    }
+    return nodes;
+}
+
+FakeDevice *FakeV4l2Io::deviceOf(int fd)
+{
+    const auto it = m_open.find(fd);
+    return it == m_open.end() ? nullptr : it->second;
+}
+
+int FakeV4l2Io::open(const std::string &devicePath)
+{
+    for (const auto &device : m_devices) {
+        if (device->spec.devicePath != devicePath || device->unplugged)
+            continue;
+        if (device->busyOnOpen)
+            return -EBUSY;
+        const int fd = m_nextFd++;
+        m_open.emplace(fd, device.get());
+        return fd;
+    }
+    return -ENOENT;
+}
+
+void FakeV4l2Io::close(int fd)
+{
+    m_open.erase(fd);
+}
+
+void *FakeV4l2Io::mmap(int fd, std::size_t length, off_t offset)
+{
+    FakeDevice *device = deviceOf(fd);
+    const std::size_t index = std::size_t(offset) / kBufferSpacing;
+    if (!device || device->unplugged || index >= device->m_buffers.size()
+        || length != device->m_buffers[index].memory.size())
+        return nullptr;
+    ++device->mappedBuffers;
+    return device->m_buffers[index].memory.data();
+}
+
+void FakeV4l2Io::munmap(void *address, std::size_t /*length*/)
+{
+    for (const auto &device : m_devices) {
+        for (const FakeDevice::Buffer &buffer : device->m_buffers) {
+            if (buffer.memory.data() == address && device->mappedBuffers > 0)
+                --device->mappedBuffers;
+        }
+    }
+}
+
+int FakeV4l2Io::poll(int fd, int timeoutMs)
+{
+    FakeDevice *device = deviceOf(fd);
+    if (!device)
+        return -EBADF;
+    device->lastPollTimeoutMs = timeoutMs;
+    // A gone device reports an error condition, which the next dequeue explains.
+    if (device->unplugged)
+        return 1;
+    if (device->m_done.empty() && device->autoFrames && !device->stalled)
+        device->deliverFrames(1);
+    return device->m_done.empty() ? 0 : 1;
+}
+
+int FakeV4l2Io::ioctlOnce(int fd, unsigned long request, void *arg)
+{
+    FakeDevice *device = deviceOf(fd);
+    return device ? device->ioctl(request, arg) : -EBADF;
+}
+
+} // namespace platform::vfw::fake
