@@ -1,11 +1,51 @@
-// Camera start and stop, device discovery and the capture timer.
+// Camera start and stop, device discovery and selection.
 
+#include <QFileInfo>
 #include <QGuiApplication>
 
 #include "base/DebugTrace.h"
+#include "capture/CaptureCommands.h"
+#include "capture/FormatNegotiation.h"
+#include "exchange/EncodeJpeg.h"
+#include "exchange/modImageMemMapFunctions.h"
 #include "panel/cveDerEve.h"
+#include "platform/picture/PictureLoader.h"
+#include "support/CRegSettings.h"
+#include "support/cDibSection.h"
 
 using DebugTrace::Trace;
+namespace mm = modImageMemMapFunctions;
+
+namespace {
+
+const QString kDefaults = QStringLiteral("Defaults");
+
+std::int32_t roundHalfEven(double value)
+{
+    return std::int32_t(std::nearbyint(value));
+}
+
+// A stored picture counts only when its file exists and has something in it.
+bool pictureFileUsable(const QString &path)
+{
+    const QFileInfo file(path);
+    return !path.isEmpty() && file.isFile() && file.size() > 0;
+}
+
+} // namespace
+
+void cveDerEve::setBusyCursor(bool busy)
+{
+    // One override at most, whatever the number of calls: the camera start shows the hourglass
+    // again after its callbacks are in place, and every way out restores the default once.
+    if (busy == m_busyCursor)
+        return;
+    m_busyCursor = busy;
+    if (busy)
+        QGuiApplication::setOverrideCursor(Qt::WaitCursor);
+    else
+        QGuiApplication::restoreOverrideCursor();
+}
 
 void cveDerEve::PaintPreviewLines(const QStringList &lines)
 {
@@ -26,90 +66,232 @@ void cveDerEve::PaintPreviewLines(const QStringList &lines)
     }
 }
 
+void cveDerEve::showCameraRunning(bool running)
+{
+    // Play is pressed down (disabled) while the camera runs, Pause while it does not.
+    imgCamOnMain->setEnabled(!running);
+    imgCamOnMain->setPicture(ImgCamOn[running ? 1 : 0]->Picture());
+    imgCamOffMain->setEnabled(running);
+    imgCamOffMain->setPicture(imgCamStop[running ? 1 : 0]->Picture());
+}
+
 void cveDerEve::CamOn()
 {
     if (m_Capture.CameraOn())
         CamOff();
     m_MenuOpen = false;
-    QGuiApplication::setOverrideCursor(Qt::WaitCursor);
+    setBusyCursor(true);
     InitHardwareDrivers();
     if (DeviceCount == 0) {
         PaintPreviewLines({QStringLiteral("No webcam hardware available."),
                            QStringLiteral("Please select a picture."),
                            QStringLiteral("Click on [Settings] for options.")});
         CamOff();
-        QGuiApplication::restoreOverrideCursor();
         return;
     }
     const vb::MenuEntry *entry = mnuDevices->at(DeviceIndex);
     if (DeviceIndex < 0 || (entry && !entry->Tag.isEmpty())) {
-        QGuiApplication::restoreOverrideCursor();
+        setBusyCursor(false);
         return;
     }
     releaseHeldBlock();
     m_ImgNumberOut = 0;
-    // \todo Connect the driver, negotiate the format and start tmrMain.
-    QGuiApplication::restoreOverrideCursor();
+
+    // The capture window is a hidden child of the preview; its parent only owns the driver's
+    // dialogs, so the panel's top-level window stands for it.
+    const bool connected
+        = m_Capture.connect(DeviceIndex, std::int32_t(picWebCam->window()->winId()));
+    setBusyCursor(true);
+    if (!connected) {
+        const std::string name = CaptureSession::driverDescription(DeviceIndex, 128);
+        PaintPreviewLines(
+            {QStringLiteral("Cannot access device named"),
+             QStringLiteral(" \"") + QString::fromLocal8Bit(name.c_str()) + QStringLiteral("\""),
+             QString(), QStringLiteral("Please connect device and retry.")});
+        CamOff();
+        return;
+    }
+    showCameraRunning(true);
+
+    const CaptureSession::Started started = m_Capture.negotiate(WindowPos);
+    // The frame size follows the device's name in the menu; the menu is rebuilt by every start,
+    // so the suffix never repeats.
+    if (vb::MenuEntry *device = mnuDevices->at(DeviceIndex))
+        device->Caption += QStringLiteral(" (%1x%2)")
+                               .arg(started.format.bmiHeader.biWidth)
+                               .arg(started.format.bmiHeader.biHeight);
+    if (started.caps.fHasDlgVideoSource == 0)
+        mnuSource.Enabled = false;
+    if (started.caps.fHasDlgVideoFormat == 0)
+        mnuPixelDepth.Enabled = false;
+    picWebCam->setPicture(QImage());
+    picWebCam->Cls();
+    picWebCam->Print(QString());
+    tmrMain->setInterval(120);
+    tmrMain->setEnabled(true);
+    setBusyCursor(false);
 }
 
 void cveDerEve::CamOff()
 {
     imgCamOffMain->setBorderStyle(0);
-    QGuiApplication::setOverrideCursor(Qt::WaitCursor);
+    setBusyCursor(true);
     tmrMain->setEnabled(false);
     tmrStart->setEnabled(false);
     m_Capture.stop();
     m_MenuOpen = false;
-    imgCamOnMain->setEnabled(true);
-    imgCamOnMain->setPicture(ImgCamOn[0]->Picture());
-    imgCamOffMain->setEnabled(false);
-    imgCamOffMain->setPicture(imgCamStop[0]->Picture());
+    showCameraRunning(false);
     if (m_Maximized)
         lblStatus->setCaption(QString());
-    QGuiApplication::restoreOverrideCursor();
+    setBusyCursor(false);
 }
 
 void cveDerEve::InitHardwareDrivers()
 {
     Trace("InitHardwareDrivers Entry");
+    CRegSettings settings;
     while (mnuDevices->Count() > 1)
         mnuDevices->UnloadLast();
     mnuClearPic.Visible = false;
     DeviceCount = 0;
     Trace("InitHardwareDrivers Entry 1");
-    // \todo List the capture drivers and the stored pictures.
+    for (std::int32_t i = 0; i <= 9; ++i) {
+        const std::string description = CaptureSession::driverDescription(i, 128);
+        if (description.empty())
+            continue;
+        vb::MenuEntry *entry = mnuDevices->Load(DeviceCount);
+        entry->Tag.clear();
+        entry->Checked = false;
+        entry->Caption = QString::fromLocal8Bit(description.c_str());
+        entry->Enabled = true;
+        // A standard camera driver is chosen while nothing was saved; only the first one, since
+        // DeviceIndex is no longer -1 afterwards.
+        if (DeviceIndex == -1
+            && entry->Caption.contains(QLatin1StringView("Microsoft WDM"), Qt::CaseInsensitive)) {
+            settings.SaveSetting(kDefaults, QStringLiteral("WebCamDevice"),
+                                 QString::number(DeviceCount));
+            DeviceIndex = DeviceCount;
+        }
+        if (DeviceIndex == DeviceCount)
+            entry->Checked = true;
+        ++DeviceCount;
+    }
     LastDriverIndex = DeviceCount - 1;
     Trace("InitHardwareDrivers Entry 2");
+    for (int k = 1; k <= 4; ++k) {
+        const QString path
+            = settings.GetSetting(kDefaults, QStringLiteral("WebCamPic%1").arg(k), QString());
+        if (!pictureFileUsable(path))
+            continue;
+        vb::MenuEntry *entry = mnuDevices->Load(DeviceCount);
+        entry->Checked = false;
+        entry->Caption = FileNameOnly(path);
+        entry->Tag = path;
+        entry->Enabled = true;
+        if (DeviceIndex == DeviceCount) {
+            entry->Checked = true;
+            Trace("InitHardwareDrivers Loading Picture ", path);
+            SendPicture(path, false);
+        }
+        ++DeviceCount;
+    }
     Trace("InitHardwareDrivers Exit");
 }
 
-void cveDerEve::tmrMain_Timer(std::int32_t)
+void cveDerEve::FitPicture(vb::ImageControl *source, vb::ImageControl *stretcher,
+                           vb::PictureBox *canvas)
 {
-    Trace("tmrMain_Timer Entry: DeviceIndex:", DeviceIndex, " lwndc:", m_Capture.lwndc(),
-          " HardwareBusyFlag:", HardwareBusyFlag, " Pause:", m_Pause);
-    // These guards leave tmrMain running: a paused or busy panel keeps polling.
-    if (DeviceIndex < 0 || DeviceIndex > 9 || m_Capture.lwndc() == 0 || HardwareBusyFlag || m_Pause)
+    const QImage picture = source->Picture();
+    const capture::FittedSize fitted = capture::fitPictureSize(picture.width(), picture.height());
+    stretcher->Stretch = true;
+    stretcher->place(stretcher->x(), stretcher->y(), fitted.width, fitted.height);
+    stretcher->setPicture(picture);
+    const std::int32_t x = roundHalfEven((176 - fitted.width) / 2.0);
+    const std::int32_t y = roundHalfEven((144 - fitted.height) / 2.0);
+    canvas->setPicture(QImage());
+    canvas->place(canvas->x(), canvas->y(), 176, 144);
+    canvas->Cls();
+    canvas->PaintPicture(stretcher->Picture(), x, y, fitted.width, fitted.height);
+    canvas->keepDrawing();
+}
+
+void cveDerEve::SendPicture(const QString &path, bool announce)
+{
+    const std::optional<QImage> loaded = platform::picture::loadFromFile(path);
+    imgOriginal->setPicture(loaded.value_or(QImage()));
+    if (loaded)
+        FitPicture(imgOriginal, imgStretch, DefaultPic);
+    if (!announce)
+        Trace("InitHardwareDrivers Picture ", path, " loaded");
+    if (!loaded)
         return;
-    tmrMain->setEnabled(false);
-    // \todo Grab, show and transmit the frame once the capture engine exists.
-    tmrStart->setEnabled(true);
+
+    // DefaultPic holds the picture fitted and centred in the 176 x 144 area; the part that is
+    // sent is what lies in that area.
+    const std::int32_t W = DefaultPic->width();
+    const std::int32_t H = DefaultPic->height();
+    const std::int32_t x = W < 176 ? roundHalfEven((176 - W) / 2.0) : 0;
+    const std::int32_t y = H < 144 ? roundHalfEven((144 - H) / 2.0) : 0;
+    const std::int32_t w = W < 176 ? W : 176;
+    const std::int32_t h = H < 144 ? H : 144;
+    cDibSection bitmap;
+    if (!bitmap.Create(w, h, 24))
+        return;
+    bitmap.LoadPictureBlt(DefaultPic->hDC(), 0, 0, w, h, platform::gdi::SRCCOPY);
+    DefaultPic->place(DefaultPic->x(), DefaultPic->y(), 176, 144);
+    DefaultPic->setPicture(QImage());
+    DefaultPic->Cls();
+    bitmap.PaintPicture(DefaultPic->hDC(), x, y, w, h, 0, 0, platform::gdi::SRCCOPY);
+    DefaultPic->keepDrawing();
+    picWebCam->setPicture(DefaultPic->Picture());
+
+    const std::vector<std::uint8_t> jpeg = EncodeJpeg(bitmap, false);
+    if (jpeg.empty())
+        return;
+    // The held still picture: it stays for the parent to be told about again.
+    releaseHeldBlock();
+    const auto length = std::int32_t(jpeg.size());
+    m_ImgNumberOut = mm::NextImageNumber();
+    m_BlockOut = mm::ImageBlock::create(m_ImgNumberOut, std::int64_t(length) + 24);
+    const mm::Header header
+        = mm::BuildImageHeader(length, length, w, h, m_ImgNumberOut, 8, 24, 2, 32);
+    m_PicHdr = QByteArray(reinterpret_cast<const char *>(header.data()), qsizetype(header.size()));
+    if (m_BlockOut)
+        mm::WriteImageBlock(m_BlockOut.MapView(), header, jpeg);
+    mnuClearPic.Visible = true;
+    if (announce && m_TransmitStatus) {
+        Q_EMIT m_events.WebCamSnapShot(m_PicHdr, m_ImgNumberOut);
+        lblStatus->setCaption(QStringLiteral("[ Picture Sent ]"));
+    }
 }
 
-void cveDerEve::tmrStart_Timer(std::int32_t)
+void cveDerEve::mnuDevices_Click(int Index)
 {
-    tmrStart->setEnabled(false);
-    tmrMain->setEnabled(true);
-}
-
-void cveDerEve::TransmitNow_Timer(std::int32_t)
-{
-    TransmitNow->setEnabled(false);
-    NewParticipant();
-}
-
-void cveDerEve::tmrReset_Timer()
-{
-    tmrReset.setEnabled(false);
-    if (m_TransmitStatus && m_BlockOut.MapHandle() != 0 && m_ImgNumberOut != 0)
-        lblStatus->setCaption(QString());
+    const bool wasOn = m_Capture.CameraOn();
+    if (wasOn)
+        CamOff();
+    for (int i = 0; i < DeviceCount; ++i) {
+        if (vb::MenuEntry *entry = mnuDevices->at(i))
+            entry->Checked = false;
+    }
+    vb::MenuEntry *chosen = mnuDevices->at(Index);
+    if (chosen)
+        chosen->Checked = true;
+    DeviceIndex = Index;
+    CRegSettings().SaveSetting(kDefaults, QStringLiteral("WebCamDevice"), QString::number(Index));
+    m_MenuOpen = false;
+    if (!chosen)
+        return;
+    if (chosen->Tag.isEmpty()) {
+        imgCamOnMain->show();
+        imgCamOffMain->show();
+        LastAttempt = 0;
+        if (wasOn)
+            CamOn();
+        return;
+    }
+    imgCamOnMain->hide();
+    imgCamOffMain->hide();
+    if (pictureFileUsable(chosen->Tag))
+        SendPicture(chosen->Tag, true);
 }

@@ -116,6 +116,18 @@ void PictureBox::setBorderStyle(int style)
     update();
 }
 
+void PictureBox::PaintPicture(const QImage &picture, int x, int y, int width, int height)
+{
+    if (picture.isNull())
+        return;
+    {
+        QPainter painter(&m_image);
+        painter.setRenderHint(QPainter::SmoothPixmapTransform);
+        painter.drawImage(QRect(x, y, width, height), picture);
+    }
+    update();
+}
+
 void PictureBox::Print(const QString &text)
 {
     {

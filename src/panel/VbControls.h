@@ -68,6 +68,9 @@ public:
     int BorderStyle = 0;
     void setBorderStyle(int style);
 
+    // Draws picture scaled into the rectangle of the drawing.
+    void PaintPicture(const QImage &picture, int x, int y, int width, int height);
+
     // Text printing with a current position, as the box's Print does.
     QFont Font;
     QColor ForeColor = Qt::black;

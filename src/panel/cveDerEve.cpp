@@ -10,6 +10,7 @@
 #include "base/ExceptionFilter.h"
 #include "capture/clsImages.h"
 #include "exchange/modImageMemMapFunctions.h"
+#include "platform/capture/dialogs/DriverDialogs.h"
 #include "platform/picture/PictureLoader.h"
 #include "platform/resources/ResourceLibrary.h"
 #include "skin/SkinPictures.h"
@@ -113,6 +114,12 @@ const std::array<cveDerEve::ControlRow, 31> &cveDerEve::controlTable()
 
 cveDerEve::cveDerEve(QWidget *parent) : QWidget(parent)
 {
+    // The drivers' own dialogs are widgets: the panel, which links them, puts them in place.
+    static const bool dialogs = [] {
+        platform::vfw::installDriverDialogs();
+        return true;
+    }();
+    Q_UNUSED(dialogs);
     setObjectName(QStringLiteral("WebCam"));
     resize(202, 215);
     createControls();
@@ -180,6 +187,7 @@ void cveDerEve::buildMenus()
            &mnu_Destination, &mnu_CaptureRate, &mnu_blank,  &mnuPixelDepth, &mnuSource};
     mnuDevices = std::make_unique<vb::MenuArray>(&mnu_Device, QStringLiteral("mnuDevices"),
                                                  QStringLiteral("webcam driver not found"));
+    mnuDevices->Click = [this](int Index) { mnuDevices_Click(Index); };
     mnu_Destination.Children = {&mnuParticipant, &mnuWBBottomRight, &mnuWBCenter};
     mnu_CaptureRate.Children = {&mnuRate2sec, &mnuRate5sec, &mnuRateFast};
     mnuContext.Children = {&mnuCopy, &mnublnk, &mnuSave, &mnub, &mnuClear};
@@ -388,6 +396,25 @@ void cveDerEve::FreeResourceLibrary(std::uint32_t handle)
 {
     if (handle != 0)
         platform::ResourceLibrary::close(handle);
+}
+
+QString cveDerEve::StripNulls(const QString &Buffer)
+{
+    const qsizetype nul = Buffer.indexOf(QChar(u'\0'));
+    return nul < 0 ? Buffer : Buffer.left(nul);
+}
+
+QString cveDerEve::FileNameOnly(const QString &Path)
+{
+    QString name = Path;
+    for (;;) {
+        qsizetype at = name.indexOf(u'/');
+        if (at < 0)
+            at = name.indexOf(u'\\');
+        if (at < 0)
+            return name;
+        name = name.mid(at + 1);
+    }
 }
 
 void cveDerEve::UserControl_AsyncReadComplete(const QString &PropertyName, const QImage &Value)

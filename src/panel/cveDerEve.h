@@ -87,6 +87,10 @@ public:
     static std::optional<QImage> LoadResourcePicture(std::uint32_t handle, const QString &name);
     static void FreeResourceLibrary(std::uint32_t handle);
 
+    // The text before the first NUL; the part of a path after its last "/" or "\".
+    static QString StripNulls(const QString &Buffer);
+    static QString FileNameOnly(const QString &Path);
+
 private:
     friend class PanelTestAccess;
     struct ControlRow;
@@ -105,11 +109,18 @@ private:
     void setLabelFonts();
     void disableTimers();
 
-    // Camera start and stop, device discovery.
+    // Camera start and stop, device discovery and selection.
     void CamOn();
     void CamOff();
     void InitHardwareDrivers();
+    void mnuDevices_Click(int Index);
+    void SendPicture(const QString &path, bool announce);
+    void FitPicture(vb::ImageControl *source, vb::ImageControl *stretcher, vb::PictureBox *canvas);
     void PaintPreviewLines(const QStringList &lines);
+    void showCameraRunning(bool running);
+    void setBusyCursor(bool busy);
+    // The encoding and announcing part of a capture tick; false when the tick ended there.
+    bool transmitFrame();
 
     // Handlers of the strip and the tabs.
     void picTabMain_MouseUp(int Button, int Shift, int X, int Y);
@@ -157,7 +168,11 @@ private:
     std::deque<clsQueue> ParticipantQueue;
     bool HardwareBusyFlag = false;
     std::int32_t LastAttempt = 0;
-    std::int32_t LastSent = 0;
+    // The tick count of the last transmission slot; m_HaveSent tells whether there was one, so
+    // that the first slot comes at once even on a machine up for longer than the count's range.
+    std::uint32_t LastSent = 0;
+    bool m_HaveSent = false;
+    bool m_busyCursor = false;
 
     // The camera: capture window, decompressor, formats and the frame bitmap PrevCap.
     CaptureSession m_Capture;

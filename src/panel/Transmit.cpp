@@ -1,0 +1,177 @@
+// The capture timer's pipeline: grab, show, hand to the white board, encode and announce; and
+// the small timers around it.
+
+#include "base/DebugTrace.h"
+#include "exchange/EncodeJpeg.h"
+#include "exchange/ParticipantDecode.h"
+#include "exchange/modImageMemMapFunctions.h"
+#include "panel/cveDerEve.h"
+#include "platform/core/System.h"
+#include "support/cDibSection.h"
+
+using DebugTrace::Trace;
+namespace mm = modImageMemMapFunctions;
+
+namespace {
+
+// Milliseconds from then to now on the 32-bit tick count, correct across its wrap (every 49.7
+// days) as long as the two lie less than 24.8 days apart.
+std::int32_t ticksSince(std::uint32_t then)
+{
+    return static_cast<std::int32_t>(platform::tickCount() - then);
+}
+
+} // namespace
+
+void cveDerEve::tmrMain_Timer(std::int32_t)
+{
+    Trace("tmrMain_Timer Entry: DeviceIndex:", DeviceIndex, " lwndc:", m_Capture.lwndc(),
+          " HardwareBusyFlag:", HardwareBusyFlag, " Pause:", m_Pause);
+    // These guards leave tmrMain running: a paused or busy panel keeps polling.
+    if (DeviceIndex < 0 || DeviceIndex > 9 || m_Capture.lwndc() == 0 || HardwareBusyFlag || m_Pause)
+        return;
+    tmrMain->setEnabled(false);
+
+    std::int32_t n = m_Capture.grab();
+    if (n == 0) {
+        if (LastAttempt < 5) {
+            // The first empty grabs restart the camera, from the third on scaling the frames
+            // down rather than asking the driver for sizes it apparently cannot deliver.
+            ++LastAttempt;
+            DebugTrace::writeAlways(DebugTrace::line(
+                "LastAttempt:", LastAttempt, " UseScaling:", m_Capture.UseScaling(),
+                " WindowPos:", WindowPos, " MustScale:", m_Capture.MustScale()));
+            if (LastAttempt > 2 && WindowPos == 8) {
+                m_Capture.setMustScale(true);
+                m_Capture.setUseScaling(true);
+            }
+            CamOff();
+            CamOn();
+            return;
+        }
+        if (LastAttempt == 5)
+            PaintPreviewLines({QStringLiteral("I/O problem with webcam."),
+                               QStringLiteral("Try changing webcam size")});
+        // From here on empty ticks only retry, without restarts or messages, until a menu
+        // command resets LastAttempt.
+        LastAttempt = 6;
+        Trace("WebCam tmrMain - Exiting, FrameBytes = 0");
+        tmrStart->setEnabled(true);
+        return;
+    }
+
+    if (m_Capture.takeFrame(n) != CaptureSession::Frame::InPrevCap) {
+        tmrStart->setEnabled(true);
+        return;
+    }
+    cDibSection &PrevCap = *m_Capture.PrevCap();
+
+    if (WindowPos == 8 && m_Capture.UseScaling()) {
+        platform::gdi::SetStretchBltMode(picWebCam->hDC(), platform::gdi::HALFTONE);
+        platform::gdi::StretchBlt(picWebCam->hDC(), 8, 8, 160, 120, PrevCap.HDC(), 0, 0,
+                                  PrevCap.Width(), PrevCap.Height(), platform::gdi::SRCCOPY);
+        picWebCam->keepDrawing();
+    } else if (WindowPos == 8) {
+        // Visible as the control itself says, whatever its window shows.
+        if (!picWebCam->isHidden() && m_Maximized) {
+            PrevCap.PaintPicture(picWebCam->hDC(),
+                                 participant::centringOffset(PrevCap.Width(), 176),
+                                 participant::centringOffset(PrevCap.Height(), 144), -1, -1, 0, 0,
+                                 platform::gdi::SRCCOPY);
+            picWebCam->keepDrawing();
+        }
+    } else {
+        // The white board gets every frame, sent or not.
+        const std::vector<std::uint8_t> &bytes = m_Capture.frameBytes();
+        QByteArray PicBytes(reinterpret_cast<const char *>(bytes.data()),
+                            qsizetype(std::min(bytes.size(), std::size_t(n))));
+        Q_EMIT m_events.WebCamClientPicture(PicBytes, PrevCap.TotalBytes(), PrevCap.Width(),
+                                            PrevCap.Height(), PrevCap.PixelDepth(), WindowPos);
+    }
+
+    if (m_TransmitStatus) {
+        // With an interval above a second the label blinks: on for a second after each
+        // transmission slot, then off.
+        const bool recentlySent = m_HaveSent && ticksSince(LastSent) < 1000;
+        lblStatus->setCaption(m_CaptureInterval == 0 || recentlySent ? QStringLiteral("[ Sending ]")
+                                                                     : QString());
+        if (!m_HaveSent || ticksSince(LastSent) > m_CaptureInterval) {
+            if (!m_MenuOpen && m_TransmitPost && !transmitFrame())
+                return;
+            LastSent = platform::tickCount();
+            m_HaveSent = true;
+        }
+    } else {
+        lblStatus->setCaption(QStringLiteral("[ Preview ]"));
+    }
+    tmrStart->setEnabled(true);
+}
+
+bool cveDerEve::transmitFrame()
+{
+    // With scaling, the picture sent is the top-left 176 x 144 of the preview: the scaled frame
+    // at 8, 8 with the box's background around it. PrevCap is made again at that size for the
+    // encoding and put back at the frame's size on every way out.
+    const std::int32_t frameWidth = m_Capture.PrevCap()->Width();
+    const std::int32_t frameHeight = m_Capture.PrevCap()->Height();
+    const bool scaled = m_Capture.UseScaling();
+    const auto restore = [&] {
+        if (scaled)
+            m_Capture.recreatePrevCap(frameWidth, frameHeight);
+    };
+    if (scaled) {
+        m_Capture.recreatePrevCap(176, 144);
+        m_Capture.PrevCap()->LoadPictureBlt(picWebCam->hDC(), 0, 0, -1, -1, platform::gdi::SRCCOPY);
+    }
+    cDibSection &PrevCap = *m_Capture.PrevCap();
+    const std::vector<std::uint8_t> jpeg = EncodeJpeg(PrevCap, true);
+    if (!jpeg.empty()) {
+        Trace("WebCam tmrMain - Compress Transport Start");
+        const std::int32_t num = mm::NextImageNumber();
+        Trace("WebCam tmrMain - Aquired image number ", num);
+        const auto length = std::int32_t(jpeg.size());
+        mm::ImageBlock block = mm::ImageBlock::create(num, std::int64_t(length) + 24);
+        if (!block) {
+            // LastSent stays, so the next tick tries again.
+            restore();
+            tmrStart->setEnabled(true);
+            return false;
+        }
+        const mm::Header header = mm::BuildImageHeader(length, length, PrevCap.Width(),
+                                                       PrevCap.Height(), num, WindowPos, 24, 2, 32);
+        const bool written = mm::WriteImageBlock(block.MapView(), header, jpeg) == length;
+        Trace("WebCam tmrMain - Map written, calling parent WebCamSnapShot");
+        if (!written) {
+            restore();
+            tmrStart->setEnabled(true);
+            return false;
+        }
+        QByteArray picHdr(reinterpret_cast<const char *>(header.data()), qsizetype(header.size()));
+        // The parent reads the block while it handles the event; it goes when the event returns.
+        Q_EMIT m_events.WebCamSnapShot(picHdr, num);
+        block.release();
+        Trace("WebCam tmrMain - Compress Transport End, address unmapped, handle closed for image ",
+              num, ", exiting");
+    }
+    restore();
+    return true;
+}
+
+void cveDerEve::tmrStart_Timer(std::int32_t)
+{
+    tmrStart->setEnabled(false);
+    tmrMain->setEnabled(true);
+}
+
+void cveDerEve::TransmitNow_Timer(std::int32_t)
+{
+    TransmitNow->setEnabled(false);
+    NewParticipant();
+}
+
+void cveDerEve::tmrReset_Timer()
+{
+    tmrReset.setEnabled(false);
+    if (m_TransmitStatus && m_BlockOut.MapHandle() != 0 && m_ImgNumberOut != 0)
+        lblStatus->setCaption(QString());
+}
