@@ -13,8 +13,19 @@
 
 namespace platform {
 
+namespace {
+std::uint32_t (*g_tickSource)() = nullptr;
+} // namespace
+
+void setTickCountSource(std::uint32_t (*source)())
+{
+    g_tickSource = source;
+}
+
 std::uint32_t tickCount()
 {
+    if (g_tickSource)
+        return g_tickSource();
     timespec ts {};
     clock_gettime(CLOCK_MONOTONIC, &ts);
     const auto ms = static_cast<std::uint64_t>(ts.tv_sec) * 1000u

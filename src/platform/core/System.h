@@ -10,6 +10,8 @@ namespace platform {
 
 // Milliseconds of the monotonic clock as a 32-bit count that wraps like a system tick count.
 std::uint32_t tickCount();
+// For tests: the count tickCount() returns from now on; nullptr restores the clock.
+void setTickCountSource(std::uint32_t (*source)());
 
 // Puts the process and the calling thread back to normal scheduling priority (nice 0).
 // Returns true when both succeeded.
