@@ -187,32 +187,21 @@ void BM_Paired(benchmark::State &state)
     state.counters["ratio"] = oursMedian / theirsMedian;
 }
 
-// Arguments: format (0 MJPG, 1 YUY2), width, height.
-BENCHMARK(BM_GrabAndDecompress)
-    ->ArgNames({"yuy2", "w", "h"})
-    ->Args({0, 640, 480})
-    ->Args({0, 1280, 720})
-    ->Args({1, 640, 480})
-    ->Args({1, 1280, 720})
-    ->Unit(benchmark::kMicrosecond);
-BENCHMARK(BM_BareLibrary)
-    ->ArgNames({"yuy2", "w", "h", "strips"})
-    ->Args({0, 640, 480, 0})
-    ->Args({0, 1280, 720, 0})
-    ->Args({1, 640, 480, 0})
-    ->Args({1, 1280, 720, 0})
-    ->Args({1, 640, 480, 1})
-    ->Args({1, 1280, 720, 1})
-    ->Unit(benchmark::kMicrosecond);
-BENCHMARK(BM_Paired)
-    ->ArgNames({"yuy2", "w", "h", "strips"})
-    ->Args({0, 640, 480, 0})
-    ->Args({0, 1280, 720, 0})
-    ->Args({1, 640, 480, 0})
-    ->Args({1, 1280, 720, 0})
-    ->Args({1, 640, 480, 1})
-    ->Args({1, 1280, 720, 1})
-    ->Unit(benchmark::kMicrosecond);
+// Arguments: format (0 MJPG, 1 YUY2), width, height and, for the bare calls, YUY2 in strips.
+void formatsAndSizes(benchmark::internal::Benchmark *benchmark, bool withStrips)
+{
+    benchmark->ArgNames({"yuy2", "w", "h", "strips"})->Unit(benchmark::kMicrosecond);
+    for (const int yuy2 : {0, 1}) {
+        for (const int strips : {0, 1}) {
+            if (strips && (!yuy2 || !withStrips))
+                continue;
+            benchmark->Args({yuy2, 640, 480, strips})->Args({yuy2, 1280, 720, strips});
+        }
+    }
+}
+BENCHMARK(BM_GrabAndDecompress)->Apply([](auto *b) { formatsAndSizes(b, false); });
+BENCHMARK(BM_BareLibrary)->Apply([](auto *b) { formatsAndSizes(b, true); });
+BENCHMARK(BM_Paired)->Apply([](auto *b) { formatsAndSizes(b, true); });
 
 } // namespace
 
