@@ -29,14 +29,6 @@ protected:
     std::vector<std::pair<std::int32_t, std::string>> errors;
 };
 
-std::vector<std::string> names(const std::vector<DriverEntry> &drivers)
-{
-    std::vector<std::string> result;
-    for (const DriverEntry &d : drivers)
-        result.push_back(d.description.name);
-    return result;
-}
-
 TEST_F(V4l2DriverTest, ListsCaptureNodesOnlyWithTheirDescriptions)
 {
     addCamera("HD Webcam", 0);
@@ -47,7 +39,7 @@ TEST_F(V4l2DriverTest, ListsCaptureNodesOnlyWithTheirDescriptions)
 
     const std::vector<DriverEntry> drivers = captureDrivers();
     EXPECT_EQ(
-        names(drivers),
+        driverNames(drivers),
         (std::vector<std::string> {"Capture Card", "HD Webcam (Microsoft WDM Image Capture)"}));
     ASSERT_EQ(drivers.size(), 2u);
     EXPECT_EQ(drivers[0].description.version, "saa7134 5.10.17");
@@ -59,13 +51,13 @@ TEST_F(V4l2DriverTest, OrderSurvivesNodesChangingNumbers)
 {
     addCamera("Left", 0);
     addCamera("Right", 1);
-    const std::vector<std::string> before = names(captureDrivers());
+    const std::vector<std::string> before = driverNames(captureDrivers());
     // Plugged in the other way round: the kernel hands out the numbers in the opposite order.
     io->renumber(0, "/dev/video2");
     io->renumber(1, "/dev/video3");
     io->renumber(2, "/dev/video0");
     io->renumber(3, "/dev/video1");
-    EXPECT_EQ(names(captureDrivers()), before);
+    EXPECT_EQ(driverNames(captureDrivers()), before);
     EXPECT_EQ(before.front(), "Left (Microsoft WDM Image Capture)");
 }
 
