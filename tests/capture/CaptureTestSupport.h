@@ -40,7 +40,7 @@ protected:
     fake::FakeDevice &addCamera(const std::string &card, int n)
     {
         fake::FakeDevice &camera = io->addDevice(fake::uvcCamera(card, n));
-        io->addDevice(fake::uvcMetadataNode(camera.spec, n));
+        io->addDevice(fake::uvcMetadataNode(camera.profile, n));
         return camera;
     }
 

@@ -32,7 +32,7 @@ protected:
 TEST_F(V4l2DriverTest, ListsCaptureNodesOnlyWithTheirDescriptions)
 {
     addCamera("HD Webcam", 0);
-    fake::FakeDeviceSpec capture = fake::uvcCamera("Capture Card", 1);
+    fake::FakeDeviceProfile capture = fake::uvcCamera("Capture Card", 1);
     capture.driver = "saa7134";
     capture.version = 0x050A11;
     io->addDevice(capture);
@@ -188,7 +188,7 @@ TEST_F(V4l2DriverTest, SetFormatTakesTheNearestOfferedSizeForReal)
     EXPECT_FALSE(driver->grab().empty());
 
     // A device that answers a request with another size is believed.
-    camera.spec.formats[1].sizes = {{800, 600}};
+    camera.profile.formats[1].sizes = {{800, 600}};
     ASSERT_EQ(driver->setFormat({FOURCC_MJPG, 24, 640, 480}), 0);
     EXPECT_EQ(driver->format(), (VideoFormat {FOURCC_MJPG, 24, 800, 600}));
 }
@@ -230,10 +230,10 @@ TEST_F(V4l2DriverTest, RawFramesArriveInTheBitmapLayout)
         {V4L2_PIX_FMT_YUYV, {FOURCC_YUY2, 16, 6, 6}},
     };
     for (const Case &c : cases) {
-        fake::FakeDeviceSpec spec = fake::uvcCamera("Raw", 0);
-        spec.formats = {{c.pixelFormat, {{6, 6}}}};
-        spec.linePadding = 10;
-        fake::FakeDevice &camera = io->addDevice(spec);
+        fake::FakeDeviceProfile profile = fake::uvcCamera("Raw", 0);
+        profile.formats = {{c.pixelFormat, {{6, 6}}}};
+        profile.linePadding = 10;
+        fake::FakeDevice &camera = io->addDevice(profile);
         auto driver = openDriver(0);
         ASSERT_EQ(driver->connect(), 0);
         EXPECT_EQ(driver->format(), c.format);
