@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <cstring>
 #include <memory>
+#include <string>
 #include <vector>
 
 namespace capturetest {
@@ -39,7 +40,7 @@ protected:
     fake::FakeDevice &addCamera(const std::string &card, int n)
     {
         fake::FakeDevice &camera = io->addDevice(fake::uvcCamera(card, n));
-        io->addDevice(fake::uvcMetadataNode(camera.spec, n));
+        io->addDevice(fake::uvcMetadataNode(camera.profile, n));
         return camera;
     }
 
@@ -61,6 +62,15 @@ protected:
     std::shared_ptr<fake::FakeV4l2Io> io;
     std::vector<HWND> windows;
 };
+
+inline std::vector<std::string> driverNames(const std::vector<DriverEntry> &drivers)
+{
+    std::vector<std::string> names;
+    names.reserve(drivers.size());
+    for (const DriverEntry &d : drivers)
+        names.push_back(d.description.name);
+    return names;
+}
 
 inline std::intptr_t address(const void *p)
 {

@@ -192,6 +192,7 @@ TEST(CameraOrder, FollowsPersistentNamesNotNodeNumbers)
     };
     sortCameras(cameras);
     std::vector<std::string> order;
+    order.reserve(cameras.size());
     for (const CameraNode &c : cameras)
         order.push_back(c.node.devicePath);
     EXPECT_EQ(order,

@@ -29,25 +29,17 @@ protected:
     std::vector<std::pair<std::int32_t, std::string>> errors;
 };
 
-std::vector<std::string> names(const std::vector<DriverEntry> &drivers)
-{
-    std::vector<std::string> result;
-    for (const DriverEntry &d : drivers)
-        result.push_back(d.description.name);
-    return result;
-}
-
 TEST_F(V4l2DriverTest, ListsCaptureNodesOnlyWithTheirDescriptions)
 {
     addCamera("HD Webcam", 0);
-    fake::FakeDeviceSpec capture = fake::uvcCamera("Capture Card", 1);
+    fake::FakeDeviceProfile capture = fake::uvcCamera("Capture Card", 1);
     capture.driver = "saa7134";
     capture.version = 0x050A11;
     io->addDevice(capture);
 
     const std::vector<DriverEntry> drivers = captureDrivers();
     EXPECT_EQ(
-        names(drivers),
+        driverNames(drivers),
         (std::vector<std::string> {"Capture Card", "HD Webcam (Microsoft WDM Image Capture)"}));
     ASSERT_EQ(drivers.size(), 2u);
     EXPECT_EQ(drivers[0].description.version, "saa7134 5.10.17");
@@ -59,13 +51,13 @@ TEST_F(V4l2DriverTest, OrderSurvivesNodesChangingNumbers)
 {
     addCamera("Left", 0);
     addCamera("Right", 1);
-    const std::vector<std::string> before = names(captureDrivers());
+    const std::vector<std::string> before = driverNames(captureDrivers());
     // Plugged in the other way round: the kernel hands out the numbers in the opposite order.
     io->renumber(0, "/dev/video2");
     io->renumber(1, "/dev/video3");
     io->renumber(2, "/dev/video0");
     io->renumber(3, "/dev/video1");
-    EXPECT_EQ(names(captureDrivers()), before);
+    EXPECT_EQ(driverNames(captureDrivers()), before);
     EXPECT_EQ(before.front(), "Left (Microsoft WDM Image Capture)");
 }
 
@@ -196,7 +188,7 @@ TEST_F(V4l2DriverTest, SetFormatTakesTheNearestOfferedSizeForReal)
     EXPECT_FALSE(driver->grab().empty());
 
     // A device that answers a request with another size is believed.
-    camera.spec.formats[1].sizes = {{800, 600}};
+    camera.profile.formats[1].sizes = {{800, 600}};
     ASSERT_EQ(driver->setFormat({FOURCC_MJPG, 24, 640, 480}), 0);
     EXPECT_EQ(driver->format(), (VideoFormat {FOURCC_MJPG, 24, 800, 600}));
 }
@@ -238,10 +230,10 @@ TEST_F(V4l2DriverTest, RawFramesArriveInTheBitmapLayout)
         {V4L2_PIX_FMT_YUYV, {FOURCC_YUY2, 16, 6, 6}},
     };
     for (const Case &c : cases) {
-        fake::FakeDeviceSpec spec = fake::uvcCamera("Raw", 0);
-        spec.formats = {{c.pixelFormat, {{6, 6}}}};
-        spec.linePadding = 10;
-        fake::FakeDevice &camera = io->addDevice(spec);
+        fake::FakeDeviceProfile profile = fake::uvcCamera("Raw", 0);
+        profile.formats = {{c.pixelFormat, {{6, 6}}}};
+        profile.linePadding = 10;
+        fake::FakeDevice &camera = io->addDevice(profile);
         auto driver = openDriver(0);
         ASSERT_EQ(driver->connect(), 0);
         EXPECT_EQ(driver->format(), c.format);

@@ -73,12 +73,7 @@ TEST_F(VirtualCameraTest, ParsesItsEnvironmentSyntax)
 
 TEST_F(VirtualCameraTest, StandsInOnlyWithoutCamerasUnlessAskedFor)
 {
-    auto names = [] {
-        std::vector<std::string> result;
-        for (const DriverEntry &d : captureDrivers())
-            result.push_back(d.description.name);
-        return result;
-    };
+    auto names = [] { return driverNames(captureDrivers()); };
     unsetenv("VEDEREVE_VIRTUAL_CAMERAS");
     VirtualCameras::reset();
     EXPECT_EQ(names(), (std::vector<std::string> {"VEDerEve Virtual Camera 1"}));

@@ -9,7 +9,9 @@
 // Capture windows: invisible objects addressed by a handle, each connected to at most one capture
 // driver (Drivers.h), answering the capture-window messages with the published results. Call
 // from the GUI thread only. Callbacks run inside the message that causes them (the frame callback
-// inside WM_CAP_GRAB_FRAME) and may destroy the window they are called for.
+// inside WM_CAP_GRAB_FRAME, after the error reports of the same grab) and may destroy the window
+// they are called for. Error texts reach the error callback whole up to 4095 bytes. A grab that
+// finds no frame answers 0 and calls no frame callback.
 //
 // Frames are handed out through VIDEOHDR::lpData, a 32-bit address in the capture windows' own
 // frame address space: each window owns a range of it, and the bytes of the frame it grabbed last

@@ -64,13 +64,13 @@ void install(std::vector<VirtualCameraConfig> configs, bool configured)
 
 void loadFromEnvironment()
 {
-    const char *spec = std::getenv("VEDEREVE_VIRTUAL_CAMERAS");
-    if (spec) {
-        if (auto configs = VirtualCameras::parse(spec)) {
+    const char *text = std::getenv("VEDEREVE_VIRTUAL_CAMERAS");
+    if (text) {
+        if (auto configs = VirtualCameras::parse(text)) {
             install(std::move(*configs), true);
             return;
         }
-        qCWarning(lcCapture, "VEDEREVE_VIRTUAL_CAMERAS=\"%s\" is not understood; ignored", spec);
+        qCWarning(lcCapture, "VEDEREVE_VIRTUAL_CAMERAS=\"%s\" is not understood; ignored", text);
     }
     install({VirtualCameraConfig {}}, false);
 }
@@ -119,13 +119,13 @@ std::optional<VideoFormat> parseFormat(std::string_view item)
     return format;
 }
 
-std::optional<VirtualCameraConfig> parseCamera(std::string_view spec)
+std::optional<VirtualCameraConfig> parseCamera(std::string_view text)
 {
     VirtualCameraConfig config;
-    while (!spec.empty()) {
-        const std::size_t comma = spec.find(',');
-        const std::string_view item = spec.substr(0, comma);
-        spec = comma == std::string_view::npos ? std::string_view() : spec.substr(comma + 1);
+    while (!text.empty()) {
+        const std::size_t comma = text.find(',');
+        const std::string_view item = text.substr(0, comma);
+        text = comma == std::string_view::npos ? std::string_view() : text.substr(comma + 1);
         if (item == "refuse")
             config.refuseConnect = true;
         else if (item == "empty")
@@ -390,25 +390,25 @@ void VirtualCameras::unplug(std::size_t index)
         r.cameras[index]->unplugged = true;
 }
 
-std::optional<std::vector<VirtualCameraConfig>> VirtualCameras::parse(std::string_view spec)
+std::optional<std::vector<VirtualCameraConfig>> VirtualCameras::parse(std::string_view text)
 {
     std::vector<VirtualCameraConfig> cameras;
     int count = 0;
-    if (parseNumber(spec, count)) {
+    if (parseNumber(text, count)) {
         if (count < 0 || count > 10)
             return std::nullopt;
         cameras.resize(std::size_t(count));
         return cameras;
     }
     for (;;) {
-        const std::size_t semicolon = spec.find(';');
-        auto camera = parseCamera(spec.substr(0, semicolon));
+        const std::size_t semicolon = text.find(';');
+        auto camera = parseCamera(text.substr(0, semicolon));
         if (!camera || cameras.size() >= 10)
             return std::nullopt;
         cameras.push_back(std::move(*camera));
         if (semicolon == std::string_view::npos)
             return cameras;
-        spec = spec.substr(semicolon + 1);
+        text = text.substr(semicolon + 1);
     }
 }
 

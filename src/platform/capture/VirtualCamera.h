@@ -49,7 +49,7 @@ public:
     static void unplug(std::size_t index);
 
     // The syntax of VEDEREVE_VIRTUAL_CAMERAS; nothing when it is malformed.
-    static std::optional<std::vector<VirtualCameraConfig>> parse(std::string_view spec);
+    static std::optional<std::vector<VirtualCameraConfig>> parse(std::string_view text);
     static std::vector<VideoFormat> defaultFormats();
 
     struct Entry

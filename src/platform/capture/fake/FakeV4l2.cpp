@@ -56,15 +56,15 @@ std::vector<std::uint8_t> withoutHuffmanTables(const unsigned char *jpeg, unsign
 
 } // namespace
 
-FakeDeviceSpec uvcCamera(const std::string &card, int n)
+FakeDeviceProfile uvcCamera(const std::string &card, int n)
 {
-    FakeDeviceSpec spec;
-    spec.devicePath = "/dev/video" + std::to_string(2 * n);
-    spec.card = card;
-    spec.busInfo = "usb-0000:00:14.0-" + std::to_string(n + 1);
-    spec.byIdName = "usb-Maker_" + card + "_SN" + std::to_string(1000 + n) + "-video-index0";
-    spec.byPathName = "pci-0000:00:14.0-usb-0:" + std::to_string(n + 1) + ":1.0-video-index0";
-    spec.formats = {
+    FakeDeviceProfile profile;
+    profile.devicePath = "/dev/video" + std::to_string(2 * n);
+    profile.card = card;
+    profile.busInfo = "usb-0000:00:14.0-" + std::to_string(n + 1);
+    profile.byIdName = "usb-Maker_" + card + "_SN" + std::to_string(1000 + n) + "-video-index0";
+    profile.byPathName = "pci-0000:00:14.0-usb-0:" + std::to_string(n + 1) + ":1.0-video-index0";
+    profile.formats = {
         {V4L2_PIX_FMT_YUYV, {{640, 480}, {160, 120}, {176, 144}, {320, 240}, {1280, 720}}},
         {V4L2_PIX_FMT_MJPEG, {{640, 480}, {320, 240}, {1280, 720}, {1920, 1080}}},
     };
@@ -72,7 +72,7 @@ FakeDeviceSpec uvcCamera(const std::string &card, int n)
                       std::int32_t maximum, std::int32_t defaultValue) {
         return FakeControl {id, name, type, minimum, maximum, 1, defaultValue, {}, 0};
     };
-    spec.controls = {
+    profile.controls = {
         control(V4L2_CID_BRIGHTNESS, "Brightness", V4L2_CTRL_TYPE_INTEGER, -64, 64, 0),
         control(V4L2_CID_CONTRAST, "Contrast", V4L2_CTRL_TYPE_INTEGER, 0, 64, 32),
         control(V4L2_CID_SATURATION, "Saturation", V4L2_CTRL_TYPE_INTEGER, 0, 128, 64),
@@ -85,33 +85,33 @@ FakeDeviceSpec uvcCamera(const std::string &card, int n)
         control(V4L2_CID_EXPOSURE_ABSOLUTE, "Exposure Time, Absolute", V4L2_CTRL_TYPE_INTEGER, 3,
                 2047, 250),
     };
-    spec.controls[5].items = {"Disabled", "50 Hz", "60 Hz"};
+    profile.controls[5].items = {"Disabled", "50 Hz", "60 Hz"};
     // Cameras leave holes in menus: only the modes they have answer.
-    spec.controls[6].items = {"", "Manual Mode", "", "Aperture Priority Mode"};
-    spec.controls[7].flags = V4L2_CTRL_FLAG_DISABLED;
-    return spec;
+    profile.controls[6].items = {"", "Manual Mode", "", "Aperture Priority Mode"};
+    profile.controls[7].flags = V4L2_CTRL_FLAG_DISABLED;
+    return profile;
 }
 
-FakeDeviceSpec uvcMetadataNode(const FakeDeviceSpec &camera, int n)
+FakeDeviceProfile uvcMetadataNode(const FakeDeviceProfile &camera, int n)
 {
-    FakeDeviceSpec spec = camera;
-    spec.devicePath = "/dev/video" + std::to_string(2 * n + 1);
-    spec.byIdName = camera.byIdName.substr(0, camera.byIdName.size() - 1) + "1";
-    spec.byPathName = camera.byPathName.substr(0, camera.byPathName.size() - 1) + "1";
-    spec.metadataNode = true;
-    spec.formats.clear();
-    spec.controls.clear();
-    return spec;
+    FakeDeviceProfile profile = camera;
+    profile.devicePath = "/dev/video" + std::to_string(2 * n + 1);
+    profile.byIdName = camera.byIdName.substr(0, camera.byIdName.size() - 1) + "1";
+    profile.byPathName = camera.byPathName.substr(0, camera.byPathName.size() - 1) + "1";
+    profile.metadataNode = true;
+    profile.formats.clear();
+    profile.controls.clear();
+    return profile;
 }
 
-FakeDevice::FakeDevice(FakeDeviceSpec s, std::uint64_t id) : spec(std::move(s)), identity(id)
+FakeDevice::FakeDevice(FakeDeviceProfile s, std::uint64_t id) : profile(std::move(s)), identity(id)
 {
-    for (const FakeControl &control : spec.controls)
+    for (const FakeControl &control : profile.controls)
         controlValues[control.id] = control.defaultValue;
-    if (!spec.formats.empty() && !spec.formats.front().sizes.empty()) {
-        pixelFormat = spec.formats.front().pixelFormat;
-        width = spec.formats.front().sizes.front().first;
-        height = spec.formats.front().sizes.front().second;
+    if (!profile.formats.empty() && !profile.formats.front().sizes.empty()) {
+        pixelFormat = profile.formats.front().pixelFormat;
+        width = profile.formats.front().sizes.front().first;
+        height = profile.formats.front().sizes.front().second;
         makePicture();
     }
 }
@@ -120,7 +120,7 @@ std::uint32_t FakeDevice::bytesPerLine() const
 {
     if (pixelFormat == V4L2_PIX_FMT_MJPEG)
         return 0;
-    return width * (pixelFormat == V4L2_PIX_FMT_RGB24 ? 3 : 2) + spec.linePadding;
+    return width * (pixelFormat == V4L2_PIX_FMT_RGB24 ? 3 : 2) + profile.linePadding;
 }
 
 std::uint32_t FakeDevice::sizeImage() const
@@ -194,16 +194,16 @@ void FakeDevice::deliverFrames(int n)
 int FakeDevice::setFormat(void *arg)
 {
     auto *format = static_cast<v4l2_format *>(arg);
-    if (format->type != V4L2_BUF_TYPE_VIDEO_CAPTURE || spec.formats.empty())
+    if (format->type != V4L2_BUF_TYPE_VIDEO_CAPTURE || profile.formats.empty())
         return -EINVAL;
     if (busy || !m_buffers.empty())
         return -EBUSY;
     v4l2_pix_format &pix = format->fmt.pix;
-    auto offered = std::find_if(spec.formats.begin(), spec.formats.end(), [&](const FakeFormat &f) {
-        return f.pixelFormat == pix.pixelformat;
-    });
-    if (offered == spec.formats.end())
-        offered = spec.formats.begin();
+    auto offered
+        = std::find_if(profile.formats.begin(), profile.formats.end(),
+                       [&](const FakeFormat &f) { return f.pixelFormat == pix.pixelformat; });
+    if (offered == profile.formats.end())
+        offered = profile.formats.begin();
     // The nearest size the device has, as a driver adjusts a request.
     auto distance = [&](const std::pair<std::uint32_t, std::uint32_t> &size) {
         return std::abs(std::int64_t(size.first) - pix.width)
@@ -233,11 +233,11 @@ int FakeDevice::ioctl(unsigned long request, void *arg)
     case VIDIOC_QUERYCAP: {
         auto *caps = static_cast<v4l2_capability *>(arg);
         *caps = {};
-        copyName(caps->driver, sizeof caps->driver, spec.driver);
-        copyName(caps->card, sizeof caps->card, spec.card);
-        copyName(caps->bus_info, sizeof caps->bus_info, spec.busInfo);
-        caps->version = spec.version;
-        caps->device_caps = (spec.metadataNode ? V4L2_CAP_META_CAPTURE : V4L2_CAP_VIDEO_CAPTURE)
+        copyName(caps->driver, sizeof caps->driver, profile.driver);
+        copyName(caps->card, sizeof caps->card, profile.card);
+        copyName(caps->bus_info, sizeof caps->bus_info, profile.busInfo);
+        caps->version = profile.version;
+        caps->device_caps = (profile.metadataNode ? V4L2_CAP_META_CAPTURE : V4L2_CAP_VIDEO_CAPTURE)
             | V4L2_CAP_STREAMING;
         caps->capabilities = V4L2_CAP_VIDEO_CAPTURE | V4L2_CAP_META_CAPTURE | V4L2_CAP_STREAMING
             | V4L2_CAP_DEVICE_CAPS;
@@ -245,20 +245,19 @@ int FakeDevice::ioctl(unsigned long request, void *arg)
     }
     case VIDIOC_ENUM_FMT: {
         auto *description = static_cast<v4l2_fmtdesc *>(arg);
-        if (description->index >= spec.formats.size())
+        if (description->index >= profile.formats.size())
             return -EINVAL;
-        description->pixelformat = spec.formats[description->index].pixelFormat;
+        description->pixelformat = profile.formats[description->index].pixelFormat;
         description->flags
             = description->pixelformat == V4L2_PIX_FMT_MJPEG ? V4L2_FMT_FLAG_COMPRESSED : 0;
         return 0;
     }
     case VIDIOC_ENUM_FRAMESIZES: {
         auto *size = static_cast<v4l2_frmsizeenum *>(arg);
-        const auto format
-            = std::find_if(spec.formats.begin(), spec.formats.end(), [&](const FakeFormat &f) {
-                  return f.pixelFormat == size->pixel_format;
-              });
-        if (format == spec.formats.end() || size->index >= format->sizes.size())
+        const auto format = std::find_if(
+            profile.formats.begin(), profile.formats.end(),
+            [&](const FakeFormat &f) { return f.pixelFormat == size->pixel_format; });
+        if (format == profile.formats.end() || size->index >= format->sizes.size())
             return -EINVAL;
         size->type = V4L2_FRMSIZE_TYPE_DISCRETE;
         size->discrete.width = format->sizes[size->index].first;
@@ -267,7 +266,7 @@ int FakeDevice::ioctl(unsigned long request, void *arg)
     }
     case VIDIOC_G_FMT: {
         auto *format = static_cast<v4l2_format *>(arg);
-        if (spec.formats.empty())
+        if (profile.formats.empty())
             return -EINVAL;
         format->fmt.pix = {};
         format->fmt.pix.pixelformat = pixelFormat;
@@ -342,7 +341,7 @@ int FakeDevice::ioctl(unsigned long request, void *arg)
         const std::uint32_t after = query->id & ~V4L2_CTRL_FLAG_NEXT_CTRL;
         const bool next = (query->id & V4L2_CTRL_FLAG_NEXT_CTRL) != 0;
         const FakeControl *found = nullptr;
-        for (const FakeControl &control : spec.controls) {
+        for (const FakeControl &control : profile.controls) {
             if (next ? control.id > after && (!found || control.id < found->id)
                      : control.id == after)
                 found = &control;
@@ -362,7 +361,7 @@ int FakeDevice::ioctl(unsigned long request, void *arg)
     }
     case VIDIOC_QUERYMENU: {
         auto *item = static_cast<v4l2_querymenu *>(arg);
-        for (const FakeControl &control : spec.controls) {
+        for (const FakeControl &control : profile.controls) {
             if (control.id == item->id && item->index < control.items.size()
                 && !control.items[item->index].empty()) {
                 copyName(item->name, sizeof item->name, control.items[item->index]);
@@ -381,7 +380,7 @@ int FakeDevice::ioctl(unsigned long request, void *arg)
     }
     case VIDIOC_S_CTRL: {
         auto *value = static_cast<v4l2_control *>(arg);
-        for (const FakeControl &control : spec.controls) {
+        for (const FakeControl &control : profile.controls) {
             if (control.id != value->id)
                 continue;
             if (value->value < control.minimum || value->value > control.maximum)
@@ -396,16 +395,16 @@ int FakeDevice::ioctl(unsigned long request, void *arg)
     }
 }
 
-FakeDevice &FakeV4l2Io::addDevice(FakeDeviceSpec spec)
+FakeDevice &FakeV4l2Io::addDevice(FakeDeviceProfile profile)
 {
-    m_devices.push_back(std::make_unique<FakeDevice>(std::move(spec), m_nextIdentity++));
+    m_devices.push_back(std::make_unique<FakeDevice>(std::move(profile), m_nextIdentity++));
     return *m_devices.back();
 }
 
 void FakeV4l2Io::renumber(std::size_t index, const std::string &devicePath)
 {
     FakeDevice &device = *m_devices.at(index);
-    device.spec.devicePath = devicePath;
+    device.profile.devicePath = devicePath;
     device.identity = m_nextIdentity++;
 }
 
@@ -414,8 +413,8 @@ std::vector<V4l2Node> FakeV4l2Io::listNodes()
     std::vector<V4l2Node> nodes;
     for (const auto &device : m_devices) {
         if (!device->unplugged)
-            nodes.push_back({device->spec.devicePath, device->spec.byIdName,
-                             device->spec.byPathName, device->identity});
+            nodes.push_back({device->profile.devicePath, device->profile.byIdName,
+                             device->profile.byPathName, device->identity});
     }
     return nodes;
 }
@@ -429,7 +428,7 @@ FakeDevice *FakeV4l2Io::deviceOf(int fd)
 int FakeV4l2Io::open(const std::string &devicePath)
 {
     for (const auto &device : m_devices) {
-        if (device->spec.devicePath != devicePath || device->unplugged)
+        if (device->profile.devicePath != devicePath || device->unplugged)
             continue;
         if (device->busyOnOpen)
             return -EBUSY;

@@ -37,7 +37,7 @@ struct FakeControl
     std::uint32_t flags = 0;
 };
 
-struct FakeDeviceSpec
+struct FakeDeviceProfile
 {
     std::string devicePath;
     std::string byIdName;
@@ -55,15 +55,15 @@ struct FakeDeviceSpec
 // Raw frames (YUYV, RGB24) show three bands, red over green over blue. A typical camera node
 // (YUYV up to 1280 x 720, MJPG up to 1920 x 1080, seven controls) and the
 // metadata node that comes with it; n tells the ports and /dev numbers apart.
-FakeDeviceSpec uvcCamera(const std::string &card, int n);
-FakeDeviceSpec uvcMetadataNode(const FakeDeviceSpec &camera, int n);
+FakeDeviceProfile uvcCamera(const std::string &card, int n);
+FakeDeviceProfile uvcMetadataNode(const FakeDeviceProfile &camera, int n);
 
 class FakeDevice
 {
 public:
-    explicit FakeDevice(FakeDeviceSpec spec, std::uint64_t identity);
+    explicit FakeDevice(FakeDeviceProfile profile, std::uint64_t identity);
 
-    FakeDeviceSpec spec;
+    FakeDeviceProfile profile;
     std::uint64_t identity;
 
     // Script.
@@ -121,7 +121,7 @@ private:
 class FakeV4l2Io final : public V4l2Io
 {
 public:
-    FakeDevice &addDevice(FakeDeviceSpec spec);
+    FakeDevice &addDevice(FakeDeviceProfile profile);
     FakeDevice &device(std::size_t index) { return *m_devices.at(index); }
     // The node is re-created under another /dev name, as after a re-plug or a reboot.
     void renumber(std::size_t index, const std::string &devicePath);
