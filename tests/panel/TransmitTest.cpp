@@ -3,7 +3,10 @@
 
 #include <gtest/gtest.h>
 
+#include <QFile>
 #include <QTest>
+
+#include <unistd.h>
 
 #include <memory>
 #include <vector>
@@ -338,6 +341,41 @@ TEST_F(Transmit, TickCountsWrapWithoutStoppingTheSlots)
     g_now += 1500;
     cycle();
     EXPECT_EQ(snapshots.size(), 2u);
+}
+
+long residentBytes()
+{
+    QFile statm(QStringLiteral("/proc/self/statm"));
+    if (!statm.open(QIODevice::ReadOnly))
+        return 0;
+    return statm.readAll().split(' ').value(1).toLong() * ::sysconf(_SC_PAGESIZE);
+}
+
+// Ten thousand frames out: descriptors, resident memory and shared-memory objects stay flat.
+// VEDEREVE_SOAK_FRAMES sets another length; at about 0.15 ms a frame the full soak is short
+// enough to run every time.
+TEST_F(Transmit, SoakOfManyFramesLeavesNothingBehind)
+{
+    const int frames = qEnvironmentVariableIsSet("VEDEREVE_SOAK_FRAMES")
+        ? qEnvironmentVariableIntValue("VEDEREVE_SOAK_FRAMES")
+        : 10000;
+    start(rgbCamera(176, 144));
+    for (int i = 0; i < 100; ++i) // warm up caches, pools and the allocator
+        cycle();
+    snapshots.clear();
+    int sent = 0;
+    const int descriptors = testenv::openDescriptorCount();
+    const int objects = testenv::shmObjectCount();
+    const long resident = residentBytes();
+    for (int i = 0; i < frames; ++i) {
+        cycle();
+        sent += int(snapshots.size());
+        snapshots.clear();
+    }
+    EXPECT_EQ(sent, frames);
+    EXPECT_EQ(testenv::openDescriptorCount(), descriptors);
+    EXPECT_EQ(testenv::shmObjectCount(), objects);
+    EXPECT_LT(residentBytes() - resident, 8L << 20) << frames << " frames";
 }
 
 } // namespace
