@@ -1,0 +1,166 @@
+// WebCamSnapShot's round trip to a parent process over the bus (the component's call into the
+// parent's sink and the wait for its reply) against a bare bus call of the same size to the same
+// process on the same bus. The parent is this program started again in its parent role.
+//   bus_bench --benchmark_repetitions=5 --benchmark_report_aggregates_only=true
+
+#include <benchmark/benchmark.h>
+
+#include <QApplication>
+#include <QDBusAbstractAdaptor>
+#include <QDBusMessage>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <unistd.h>
+
+#include <cstdio>
+#include <memory>
+
+#include "PrivateBus.h"
+#include "VEDerEveClient.h"
+#include "VEDerEveEventSink.h"
+#include "automation/dbus/BusNames.h"
+#include "automation/dbus/ClassFactory.h"
+#include "automation/zozEZUdeZid.h"
+#include "platform/shm/HandleTable.h"
+
+namespace {
+
+constexpr const char *kEchoInterface = "com.zedazido.VEDerEve.Bench";
+
+// The bare call's other end: the same arguments and reply as the event's.
+class EchoObject final : public QObject
+{
+    Q_OBJECT
+    Q_CLASSINFO("D-Bus Interface", "com.zedazido.VEDerEve.Bench")
+public Q_SLOTS:
+    QByteArray Echo(const QByteArray &picHdr, int) { return picHdr; }
+};
+
+int runParent()
+{
+    QDBusConnection bus = QDBusConnection::sessionBus();
+    VEDerEveEventSink sink;
+    EchoObject echo;
+    if (!sink.exportOn(bus, QStringLiteral("/parent/sink"))
+        || !bus.registerObject(QStringLiteral("/parent/echo"), &echo,
+                               QDBusConnection::ExportAllSlots))
+        return 2;
+    VEDerEveClient client(bus);
+    if (!client.create() || !client.advise(sink))
+        return 3;
+    std::printf("READY %s %s\n", qPrintable(client.path()), qPrintable(bus.baseService()));
+    std::fflush(stdout);
+    QEventLoop().exec(); // until the benchmark ends it
+    return 0;
+}
+
+struct Context
+{
+    bus::ClassFactory *factory = nullptr;
+    zozEZUdeZid *object = nullptr;
+    QDBusConnection *host = nullptr;
+    QString parentService;
+};
+Context g;
+
+void BM_SnapshotRoundTrip(benchmark::State &state)
+{
+    QByteArray header(24, '\x5a');
+    for (auto _ : state)
+        Q_EMIT g.object->events()->WebCamSnapShot(header, 7);
+    benchmark::DoNotOptimize(header.data());
+}
+
+void BM_BareCall(benchmark::State &state)
+{
+    const QByteArray header(24, '\x5a');
+    for (auto _ : state) {
+        QDBusMessage call = QDBusMessage::createMethodCall(
+            g.parentService, QStringLiteral("/parent/echo"), QLatin1StringView(kEchoInterface),
+            QStringLiteral("Echo"));
+        call << header << 7;
+        const QDBusMessage reply = g.host->call(call, QDBus::Block, 5000);
+        benchmark::DoNotOptimize(reply.type());
+    }
+}
+
+void BM_BareCallServingEvents(benchmark::State &state)
+{
+    const QByteArray header(24, '\x5a');
+    for (auto _ : state) {
+        QDBusMessage call = QDBusMessage::createMethodCall(
+            g.parentService, QStringLiteral("/parent/echo"), QLatin1StringView(kEchoInterface),
+            QStringLiteral("Echo"));
+        call << header << 7;
+        const QDBusMessage reply = g.host->call(call, QDBus::BlockWithGui, 5000);
+        benchmark::DoNotOptimize(reply.type());
+    }
+}
+BENCHMARK(BM_BareCallServingEvents)->Unit(benchmark::kMicrosecond)->UseRealTime();
+
+BENCHMARK(BM_BareCall)->Unit(benchmark::kMicrosecond)->UseRealTime();
+BENCHMARK(BM_SnapshotRoundTrip)->Unit(benchmark::kMicrosecond)->UseRealTime();
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    if (qEnvironmentVariableIsSet("VEDEREVE_BENCH_PARENT")) {
+        QApplication app(argc, argv);
+        return runParent();
+    }
+    qputenv("VEDEREVE_SHM_PREFIX",
+            "/vedereve-bench-bus-" + QByteArray::number(qint64(::getpid())) + "-");
+    QTemporaryDir settings;
+    qputenv("VEDEREVE_REGISTRY",
+            (settings.path() + QStringLiteral("/registry.sqlite")).toLocal8Bit());
+    int status = 0;
+    {
+        QApplication app(argc, argv);
+        PrivateBus privateBus;
+        if (!privateBus.start())
+            return 2;
+        QDBusConnection host = privateBus.connect(QStringLiteral("host"));
+        bus::ClassFactory factory(host);
+        if (!factory.registerFactory() || !host.registerService(bus::kServiceName))
+            return 3;
+        QProcess parent;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"), privateBus.address());
+        env.insert(QStringLiteral("VEDEREVE_BENCH_PARENT"), QStringLiteral("1"));
+        parent.setProcessEnvironment(env);
+        parent.start(QCoreApplication::applicationFilePath(), {});
+        QByteArray output;
+        if (!QTest::qWaitFor(
+                [&] {
+                    output += parent.readAllStandardOutput();
+                    return output.contains('\n');
+                },
+                15000))
+            return 4;
+        const QList<QByteArray> ready = output.trimmed().split(' ');
+        g.factory = &factory;
+        g.object = factory.object(QString::fromUtf8(ready.value(1)));
+        g.host = &host;
+        g.parentService = QString::fromUtf8(ready.value(2));
+        if (!g.object)
+            return 5;
+        benchmark::Initialize(&argc, argv);
+        if (benchmark::ReportUnrecognizedArguments(argc, argv))
+            return 1;
+        benchmark::RunSpecifiedBenchmarks();
+        benchmark::Shutdown();
+        parent.kill();
+        parent.waitForFinished(3000);
+        g = {};
+    }
+    platform::shm::removeObject("dirUzevevav");
+    platform::shm::removeObject("ridEvadezaz");
+    return status;
+}
+
+#include "BusBench.moc"
