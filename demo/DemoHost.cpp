@@ -147,7 +147,7 @@ void DemoHost::connectSink(int index)
     });
     connect(sink, &VEDerEveEventSink::EraseWebCam, this, [this, index] {
         log(QStringLiteral("%1: EraseWebCam()").arg(m_people[std::size_t(index)].name));
-        m_whiteBoard->showFrame(QImage(), 0, QString());
+        m_whiteBoard->clear(m_people[std::size_t(index)].name);
     });
     connect(sink, &VEDerEveEventSink::ReceiveCamImages, this, [this, index](bool yorn) {
         // The person at that panel switched receiving off or on: a client stops or resumes

@@ -18,6 +18,14 @@ void WhiteBoard::showFrame(const QImage &picture, std::int32_t destination, cons
     update();
 }
 
+void WhiteBoard::clear(const QString &from)
+{
+    if (from != m_from)
+        return;
+    m_picture = QImage();
+    update();
+}
+
 void WhiteBoard::paintEvent(QPaintEvent *)
 {
     QPainter painter(this);

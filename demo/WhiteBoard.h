@@ -15,8 +15,10 @@ class WhiteBoard final : public QWidget
 public:
     explicit WhiteBoard(QWidget *parent = nullptr);
 
-    // A frame from the named participant; a null picture clears what that destination shows.
+    // A frame from the named participant; a null picture is not drawn.
     void showFrame(const QImage &picture, std::int32_t destination, const QString &from);
+    // The participant's camera went off: their last frame goes.
+    void clear(const QString &from);
     int framesShown() const { return m_framesShown; }
 
 protected:
