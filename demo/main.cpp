@@ -1,4 +1,5 @@
-// The demo conferencing host: vedereve-demo [--server PATH] [--output FOLDER] [--seconds N]
+// The demo conferencing host:
+//   vedereve-demo [--server PATH] [--output FOLDER] [--seconds N] [--press-play]
 #include <QApplication>
 #include <QCommandLineParser>
 #include <QDBusConnection>
@@ -19,10 +20,14 @@ int main(int argc, char **argv)
                       QStringLiteral("Start this VE_DerEve when the bus cannot activate it."),
                       QStringLiteral("path")});
     parser.addOption({QStringLiteral("output"),
-                      QStringLiteral("Folder for screenshots and the event summary."),
+                      QStringLiteral("Folder for screenshots, the event log and the summary."),
                       QStringLiteral("folder")});
-    parser.addOption({QStringLiteral("seconds"), QStringLiteral("Quit after this many seconds."),
+    parser.addOption({QStringLiteral("seconds"),
+                      QStringLiteral("Leave after this many seconds (0: when closed)."),
                       QStringLiteral("n"), QStringLiteral("0")});
+    parser.addOption({QStringLiteral("press-play"),
+                      QStringLiteral("Press each panel's Play with a synthetic click, for runs "
+                                     "without a person.")});
     parser.process(app);
 
     QDBusConnection bus = QDBusConnection::sessionBus();
@@ -43,11 +48,22 @@ int main(int argc, char **argv)
             QThread::msleep(50);
     }
 
-    DemoHost host(bus, parser.value(QStringLiteral("output")));
-    if (!host.start(parser.value(QStringLiteral("seconds")).toInt()))
+    DemoHost::Options options;
+    options.output = parser.value(QStringLiteral("output"));
+    options.seconds = parser.value(QStringLiteral("seconds")).toInt();
+    options.pressPlay = parser.isSet(QStringLiteral("press-play"));
+    // Each participant's camera is a setting of the component; the demo writes it only into a
+    // settings file of its own, never into the person's.
+    options.chooseDevices = qEnvironmentVariableIsSet("VEDEREVE_REGISTRY");
+    DemoHost host(bus, options);
+    if (!host.start())
         return 1;
-    const int rc = app.exec();
+    int rc = app.exec();
     if (server.state() != QProcess::NotRunning)
         server.waitForFinished(3000);
+    if (rc == 0 && options.seconds > 0 && !host.callWorked()) {
+        std::fprintf(stderr, "vedereve-demo: a panel showed none of the other's pictures\n");
+        rc = 1;
+    }
     return rc;
 }

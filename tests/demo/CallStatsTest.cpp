@@ -1,0 +1,192 @@
+#include "CallStats.h"
+
+#include <gtest/gtest.h>
+
+#include <QPainter>
+
+#include <algorithm>
+#include <numeric>
+#include <random>
+#include <vector>
+
+namespace {
+
+constexpr std::int64_t kMs = 1'000'000;
+
+// A grey picture with a white bar at x, as a camera's moving test picture looks; noise of up to
+// two levels stands for the difference between two decoders of the same stream.
+QImage barPicture(int x, unsigned noiseSeed)
+{
+    QImage picture(150, 144, QImage::Format_RGB32);
+    picture.fill(QColor(90, 90, 90));
+    QPainter(&picture).fillRect(x, 0, 12, 144, Qt::white);
+    std::mt19937 noise(noiseSeed);
+    for (int y = 0; y < picture.height(); ++y) {
+        auto *row = reinterpret_cast<QRgb *>(picture.scanLine(y));
+        for (int col = 0; col < picture.width(); ++col) {
+            const int d = int(noise() % 3);
+            row[col] = qRgb(std::min(qRed(row[col]) + d, 255), qGreen(row[col]),
+                            std::max(qBlue(row[col]) - d, 0));
+        }
+    }
+    return picture;
+}
+
+} // namespace
+
+TEST(CallStats, LatencyMeanAndNearestRankPercentiles)
+{
+    std::vector<std::int64_t> hundred(100);
+    std::iota(hundred.begin(), hundred.end(), 1);
+    std::shuffle(hundred.begin(), hundred.end(), std::mt19937(7));
+    struct Case
+    {
+        const char *name;
+        std::vector<std::int64_t> samplesMs;
+        double mean, p50, p99;
+    };
+    const Case cases[] = {
+        {"one", {5}, 5.0, 5.0, 5.0},
+        {"1..100 in any order", hundred, 50.5, 50.0, 99.0},
+        {"fewer than 100: p99 is the largest", {30, 10, 20, 40}, 25.0, 20.0, 40.0},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        LatencyStats stats;
+        for (const std::int64_t ms : c.samplesMs)
+            stats.add(ms * kMs);
+        EXPECT_EQ(stats.count(), c.samplesMs.size());
+        EXPECT_DOUBLE_EQ(*stats.meanMs(), c.mean);
+        EXPECT_DOUBLE_EQ(*stats.percentileMs(50), c.p50);
+        EXPECT_DOUBLE_EQ(*stats.percentileMs(99), c.p99);
+    }
+    EXPECT_FALSE(LatencyStats().meanMs());
+    EXPECT_FALSE(LatencyStats().percentileMs(99));
+}
+
+TEST(CallStats, FramesPerSecondCountGapsBetweenFirstAndLast)
+{
+    FrameRate rate;
+    EXPECT_FALSE(rate.perSecond());
+    rate.add(400 * kMs);
+    EXPECT_FALSE(rate.perSecond()); // one frame has no rate
+    // Seven frames 200 ms apart: six gaps in 1.2 s.
+    for (int i = 1; i < 7; ++i)
+        rate.add((400 + 200 * i) * kMs);
+    EXPECT_DOUBLE_EQ(*rate.perSecond(), 5.0);
+
+    FrameRate sameInstant;
+    sameInstant.add(kMs);
+    sameInstant.add(kMs);
+    EXPECT_FALSE(sameInstant.perSecond());
+}
+
+TEST(CallStats, BottomUpRowsBecomeAnUprightPicture)
+{
+    // Two rows of three pixels; in memory the bottom row (blue, green, red) comes first, then the
+    // top row (white, black, grey), each padded to a multiple of four bytes.
+    const QRgb top[3] = {qRgb(255, 255, 255), qRgb(0, 0, 0), qRgb(128, 128, 128)};
+    const QRgb bottom[3] = {qRgb(0, 0, 255), qRgb(0, 255, 0), qRgb(255, 0, 0)};
+    const auto rows = [&](int bits) {
+        QByteArray bytes;
+        for (const QRgb *row : {bottom, top}) {
+            QByteArray line;
+            for (int x = 0; x < 3; ++x) {
+                const QRgb c = row[x];
+                if (bits == 16) {
+                    const auto v = std::uint16_t(((qRed(c) >> 3) << 10) | ((qGreen(c) >> 3) << 5)
+                                                 | (qBlue(c) >> 3));
+                    line.append(char(v & 0xff)).append(char(v >> 8));
+                } else {
+                    line.append(char(qBlue(c))).append(char(qGreen(c))).append(char(qRed(c)));
+                    if (bits == 32)
+                        line.append(char(0));
+                }
+            }
+            while (line.size() % 4 != 0)
+                line.append(char(0x5a)); // padding is never read as a pixel
+            bytes += line;
+        }
+        return bytes;
+    };
+    for (const int bits : {24, 32, 16}) {
+        SCOPED_TRACE(bits);
+        const QImage picture = imageFromBottomUpRows(rows(bits), 3, 2, bits);
+        ASSERT_EQ(picture.size(), QSize(3, 2));
+        // Five bits a channel: the low three bits of each level are gone.
+        const int mask = bits == 16 ? 0xf8 : 0xff;
+        for (int x = 0; x < 3; ++x) {
+            for (const auto &[y, want] : {std::pair {0, top[x]}, std::pair {1, bottom[x]}}) {
+                const QRgb got = picture.pixel(x, y);
+                EXPECT_EQ(qRed(got) & mask, qRed(want) & mask) << x << "," << y;
+                EXPECT_EQ(qGreen(got) & mask, qGreen(want) & mask) << x << "," << y;
+                EXPECT_EQ(qBlue(got) & mask, qBlue(want) & mask) << x << "," << y;
+            }
+        }
+    }
+
+    // What cannot be the announced frame draws nothing.
+    const QByteArray full = rows(24);
+    EXPECT_TRUE(imageFromBottomUpRows(full.left(full.size() - 1), 3, 2, 24).isNull());
+    EXPECT_TRUE(imageFromBottomUpRows(full, 0, 2, 24).isNull());
+    EXPECT_TRUE(imageFromBottomUpRows(full, 3, -2, 24).isNull());
+    EXPECT_TRUE(imageFromBottomUpRows(full, 3, 2, 8).isNull());
+}
+
+TEST(CallStats, DisplayWatchTimesEachPictureFromItsHandOverToTheScreenChange)
+{
+    DisplayWatch watch;
+    const QImage pictures[]
+        = {barPicture(10, 1), barPicture(20, 2), barPicture(30, 3), barPicture(40, 4)};
+    watch.expect(0, pictures[0]);
+    watch.expect(10 * kMs, pictures[1]);
+
+    // The screen shows the previous picture still: nothing yet.
+    EXPECT_FALSE(watch.observe(barPicture(0, 9), 5 * kMs));
+    // The first picture, decoded elsewhere (other noise).
+    auto seen = watch.observe(barPicture(10, 11), 30 * kMs);
+    ASSERT_TRUE(seen);
+    EXPECT_EQ(seen->latencyNs, 30 * kMs);
+    EXPECT_EQ(seen->skipped, 0);
+    // The same screen again is not a second showing, even though it matches nothing waiting.
+    EXPECT_FALSE(watch.observe(barPicture(10, 11), 35 * kMs));
+    seen = watch.observe(pictures[1], 60 * kMs);
+    ASSERT_TRUE(seen);
+    EXPECT_EQ(seen->latencyNs, 50 * kMs);
+    EXPECT_FALSE(watch.waiting());
+
+    // Replaced before the screen showed it: the third is skipped, the fourth timed.
+    watch.expect(100 * kMs, pictures[2]);
+    watch.expect(200 * kMs, pictures[3]);
+    // Something else on the screen (a label, a tab) matches no picture.
+    QImage other(150, 144, QImage::Format_RGB32);
+    other.fill(Qt::black);
+    EXPECT_FALSE(watch.observe(other, 210 * kMs));
+    seen = watch.observe(pictures[3], 240 * kMs);
+    ASSERT_TRUE(seen);
+    EXPECT_EQ(seen->latencyNs, 40 * kMs);
+    EXPECT_EQ(seen->skipped, 1);
+    EXPECT_FALSE(watch.waiting());
+}
+
+TEST(CallStats, DisplayWatchTellsApartPicturesOfAStillScene)
+{
+    // A camera looking at a still scene: consecutive pictures differ by noise only, as little as
+    // the host's decoding differs from the panel's.
+    DisplayWatch watch;
+    const QImage first = barPicture(50, 1);
+    const QImage second = barPicture(50, 2);
+    watch.expect(0, first);
+    ASSERT_TRUE(watch.observe(first, 20 * kMs));
+    watch.expect(100 * kMs, second);
+    // Until the screen changes, the first is what it shows, however alike the second is.
+    EXPECT_FALSE(watch.observe(first, 110 * kMs));
+    const QImage third = barPicture(50, 3);
+    watch.expect(150 * kMs, third);
+    // Of two alike pictures waiting, the screen shows the one it is closest to.
+    const auto seen = watch.observe(third, 170 * kMs);
+    ASSERT_TRUE(seen);
+    EXPECT_EQ(seen->latencyNs, 20 * kMs);
+    EXPECT_EQ(seen->skipped, 1);
+    EXPECT_FALSE(watch.waiting());
+}
