@@ -1,7 +1,10 @@
 // Renders the component's window in its typical states to PNG files, for looking at the panel
-// without a conferencing client: vedereve-snapshot <folder> [participant name] [location]
+// without a conferencing client: vedereve-snapshot <folder>. With a camera chosen in the
+// settings ("Defaults"/"WebCamDevice") it also presses Play and shows the running preview.
 #include <QApplication>
 #include <QDir>
+#include <QElapsedTimer>
+#include <QMouseEvent>
 #include <QPainter>
 
 #include <cstdio>
@@ -44,6 +47,24 @@ int main(int argc, char **argv)
 
     object.setCurrentTab(1);
     save(object.form(), folder, QStringLiteral("expanded-webcam"), 3);
+
+    // With a camera chosen in the settings, Play is there: press it as a person does and let the
+    // capture timer run for a second.
+    if (QWidget *play = object.form()->findChild<QWidget *>(QStringLiteral("imgCamOnMain"));
+        play && play->isVisibleTo(object.form())) {
+        const QPointF at(5, 5);
+        QMouseEvent press(QEvent::MouseButtonPress, at, play->mapToGlobal(at), Qt::LeftButton,
+                          Qt::LeftButton, {});
+        QMouseEvent release(QEvent::MouseButtonRelease, at, play->mapToGlobal(at),
+                            Qt::LeftButton, Qt::NoButton, {});
+        QApplication::sendEvent(play, &press);
+        QApplication::sendEvent(play, &release);
+        QElapsedTimer running;
+        running.start();
+        while (running.elapsed() < 1000)
+            QApplication::processEvents(QEventLoop::AllEvents, 20);
+        save(object.form(), folder, QStringLiteral("expanded-webcam-running"), 3);
+    }
 
     object.setCurrentTab(0);
     object.RecieveWebCamImages(false);
