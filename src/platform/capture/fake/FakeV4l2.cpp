@@ -165,6 +165,16 @@ void FakeDevice::deliverFrames(int n)
         const std::uint32_t index = m_queued.front();
         m_queued.pop_front();
         Buffer &buffer = m_buffers[index];
+        if (usePayload) {
+            const std::size_t count = std::min(payload.size(), buffer.memory.size());
+            std::copy_n(payload.begin(), count, buffer.memory.begin());
+            buffer.contentVersion = ~m_pictureVersion;
+            buffer.bytesUsed = std::uint32_t(count);
+            buffer.sequence = framesDelivered;
+            buffer.flags = 0;
+            m_done.push_back(index);
+            continue;
+        }
         if (buffer.contentVersion != m_pictureVersion) {
             std::copy(m_picture.begin(), m_picture.end(), buffer.memory.begin());
             buffer.contentVersion = m_pictureVersion;

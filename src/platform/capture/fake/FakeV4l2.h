@@ -75,6 +75,10 @@ public:
     int shortRawFrames = 0; // so many next raw frames arrive with half their bytes
     int errorFrames = 0; // so many next frames carry the error flag
     bool unplugged = false;
+    // When set, frames carry these bytes (cut to the buffer) instead of the device's picture,
+    // as a broken or hostile camera could send them.
+    std::vector<std::uint8_t> payload;
+    bool usePayload = false;
     void unplug() { unplugged = true; }
     // n frames arrive now, as far as queued buffers allow. Raw frames carry their sequence
     // number (from 1) in their first four bytes.
