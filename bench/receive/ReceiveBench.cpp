@@ -105,17 +105,18 @@ void setLabel(benchmark::State &state, int format, int width)
     state.SetLabel("format " + std::to_string(format) + ", " + std::to_string(width) + " wide");
 }
 
-// Copy out of the block, expansion and decoding into a fresh bitmap.
+// Copy out of the block, expansion and decoding, without the panel.
 void BM_DecodeByFormat(benchmark::State &state)
 {
     const int format = int(state.range(0)), width = int(state.range(1));
     const Block &block = blockOf(format, width);
     const mm::ImageBlock opened = mm::ImageBlock::open(block.number());
+    participant::Receiver receiver;
     participant::DecodedPicture decoded;
     for (auto _ : state) {
-        auto received = participant::readParticipantBlock(opened);
-        participant::decodeByFormat(received->header, received->data, decoded);
-        benchmark::DoNotOptimize(decoded.bitmap.get());
+        const auto received = receiver.read(opened);
+        receiver.decode(*received, decoded);
+        benchmark::DoNotOptimize(decoded.bitmap);
         benchmark::DoNotOptimize(decoded.picture.constBits());
     }
     setLabel(state, format, width);
