@@ -147,11 +147,22 @@ private:
         const std::uint8_t *top = memoryRow(rect.y());
         switch (m_dib.m_bitCount) {
         case 24: {
+            // The JPEG decoder writes aligned rows past the cache, so a picture just decoded
+            // comes back from memory: asking for all of the rect's lines first lets them arrive
+            // together rather than one miss after another.
+            const std::uint8_t *left = top + std::ptrdiff_t(rect.x()) * 3;
+            const int bytes = rect.width() * 3;
+            for (int r = 0; r < rect.height(); ++r) {
+                const std::uint8_t *row = left - std::ptrdiff_t(r) * rowStride;
+                // A 64-byte step from an unaligned start can pass over the last line.
+                for (int b = 0; b < bytes; b += 64)
+                    __builtin_prefetch(row + b);
+                __builtin_prefetch(row + bytes - 1);
+            }
             // Walking memory backwards turns the bottom-up rows upright in the same pass. The
             // vector converter takes the runs of whole 16 pixels; its own path for the rest of
             // a row costs more than the rest itself on rows as short as a tile.
             const int runs = rect.width() & ~15;
-            const std::uint8_t *left = top + std::ptrdiff_t(rect.x()) * 3;
             if (runs > 0
                 && libyuv::RGB24ToARGB(left, -rowStride, dst, int(stride), runs, rect.height())
                     != 0)
