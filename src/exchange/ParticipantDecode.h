@@ -4,19 +4,22 @@
 #include <QPoint>
 #include <QString>
 
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <optional>
 #include <span>
-#include <vector>
 
 #include "exchange/ImageBlock.h"
 #include "exchange/modImageMemMapFunctions.h"
 
 class cDibSection;
+namespace platform::jpeg {
+class Decoder;
+}
 
 // Reading and decoding the participant pictures that the parent hands over in image blocks. The
-// panel calls readParticipantBlock and decodeByFormat on a queued block and paints the result.
+// panel hands each queued block to its Receiver and paints the result.
 //
 // Everything here treats the block as hostile input. Limits:
 // - blocks are read through their descriptor, never mapped, so a block that its owner shrinks
@@ -25,7 +28,7 @@ class cDibSection;
 // - DataLength and OrigSize must lie in 1..kMaxOrigSize, Width and Height (of the header for
 //   format 1, of the JPEG stream for format 123) in 1..kMaxPictureSide; anything else is refused
 //   before memory is allocated for it;
-// - raw bitmap bits are copied into a bitmap no further than its TotalBytes;
+// - raw bitmap bits are expanded into a bitmap no further than its TotalBytes;
 // - a corrupt zlib or JPEG stream, or an unreadable picture file, costs that picture only.
 namespace participant {
 
@@ -61,12 +64,14 @@ constexpr std::int32_t centringOffset(std::int32_t extent, std::int32_t area)
     return std::int32_t(half);
 }
 
-// Replaces Data with its zlib expansion and returns the expanded length. The buffer holds one
-// byte more than OrigSize, so a stream that expands to more than OrigSize never reports OrigSize.
-// When uncompress fails the trace "WebCam DecompressData failed" is written, Data is left as it
-// is and OrigSize + 1 is returned. An OrigSize outside 1..kMaxOrigSize allocates nothing, leaves
-// Data as it is and returns a value other than OrigSize.
-std::int32_t DecompressData(std::vector<std::uint8_t> &Data, std::int32_t OrigSize);
+// Expands the zlib stream Data, expected to give OrigSize bytes, into out and returns the
+// expanded length. What does not fit into out is counted but not kept. Room is left for one byte
+// more than OrigSize, so a stream that expands to more never reports OrigSize. When the stream is
+// damaged, cut short or longer than that, the trace "WebCam DecompressData failed" is written and
+// OrigSize + 1 is returned. An OrigSize outside 1..kMaxOrigSize expands nothing and returns a
+// value other than OrigSize.
+std::int32_t DecompressData(std::span<const std::uint8_t> Data, std::int32_t OrigSize,
+                            std::span<std::uint8_t> out);
 
 // The picture held by a complete picture file (any format the picture loader reads); nothing
 // when it cannot be read.
@@ -78,14 +83,13 @@ QString trimSpaces(const QString &text);
 struct ReceivedBlock
 {
     modImageMemMapFunctions::ImageHeader header;
-    // The data part, copied out of the view and expanded where the format asks for it.
-    std::vector<std::uint8_t> data;
+    // The data part as copied (formats 2 and 3) or as expanded (the others), in the receiver's
+    // buffers until its next picture. Raw bitmap rows (format 1) are expanded straight into the
+    // receiver's bitmap instead and leave this empty.
+    std::span<const std::uint8_t> data;
+    // Bytes in the data part: DataLength, or OrigSize once expanded.
+    std::size_t length = 0;
 };
-
-// The checks and copies of one block, with their trace lines: header copy, marker 32 and
-// destination 8, the data copy, and zlib expansion unless the format is 2 or 3. nullopt means the
-// picture is dropped.
-std::optional<ReceivedBlock> readParticipantBlock(const modImageMemMapFunctions::ImageBlock &block);
 
 struct DecodedPicture
 {
@@ -95,25 +99,60 @@ struct DecodedPicture
         PictureFile, // becomes the box's picture at its top-left corner
     };
     Kind kind = Kind::Nothing;
-    std::unique_ptr<cDibSection> bitmap;
+    // The receiver's bitmap, valid until its next picture.
+    cDibSection *bitmap = nullptr;
     QPoint offset;
     // Null when the picture file could not be read: the box is then left without a picture.
     QImage picture;
-
-    DecodedPicture();
-    ~DecodedPicture();
-    DecodedPicture(DecodedPicture &&) noexcept;
-    DecodedPicture &operator=(DecodedPicture &&) noexcept;
 };
 
-// Decodes an accepted block's data by its format into out: raw bitmap rows (1), a picture file
-// (2), a JPEG stream (123, its own width and height replace the header's). Format 1 and 123 come
-// back as a fresh bitmap with its centring offsets. The bitmap is out's from the moment it is
-// made, so that a decoder that faults half-way leaves it to the caller to free.
-void decodeByFormat(const modImageMemMapFunctions::ImageHeader &header,
-                    std::span<const std::uint8_t> data, DecodedPicture &out);
+// Reads, expands and decodes one participant picture after another. What a picture needs (the
+// copied data, its expansion, the bitmap it is decoded into, the JPEG decoder) is kept for the
+// next one: allocating and clearing it afresh cost more than decoding a small picture does.
+// Buffers larger than kKeptBytes are let go after their picture (trim()).
+class Receiver
+{
+public:
+    // Enough for the pictures a camera sends (1920 x 1080 x 3 bytes), far below the largest
+    // picture accepted.
+    static constexpr std::size_t kKeptBytes = 8 * 1024 * 1024;
 
-// Replaces this thread's JPEG decoder, after a fault left it in an unknown state.
-void resetDecoders();
+    Receiver();
+    ~Receiver();
+    Receiver(const Receiver &) = delete;
+    Receiver &operator=(const Receiver &) = delete;
+
+    // The checks and copies of one block, with their trace lines: header copy, marker 32 and
+    // destination 8, the data copy, then expand(). nullopt means the picture is dropped.
+    std::optional<ReceivedBlock> read(const modImageMemMapFunctions::ImageBlock &block);
+    // zlib expansion unless the format is 2 or 3; nullopt when it does not give exactly OrigSize
+    // bytes. Raw bitmap rows go straight into the bitmap, no further than its TotalBytes; what
+    // they leave of it is cleared, so nothing of an earlier picture remains.
+    std::optional<ReceivedBlock> expand(const modImageMemMapFunctions::ImageHeader &header,
+                                        std::span<const std::uint8_t> data);
+    // Decodes an accepted block by its format into out: the bitmap that expand() filled (1), a
+    // picture file (2), a JPEG stream decoded into the bitmap (123, its own width and height
+    // replace the header's), with the bitmap's centring offsets.
+    void decode(const ReceivedBlock &received, DecodedPicture &out);
+
+    // Forgets the bitmap and the decoder, after a fault left them in an unknown state, and trims.
+    void reset();
+    // Lets go of whatever is larger than kKeptBytes.
+    void trim();
+
+private:
+    class Buffer;
+    // The kept bitmap when it has this size and depth, else a fresh one; null when it cannot be
+    // made.
+    cDibSection *bitmapFor(std::int32_t width, std::int32_t height, std::int32_t bitCount);
+    bool decodeJpeg(std::span<const std::uint8_t> data);
+
+    std::unique_ptr<Buffer> m_copy;
+    std::unique_ptr<Buffer> m_expanded;
+    std::unique_ptr<cDibSection> m_bitmap;
+    // True while the bitmap holds the raw rows that the last expand() wrote.
+    bool m_rawRows = false;
+    std::unique_ptr<platform::jpeg::Decoder> m_decoder;
+};
 
 } // namespace participant

@@ -69,20 +69,20 @@ void cveDerEve::UpdateParticipantNow(mm::ImageBlock Block, const QString &PName,
 {
     if (!Block)
         return;
-    const std::optional<participant::ReceivedBlock> received
-        = participant::readParticipantBlock(Block);
-    if (!received)
+    const std::optional<participant::ReceivedBlock> received = m_Receiver.read(Block);
+    if (!received) {
+        m_Receiver.trim();
         return;
+    }
 
     // A single data byte carries no picture and no names, only the news that one arrived.
-    if (received->data.size() != 1) {
+    if (received->length != 1) {
         // The decoders work on bytes from another process: a fault among them drops this
-        // picture only. What they allocate is owned out here, so the jump out of the step frees
-        // it too, and the block is released by this frame.
+        // picture only. What they write into is the receiver's, out here, and the block is
+        // released by this frame; the receiver starts again with a fresh bitmap and decoder.
         participant::DecodedPicture decoded;
-        if (!ExceptionFilter::Guarded(
-                [&] { participant::decodeByFormat(received->header, received->data, decoded); })) {
-            participant::resetDecoders();
+        if (!ExceptionFilter::Guarded([&] { m_Receiver.decode(*received, decoded); })) {
+            m_Receiver.reset();
             return;
         }
         switch (decoded.kind) {
@@ -110,6 +110,7 @@ void cveDerEve::UpdateParticipantNow(mm::ImageBlock Block, const QString &PName,
 
     if (!m_Maximized)
         lblStatus->setCaption(QStringLiteral("[ New Image ]"));
+    m_Receiver.trim();
     Block.release();
     DebugTrace::Trace("WebCam UpdateParticipantNow Exit");
 }

@@ -86,7 +86,11 @@ void PictureBox::place(int left, int top, int width, int height)
 
 void PictureBox::setPicture(const QImage &picture)
 {
-    m_picture = picture.isNull() ? QImage() : picture.convertToFormat(QImage::Format_RGB32);
+    // A picture with transparent parts (a GIF's transparent colour, a PNG's alpha) keeps them, so
+    // that the back colour shows through where the picture has nothing to show.
+    const QImage::Format format
+        = picture.hasAlphaChannel() ? QImage::Format_ARGB32_Premultiplied : QImage::Format_RGB32;
+    m_picture = picture.isNull() ? QImage() : picture.convertToFormat(format);
     if (AutoSize && !m_picture.isNull())
         resize(m_picture.size());
     rebuildImage();
@@ -94,7 +98,8 @@ void PictureBox::setPicture(const QImage &picture)
 
 void PictureBox::keepDrawing()
 {
-    m_picture = m_image.copy();
+    // Shared until either side changes: the next drawing detaches the image from the picture.
+    m_picture = m_image;
 }
 
 void PictureBox::Cls()
@@ -144,14 +149,16 @@ void PictureBox::Print(const QString &text)
 
 void PictureBox::rebuildImage()
 {
-    // The surface keeps pointing at m_image; only its contents and size change.
-    QImage fresh(std::max(1, width()), std::max(1, height()), QImage::Format_RGB32);
-    fresh.fill(BackColor);
+    // The surface keeps pointing at m_image; only its contents and size change. Pixels nobody
+    // else holds are redrawn where they are rather than in a fresh image.
+    const QSize size(std::max(1, width()), std::max(1, height()));
+    if (m_image.size() != size || !m_image.isDetached())
+        m_image = QImage(size, QImage::Format_RGB32);
+    m_image.fill(BackColor);
     if (!m_picture.isNull()) {
-        QPainter painter(&fresh);
+        QPainter painter(&m_image);
         painter.drawImage(0, 0, m_picture);
     }
-    m_image.swap(fresh);
     update();
 }
 

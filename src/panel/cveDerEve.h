@@ -14,6 +14,7 @@
 
 #include "capture/CaptureSession.h"
 #include "exchange/ImageBlock.h"
+#include "exchange/ParticipantDecode.h"
 #include "panel/VbControls.h"
 #include "panel/WebCamEvents.h"
 #include "support/CcrpTimer.h"
@@ -166,6 +167,7 @@ private:
     std::int32_t WindowPos = 8;
     std::int32_t m_CurrentTab = 0;
     std::deque<clsQueue> ParticipantQueue;
+    participant::Receiver m_Receiver;
     bool HardwareBusyFlag = false;
     std::int32_t LastAttempt = 0;
     // The tick count of the last transmission slot; m_HaveSent tells whether there was one, so

@@ -1,8 +1,12 @@
 #include "support/cDibSection.h"
 
 #include <QFile>
+#include <QtEndian>
+
+#include <libyuv/convert_argb.h>
 
 #include <atomic>
+#include <bit>
 #include <cstring>
 
 // The palettes are compiled into this static library; a static library's resources are only
@@ -45,6 +49,27 @@ int expand5(int v)
     return (v << 3) | (v >> 2);
 }
 
+// Blue-green-red pixels as 0xffRRGGBB. Four pixels are three whole words in memory, so most of
+// them move a word at a time.
+void bgrToRgb32(const std::uint8_t *in, std::uint32_t *out, int width)
+{
+    static_assert(std::endian::native == std::endian::little);
+    constexpr std::uint32_t opaque = 0xFF000000u;
+    int x = 0;
+    for (; x + 4 <= width; x += 4, in += 12) {
+        std::uint32_t w0, w1, w2; // b0 g0 r0 b1 | g1 r1 b2 g2 | r2 b3 g3 r3
+        std::memcpy(&w0, in, 4);
+        std::memcpy(&w1, in + 4, 4);
+        std::memcpy(&w2, in + 8, 4);
+        out[x] = w0 | opaque;
+        out[x + 1] = (w0 >> 24) | (w1 << 8) | opaque;
+        out[x + 2] = (w1 >> 16) | (w2 << 16) | opaque;
+        out[x + 3] = (w2 >> 8) | opaque;
+    }
+    for (; x < width; ++x, in += 3)
+        out[x] = opaque | std::uint32_t(in[2]) << 16 | std::uint32_t(in[1]) << 8 | in[0];
+}
+
 } // namespace
 
 // Converts between the bottom-up pixel memory and upright RGB32 rows.
@@ -71,6 +96,8 @@ public:
         QImage out(clipped.size(), QImage::Format_RGB32);
         if (out.isNull())
             return {};
+        if (convertRows(clipped, out.bits(), out.bytesPerLine()))
+            return out;
         for (int r = 0; r < clipped.height(); ++r) {
             const std::uint8_t *row = memoryRow(clipped.y() + r);
             auto *dst = reinterpret_cast<QRgb *>(out.scanLine(r));
@@ -78,6 +105,17 @@ public:
                 dst[c] = pixelAt(row, clipped.x() + c);
         }
         return out;
+    }
+
+    bool readInto(const QRect &rect, QImage &target, const QPoint &at) const override
+    {
+        if (!m_dib.m_bits || !platform::gdi::isDirectFormat(target.format())
+            || !QRect(QPoint(0, 0), size()).contains(rect)
+            || !target.rect().contains(QRect(at, rect.size())))
+            return false;
+        // scanLine() first: it detaches the target from any copy that shares its pixels.
+        std::uint8_t *first = target.scanLine(at.y()) + std::ptrdiff_t(at.x()) * 4;
+        return convertRows(rect, first, target.bytesPerLine());
     }
 
     void write(const QPoint &at, const QImage &image) override
@@ -101,6 +139,54 @@ public:
     }
 
 private:
+    // The rows of rect as upright 32-bit RGB at dst, for the depths that have a whole-row
+    // conversion; false for the others, which go pixel by pixel.
+    bool convertRows(const QRect &rect, std::uint8_t *dst, qsizetype stride) const
+    {
+        const int rowStride = m_dib.rowBytes();
+        const std::uint8_t *top = memoryRow(rect.y());
+        switch (m_dib.m_bitCount) {
+        case 24: {
+            // The JPEG decoder writes aligned rows past the cache, so a picture just decoded
+            // comes back from memory: asking for all of the rect's lines first lets them arrive
+            // together rather than one miss after another.
+            const std::uint8_t *left = top + std::ptrdiff_t(rect.x()) * 3;
+            const int bytes = rect.width() * 3;
+            for (int r = 0; r < rect.height(); ++r) {
+                const std::uint8_t *row = left - std::ptrdiff_t(r) * rowStride;
+                // A 64-byte step from an unaligned start can pass over the last line.
+                for (int b = 0; b < bytes; b += 64)
+                    __builtin_prefetch(row + b);
+                __builtin_prefetch(row + bytes - 1);
+            }
+            // Walking memory backwards turns the bottom-up rows upright in the same pass. The
+            // vector converter takes the runs of whole 16 pixels; its own path for the rest of
+            // a row costs more than the rest itself on rows as short as a tile.
+            const int runs = rect.width() & ~15;
+            if (runs > 0
+                && libyuv::RGB24ToARGB(left, -rowStride, dst, int(stride), runs, rect.height())
+                    != 0)
+                return false;
+            for (int r = 0; runs < rect.width() && r < rect.height(); ++r)
+                bgrToRgb32(left - std::ptrdiff_t(r) * rowStride + std::ptrdiff_t(runs) * 3,
+                           reinterpret_cast<std::uint32_t *>(dst + r * stride) + runs,
+                           rect.width() - runs);
+            return true;
+        }
+        case 32:
+            for (int r = 0; r < rect.height(); ++r) {
+                std::uint32_t *out = reinterpret_cast<std::uint32_t *>(dst + r * stride);
+                const std::uint8_t *in = top - std::ptrdiff_t(r) * rowStride + rect.x() * 4;
+                for (int c = 0; c < rect.width(); ++c)
+                    out[c] = qFromLittleEndian<std::uint32_t>(in + std::ptrdiff_t(c) * 4)
+                        | 0xFF000000u;
+            }
+            return true;
+        default:
+            return false;
+        }
+    }
+
     // Row y counted from the top of the picture lives at row (height - 1 - y) in memory.
     std::uint8_t *memoryRow(int y) const
     {

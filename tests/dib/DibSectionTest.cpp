@@ -184,6 +184,41 @@ TEST(DibSection, RowsAreStoredBottomUp)
     }
 }
 
+TEST(DibSection, PaintedPixelsAreTheStoredPixelsUpright)
+{
+    // Wide enough that every tile holds a run of 16 pixels and a few more.
+    constexpr int width = 75, height = 9;
+    for (int bits : {24, 32, 16}) {
+        SCOPED_TRACE(bits);
+        cDibSection dib;
+        ASSERT_TRUE(dib.Create(width, height, bits));
+        surfacetest::fillRandom(dib.DIBSectionBitsPtr(), dib.TotalBytes(), 9);
+        QImage expected(width, height, QImage::Format_ARGB32_Premultiplied);
+        for (int y = 0; y < height; ++y) {
+            const std::uint8_t *row = dib.DIBSectionBitsPtr()
+                + std::ptrdiff_t(height - 1 - y) * dib::rowBytesFor(width, bits);
+            for (int x = 0; x < width; ++x) {
+                const std::uint8_t *p = row + x * bits / 8;
+                const int v = p[0] | p[1] << 8; // 16 bits: 5-5-5, the top bits repeated below
+                const auto five = [v](int shift) {
+                    const int c = (v >> shift) & 31;
+                    return c << 3 | c >> 2;
+                };
+                expected.setPixel(
+                    x, y, bits == 16 ? qRgb(five(10), five(5), five(0)) : qRgb(p[2], p[1], p[0]));
+            }
+        }
+        // A premultiplied target shows a pixel whose alpha was left out as transparent.
+        Registered target(QImage(width + 4, height + 2, QImage::Format_ARGB32_Premultiplied));
+        target.image.fill(Qt::transparent);
+        dib.PaintPicture(target.dc, 3, 1, -1, -1, 0, 0, SRCCOPY);
+        EXPECT_EQ(target.image.copy(3, 1, width, height), expected);
+        EXPECT_EQ(target.image.pixel(2, 1), 0u);
+        EXPECT_EQ(target.image.pixel(3, 0), 0u);
+        EXPECT_EQ(dib.DibPicture().convertToFormat(expected.format()), expected);
+    }
+}
+
 TEST(DibSection, PaintAndLoadBlitInSixteenTiles)
 {
     cDibSection dib;

@@ -2,7 +2,8 @@
 
 #include "support/TraceCapture.h"
 
-#include <numeric>
+#include <algorithm>
+#include <optional>
 #include <string>
 
 #include "exchange/ParticipantDecode.h"
@@ -11,16 +12,10 @@
 
 namespace {
 
-participant::DecodedPicture decode(const modImageMemMapFunctions::ImageHeader &header,
-                                   std::span<const std::uint8_t> data)
-{
-    participant::DecodedPicture out;
-    participant::decodeByFormat(header, data, out);
-    return out;
-}
-
 using participant::DecodedPicture;
 using recvtest::Bytes;
+
+constexpr QRgb kRed = qRgb(230, 20, 20);
 
 modImageMemMapFunctions::ImageHeader headerOf(std::int32_t origSize, std::int32_t width,
                                               std::int32_t height, std::uint8_t format,
@@ -56,12 +51,30 @@ TEST(CentringOffset, HalvesRoundToTheEvenNeighbour)
             << "extent " << extent << " in " << area;
 }
 
+// The expansion of a data part as the receiver sees it: zlib-compressed unless the format is a
+// picture file (2) or stored only (3). Nothing when the picture is dropped.
+std::optional<DecodedPicture> pass(participant::Receiver &receiver,
+                                   const modImageMemMapFunctions::ImageHeader &header,
+                                   const Bytes &plain)
+{
+    const bool expanded = header.PictureFormat != 2 && header.PictureFormat != 3;
+    const Bytes data = expanded ? recvtest::zlibCompress(plain) : plain;
+    const std::optional<participant::ReceivedBlock> received = receiver.expand(header, data);
+    if (!received)
+        return std::nullopt;
+    DecodedPicture out;
+    receiver.decode(*received, out);
+    return out;
+}
+
 using DecompressDataTest = testenv::TraceCaptureTest;
 
 TEST_F(DecompressDataTest, OnlyAnExactExpansionReportsOrigSize)
 {
-    Bytes plain(100);
-    std::iota(plain.begin(), plain.end(), std::uint8_t(1));
+    // Longer than the scratch area that counts what does not fit, so the count crosses it.
+    Bytes plain(10000);
+    for (std::size_t i = 0; i < plain.size(); ++i)
+        plain[i] = std::uint8_t(i * 7 + i / 251);
     const Bytes packed = recvtest::zlibCompress(plain);
     const Bytes truncated(packed.begin(), packed.end() - 4);
     const Bytes garbage = {0x78, 0x9c, 0xff, 0xff, 0x00, 0x13};
@@ -69,27 +82,34 @@ TEST_F(DecompressDataTest, OnlyAnExactExpansionReportsOrigSize)
     {
         const char *name;
         Bytes input;
-        std::int32_t origSize, expected;
-        bool expanded, traced; // expanded: the data was replaced by its expansion
+        std::int32_t origSize, room, expected; // room: bytes the caller keeps
+        bool traced;
     };
     const Case cases[] = {
-        {"exact", packed, 100, 100, true, false},
-        {"shorter than OrigSize", packed, 101, 100, true, false},
+        {"exact", packed, 10000, 10000, 10000, false},
+        {"shorter than OrigSize", packed, 10001, 10001, 10000, false},
         // The spare byte takes one byte too many without an error, but never reports OrigSize.
-        {"one byte longer", packed, 99, 100, true, false},
-        {"two bytes longer", packed, 98, 99, false, true},
-        {"truncated stream", truncated, 100, 101, false, true},
-        {"corrupt stream", garbage, 100, 101, false, true},
-        {"no data", {}, 100, 101, false, true},
-        {"zero OrigSize", packed, 0, -1, false, false},
-        {"negative OrigSize", packed, -100, 0, false, false},
-        {"absurd OrigSize", packed, participant::kMaxOrigSize + 1, 0, false, false},
+        {"one byte longer", packed, 9999, 9999, 10000, false},
+        {"two bytes longer", packed, 9998, 9998, 9999, true},
+        {"kept in part, counted in full", packed, 10000, 10, 10000, false},
+        {"kept in part, two bytes longer", packed, 9998, 10, 9999, true},
+        {"truncated stream", truncated, 10000, 10000, 10001, true},
+        {"corrupt stream", garbage, 10000, 10000, 10001, true},
+        {"no data", {}, 10000, 10000, 10001, true},
+        {"zero OrigSize", packed, 0, 0, -1, false},
+        {"negative OrigSize", packed, -100, 0, 0, false},
+        {"absurd OrigSize", packed, participant::kMaxOrigSize + 1, 0, 0, false},
     };
     for (const Case &c : cases) {
         platform::TraceSink::startCapture();
-        Bytes data = c.input;
-        EXPECT_EQ(participant::DecompressData(data, c.origSize), c.expected) << c.name;
-        EXPECT_EQ(data, c.expanded ? plain : c.input) << c.name;
+        Bytes out(std::size_t(c.room), 0xee);
+        EXPECT_EQ(participant::DecompressData(c.input, c.origSize, out), c.expected) << c.name;
+        // What was kept is the start of the expansion.
+        if (!c.traced && c.expected > 0) {
+            const std::size_t kept = std::min(out.size(), std::size_t(c.expected));
+            EXPECT_TRUE(std::equal(out.begin(), out.begin() + std::ptrdiff_t(kept), plain.begin()))
+                << c.name;
+        }
         EXPECT_EQ(captured(), c.traced ? "WebCam DecompressData failed\n" : "") << c.name;
     }
 }
@@ -102,22 +122,40 @@ TEST(TrimSpaces, TrimsSpacesOnlyAtBothEnds)
         EXPECT_EQ(participant::trimSpaces(in), out) << in.toStdString();
 }
 
-TEST(DecodeByFormat, RawCopyStopsAtTheBitmapAndAtTheData)
+TEST(Receiver, RawRowsStopAtTheBitmapAndNothingOfAnEarlierPictureRemains)
 {
-    // More bytes than the 16-byte bitmap holds: the surplus is ignored, not written past it.
-    DecodedPicture decoded = decode(headerOf(1000, 2, 2, 1), Bytes(1000, 0x7f));
-    ASSERT_EQ(decoded.kind, DecodedPicture::Kind::Bitmap);
-    EXPECT_EQ(decoded.bitmap->TotalBytes(), 16);
-    EXPECT_EQ(decoded.bitmap->DibPicture().pixel(1, 0), qRgb(0x7f, 0x7f, 0x7f));
+    participant::Receiver receiver;
+    // More bytes than the 16-byte bitmap holds: the surplus is counted, not written past it.
+    std::optional<DecodedPicture> decoded
+        = pass(receiver, headerOf(1000, 2, 2, 1), Bytes(1000, 0x7f));
+    ASSERT_TRUE(decoded && decoded->kind == DecodedPicture::Kind::Bitmap);
+    cDibSection *bitmap = decoded->bitmap;
+    EXPECT_EQ(bitmap->TotalBytes(), 16);
+    EXPECT_EQ(bitmap->DibPicture().pixel(1, 0), qRgb(0x7f, 0x7f, 0x7f));
 
-    // A header that claims more than the data holds: only the data is copied, the rest stays 0.
-    decoded = decode(headerOf(16, 2, 2, 1), Bytes(3, 0xff));
-    ASSERT_EQ(decoded.kind, DecodedPicture::Kind::Bitmap);
-    EXPECT_EQ(decoded.bitmap->DibPicture().pixel(0, 1), qRgb(0xff, 0xff, 0xff)); // bottom row
-    EXPECT_EQ(decoded.bitmap->DibPicture().pixel(1, 1), qRgb(0, 0, 0));
+    // The same size again fills the same bitmap; what the short data leaves is cleared, not
+    // left from the picture before.
+    decoded = pass(receiver, headerOf(3, 2, 2, 1), Bytes(3, 0xff));
+    ASSERT_TRUE(decoded && decoded->kind == DecodedPicture::Kind::Bitmap);
+    EXPECT_EQ(decoded->bitmap, bitmap);
+    EXPECT_EQ(bitmap->DibPicture().pixel(0, 1), qRgb(0xff, 0xff, 0xff)); // bottom row
+    EXPECT_EQ(bitmap->DibPicture().pixel(1, 1), qRgb(0, 0, 0));
+    EXPECT_EQ(bitmap->DibPicture().pixel(1, 0), qRgb(0, 0, 0));
+
+    // A JPEG stream of that size after raw rows whose padding was set: the rows' padding too.
+    pass(receiver, headerOf(16, 2, 2, 1), Bytes(16, 0x7f));
+    const Bytes jpeg = recvtest::pictureFile(recvtest::twoBandPicture(2, 2, kRed, kRed));
+    decoded = pass(receiver, headerOf(std::int32_t(jpeg.size()), 0, 0, 123), jpeg);
+    ASSERT_TRUE(decoded && decoded->kind == DecodedPicture::Kind::Bitmap);
+    EXPECT_EQ(decoded->bitmap, bitmap);
+    for (int row = 0; row < 2; ++row)
+        EXPECT_EQ(Bytes(bitmap->DIBSectionBitsPtr() + row * 8 + 6,
+                        bitmap->DIBSectionBitsPtr() + row * 8 + 8),
+                  Bytes(2, 0))
+            << "row " << row;
 }
 
-TEST(DecodeByFormat, UnusableBlocksDrawNothing)
+TEST(Receiver, UnusableBlocksDrawNothing)
 {
     const Bytes bits(64, 0x55);
     const Bytes jpeg = recvtest::pictureFile(recvtest::twoBandPicture(8, 8, 0xff0000, 0xff));
@@ -139,29 +177,55 @@ TEST(DecodeByFormat, UnusableBlocksDrawNothing)
         {"unknown format", 4, 4, 24, 9, bits},
         {"not a JPEG stream", 4, 4, 24, 123, bits},
         {"truncated JPEG stream", 8, 8, 24, 123, cutJpeg},
-        {"empty JPEG stream", 8, 8, 24, 123, Bytes()},
     };
+    participant::Receiver receiver;
     for (const Case &c : cases) {
-        const DecodedPicture decoded = decode(
-            headerOf(std::int32_t(c.data.size()), c.width, c.height, c.format, c.bits), c.data);
-        EXPECT_EQ(decoded.kind, DecodedPicture::Kind::Nothing) << c.name;
-        EXPECT_EQ(decoded.bitmap, nullptr) << c.name;
+        // Accepted (the labels follow), but nothing to draw.
+        const std::optional<DecodedPicture> decoded = pass(
+            receiver, headerOf(std::int32_t(c.data.size()), c.width, c.height, c.format, c.bits),
+            c.data);
+        ASSERT_TRUE(decoded) << c.name;
+        EXPECT_EQ(decoded->kind, DecodedPicture::Kind::Nothing) << c.name;
+        EXPECT_EQ(decoded->bitmap, nullptr) << c.name;
     }
 }
 
-TEST(DecodeByFormat, JpegSizeReplacesTheHeaderSizeEvenAfterADamagedStream)
+TEST(Receiver, JpegSizeReplacesTheHeaderSizeEvenAfterADamagedStream)
 {
     const Bytes jpeg = recvtest::pictureFile(
         recvtest::twoBandPicture(40, 30, qRgb(240, 20, 20), qRgb(20, 20, 240)));
     const auto header = headerOf(std::int32_t(jpeg.size()), 5000, 1, 123);
+    participant::Receiver receiver;
     // A damaged stream just before must not spoil the next picture.
     const Bytes cut(jpeg.begin(), jpeg.begin() + std::ptrdiff_t(jpeg.size() / 2));
-    EXPECT_EQ(decode(header, cut).kind, DecodedPicture::Kind::Nothing);
+    EXPECT_EQ(pass(receiver, headerOf(std::int32_t(cut.size()), 5000, 1, 123), cut)->kind,
+              DecodedPicture::Kind::Nothing);
 
-    const DecodedPicture decoded = decode(header, jpeg);
-    ASSERT_EQ(decoded.kind, DecodedPicture::Kind::Bitmap);
-    EXPECT_EQ(decoded.bitmap->DibPicture().size(), QSize(40, 30));
-    EXPECT_EQ(decoded.offset, QPoint(68, 57));
+    const std::optional<DecodedPicture> decoded = pass(receiver, header, jpeg);
+    ASSERT_TRUE(decoded && decoded->kind == DecodedPicture::Kind::Bitmap);
+    EXPECT_EQ(decoded->bitmap->DibPicture().size(), QSize(40, 30));
+    EXPECT_EQ(decoded->offset, QPoint(68, 57));
+}
+
+TEST(Receiver, OnlyBitmapsWithinTheBoundAreKept)
+{
+    participant::Receiver receiver;
+    // 2048 x 1366 x 3 bytes is just past the bound; zeros compress to almost nothing.
+    const std::int32_t large = 2048 * 3 * 1366;
+    ASSERT_GT(std::size_t(large), participant::Receiver::kKeptBytes);
+    const struct
+    {
+        std::int32_t width, height;
+        bool kept;
+    } cases[] = {{2048, 1366, false}, {640, 480, true}};
+    for (const auto &c : cases) {
+        const std::int32_t size = c.width * 3 * c.height;
+        const std::optional<DecodedPicture> decoded
+            = pass(receiver, headerOf(size, c.width, c.height, 1), Bytes(std::size_t(size), 0));
+        ASSERT_TRUE(decoded && decoded->kind == DecodedPicture::Kind::Bitmap) << c.width;
+        receiver.trim();
+        EXPECT_EQ(decoded->bitmap->HDC() != 0, c.kept) << c.width;
+    }
 }
 
 } // namespace

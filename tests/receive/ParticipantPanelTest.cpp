@@ -186,6 +186,34 @@ TEST_F(ParticipantPanel, PictureFileIsShownAtTheTopLeftWithoutExpansion)
     EXPECT_EQ(PanelTestAccess(panel).label("lblParticipant")->Caption(), "Cy");
 }
 
+TEST_F(ParticipantPanel, TransparentPartsOfPictureFilesShowTheWhiteBox)
+{
+    // 8 x 8 red, the 2 x 2 squares in its corners transparent; their own colour is black.
+    std::vector<std::uint8_t> index(64, 1);
+    QImage withAlpha(8, 8, QImage::Format_ARGB32);
+    withAlpha.fill(kRed);
+    for (int y = 0; y < 8; ++y) {
+        for (int x = 0; x < 8; ++x) {
+            if ((x < 2 || x > 5) && (y < 2 || y > 5)) {
+                index[std::size_t(y) * 8 + std::size_t(x)] = 0;
+                withAlpha.setPixel(x, y, qRgba(0, 0, 0, 0));
+            }
+        }
+    }
+    const std::pair<const char *, Bytes> cases[] = {
+        {"GIF", testpic::gifFile(8, 8, {qRgb(0, 0, 0), kRed}, index, 0)},
+        {"PNG", recvtest::pictureFile(withAlpha, "PNG")},
+    };
+    for (const auto &[what, file] : cases) {
+        show(recvtest::fileBlock(file));
+        for (const QPoint corner : {QPoint(0, 0), QPoint(7, 0), QPoint(0, 7), QPoint(7, 7)})
+            EXPECT_EQ(at(corner.x(), corner.y()), kWhite)
+                << what << " at " << corner.x() << "," << corner.y();
+        EXPECT_EQ(at(4, 4), kRed) << what;
+        EXPECT_EQ(at(2, 0), kRed) << what;
+    }
+}
+
 TEST_F(ParticipantPanel, BlocksForAnotherPlaceOrWithoutMarkerChangeNothing)
 {
     showFirst();

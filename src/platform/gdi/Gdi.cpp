@@ -62,6 +62,11 @@ std::optional<BlitPair> resolve(HDC dst, HDC src, std::uint32_t rop)
 
 } // namespace
 
+bool Surface::readInto(const QRect &, QImage &, const QPoint &) const
+{
+    return false;
+}
+
 ImageSurface::ImageSurface(QImage *image, std::function<void()> changed)
     : m_image(image), m_changed(std::move(changed))
 { }
@@ -94,6 +99,16 @@ void ImageSurface::write(const QPoint &at, const QImage &image)
         painter.setCompositionMode(QPainter::CompositionMode_Source);
         painter.drawImage(target.topLeft(), image, target.translated(-at));
     }
+    changed();
+}
+
+QImage *ImageSurface::pixels()
+{
+    return m_image && !m_image->isNull() && isDirectFormat(m_image->format()) ? m_image : nullptr;
+}
+
+void ImageSurface::changed()
+{
     if (m_changed)
         m_changed();
 }
@@ -150,6 +165,11 @@ bool BitBlt(HDC dst, int x, int y, int w, int h, HDC src, int sx, int sy, std::u
         return true;
     source = targetClip.translated(sx - x, sy - y);
 
+    QImage *direct = from != to ? to->pixels() : nullptr;
+    if (direct && from->readInto(source, *direct, targetClip.topLeft())) {
+        to->changed();
+        return true;
+    }
     // read() hands back an independent copy, so overlapping copies within one surface are safe.
     const QImage pixels = from->read(source);
     if (pixels.isNull())

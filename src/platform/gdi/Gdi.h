@@ -29,8 +29,24 @@ public:
     // Writes image with its top-left corner at `at`, clipped to the surface.
     virtual void write(const QPoint &at, const QImage &image) = 0;
 
+    // A blit between two surfaces would otherwise convert every pixel twice: once into the image
+    // that read() hands back and once more in write(). A target that keeps upright 32-bit pixels
+    // of its own offers them here (null when it has none), and a source that can convert its
+    // rect straight into them says so by returning true from readInto(); changed() follows.
+    virtual QImage *pixels() { return nullptr; }
+    virtual void changed() { }
+    // rect lies inside this surface and fits into target at `at`; target is 32-bit RGB.
+    virtual bool readInto(const QRect &rect, QImage &target, const QPoint &at) const;
+
     int stretchMode = COLORONCOLOR;
 };
+
+// Whether blits may write straight into an image of this format.
+constexpr bool isDirectFormat(QImage::Format format)
+{
+    return format == QImage::Format_RGB32 || format == QImage::Format_ARGB32
+        || format == QImage::Format_ARGB32_Premultiplied;
+}
 
 // A surface over a QImage owned by someone else (a picture box's persistent drawing). changed
 // runs after every write, so the owner can repaint.
@@ -41,6 +57,8 @@ public:
     QSize size() const override;
     QImage read(const QRect &rect) const override;
     void write(const QPoint &at, const QImage &image) override;
+    QImage *pixels() override;
+    void changed() override;
 
 private:
     QImage *m_image;
