@@ -96,6 +96,7 @@ CaptureSession::Started CaptureSession::negotiate(std::int32_t windowPos)
     const int bits = format.bmiHeader.biBitCount;
     m_FrameBitCount = bits == 16 || bits == 24 || bits == 32 ? bits : 24;
     m_PrevCap = std::make_unique<cDibSection>();
+    m_spare.reset();
     m_PrevCap->Create(m_CapWidth, m_CapHeight, m_FrameBitCount);
     Trace("WebCam PrevCap DIB bytes: ", m_PrevCap->TotalBytes());
     FitCaptureWindow(m_lwndc, 0, 0);
@@ -170,7 +171,18 @@ CaptureSession::Frame CaptureSession::takeFrame(std::int32_t &frameBytes)
 
 bool CaptureSession::recreatePrevCap(std::int32_t width, std::int32_t height)
 {
-    if (!m_PrevCap)
-        m_PrevCap = std::make_unique<cDibSection>();
-    return m_PrevCap->Create(width, height, m_FrameBitCount);
+    // The transmission swaps between the frame's size and 176 x 144 on every tick that scales:
+    // the bitmap of the other size is kept aside rather than made anew each time. Whoever takes
+    // it next writes all of its pixels (a whole frame, or the whole preview area).
+    if (m_spare && m_spare->Width() == width && m_spare->Height() == height
+        && m_spare->PixelDepth() == m_FrameBitCount && m_spare->HDC() != 0) {
+        std::swap(m_PrevCap, m_spare);
+        return true;
+    }
+    auto fresh = std::make_unique<cDibSection>();
+    if (!fresh->Create(width, height, m_FrameBitCount))
+        return false;
+    m_spare = std::move(m_PrevCap);
+    m_PrevCap = std::move(fresh);
+    return true;
 }

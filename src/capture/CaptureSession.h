@@ -94,6 +94,7 @@ private:
     std::int32_t m_CapHeight = 0;
     std::int32_t m_FrameBitCount = 24;
     std::unique_ptr<cDibSection> m_PrevCap;
+    std::unique_ptr<cDibSection> m_spare;
     bool m_UseScaling = false;
     bool m_MustScale = false;
     // The decompressor's output, kept from frame to frame.

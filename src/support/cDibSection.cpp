@@ -4,6 +4,8 @@
 #include <QtEndian>
 
 #include <libyuv/convert_argb.h>
+#include <libyuv/convert_from_argb.h>
+#include <libyuv/scale_rgb.h>
 
 #include <atomic>
 #include <bit>
@@ -118,6 +120,28 @@ public:
         return convertRows(rect, first, target.bytesPerLine());
     }
 
+    bool scaleInto(const QRect &rect, QImage &target, const QRect &targetRect,
+                   bool smooth) const override
+    {
+        if (m_dib.m_bitCount != 24 || !m_dib.m_bits
+            || !platform::gdi::isDirectFormat(target.format()))
+            return false;
+        // Scaled upright into rows of the bitmap's own byte order (walking its memory backwards
+        // turns it upright), then widened into the target's 32-bit pixels.
+        m_scaled.resize(std::size_t(targetRect.width()) * 3 * std::size_t(targetRect.height()));
+        const std::uint8_t *left = memoryRow(rect.y()) + std::ptrdiff_t(rect.x()) * 3;
+        if (libyuv::RGBScale(left, -m_dib.rowBytes(), rect.width(), rect.height(), m_scaled.data(),
+                             targetRect.width() * 3, targetRect.width(), targetRect.height(),
+                             smooth ? libyuv::kFilterBox : libyuv::kFilterNone)
+            != 0)
+            return false;
+        std::uint8_t *first = target.scanLine(targetRect.y()) + std::ptrdiff_t(targetRect.x()) * 4;
+        return libyuv::RGB24ToARGB(m_scaled.data(), targetRect.width() * 3, first,
+                                   int(target.bytesPerLine()), targetRect.width(),
+                                   targetRect.height())
+            == 0;
+    }
+
     void write(const QPoint &at, const QImage &image) override
     {
         if (image.isNull() || !m_dib.m_bits)
@@ -128,6 +152,16 @@ public:
         const QImage source = image.format() == QImage::Format_RGB32
             ? image
             : image.convertToFormat(QImage::Format_RGB32);
+        if (m_dib.m_bitCount == 24) {
+            // Whole rows at once, turned bottom-up by walking the memory backwards.
+            const auto *first = source.constScanLine(target.y() - at.y())
+                + std::ptrdiff_t(target.x() - at.x()) * 4;
+            std::uint8_t *left = memoryRow(target.y()) + std::ptrdiff_t(target.x()) * 3;
+            if (libyuv::ARGBToRGB24(first, int(source.bytesPerLine()), left, -m_dib.rowBytes(),
+                                    target.width(), target.height())
+                == 0)
+                return;
+        }
         for (int r = 0; r < target.height(); ++r) {
             std::uint8_t *row = memoryRow(target.y() + r);
             const auto *src
@@ -277,6 +311,8 @@ private:
 
     cDibSection &m_dib;
     std::vector<QRgb> m_palette;
+    // The scaled rows of the last scaleInto(), kept for the next.
+    mutable std::vector<std::uint8_t> m_scaled;
     QRgb m_lastColour = 0;
     int m_lastIndex = -1;
 };

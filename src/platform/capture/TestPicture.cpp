@@ -126,13 +126,13 @@ void TestPicture::prepareBackground(int width, int height, const PictureSettings
     }
 }
 
-void TestPicture::drawText(std::uint32_t *pixels, int width, int height, int x, int y, int scale,
-                           std::string_view text) const
+TestPicture::Area TestPicture::drawText(std::uint32_t *pixels, int width, int height, int x, int y,
+                                        int scale, std::string_view text) const
 {
     const int cell = 6 * scale;
     // A dark band behind the text keeps it readable on every bar.
-    fillRect(pixels, width, height, x - scale, y - scale, int(text.size()) * cell + scale,
-             9 * scale, adjusted(kBlack));
+    const Area band {x - scale, y - scale, int(text.size()) * cell + scale, 9 * scale};
+    fillRect(pixels, width, height, band.x, band.y, band.width, band.height, adjusted(kBlack));
     const std::uint32_t ink = adjusted(kWhite);
     for (std::size_t i = 0; i < text.size(); ++i) {
         const Glyph *glyph = glyphFor(text[i]);
@@ -146,6 +146,32 @@ void TestPicture::drawText(std::uint32_t *pixels, int width, int height, int x, 
             }
         }
     }
+    return band;
+}
+
+void TestPicture::drawMoving(std::uint32_t *pixels, int width, int height,
+                             std::uint32_t frameNumber, std::vector<Area> &moving) const
+{
+    // The moving bar crosses the picture in 64 frames.
+    const int barWidth = std::max(width / 16, 2);
+    int barX
+        = int(std::uint64_t(frameNumber % 64) * std::uint64_t(width + barWidth) / 64) - barWidth;
+    if (m_settings.mirror)
+        barX = width - barWidth - barX;
+    fillRect(pixels, width, height, barX, 0, barWidth, height, adjusted(kWhite));
+    moving.push_back({barX, 0, barWidth, height});
+
+    const int scale = std::max(1, height / 120);
+    const int margin = 4 * scale;
+    char counter[32];
+    std::snprintf(counter, sizeof counter, "#%d  %06u", m_cameraNumber, frameNumber % 1000000);
+    const int columns = std::max(1, (width - 2 * margin) / (6 * scale));
+    const std::string_view label = std::string_view(m_label).substr(0, std::size_t(columns));
+    moving.push_back(drawText(pixels, width, height, margin, margin, scale, label));
+    // The counter is what shows the picture is live: twice as large where there is room.
+    const int counterScale = height >= 240 ? 2 * scale : scale;
+    moving.push_back(drawText(pixels, width, height, margin, height - margin - 8 * counterScale,
+                              counterScale, counter));
 }
 
 void TestPicture::render(std::uint32_t *pixels, int width, int height,
@@ -155,26 +181,56 @@ void TestPicture::render(std::uint32_t *pixels, int width, int height,
         return;
     prepareBackground(width, height, settings);
     std::copy(m_background.begin(), m_background.end(), pixels);
+    std::vector<Area> moving;
+    drawMoving(pixels, width, height, frameNumber, moving);
+    m_haveFrame = false;
+}
 
-    // The moving bar crosses the picture in 64 frames.
-    const int barWidth = std::max(width / 16, 2);
-    int barX
-        = int(std::uint64_t(frameNumber % 64) * std::uint64_t(width + barWidth) / 64) - barWidth;
-    if (settings.mirror)
-        barX = width - barWidth - barX;
-    fillRect(pixels, width, height, barX, 0, barWidth, height, adjusted(kWhite));
-
-    const int scale = std::max(1, height / 120);
-    const int margin = 4 * scale;
-    char counter[32];
-    std::snprintf(counter, sizeof counter, "#%d  %06u", m_cameraNumber, frameNumber % 1000000);
-    const int columns = std::max(1, (width - 2 * margin) / (6 * scale));
-    const std::string_view label = std::string_view(m_label).substr(0, std::size_t(columns));
-    drawText(pixels, width, height, margin, margin, scale, label);
-    // The counter is what shows the picture is live: twice as large where there is room.
-    const int counterScale = height >= 240 ? 2 * scale : scale;
-    drawText(pixels, width, height, margin, height - margin - 8 * counterScale, counterScale,
-             counter);
+void TestPicture::renderChanges(std::uint32_t *pixels, int width, int height,
+                                const PictureSettings &settings, std::uint32_t frameNumber,
+                                std::vector<Area> &changed)
+{
+    changed.clear();
+    if (width <= 0 || height <= 0)
+        return;
+    const bool same
+        = m_haveFrame && width == m_width && height == m_height && settings == m_settings;
+    prepareBackground(width, height, settings);
+    if (!same) {
+        std::copy(m_background.begin(), m_background.end(), pixels);
+        m_drawn.clear();
+        drawMoving(pixels, width, height, frameNumber, m_drawn);
+        changed.push_back({0, 0, width, height});
+        m_haveFrame = true;
+        return;
+    }
+    // Put back the background where the last frame drew, then draw this frame's. The name's
+    // band comes out the same every frame: it changes only where a bar crossed or crosses it,
+    // which the bars' areas cover. drawMoving() gives the bar, the name and the counter.
+    const auto clip = [&](const Area &area) {
+        const int x0 = std::clamp(area.x, 0, width), x1 = std::clamp(area.x + area.width, 0, width);
+        const int y0 = std::clamp(area.y, 0, height);
+        const int y1 = std::clamp(area.y + area.height, 0, height);
+        return Area {x0, y0, std::max(x1 - x0, 0), std::max(y1 - y0, 0)};
+    };
+    const auto noteChange = [&](const Area &area) {
+        if (area.width > 0 && area.height > 0)
+            changed.push_back(area);
+    };
+    for (std::size_t i = 0; i < m_drawn.size(); ++i) {
+        const Area area = clip(m_drawn[i]);
+        for (int row = area.y; row < area.y + area.height; ++row)
+            std::copy_n(m_background.begin() + std::ptrdiff_t(row) * width + area.x, area.width,
+                        pixels + std::ptrdiff_t(row) * width + area.x);
+        if (i != 1)
+            noteChange(area);
+    }
+    m_drawn.clear();
+    drawMoving(pixels, width, height, frameNumber, m_drawn);
+    for (std::size_t i = 0; i < m_drawn.size(); ++i) {
+        if (i != 1)
+            noteChange(clip(m_drawn[i]));
+    }
 }
 
 } // namespace platform::vfw

@@ -31,10 +31,25 @@ public:
     void render(std::uint32_t *pixels, int width, int height, const PictureSettings &settings,
                 std::uint32_t frameNumber);
 
+    struct Area
+    {
+        int x, y, width, height;
+    };
+    // The same picture, drawn over the previous frame of the same size and settings in pixels:
+    // only what moves (the bar, the text bands) is put back and drawn again. changed receives
+    // the areas that differ from the previous frame; all of the picture when there was none.
+    void renderChanges(std::uint32_t *pixels, int width, int height,
+                       const PictureSettings &settings, std::uint32_t frameNumber,
+                       std::vector<Area> &changed);
+
 private:
     void prepareBackground(int width, int height, const PictureSettings &settings);
-    void drawText(std::uint32_t *pixels, int width, int height, int x, int y, int scale,
+    // Draws text on its dark band; returns the band.
+    Area drawText(std::uint32_t *pixels, int width, int height, int x, int y, int scale,
                   std::string_view text) const;
+    // The bar and the two text bands of frameNumber; their areas in moving.
+    void drawMoving(std::uint32_t *pixels, int width, int height, std::uint32_t frameNumber,
+                    std::vector<Area> &moving) const;
     std::uint32_t adjusted(std::uint32_t colour) const;
 
     int m_cameraNumber;
@@ -45,6 +60,10 @@ private:
     int m_height = 0;
     PictureSettings m_settings;
     std::array<std::uint8_t, 256> m_levels {};
+    // What the last renderChanges() drew over the background, and whether its pixels still
+    // hold that frame.
+    std::vector<Area> m_drawn;
+    bool m_haveFrame = false;
 };
 
 } // namespace platform::vfw

@@ -271,9 +271,14 @@ private:
     bool m_connected = false;
     std::uint32_t m_frameNumber = 0;
     std::chrono::steady_clock::time_point m_connectedAt;
+    bool convertAreas(const VideoFormat &format, const std::vector<TestPicture::Area> &areas);
+
     std::vector<std::uint32_t> m_pixels;
     std::vector<std::uint8_t> m_frame;
     std::size_t m_frameSize = 0;
+    // The format m_frame holds a whole frame of, and the areas of the last frame that changed.
+    VideoFormat m_lastFormat {0, 0, 0, 0};
+    std::vector<TestPicture::Area> m_changed;
     jpeg::TjHandle m_jpeg;
 };
 
@@ -304,16 +309,48 @@ GrabbedFrame VirtualCameraDriver::grab()
 
     const VideoFormat format = m_state->format;
     m_pixels.resize(std::size_t(format.width) * std::size_t(format.height));
-    m_picture.render(m_pixels.data(), format.width, format.height, m_state->settings,
-                     m_frameNumber++);
-    if (!convert(format))
-        return {};
+    if (format.compression == BI_RGB && format == m_lastFormat) {
+        // Uncompressed frames change only where the picture moves: the rest of the last frame
+        // stays as it is, so only the areas that changed are drawn and converted.
+        m_picture.renderChanges(m_pixels.data(), format.width, format.height, m_state->settings,
+                                m_frameNumber++, m_changed);
+        if (!convertAreas(format, m_changed))
+            return {};
+    } else {
+        m_picture.renderChanges(m_pixels.data(), format.width, format.height, m_state->settings,
+                                m_frameNumber++, m_changed);
+        if (!convert(format))
+            return {};
+        m_lastFormat = format;
+    }
     GrabbedFrame frame;
     frame.bytes = std::span<const std::uint8_t>(m_frame.data(), m_frameSize);
     frame.timeCapturedMs = std::uint32_t(std::chrono::duration_cast<std::chrono::milliseconds>(
                                              std::chrono::steady_clock::now() - m_connectedAt)
                                              .count());
     return frame;
+}
+
+bool VirtualCameraDriver::convertAreas(const VideoFormat &format,
+                                       const std::vector<TestPicture::Area> &areas)
+{
+    const int w = format.width, h = format.height;
+    const int dibLine = int(dibStride(w, format.bitCount));
+    const int bytesPerPixel = format.bitCount / 8;
+    for (const TestPicture::Area &area : areas) {
+        const auto *argb = reinterpret_cast<const std::uint8_t *>(
+            m_pixels.data() + std::ptrdiff_t(area.y) * w + area.x);
+        // Row y of the picture is row h - 1 - y of the bottom-up frame; walking the frame
+        // backwards keeps the rows in step.
+        std::uint8_t *out = m_frame.data() + std::ptrdiff_t(h - 1 - area.y) * dibLine
+            + std::ptrdiff_t(area.x) * bytesPerPixel;
+        const int result = format.bitCount == 32
+            ? libyuv::ARGBCopy(argb, w * 4, out, -dibLine, area.width, area.height)
+            : libyuv::ARGBToRGB24(argb, w * 4, out, -dibLine, area.width, area.height);
+        if (result != 0)
+            return false;
+    }
+    return true;
 }
 
 bool VirtualCameraDriver::convert(const VideoFormat &format)

@@ -209,6 +209,16 @@ bool StretchBlt(HDC dst, int x, int y, int w, int h, HDC src, int sx, int sy, in
     if (!target.intersects(bounds(*to)))
         return true;
 
+    // The common case, a whole frame scaled down into a picture box, straight from the
+    // source's pixels into the target's.
+    if (!mirrorX && !mirrorY && bounds(*from).contains(source) && bounds(*to).contains(target)) {
+        if (QImage *direct = to->pixels(); direct && isDirectFormat(direct->format())
+            && from->scaleInto(source, *direct, target, to->stretchMode == HALFTONE)) {
+            to->changed();
+            return true;
+        }
+    }
+
     // Read the whole source rectangle with any outside part left black, so the scale factor is
     // the one asked for even when the source rectangle leaves the surface.
     if (qint64(source.width()) * source.height() > maxPixels)

@@ -37,6 +37,9 @@ public:
     virtual void changed() { }
     // rect lies inside this surface and fits into target at `at`; target is 32-bit RGB.
     virtual bool readInto(const QRect &rect, QImage &target, const QPoint &at) const;
+    // The same for a scaled copy: rect of this surface scaled into targetRect of target (inside
+    // it), smoothing when asked. False when this surface has no such conversion.
+    virtual bool scaleInto(const QRect &, QImage &, const QRect &, bool) const { return false; }
 
     int stretchMode = COLORONCOLOR;
 };
