@@ -107,8 +107,8 @@ void cveDerEve::connectMenus()
         {&mnuSave, &cveDerEve::mnuSave_Click},
         {&mnuClear, &cveDerEve::mnuclear_Click},
     };
-    for (const auto &[entry, handler] : commands)
-        entry->Click = [this, handler] { (this->*handler)(); };
+    for (const auto &command : commands)
+        command.first->Click = [this, handler = command.second] { (this->*handler)(); };
 
     // Access keys, one per menu, on a letter a person would guess.
     const std::pair<vb::MenuEntry *, const char *> accessKeys[] = {

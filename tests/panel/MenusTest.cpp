@@ -102,7 +102,8 @@ protected:
                     d.findChild<QComboBox *>(QStringLiteral("fileTypeCombo"))->currentText()};
             if (answer.isEmpty())
                 return d.reject();
-            d.selectFile(answer);
+            // Named in full: whatever folder the dialog shows, the file lands among the test's.
+            d.selectFile(QDir(pictures).filePath(answer));
             if (beforeAccept)
                 beforeAccept(d);
             static_cast<QDialog &>(d).accept();
@@ -254,19 +255,19 @@ TEST_F(Menus, DriverDialogsHoldTheGrabsAndRestartTheCamera)
 {
     start();
     click("imgCamOnMain");
-    for (const auto &[entry, title] : {std::pair {"Size & pixel depth", "Video Format"},
-                                       {"Gamma, contrast, hue...", "Video Source"}}) {
+    for (const auto &dialog : {std::pair {"Size & pixel depth", "Video Format"},
+                               {"Gamma, contrast, hue...", "Video Source"}}) {
         const std::int32_t window = view->capture().lwndc();
         const auto user = [&](QDialog &d) {
-            EXPECT_EQ(d.windowTitle(), title);
+            EXPECT_EQ(d.windowTitle(), dialog.second);
             EXPECT_TRUE(view->hardwareBusy());
             EXPECT_FALSE(view->tmrMain().Enabled());
             d.reject();
         };
         const auto modal
             = [] { return qobject_cast<QDialog *>(QApplication::activeModalWidget()); };
-        EXPECT_TRUE(paneltest::whileShown<QDialog>([&] { command("picSettingsMain", {entry}); },
-                                                   modal, user));
+        EXPECT_TRUE(paneltest::whileShown<QDialog>(
+            [&] { command("picSettingsMain", {dialog.first}); }, modal, user));
         EXPECT_FALSE(view->hardwareBusy());
         EXPECT_NE(view->capture().lwndc(), window);
         EXPECT_TRUE(view->tmrMain().Enabled());

@@ -45,8 +45,14 @@ TEST_F(Tabs, PlayAndPauseAnswerOnlyTheLeftButtonAndFollowTheCamera)
         EXPECT_EQ(view->image("imgCamOnMain")->BorderStyle, 0);
         EXPECT_EQ(view->capture().CameraOn(), button == Qt::LeftButton);
     }
+    // A pause by the parent would resume the camera; Pause pressed by hand forgets that.
+    object->setPause(true);
+    object->setPause(false);
+    click("imgCamOffMain", Qt::RightButton);
+    EXPECT_TRUE(view->capture().CameraOn());
     click("imgCamOffMain");
     EXPECT_FALSE(view->capture().CameraOn());
+    EXPECT_FALSE(view->resumeCam());
     object->setCurrentTab(0);
     EXPECT_FALSE(view->image("imgCamOnMain")->isVisibleTo(panel));
 }

@@ -155,21 +155,18 @@ int menus(const QString &folder, const QTemporaryDir &scratch)
                 save(composite({form, menu}), folder, QStringLiteral("context-menu"), 2);
             });
     // The driver dialogs through their access keys; each shows over the window.
-    for (const auto &[key, name] :
+    for (const auto &shot :
          {std::pair {Qt::Key_S, "format-dialog"}, std::pair {Qt::Key_G, "source-dialog"}}) {
-        whileUp(
-            [&] {
-                whileUp(settingsMenu, popup,
-                        [key = key](QWidget *menu) { QTest::keyClick(menu, key); });
-            },
-            modal,
-            [&, name = name](QWidget *dialog) {
-                QApplication::processEvents();
-                save(dialog->grab(), folder, QString::fromLatin1(name), 1);
-                save(composite({form, dialog}), folder, QString::fromLatin1(name) + "-over-window",
-                     1);
-                dialog->close();
-            });
+        const QString name = QString::fromLatin1(shot.second);
+        const auto chooseByKey = [&] {
+            whileUp(settingsMenu, popup, [&](QWidget *menu) { QTest::keyClick(menu, shot.first); });
+        };
+        whileUp(chooseByKey, modal, [&](QWidget *dialog) {
+            QApplication::processEvents();
+            save(dialog->grab(), folder, name, 1);
+            save(composite({form, dialog}), folder, name + QStringLiteral("-over-window"), 1);
+            dialog->close();
+        });
         // The camera restarts after each dialog; the next picture shows its frames again.
         wait(600);
     }
