@@ -61,7 +61,7 @@ void prepareDialog(QFileDialog &dialog, const QString &Title, const QString &fol
     dialog.setOption(QFileDialog::DontUseNativeDialog);
     dialog.setOption(QFileDialog::HideNameFilterDetails);
     dialog.setWindowTitle(Title);
-    // "\" is the root of the current drive where these folders come from.
+    // "\" names the root folder.
     if (folder == QLatin1String("\\"))
         dialog.setDirectory(QDir::rootPath());
     else if (!folder.isEmpty())
@@ -310,7 +310,7 @@ void cveDerEve::chooseDestination(std::int32_t code)
     if (whiteBoard)
         HardwareBusyFlag = false;
     if (m_Capture.CameraOn()) {
-        // The white board shows the frames elsewhere: the preview's picture would go stale.
+        // The frames go to the white board from now on: the parent clears what it showed.
         if (whiteBoard)
             Q_EMIT m_events.EraseWebCam();
         // The capture size depends on the destination.
