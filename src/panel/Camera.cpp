@@ -25,14 +25,13 @@ std::int32_t roundHalfEven(double value)
     return std::int32_t(std::nearbyint(value));
 }
 
-// A stored picture counts only when its file exists and has something in it.
-bool pictureFileUsable(const QString &path)
+} // namespace
+
+bool cveDerEve::PictureFileUsable(const QString &path)
 {
     const QFileInfo file(path);
     return !path.isEmpty() && file.isFile() && file.size() > 0;
 }
-
-} // namespace
 
 void cveDerEve::setBusyCursor(bool busy)
 {
@@ -181,7 +180,7 @@ void cveDerEve::InitHardwareDrivers()
     for (int k = 1; k <= 4; ++k) {
         const QString path
             = settings.GetSetting(kDefaults, QStringLiteral("WebCamPic%1").arg(k), QString());
-        if (!pictureFileUsable(path))
+        if (!PictureFileUsable(path))
             continue;
         vb::MenuEntry *entry = mnuDevices->Load(DeviceCount);
         entry->Checked = false;
@@ -292,6 +291,6 @@ void cveDerEve::mnuDevices_Click(int Index)
     }
     imgCamOnMain->hide();
     imgCamOffMain->hide();
-    if (pictureFileUsable(chosen->Tag))
+    if (PictureFileUsable(chosen->Tag))
         SendPicture(chosen->Tag, true);
 }

@@ -311,9 +311,25 @@ void MenuArray::UnloadLast()
     m_entries.pop_back();
 }
 
+QString menuText(const QString &caption, const QString &accessKey)
+{
+    for (qsizetype i = 0; i + 1 < caption.size(); ++i) {
+        if (caption[i] != u'&')
+            continue;
+        if (caption[i + 1] != u'&')
+            return caption;
+        ++i;
+    }
+    const qsizetype at = accessKey.isEmpty() ? -1 : caption.indexOf(accessKey);
+    if (at < 0)
+        return caption;
+    return caption.left(at) + u'&' + caption.mid(at);
+}
+
 namespace {
 void fillMenu(QMenu *menu, const MenuEntry &header, const MenuEntry **chosen)
 {
+    menu->setToolTipsVisible(true);
     for (const MenuEntry *entry : header.Children) {
         if (!entry->Visible)
             continue;
@@ -322,18 +338,22 @@ void fillMenu(QMenu *menu, const MenuEntry &header, const MenuEntry **chosen)
             continue;
         }
         // Menus read "&&" as a literal ampersand and "&x" as an access key, as captions expect.
-        const QString &caption = entry->Caption;
+        const QString text = menuText(entry->Caption, entry->AccessKey);
+        QAction *action = nullptr;
         if (!entry->Children.empty()) {
-            QMenu *sub = menu->addMenu(caption);
+            QMenu *sub = menu->addMenu(text);
             sub->setEnabled(entry->Enabled);
             fillMenu(sub, *entry, chosen);
-            continue;
+            action = sub->menuAction();
+        } else {
+            action = menu->addAction(text);
+            action->setEnabled(entry->Enabled);
+            action->setCheckable(entry->Checked);
+            action->setChecked(entry->Checked);
+            QObject::connect(action, &QAction::triggered, [chosen, entry] { *chosen = entry; });
         }
-        QAction *action = menu->addAction(caption);
-        action->setEnabled(entry->Enabled);
-        action->setCheckable(entry->Checked);
-        action->setChecked(entry->Checked);
-        QObject::connect(action, &QAction::triggered, [chosen, entry] { *chosen = entry; });
+        if (!entry->Enabled && !entry->DisabledToolTip.isEmpty())
+            action->setToolTip(entry->DisabledToolTip);
     }
 }
 } // namespace

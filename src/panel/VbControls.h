@@ -162,6 +162,11 @@ public:
     bool Checked = false;
     bool Enabled = true;
     bool Visible = true;
+    // The access key: the first letter of the first occurrence of this text in the caption.
+    // The caption itself stays as it is; only the pop-up menu marks the letter.
+    QString AccessKey;
+    // Shown as the entry's tool tip while it is disabled, to say why.
+    QString DisabledToolTip;
     ClickHandler Click;
     std::vector<MenuEntry *> Children;
 };
@@ -188,6 +193,10 @@ private:
     QString m_name;
     std::vector<std::unique_ptr<MenuEntry>> m_entries;
 };
+
+// The caption as a pop-up menu shows it, with an ampersand before the access key: "&&" stays a
+// literal ampersand, and a caption that already has an access key keeps it.
+QString menuText(const QString &caption, const QString &accessKey);
 
 // Shows the entries of header as a pop-up menu at the mouse position and runs the chosen entry's
 // click handler after the menu has closed.

@@ -191,6 +191,7 @@ void cveDerEve::buildMenus()
     mnu_Destination.Children = {&mnuParticipant, &mnuWBBottomRight, &mnuWBCenter};
     mnu_CaptureRate.Children = {&mnuRate2sec, &mnuRate5sec, &mnuRateFast};
     mnuContext.Children = {&mnuCopy, &mnublnk, &mnuSave, &mnub, &mnuClear};
+    connectMenus();
 }
 
 void cveDerEve::applyLayout()

@@ -91,6 +91,8 @@ public:
     // The text before the first NUL; the part of a path after its last "/" or "\".
     static QString StripNulls(const QString &Buffer);
     static QString FileNameOnly(const QString &Path);
+    // The path of a shell folder by its number (39: the user's pictures), or the empty text.
+    static QString GetSpecialFolder(std::int32_t FolderId);
 
 private:
     friend class PanelTestAccess;
@@ -134,6 +136,44 @@ private:
     void picSettingsMain_MouseUp(int Button, int Shift, int X, int Y);
     void imgChk_Click();
     void imgMinMax_Click();
+
+    // The two pop-up menus: openers and commands.
+    void connectMenus();
+    void picSettingsMain_Click();
+    void picParticipant_MouseUp(int Button, int Shift, int X, int Y);
+    void picWebCam_MouseUp(int Button, int Shift, int X, int Y);
+    void mnuLoadPic_Click();
+    void mnuClearPic_Click();
+    void mnuParticipant_Click();
+    void mnuWBBottomRight_Click();
+    void mnuWBCenter_Click();
+    void chooseDestination(std::int32_t code);
+    void mnuRate2sec_Click();
+    void mnuRate5sec_Click();
+    void mnuRateFast_Click();
+    void mnuPixelDepth_Click();
+    void mnuSource_Click();
+    void mnuCopy_Click();
+    void mnuSave_Click();
+    void mnuclear_Click();
+    // The stored-picture entry at DeviceIndex, or nullptr when DeviceIndex names a capture device
+    // or nothing.
+    const vb::MenuEntry *chosenPicture() const;
+    // The index the device menu gives the picture stored in slot k (1 to 4).
+    std::int32_t pictureEntryIndex(int k) const;
+
+    // The file dialogs. Open: on success Filter returns the chosen path and FileName its last
+    // component; a cancel empties Filter, FileName and Pattern and sets FilterIndex to -1.
+    // Save: the chosen path, or the empty text.
+    static bool ShowOpenDialog(QWidget *hwndOwner, QString &Filter, QString &FileName,
+                               QString &Pattern, std::int32_t &FilterIndex, QString &InitialDir,
+                               const QString &Title, const QString &DefaultExt, std::int32_t &Flags,
+                               std::optional<std::int32_t> FolderId = {});
+    static QString ShowSaveDialog(QWidget *hwndOwner, QString Filter, const QString &Title,
+                                  QString InitialDir, const QString &FileName,
+                                  std::optional<std::int32_t> FolderId = {});
+    // A stored picture counts only when its file exists and has something in it.
+    static bool PictureFileUsable(const QString &path);
 
     // Timer ticks.
     void tmrQueue_Timer(std::int32_t Milliseconds);

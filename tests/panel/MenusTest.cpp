@@ -1,0 +1,376 @@
+// The settings and context menus opened and chosen with the mouse, and the file dialogs answered.
+
+#include <QClipboard>
+#include <QComboBox>
+#include <QDir>
+#include <QFileDialog>
+#include <QLineEdit>
+
+#include <cstring>
+
+#include "PanelDriver.h"
+#include "receive/ParticipantBlocks.h"
+#include "support/cDibSection.h"
+
+namespace {
+
+using paneltest::save;
+using paneltest::setting;
+
+// A 24-bit bottom-up Windows bitmap file read byte by byte; a null image for anything else.
+QImage readBitmap24(const QString &path)
+{
+    QFile file(path);
+    const QByteArray b = file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+    const auto *bytes = reinterpret_cast<const std::uint8_t *>(b.constData());
+    const auto u16 = [&](int at) { return std::uint32_t(bytes[at] | bytes[at + 1] << 8); };
+    const auto u32 = [&](int at) { return u16(at) | u16(at + 2) << 16; };
+    if (b.size() < 54 || !b.startsWith("BM") || u32(2) != std::uint32_t(b.size()) || u32(14) < 40
+        || u16(26) != 1 || u16(28) != 24 || u32(30) != 0)
+        return {};
+    const int width = int(u32(18)), height = int(u32(22)), stride = (width * 3 + 3) & ~3;
+    if (width <= 0 || height <= 0 || u32(10) + std::int64_t(stride) * height > b.size())
+        return {};
+    QImage image(width, height, QImage::Format_RGB32);
+    for (int y = 0; y < height; ++y)
+        for (int x = 0; x < width; ++x) {
+            const std::uint8_t *p = bytes + u32(10) + (height - 1 - y) * stride + 3 * x;
+            image.setPixel(x, y, qRgb(p[2], p[1], p[0]));
+        }
+    return image;
+}
+
+QImage rgb32(const QImage &image)
+{
+    return image.convertToFormat(QImage::Format_RGB32);
+}
+
+struct DialogSeen
+{
+    QString title, folder, proposed, filter;
+};
+
+class Menus : public paneltest::PanelTest
+{
+protected:
+    // The desktop's pictures folder, also the working folder so that relative names land there.
+    void SetUp() override
+    {
+        PanelTest::SetUp();
+        const QString config = QString::fromLocal8Bit(qgetenv("XDG_CONFIG_HOME"));
+        QDir().mkpath(pictures);
+        QDir().mkpath(config);
+        QFile dirs(config + QStringLiteral("/user-dirs.dirs"));
+        ASSERT_TRUE(dirs.open(QIODevice::WriteOnly));
+        dirs.write("XDG_PICTURES_DIR=\"" + pictures.toUtf8() + "\"\n");
+        QDir::setCurrent(pictures);
+    }
+    QString picture(const QString &name)
+    {
+        QImage image(64, 48, QImage::Format_RGB32);
+        image.fill(qRgb(30, 60, name.size() * 20));
+        EXPECT_TRUE(image.save(name, "BMP"));
+        return QDir(pictures).filePath(name);
+    }
+    // The settings button takes the left button; the context menus open on the right one.
+    void command(const char *control, const QStringList &path)
+    {
+        const bool settings = std::strcmp(control, "picSettingsMain") == 0;
+        withMenu(
+            control, [&](QMenu &menu) { paneltest::choose(menu, path); },
+            settings ? Qt::LeftButton : Qt::RightButton);
+    }
+    // Opens the menu of control, and the submenu named, as text.
+    QString menuOf(const char *control, const QString &submenu = {})
+    {
+        QString text;
+        withMenu(control, [&](QMenu &menu) {
+            text = paneltest::describe(
+                submenu.isEmpty() ? menu : *paneltest::actionOf(menu, submenu)->menu());
+        });
+        return text;
+    }
+    // Chooses path in the menu of control and answers the file dialog that follows with answer,
+    // or cancels it; beforeAccept plays what happens while the dialog closes.
+    DialogSeen answer(const char *control, const QStringList &path, const QString &answer,
+                      const std::function<void(QFileDialog &)> &beforeAccept = {})
+    {
+        DialogSeen seen;
+        const auto user = [&](QFileDialog &d) {
+            seen = {d.windowTitle(), d.directory().absolutePath(),
+                    d.findChild<QLineEdit *>(QStringLiteral("fileNameEdit"))->text(),
+                    d.findChild<QComboBox *>(QStringLiteral("fileTypeCombo"))->currentText()};
+            if (answer.isEmpty())
+                return d.reject();
+            // Named in full: whatever folder the dialog shows, the file lands among the test's.
+            d.selectFile(QDir(pictures).filePath(answer));
+            if (beforeAccept)
+                beforeAccept(d);
+            static_cast<QDialog &>(d).accept();
+        };
+        const auto modal
+            = [] { return qobject_cast<QFileDialog *>(QApplication::activeModalWidget()); };
+        EXPECT_TRUE(
+            paneltest::whileShown<QFileDialog>([&] { command(control, path); }, modal, user));
+        return seen;
+    }
+    DialogSeen load(const QString &path, const std::function<void(QFileDialog &)> &before = {})
+    {
+        return answer("picSettingsMain", {"Load a Picture.."}, path, before);
+    }
+    void participant(const QString &name)
+    {
+        const recvtest::Bytes bytes
+            = recvtest::rawBlock(recvtest::twoBandPicture(60, 40, qRgb(200, 0, 0), qRgb(0, 90, 0)));
+        const auto block = modImageMemMapFunctions::ImageBlock::create(4321, qint64(bytes.size()));
+        std::memcpy(block.MapView(), bytes.data(), bytes.size());
+        object->UpdateParticipant(4321, name, QStringLiteral("Oslo"));
+        view->tickQueue();
+    }
+    QStringList stored() const
+    {
+        QStringList list;
+        for (int k = 1; k <= 4; ++k)
+            list << setting(QStringLiteral("WebCamPic%1").arg(k));
+        return list;
+    }
+    int erased()
+    {
+        if (!m_counting)
+            QObject::connect(panel->events(), &WebCamEvents::EraseWebCam, [this] { ++m_erased; });
+        m_counting = true;
+        return std::exchange(m_erased, 0);
+    }
+
+    const QString pictures = testenv::tempDir() + QStringLiteral("/Pictures");
+    bool m_counting = false;
+    int m_erased = 0;
+};
+
+TEST(FileNames, NullsEndTheTextAndTheNameFollowsTheLastSeparator)
+{
+    EXPECT_EQ(cveDerEve::StripNulls(QString::fromUtf16(u"a.bmp\0x", 7)), "a.bmp");
+    EXPECT_EQ(cveDerEve::StripNulls(QStringLiteral("none")), "none");
+    for (const auto &[path, name] : {std::pair {"C:\\pics\\me.jpg", "me.jpg"},
+                                     {"/home/ann/me.jpg", "me.jpg"},
+                                     {"C:\\a/b\\c/d.gif", "d.gif"},
+                                     {"plain.bmp", "plain.bmp"},
+                                     {"ends/", ""}})
+        EXPECT_EQ(cveDerEve::FileNameOnly(QString::fromLatin1(path)), name) << path;
+}
+
+TEST_F(Menus, EntriesFollowTheCameraTheChosenDeviceAndTheParticipant)
+{
+    save(QStringLiteral("WebCamPic1"), picture(QStringLiteral("a.bmp")));
+    start(0);
+    EXPECT_FALSE(withMenu(
+        "picParticipant", [](QMenu &) {}, Qt::RightButton));
+    participant(QStringLiteral("Ann"));
+    EXPECT_EQ(menuOf("picParticipant"), "Copy | - | Save as..");
+
+    object->setCurrentTab(1);
+    EXPECT_FALSE(withMenu("picWebCam", [](QMenu &) {}));
+    const QString top = "Device > | - | Load a Picture.. | - | Destination area > | Capture rate >";
+    const QString off = " | - | Size & pixel depth (off) | Gamma, contrast, hue... (off)";
+    EXPECT_EQ(menuOf("picSettingsMain"), top + off);
+    EXPECT_FALSE(view->menuOpen());
+    withMenu("picSettingsMain", [](QMenu &menu) {
+        EXPECT_EQ(paneltest::actionOf(menu, "Size & pixel depth")->toolTip(),
+                  "Start the camera to change its picture size and pixel depth");
+    });
+
+    click("imgCamOnMain");
+    EXPECT_EQ(menuOf("picSettingsMain"),
+              top + " | - | Size & pixel depth | Gamma, contrast, hue...");
+    // Dismissed without a choice, the menu still holds the sending back.
+    EXPECT_TRUE(view->menuOpen());
+    EXPECT_EQ(menuOf("picSettingsMain", "Destination area"),
+              "[x] Output to webcam participant area (default) | Output to white board bottom "
+              "right | Output to white board center");
+    EXPECT_EQ(menuOf("picSettingsMain", "Capture rate"),
+              "every 2 seconds | every 5 seconds | [x] as fast as possible");
+    EXPECT_EQ(menuOf("picWebCam"), "Copy | - | Save as.. | - | Clear (off)");
+    click("imgCamOffMain");
+    EXPECT_EQ(menuOf("picWebCam"), "Copy | - | Save as.. | - | Clear");
+
+    command("picSettingsMain", {"Device", "a.bmp"});
+    EXPECT_EQ(menuOf("picSettingsMain", "Device"),
+              "VEDerEve Virtual Camera 1 (176x144) | [x] a.bmp");
+    EXPECT_EQ(menuOf("picSettingsMain"),
+              "Device > | - | Load a Picture.. | Remove Picture | - | Destination area > | Capture "
+              "rate > (off)"
+                  + off);
+}
+
+TEST_F(Menus, AccessKeysReachTheCommands)
+{
+    start();
+    withMenu("picSettingsMain", [](QMenu &menu) {
+        QTest::keyClick(&menu, Qt::Key_A);
+        QTest::keyClick(paneltest::popup(), Qt::Key_B);
+    });
+    EXPECT_EQ(view->windowPos(), 24);
+    withMenu("picSettingsMain", [](QMenu &menu) {
+        QTest::keyClick(&menu, Qt::Key_C);
+        QTest::keyClick(paneltest::popup(), Qt::Key_5);
+    });
+    EXPECT_EQ(object->CaptureInterval(), 5000);
+}
+
+TEST_F(Menus, DestinationAndRateRestartARunningCameraAndMoveTheirChecks)
+{
+    struct Case
+    {
+        bool running;
+        const char *submenu, *entry;
+        std::int32_t windowPos, interval;
+        int erased;
+    };
+    const Case cases[] = {
+        {true, "Destination area", "Output to white board center", 40, 0, 1},
+        {true, "Destination area", "Output to webcam participant area (default)", 8, 0, 0},
+        {true, "Capture rate", "every 5 seconds", 8, 5000, 0},
+        {false, "Destination area", "Output to white board bottom right", 24, 5000, 0},
+        {false, "Capture rate", "as fast as possible", 24, 0, 0},
+    };
+    start();
+    erased();
+    for (const Case &c : cases) {
+        if (c.running != view->capture().CameraOn())
+            click(c.running ? "imgCamOnMain" : "imgCamOffMain");
+        const std::int32_t window = view->capture().lwndc();
+        command("picSettingsMain", {c.submenu, c.entry});
+        EXPECT_EQ(view->windowPos(), c.windowPos) << c.entry;
+        EXPECT_EQ(object->CaptureInterval(), c.interval) << c.entry;
+        EXPECT_EQ(erased(), c.erased) << c.entry;
+        EXPECT_EQ(view->capture().lwndc() != window, c.running && c.submenu[0] == 'D') << c.entry;
+        EXPECT_EQ(view->capture().CameraOn(), c.running) << c.entry;
+        EXPECT_FALSE(view->menuOpen()) << c.entry;
+        const QString checks = menuOf("picSettingsMain", c.submenu);
+        EXPECT_TRUE(checks.count("[x] ") == 1 && checks.contains("[x] " + QString(c.entry)));
+    }
+}
+
+TEST_F(Menus, DriverDialogsHoldTheGrabsAndRestartTheCamera)
+{
+    start();
+    click("imgCamOnMain");
+    for (const auto &dialog : {std::pair {"Size & pixel depth", "Video Format"},
+                               {"Gamma, contrast, hue...", "Video Source"}}) {
+        const std::int32_t window = view->capture().lwndc();
+        const auto user = [&](QDialog &d) {
+            EXPECT_EQ(d.windowTitle(), dialog.second);
+            EXPECT_TRUE(view->hardwareBusy());
+            EXPECT_FALSE(view->tmrMain().Enabled());
+            d.reject();
+        };
+        const auto modal
+            = [] { return qobject_cast<QDialog *>(QApplication::activeModalWidget()); };
+        EXPECT_TRUE(paneltest::whileShown<QDialog>(
+            [&] { command("picSettingsMain", {dialog.first}); }, modal, user));
+        EXPECT_FALSE(view->hardwareBusy());
+        EXPECT_NE(view->capture().lwndc(), window);
+        EXPECT_TRUE(view->tmrMain().Enabled());
+    }
+}
+
+TEST_F(Menus, StoredPicturesStayFourNewestFirstAndTheIndexNamesTheListedEntry)
+{
+    const QStringList four {picture("a.bmp"), picture("b.bmp"), picture("c.bmp"), picture("d.bmp")};
+    const QString otherCase = picture("C.BMP"), fifth = picture("e.bmp");
+    for (int k = 1; k <= 4; ++k)
+        save(QStringLiteral("WebCamPic%1").arg(k), four[k - 1]);
+    start();
+    erased();
+    // The chosen entry's path, marked when it carries the check mark.
+    const auto chosen = [&] {
+        const vb::MenuEntry *entry
+            = view->menu(QStringLiteral("mnuDevices(%1)").arg(view->deviceIndex()));
+        return entry ? (entry->Checked ? "[x] " : "") + entry->Tag : QStringLiteral("none");
+    };
+
+    const DialogSeen seen = load(otherCase);
+    EXPECT_EQ(seen.title, "Select default webcam picture (cropped 176 x 144)");
+    EXPECT_EQ(seen.filter, "Picture files (*.bmp|*.gif|*.jpg)");
+    EXPECT_EQ(seen.folder, pictures);
+    EXPECT_EQ(stored(), four);
+    EXPECT_EQ(setting("WebCamDevice"), "3");
+    EXPECT_EQ(chosen(), "[x] " + four[2]);
+    EXPECT_FALSE(view->image("imgCamOnMain")->isVisibleTo(panel));
+
+    load(fifth);
+    EXPECT_EQ(stored(), (QStringList {fifth, four[0], four[1], four[2]}));
+    EXPECT_EQ(chosen(), "[x] " + fifth);
+    EXPECT_NE(view->heldBlock(), 0u);
+
+    command("picSettingsMain", {"Device", "a.bmp"});
+    command("picSettingsMain", {"Remove Picture"});
+    EXPECT_EQ(stored(), (QStringList {fifth, "", four[1], four[2]}));
+    EXPECT_EQ(setting("WebCamDevice"), "-1");
+    EXPECT_EQ(view->deviceIndex(), -1);
+    EXPECT_EQ(erased(), 1);
+    EXPECT_EQ(view->heldBlock(), 0u);
+    EXPECT_FALSE(menuOf("picSettingsMain").contains("Remove Picture"));
+
+    // The picture of slot 4 is listed one entry up, after the gap.
+    load(otherCase);
+    EXPECT_EQ(chosen(), "[x] " + four[2]);
+
+    // A cancelled dialog, or a file gone before it could be read, changes nothing.
+    load(QString());
+    load(fifth, [&](QFileDialog &d) {
+        QObject::connect(&d, &QDialog::accepted, [&] { QFile::remove(fifth); });
+    });
+    EXPECT_EQ(stored(), (QStringList {fifth, "", four[1], four[2]}));
+    EXPECT_EQ(chosen(), "[x] " + four[2]);
+}
+
+TEST_F(Menus, CopyAndSaveTakeWhatEachTabShows)
+{
+    save(QStringLiteral("WebCamPic1"), QFileInfo(picture("C:\\pics\\me.jpg")).fileName());
+    save(QStringLiteral("WebCamPic2"), QFileInfo(picture("C:\\my.pics\\ann.jpg")).fileName());
+    start(0);
+    QClipboard *clipboard = QGuiApplication::clipboard();
+    const auto copied = [&](const char *control) {
+        command(control, {"Copy"});
+        return rgb32(clipboard->image());
+    };
+
+    participant(QStringLiteral("Ann"));
+    const QImage area = rgb32(view->box("picParticipant")->Image());
+    EXPECT_EQ(copied("picParticipant"), area);
+    const DialogSeen seen = answer("picParticipant", {"Save as.."}, "saved.bmp");
+    EXPECT_EQ(seen.proposed, "Ann.bmp");
+    EXPECT_EQ(seen.title, "Save as..");
+    EXPECT_EQ(seen.filter, "*.bmp");
+    EXPECT_EQ(seen.folder, pictures);
+    EXPECT_EQ(readBitmap24(QStringLiteral("saved.bmp")), area);
+
+    // A stored picture is offered under its own path, cut at the first dot.
+    object->setCurrentTab(1);
+    for (const auto &[entry, proposed] :
+         {std::pair {"me.jpg", "C:\\pics\\me.bmp"}, {"ann.jpg", "C:\\my.bmp"}}) {
+        command("picSettingsMain", {"Device", entry});
+        EXPECT_EQ(answer("picWebCam", {"Save as.."}, proposed).proposed, proposed);
+        EXPECT_EQ(readBitmap24(proposed), rgb32(view->box("picWebCam")->Picture()));
+    }
+    EXPECT_EQ(copied("picWebCam"), rgb32(view->box("picWebCam")->Picture()));
+    // Clear lets go of the picture for now; the stored choice stays.
+    command("picWebCam", {"Clear"});
+    EXPECT_EQ(view->deviceIndex(), -1);
+    EXPECT_EQ(setting("WebCamDevice"), "2");
+    EXPECT_FALSE(view->box("picWebCam")->hasPicture());
+    EXPECT_EQ(view->heldBlock(), 0u);
+
+    // The running camera: the capture window copies its frame; the last frame is saved.
+    command("picSettingsMain", {"Device", "VEDerEve Virtual Camera 1"});
+    click("imgCamOnMain");
+    view->tickMain();
+    EXPECT_EQ(copied("picWebCam"), rgb32(view->capture().PrevCap()->DibPicture()));
+    withMenu("picSettingsMain", [](QMenu &) {});
+    EXPECT_EQ(answer("picWebCam", {"Save as.."}, QString()).proposed, "webcam.bmp");
+    EXPECT_FALSE(view->menuOpen());
+    EXPECT_FALSE(QFile::exists(QStringLiteral("webcam.bmp")));
+}
+
+} // namespace

@@ -1,0 +1,151 @@
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QMenu>
+#include <QTest>
+#include <QTimer>
+
+#include <functional>
+#include <memory>
+
+#include "automation/frmWebCam.h"
+#include "automation/zozEZUdeZid.h"
+#include "platform/capture/VirtualCamera.h"
+#include "support/CRegSettings.h"
+#include "support/PanelTestAccess.h"
+#include "support/TestEnvironment.h"
+
+// Drives a shown panel as a person does: mouse events go to the form's window and reach whichever
+// control lies under the pointer; menus and dialogs are handled from inside their modal loops.
+namespace paneltest {
+
+inline void save(const QString &key, const QString &value)
+{
+    CRegSettings().SaveSetting(QStringLiteral("Defaults"), key, value);
+}
+
+inline QString setting(const QString &key)
+{
+    return CRegSettings().GetSetting(QStringLiteral("Defaults"), key, QString());
+}
+
+// A press, release or click at point, in the coordinates of widget.
+inline void mouseAt(QTest::MouseAction action, QWidget *widget, QPoint point,
+                    Qt::MouseButton button = Qt::LeftButton)
+{
+    QWidget *top = widget->window();
+    QTest::mouseEvent(action, top->windowHandle(), button, {}, widget->mapTo(top, point));
+}
+
+// Runs open(), and user on the first W that find() returns while open() runs a modal loop; true
+// when user ran. A menu user leaves open closes without a choice.
+template<class W>
+bool whileShown(const std::function<void()> &open, const std::function<W *()> &find,
+                const std::function<void(W &)> &user)
+{
+    bool ran = false;
+    QTimer poll;
+    QObject::connect(&poll, &QTimer::timeout, [&] {
+        if (W *widget = find()) {
+            poll.stop();
+            ran = true;
+            user(*widget);
+            while (QWidget *popup = QApplication::activePopupWidget())
+                popup->close();
+        }
+    });
+    poll.start(5);
+    open();
+    return ran;
+}
+
+inline QMenu *popup()
+{
+    return qobject_cast<QMenu *>(QApplication::activePopupWidget());
+}
+
+// A menu action's text as a person reads it, without the access key's ampersand.
+inline QString plain(QString text)
+{
+    return text.replace(QStringLiteral("&&"), QStringLiteral("\1"))
+        .remove(u'&')
+        .replace(u'\1', u'&');
+}
+
+// "[x] checked | - | disabled (off) | submenu >"
+inline QString describe(const QMenu &menu)
+{
+    QStringList entries;
+    for (const QAction *action : menu.actions())
+        entries << (action->isChecked() ? QStringLiteral("[x] ") : QString())
+                + (action->isSeparator() ? QStringLiteral("-") : plain(action->text()))
+                + (action->menu() ? QStringLiteral(" >") : QString())
+                + (action->isEnabled() ? QString() : QStringLiteral(" (off)"));
+    return entries.join(QStringLiteral(" | "));
+}
+
+inline QAction *actionOf(const QMenu &menu, const QString &caption)
+{
+    for (QAction *action : menu.actions())
+        if (plain(action->text()) == caption)
+            return action;
+    ADD_FAILURE() << "no " << caption.toStdString() << " in " << describe(menu).toStdString();
+    return nullptr;
+}
+
+// Opens the submenus along path with the keyboard, then clicks the last entry.
+inline void choose(QMenu &menu, const QStringList &path)
+{
+    QMenu *current = &menu;
+    for (qsizetype i = 0; i + 1 < path.size() && current; ++i) {
+        QAction *header = actionOf(*current, path[i]);
+        current->setActiveAction(header);
+        QTest::keyClick(current, Qt::Key_Right);
+        current = header ? header->menu() : nullptr;
+    }
+    if (QAction *action = current ? actionOf(*current, path.last()) : nullptr)
+        QTest::mouseClick(current, Qt::LeftButton, {}, current->actionGeometry(action).center());
+}
+
+// A shown, expanded component on virtual cameras, device 0 chosen unless a test chose another.
+class PanelTest : public ::testing::Test
+{
+protected:
+    void SetUp() override { testenv::removeRegistry(); }
+    void TearDown() override
+    {
+        object.reset();
+        platform::vfw::VirtualCameras::reset();
+    }
+    void start(int tab = 1)
+    {
+        platform::vfw::VirtualCameras::configure({{}});
+        if (setting(QStringLiteral("WebCamDevice")).isEmpty())
+            save(QStringLiteral("WebCamDevice"), QStringLiteral("0"));
+        object = std::make_unique<zozEZUdeZid>();
+        panel = object->form()->WebCam();
+        view = std::make_unique<PanelTestAccess>(panel);
+        object->Show();
+        object->Maximize();
+        object->setCurrentTab(tab);
+    }
+    QWidget *widget(const char *name) const { return view->widget(name); }
+    void click(const char *name, Qt::MouseButton button = Qt::LeftButton)
+    {
+        mouseAt(QTest::MouseClick, widget(name), QPoint(5, 5), button);
+    }
+    // Opens a menu with a click on control and hands it to user; false when none opened.
+    bool withMenu(const char *control, const std::function<void(QMenu &)> &user,
+                  Qt::MouseButton button = Qt::LeftButton)
+    {
+        return whileShown<QMenu>([&] { click(control, button); }, popup, user);
+    }
+
+    std::unique_ptr<zozEZUdeZid> object;
+    cveDerEve *panel = nullptr;
+    std::unique_ptr<PanelTestAccess> view;
+};
+
+} // namespace paneltest

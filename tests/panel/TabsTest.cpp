@@ -1,0 +1,91 @@
+// The tab headers, Play and Pause, collapse and expand and the receive check box, clicked.
+
+#include "PanelDriver.h"
+
+namespace {
+
+using paneltest::mouseAt;
+
+class Tabs : public paneltest::PanelTest
+{ };
+
+TEST_F(Tabs, HeaderAreasSwitchOnlyToTheOtherTabUpToTheirLastPixel)
+{
+    struct Case
+    {
+        int from, x, y, to;
+        Qt::MouseButton button = Qt::LeftButton;
+    };
+    // (100, 10) lies on the participant's name, which stands for its header; the header areas
+    // themselves take any button.
+    const Case cases[] = {{0, 78, 16, 1},
+                          {0, 4, 3, 1, Qt::RightButton},
+                          {0, 79, 16, 0},
+                          {0, 50, 17, 0},
+                          {0, 100, 10, 0},
+                          {1, 100, 10, 0},
+                          {1, 94, 16, 0, Qt::RightButton},
+                          {1, 93, 16, 1},
+                          {1, 178, 16, 1}};
+    start();
+    for (const Case &c : cases) {
+        object->setCurrentTab(c.from);
+        mouseAt(QTest::MouseClick, widget("picTabMain"), {c.x, c.y}, c.button);
+        EXPECT_EQ(object->CurrentTab(), c.to) << c.from << " at " << c.x << "," << c.y;
+    }
+}
+
+TEST_F(Tabs, PlayAndPauseAnswerOnlyTheLeftButtonAndFollowTheCamera)
+{
+    start();
+    for (const Qt::MouseButton button : {Qt::RightButton, Qt::LeftButton}) {
+        mouseAt(QTest::MousePress, widget("imgCamOnMain"), {5, 5}, button);
+        EXPECT_EQ(view->image("imgCamOnMain")->BorderStyle, button == Qt::LeftButton ? 1 : 0);
+        mouseAt(QTest::MouseRelease, widget("imgCamOnMain"), {5, 5}, button);
+        EXPECT_EQ(view->image("imgCamOnMain")->BorderStyle, 0);
+        EXPECT_EQ(view->capture().CameraOn(), button == Qt::LeftButton);
+    }
+    // A pause by the parent would resume the camera; Pause pressed by hand forgets that.
+    object->setPause(true);
+    object->setPause(false);
+    click("imgCamOffMain", Qt::RightButton);
+    EXPECT_TRUE(view->capture().CameraOn());
+    click("imgCamOffMain");
+    EXPECT_FALSE(view->capture().CameraOn());
+    EXPECT_FALSE(view->resumeCam());
+    object->setCurrentTab(0);
+    EXPECT_FALSE(view->image("imgCamOnMain")->isVisibleTo(panel));
+}
+
+TEST_F(Tabs, ArrowCollapsesThenExpandsAndTellsTheParentEachTime)
+{
+    start();
+    std::vector<std::pair<bool, std::int32_t>> resized;
+    QObject::connect(
+        panel->events(), &WebCamEvents::MinMaxResize,
+        [&](bool minimized, std::int32_t height) { resized.emplace_back(minimized, height); });
+    for (const char *arrow : {"imgUpArrow", "imgDArrow"}) {
+        click("imgMinMax");
+        EXPECT_EQ(view->image("imgMinMax")->Picture(), view->image(arrow)->Picture());
+        EXPECT_EQ(view->box("picMain")->height(), object->Maximized() ? 215 : 17);
+    }
+    EXPECT_EQ(resized, (std::vector<std::pair<bool, std::int32_t>> {{true, 17}, {false, 215}}));
+    EXPECT_TRUE(object->Maximized());
+}
+
+TEST_F(Tabs, CheckBoxTogglesReceivingAndItsNotice)
+{
+    start(0);
+    std::vector<bool> told;
+    QObject::connect(panel->events(), &WebCamEvents::ReceiveCamImages,
+                     [&](bool yes) { told.push_back(yes); });
+    for (const int picture : {1, 0}) {
+        click("imgChk");
+        EXPECT_EQ(view->label("lblDisable")->isVisibleTo(panel), picture == 1);
+        EXPECT_EQ(view->image("imgChk")->Picture(),
+                  view->image(picture ? "img(1)" : "img(0)")->Picture());
+    }
+    EXPECT_EQ(told, (std::vector<bool> {false, true}));
+}
+
+} // namespace
