@@ -113,12 +113,23 @@ int main(int argc, char **argv)
         QApplication app(argc, argv);
         return runParent();
     }
+    benchmark::Initialize(&argc, argv);
+    if (benchmark::ReportUnrecognizedArguments(argc, argv))
+        return 1;
     qputenv("VEDEREVE_SHM_PREFIX",
             "/vedereve-bench-bus-" + QByteArray::number(qint64(::getpid())) + "-");
+    // The objects the component makes under this run's prefix go whatever way the run ends.
+    struct RemoveObjects
+    {
+        ~RemoveObjects()
+        {
+            platform::shm::removeObject("dirUzevevav");
+            platform::shm::removeObject("ridEvadezaz");
+        }
+    } removeObjects;
     QTemporaryDir settings;
     qputenv("VEDEREVE_REGISTRY",
             (settings.path() + QStringLiteral("/registry.sqlite")).toLocal8Bit());
-    int status = 0;
     {
         QApplication app(argc, argv);
         PrivateBus privateBus;
@@ -149,18 +160,13 @@ int main(int argc, char **argv)
         g.parentService = QString::fromUtf8(ready.value(2));
         if (!g.object)
             return 5;
-        benchmark::Initialize(&argc, argv);
-        if (benchmark::ReportUnrecognizedArguments(argc, argv))
-            return 1;
         benchmark::RunSpecifiedBenchmarks();
         benchmark::Shutdown();
         parent.kill();
         parent.waitForFinished(3000);
         g = {};
     }
-    platform::shm::removeObject("dirUzevevav");
-    platform::shm::removeObject("ridEvadezaz");
-    return status;
+    return 0;
 }
 
 #include "BusBench.moc"

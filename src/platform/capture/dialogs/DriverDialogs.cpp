@@ -8,6 +8,7 @@
 #include <QDialog>
 #include <QDialogButtonBox>
 #include <QFormLayout>
+#include <QHBoxLayout>
 #include <QLabel>
 #include <QListWidget>
 #include <QSlider>
@@ -74,6 +75,7 @@ public:
     {
         QDialog dialog(ownerWindow(parent));
         dialog.setWindowTitle(QStringLiteral("Video Source"));
+        dialog.setMinimumWidth(320);
         auto *layout = new QFormLayout(&dialog);
         std::map<std::uint32_t, std::int32_t> before;
         for (const DriverControl &control : driver.controls()) {
@@ -84,14 +86,28 @@ public:
             QWidget *editor = nullptr;
             switch (control.kind) {
             case DriverControl::Kind::Integer: {
-                auto *slider = new QSlider(Qt::Horizontal, &dialog);
+                // The slider with its value beside it, so that a person sees where it stands.
+                auto *row = new QWidget(&dialog);
+                auto *rowLayout = new QHBoxLayout(row);
+                rowLayout->setContentsMargins(0, 0, 0, 0);
+                auto *slider = new QSlider(Qt::Horizontal, row);
                 slider->setRange(control.minimum, control.maximum);
                 slider->setSingleStep(control.step);
                 slider->setValue(value);
+                slider->setObjectName(name);
+                auto *shown = new QLabel(QString::number(value), row);
+                shown->setMinimumWidth(shown->fontMetrics().horizontalAdvance(
+                    QString::number(std::min(control.minimum, -control.maximum))));
+                shown->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
                 QObject::connect(slider, &QSlider::valueChanged, &dialog,
-                                 [&driver, id](int v) { driver.setControl(id, v); });
-                editor = slider;
-                break;
+                                 [&driver, id, shown](int v) {
+                                     shown->setNum(v);
+                                     driver.setControl(id, v);
+                                 });
+                rowLayout->addWidget(slider, 1);
+                rowLayout->addWidget(shown);
+                layout->addRow(name, row);
+                continue;
             }
             case DriverControl::Kind::Boolean: {
                 auto *box = new QCheckBox(&dialog);
