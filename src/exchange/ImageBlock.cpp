@@ -36,6 +36,23 @@ ImageBlock ImageBlock::create(std::int32_t imgNumber, std::int64_t size)
     return block;
 }
 
+ImageBlock ImageBlock::createFilled(std::int32_t imgNumber, const Header &header,
+                                    std::span<const std::uint8_t> data)
+{
+    ImageBlock block;
+    block.m_handle = CreateImageBlock(imgNumber, std::int64_t(header.size() + data.size()));
+    if (!block.m_handle)
+        return {};
+    namespace shm = platform::shm;
+    if (shm::writeMapping(block.m_handle, 0, header.data(), header.size())
+            != (long long)header.size()
+        || shm::writeMapping(block.m_handle, header.size(), data.data(), data.size())
+            != (long long)data.size())
+        return {};
+    block.m_imageNumber = imgNumber;
+    return block;
+}
+
 ImageBlock ImageBlock::open(std::int32_t imgNumber)
 {
     ImageBlock block;

@@ -4,6 +4,8 @@
 #include <cstdint>
 #include <span>
 
+#include "exchange/modImageMemMapFunctions.h"
+
 namespace modImageMemMapFunctions {
 
 // One image block as this process holds it: the mapping handle and, for a block it writes, the
@@ -24,6 +26,11 @@ public:
     // CreateImageBlock(imgNumber, size) then MapImageBlock: a block to write. Empty when either
     // step fails (a created handle is closed again).
     static ImageBlock create(std::int32_t imgNumber, std::int64_t size);
+    // CreateImageBlock(imgNumber, 24 + data size) with header and data written through its
+    // descriptor, never mapped: a block handed over once and released, such as a camera frame's.
+    // Empty when a step fails or the block cannot take everything.
+    static ImageBlock createFilled(std::int32_t imgNumber, const Header &header,
+                                   std::span<const std::uint8_t> data);
     // OpenImageBlock(imgNumber): a block to read with read(), not mapped. Empty when there is no
     // such block of ours.
     static ImageBlock open(std::int32_t imgNumber);

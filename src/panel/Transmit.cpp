@@ -130,22 +130,16 @@ bool cveDerEve::transmitFrame()
         const std::int32_t num = mm::NextImageNumber();
         Trace("WebCam tmrMain - Aquired image number ", num);
         const auto length = std::int32_t(jpeg.size());
-        mm::ImageBlock block = mm::ImageBlock::create(num, std::int64_t(length) + 24);
+        const mm::Header header = mm::BuildImageHeader(length, length, PrevCap.Width(),
+                                                       PrevCap.Height(), num, WindowPos, 24, 2, 32);
+        mm::ImageBlock block = mm::ImageBlock::createFilled(num, header, jpeg);
         if (!block) {
             // LastSent stays, so the next tick tries again.
             restore();
             tmrStart->setEnabled(true);
             return false;
         }
-        const mm::Header header = mm::BuildImageHeader(length, length, PrevCap.Width(),
-                                                       PrevCap.Height(), num, WindowPos, 24, 2, 32);
-        const bool written = mm::WriteImageBlock(block.MapView(), header, jpeg) == length;
         Trace("WebCam tmrMain - Map written, calling parent WebCamSnapShot");
-        if (!written) {
-            restore();
-            tmrStart->setEnabled(true);
-            return false;
-        }
         QByteArray picHdr(reinterpret_cast<const char *>(header.data()), qsizetype(header.size()));
         // The parent reads the block while it handles the event; it goes when the event returns.
         Q_EMIT m_events.WebCamSnapShot(picHdr, num);

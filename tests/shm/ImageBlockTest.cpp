@@ -141,6 +141,10 @@ TEST_F(ImageBlock, ReadsAndWritesStopAtTheRealEndWhateverTheHeaderClaims)
         mod::UnmapViewOfFile(readerView);
         mod::CloseHandle(reader);
     }
+    // Writing through the descriptor stops at the end as well, and never grows the block.
+    EXPECT_EQ(platform::shm::writeMapping(block, 90, data.data(), data.size()), 10);
+    EXPECT_EQ(platform::shm::writeMapping(block, 100, data.data(), data.size()), 0);
+    EXPECT_EQ(platform::shm::mappingSize(block), 100u);
     mod::UnmapViewOfFile(view);
     mod::CloseHandle(block);
 

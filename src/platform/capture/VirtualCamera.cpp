@@ -344,11 +344,22 @@ bool VirtualCameraDriver::convertAreas(const VideoFormat &format,
         // backwards keeps the rows in step.
         std::uint8_t *out = m_frame.data() + std::ptrdiff_t(h - 1 - area.y) * dibLine
             + std::ptrdiff_t(area.x) * bytesPerPixel;
-        const int result = format.bitCount == 32
-            ? libyuv::ARGBCopy(argb, w * 4, out, -dibLine, area.width, area.height)
-            : libyuv::ARGBToRGB24(argb, w * 4, out, -dibLine, area.width, area.height);
-        if (result != 0)
-            return false;
+        if (format.bitCount == 32) {
+            if (libyuv::ARGBCopy(argb, w * 4, out, -dibLine, area.width, area.height) != 0)
+                return false;
+            continue;
+        }
+        // The areas are narrow (a bar, a line of text): a plain loop beats the library's per-row
+        // set-up here.
+        for (int row = 0; row < area.height; ++row, argb += std::ptrdiff_t(w) * 4, out -= dibLine) {
+            const std::uint8_t *from = argb;
+            std::uint8_t *to = out;
+            for (int x = 0; x < area.width; ++x, from += 4, to += 3) {
+                to[0] = from[0];
+                to[1] = from[1];
+                to[2] = from[2];
+            }
+        }
     }
     return true;
 }

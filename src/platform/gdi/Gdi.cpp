@@ -170,6 +170,12 @@ bool BitBlt(HDC dst, int x, int y, int w, int h, HDC src, int sx, int sy, std::u
         to->changed();
         return true;
     }
+    const QImage *sourcePixels = from != to ? from->pixels() : nullptr;
+    if (sourcePixels && sourcePixels->format() == QImage::Format_RGB32
+        && to->writeFrom(*sourcePixels, source, targetClip.topLeft())) {
+        to->changed();
+        return true;
+    }
     // read() hands back an independent copy, so overlapping copies within one surface are safe.
     const QImage pixels = from->read(source);
     if (pixels.isNull())

@@ -40,6 +40,9 @@ public:
     // The same for a scaled copy: rect of this surface scaled into targetRect of target (inside
     // it), smoothing when asked. False when this surface has no such conversion.
     virtual bool scaleInto(const QRect &, QImage &, const QRect &, bool) const { return false; }
+    // The other way round: a target that can convert rect of an upright RGB32 source straight
+    // into its own pixels at `at` (both inside) does so and returns true.
+    virtual bool writeFrom(const QImage &, const QRect &, const QPoint &) { return false; }
 
     int stretchMode = COLORONCOLOR;
 };

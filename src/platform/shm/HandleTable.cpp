@@ -8,6 +8,7 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdint>
 #include <map>
@@ -179,6 +180,32 @@ long long readMapping(Handle mapping, std::size_t offset, void *out, std::size_t
     std::size_t done = 0;
     while (done < count) {
         const ssize_t n = ::pread(object->fd(), to + done, count - done, off_t(offset + done));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0)
+            return -errno;
+        if (n == 0)
+            break;
+        done += std::size_t(n);
+    }
+    return (long long)done;
+}
+
+long long writeMapping(Handle mapping, std::size_t offset, const void *in, std::size_t count)
+{
+    const auto object = findAs<SharedMemoryObject>(mapping);
+    if (!object)
+        return -EBADF;
+    const long long size = object->size();
+    if (size < 0)
+        return size;
+    if (offset >= std::size_t(size))
+        return 0;
+    count = std::min(count, std::size_t(size) - offset);
+    const auto *from = static_cast<const char *>(in);
+    std::size_t done = 0;
+    while (done < count) {
+        const ssize_t n = ::pwrite(object->fd(), from + done, count - done, off_t(offset + done));
         if (n < 0 && errno == EINTR)
             continue;
         if (n < 0)

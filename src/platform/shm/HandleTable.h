@@ -32,6 +32,9 @@ int growMapping(Handle mapping, std::size_t size);
 // that shrinks meanwhile gives a short read, never a fault. Returns the bytes copied or a
 // negative errno.
 long long readMapping(Handle mapping, std::size_t offset, void *out, std::size_t count);
+// Copies up to count bytes from in to offset of the object, through its descriptor and never past
+// the object's real size (a write never grows it). Returns the bytes copied or a negative errno.
+long long writeMapping(Handle mapping, std::size_t offset, const void *in, std::size_t count);
 
 // Maps the whole object read-write; nullptr on failure. The view outlives the handle.
 void *mapView(Handle mapping);
