@@ -250,18 +250,23 @@ void cveDerEve::mnuLoadPic_Click()
     InitHardwareDrivers();
 }
 
-void cveDerEve::mnuClearPic_Click()
+vb::MenuEntry *cveDerEve::clearPreview()
 {
-    if (m_Capture.CameraOn())
-        return;
     Q_EMIT m_events.EraseWebCam();
     picWebCam->setPicture(QImage());
     picWebCam->Cls();
     if (cDibSection *PrevCap = m_Capture.PrevCap())
         PrevCap->ClearUp();
+    vb::MenuEntry *entry = DeviceIndex != -1 ? mnuDevices->at(DeviceIndex) : nullptr;
+    return entry && entry->Checked && !entry->Tag.isEmpty() ? entry : nullptr;
+}
 
-    vb::MenuEntry *entry = mnuDevices->at(DeviceIndex);
-    if (DeviceIndex == -1 || !entry || !entry->Checked || entry->Tag.isEmpty())
+void cveDerEve::mnuClearPic_Click()
+{
+    if (m_Capture.CameraOn())
+        return;
+    vb::MenuEntry *entry = clearPreview();
+    if (!entry)
         return;
     CRegSettings settings;
     for (int k = 1; k <= 4; ++k) {
@@ -283,13 +288,7 @@ void cveDerEve::mnuclear_Click()
 {
     if (m_Capture.CameraOn())
         return;
-    Q_EMIT m_events.EraseWebCam();
-    picWebCam->setPicture(QImage());
-    picWebCam->Cls();
-    if (cDibSection *PrevCap = m_Capture.PrevCap())
-        PrevCap->ClearUp();
-    vb::MenuEntry *entry = mnuDevices->at(DeviceIndex);
-    if (DeviceIndex != -1 && entry && entry->Checked && !entry->Tag.isEmpty()) {
+    if (vb::MenuEntry *entry = clearPreview()) {
         // Only for now: the stored choice stays for the next start.
         entry->Checked = false;
         DeviceIndex = -1;

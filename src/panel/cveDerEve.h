@@ -156,6 +156,9 @@ private:
     void mnuCopy_Click();
     void mnuSave_Click();
     void mnuclear_Click();
+    // Empties the preview and its picture; the checked stored-picture entry that was showing, or
+    // nullptr when a capture device or nothing was.
+    vb::MenuEntry *clearPreview();
     // The stored-picture entry at DeviceIndex, or nullptr when DeviceIndex names a capture device
     // or nothing.
     const vb::MenuEntry *chosenPicture() const;

@@ -23,6 +23,24 @@ namespace {
 
 using Entry = std::variant<SharedMemoryObject, NamedMutex>;
 
+// Repeats a positional read or write, step(bytes done so far), until count bytes have moved, the
+// end of the object is reached or it fails. The bytes moved, or a negative errno.
+template<typename Step> long long moveAll(std::size_t count, Step step)
+{
+    std::size_t done = 0;
+    while (done < count) {
+        const ssize_t n = step(done);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0)
+            return -errno;
+        if (n == 0)
+            break;
+        done += std::size_t(n);
+    }
+    return (long long)done;
+}
+
 class Table
 {
 public:
@@ -177,18 +195,9 @@ long long readMapping(Handle mapping, std::size_t offset, void *out, std::size_t
     if (!object)
         return -EBADF;
     auto *to = static_cast<char *>(out);
-    std::size_t done = 0;
-    while (done < count) {
-        const ssize_t n = ::pread(object->fd(), to + done, count - done, off_t(offset + done));
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n < 0)
-            return -errno;
-        if (n == 0)
-            break;
-        done += std::size_t(n);
-    }
-    return (long long)done;
+    return moveAll(count, [&](std::size_t done) {
+        return ::pread(object->fd(), to + done, count - done, off_t(offset + done));
+    });
 }
 
 long long writeMapping(Handle mapping, std::size_t offset, const void *in, std::size_t count)
@@ -203,18 +212,9 @@ long long writeMapping(Handle mapping, std::size_t offset, const void *in, std::
         return 0;
     count = std::min(count, std::size_t(size) - offset);
     const auto *from = static_cast<const char *>(in);
-    std::size_t done = 0;
-    while (done < count) {
-        const ssize_t n = ::pwrite(object->fd(), from + done, count - done, off_t(offset + done));
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n < 0)
-            return -errno;
-        if (n == 0)
-            break;
-        done += std::size_t(n);
-    }
-    return (long long)done;
+    return moveAll(count, [&](std::size_t done) {
+        return ::pwrite(object->fd(), from + done, count - done, off_t(offset + done));
+    });
 }
 
 void *mapView(Handle mapping)
