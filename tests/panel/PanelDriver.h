@@ -9,6 +9,8 @@
 
 #include <functional>
 #include <memory>
+#include <string>
+#include <vector>
 
 #include "automation/frmWebCam.h"
 #include "automation/zozEZUdeZid.h"
@@ -109,7 +111,14 @@ inline void choose(QMenu &menu, const QStringList &path)
         QTest::mouseClick(current, Qt::LeftButton, {}, current->actionGeometry(action).center());
 }
 
-// A shown, expanded component on virtual cameras, device 0 chosen unless a test chose another.
+inline platform::vfw::VirtualCameraConfig camera(int width = 176, int height = 144,
+                                                 std::string name = {})
+{
+    return {std::move(name), {{platform::vfw::BI_RGB, 24, width, height}}};
+}
+
+// A shown, expanded component on virtual cameras; device 0 is chosen unless the test saved
+// another choice or passes none.
 class PanelTest : public ::testing::Test
 {
 protected:
@@ -118,12 +127,15 @@ protected:
     {
         object.reset();
         platform::vfw::VirtualCameras::reset();
+        // Every way out of a camera start restores the pointer.
+        EXPECT_EQ(QGuiApplication::overrideCursor(), nullptr);
     }
-    void start(int tab = 1)
+    void start(int tab = 1, std::vector<platform::vfw::VirtualCameraConfig> cameras = {{}},
+               const char *device = "0")
     {
-        platform::vfw::VirtualCameras::configure({{}});
-        if (setting(QStringLiteral("WebCamDevice")).isEmpty())
-            save(QStringLiteral("WebCamDevice"), QStringLiteral("0"));
+        platform::vfw::VirtualCameras::configure(std::move(cameras));
+        if (device && setting(QStringLiteral("WebCamDevice")).isEmpty())
+            save(QStringLiteral("WebCamDevice"), QString::fromLatin1(device));
         object = std::make_unique<zozEZUdeZid>();
         panel = object->form()->WebCam();
         view = std::make_unique<PanelTestAccess>(panel);
@@ -136,6 +148,7 @@ protected:
     {
         mouseAt(QTest::MouseClick, widget(name), QPoint(5, 5), button);
     }
+    QString caption(const char *label) const { return view->label(label)->Caption(); }
     // Opens a menu with a click on control and hands it to user; false when none opened.
     bool withMenu(const char *control, const std::function<void(QMenu &)> &user,
                   Qt::MouseButton button = Qt::LeftButton)

@@ -45,14 +45,32 @@ TEST_F(Tabs, PlayAndPauseAnswerOnlyTheLeftButtonAndFollowTheCamera)
         EXPECT_EQ(view->image("imgCamOnMain")->BorderStyle, 0);
         EXPECT_EQ(view->capture().CameraOn(), button == Qt::LeftButton);
     }
-    // A pause by the parent would resume the camera; Pause pressed by hand forgets that.
+    // Running: Play is down, Pause is up, frames are grabbed every 120 ms.
+    EXPECT_FALSE(view->image("imgCamOnMain")->isEnabled());
+    EXPECT_EQ(view->image("imgCamOnMain")->Picture(), view->image("ImgCamOn(1)")->Picture());
+    EXPECT_EQ(view->image("imgCamOffMain")->Picture(), view->image("imgCamStop(1)")->Picture());
+    EXPECT_TRUE(view->tmrMain().Enabled());
+    EXPECT_EQ(view->tmrMain().Interval(), 120);
+    // A pause by the parent stops the camera and has the parent erase its picture; the end of
+    // the pause resumes it.
+    int erased = 0;
+    QObject::connect(object->events(), &zozEZUdeZidEvents::EraseWebCam, [&] { ++erased; });
     object->setPause(true);
+    EXPECT_FALSE(view->capture().CameraOn());
+    EXPECT_EQ(erased, 1);
     object->setPause(false);
     click("imgCamOffMain", Qt::RightButton);
     EXPECT_TRUE(view->capture().CameraOn());
+    // Pause pressed by hand forgets the resume.
     click("imgCamOffMain");
     EXPECT_FALSE(view->capture().CameraOn());
+    EXPECT_EQ(view->capture().lwndc(), 0);
+    EXPECT_FALSE(view->tmrMain().Enabled());
     EXPECT_FALSE(view->resumeCam());
+    EXPECT_EQ(view->image("imgCamOnMain")->Picture(), view->image("ImgCamOn(0)")->Picture());
+    // Each start puts the frame size after the device's name, once.
+    click("imgCamOnMain");
+    EXPECT_EQ(view->menu(u"mnuDevices(0)")->Caption, "VEDerEve Virtual Camera 1 (176x144)");
     object->setCurrentTab(0);
     EXPECT_FALSE(view->image("imgCamOnMain")->isVisibleTo(panel));
 }
