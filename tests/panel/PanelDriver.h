@@ -76,13 +76,14 @@ inline QString plain(QString text)
         .replace(u'\1', u'&');
 }
 
-// "[x] checked | - | disabled (off) | submenu >"
+// "[x] checked | - | disabled (off) | &submenu >": the texts as the menu holds them, the access
+// key's letter after an ampersand and a literal ampersand doubled.
 inline QString describe(const QMenu &menu)
 {
     QStringList entries;
     for (const QAction *action : menu.actions())
         entries << (action->isChecked() ? QStringLiteral("[x] ") : QString())
-                + (action->isSeparator() ? QStringLiteral("-") : plain(action->text()))
+                + (action->isSeparator() ? QStringLiteral("-") : action->text())
                 + (action->menu() ? QStringLiteral(" >") : QString())
                 + (action->isEnabled() ? QString() : QStringLiteral(" (off)"));
     return entries.join(QStringLiteral(" | "));
@@ -143,10 +144,9 @@ protected:
         object->Maximize();
         object->setCurrentTab(tab);
     }
-    QWidget *widget(const char *name) const { return view->widget(name); }
     void click(const char *name, Qt::MouseButton button = Qt::LeftButton)
     {
-        mouseAt(QTest::MouseClick, widget(name), QPoint(5, 5), button);
+        mouseAt(QTest::MouseClick, view->widget(name), QPoint(5, 5), button);
     }
     QString caption(const char *label) const { return view->label(label)->Caption(); }
     // Opens a menu with a click on control and hands it to user; false when none opened.

@@ -1,22 +1,13 @@
 // The panel as it starts and ends: layout, skin, fonts, the saved choices, the handles it holds.
 
-#include <gtest/gtest.h>
-
-#include <QCoreApplication>
 #include <QTemporaryDir>
-#include <QTest>
 
 #include <sys/stat.h>
 
-#include "automation/frmWebCam.h"
-#include "automation/zozEZUdeZid.h"
+#include "PanelDriver.h"
 #include "exchange/modImageMemMapFunctions.h"
-#include "panel/cveDerEve.h"
 #include "platform/shm/HandleTable.h"
 #include "skin/SkinPictures.h"
-#include "support/CRegSettings.h"
-#include "support/PanelTestAccess.h"
-#include "support/TestEnvironment.h"
 
 namespace {
 
@@ -25,10 +16,7 @@ QImage argb(const QImage &picture)
     return picture.convertToFormat(QImage::Format_ARGB32);
 }
 
-void save(const char *key, const QString &value)
-{
-    CRegSettings().SaveSetting("Defaults", key, value);
-}
+using paneltest::save;
 
 class PanelStartup : public ::testing::Test
 {
