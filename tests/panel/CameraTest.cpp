@@ -105,26 +105,7 @@ TEST_F(Callbacks, ErrorCallbackTracesTheDriversTextCutToItsBuffer)
                   + "Error:4\n" + prefix + "Before lstrCpy\n");
 }
 
-class Camera : public paneltest::PanelTest
-{
-protected:
-    // Which bands of the preview carry ink: the five rows above the text, then one band per text
-    // line; '#' inked, '.' blank, the blank bands below the last text left out.
-    std::string inkedLines() const
-    {
-        const QImage image = view->box("picWebCam")->Image();
-        const int line = QFontMetrics(view->box("picWebCam")->Font).height();
-        std::string bands;
-        for (int top = 0; top < image.height(); top = top == 0 ? 5 : top + line) {
-            bool ink = false;
-            for (int y = top; y < std::min(top == 0 ? 5 : top + line, image.height()); ++y)
-                for (int x = 0; x < image.width(); ++x)
-                    ink = ink || qGray(image.pixel(x, y)) < 128;
-            bands += ink ? '#' : '.';
-        }
-        return bands.substr(0, bands.find_last_of('#') + 1);
-    }
-};
+using Camera = paneltest::PanelTest;
 
 TEST_F(Camera, DriversOfOtherSizesAndFormatsAreNegotiatedOrScaled)
 {

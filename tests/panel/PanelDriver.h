@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QFile>
 #include <QMenu>
 #include <QTest>
 #include <QTimer>
@@ -11,6 +12,8 @@
 #include <memory>
 #include <string>
 #include <vector>
+
+#include <unistd.h>
 
 #include "automation/frmWebCam.h"
 #include "automation/zozEZUdeZid.h"
@@ -112,6 +115,14 @@ inline void choose(QMenu &menu, const QStringList &path)
         QTest::mouseClick(current, Qt::LeftButton, {}, current->actionGeometry(action).center());
 }
 
+inline long residentBytes()
+{
+    QFile statm(QStringLiteral("/proc/self/statm"));
+    return statm.open(QIODevice::ReadOnly)
+        ? statm.readAll().split(' ').value(1).toLong() * ::sysconf(_SC_PAGESIZE)
+        : 0;
+}
+
 inline platform::vfw::VirtualCameraConfig camera(int width = 176, int height = 144,
                                                  std::string name = {})
 {
@@ -149,6 +160,22 @@ protected:
         mouseAt(QTest::MouseClick, view->widget(name), QPoint(5, 5), button);
     }
     QString caption(const char *label) const { return view->label(label)->Caption(); }
+    // Which bands of the preview carry ink: the five rows above the text, then one band per text
+    // line; '#' inked, '.' blank, the blank bands below the last text left out.
+    std::string inkedLines() const
+    {
+        const QImage image = view->box("picWebCam")->Image();
+        const int line = QFontMetrics(view->box("picWebCam")->Font).height();
+        std::string bands;
+        for (int top = 0; top < image.height(); top = top == 0 ? 5 : top + line) {
+            bool ink = false;
+            for (int y = top; y < std::min(top == 0 ? 5 : top + line, image.height()); ++y)
+                for (int x = 0; x < image.width(); ++x)
+                    ink = ink || qGray(image.pixel(x, y)) < 128;
+            bands += ink ? '#' : '.';
+        }
+        return bands.substr(0, bands.find_last_of('#') + 1);
+    }
     // Opens a menu with a click on control and hands it to user; false when none opened.
     bool withMenu(const char *control, const std::function<void(QMenu &)> &user,
                   Qt::MouseButton button = Qt::LeftButton)

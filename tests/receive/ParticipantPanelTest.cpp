@@ -1,25 +1,13 @@
 // Participant pictures handed over as a parent does: a block written, UpdateParticipant called,
 // the parent's handle closed at once; the panel shows one queued picture per queue tick.
 
-#include <gtest/gtest.h>
-
-#include <QCoreApplication>
-#include <QFile>
-
-#include <unistd.h>
-
 #include <cstring>
-#include <memory>
-#include <string>
 
-#include "automation/frmWebCam.h"
-#include "automation/zozEZUdeZid.h"
 #include "base/DebugTrace.h"
+#include "panel/PanelDriver.h"
 #include "platform/core/TraceSink.h"
 #include "platform/shm/HandleTable.h"
 #include "receive/ParticipantBlocks.h"
-#include "support/PanelTestAccess.h"
-#include "support/TestEnvironment.h"
 
 namespace {
 
@@ -229,14 +217,6 @@ Bytes faultingPicture(std::size_t size)
     return recvtest::fileBlock(file);
 }
 
-long residentBytes()
-{
-    QFile statm("/proc/self/statm");
-    return statm.open(QIODevice::ReadOnly)
-        ? statm.readAll().split(' ').value(1).toLong() * ::sysconf(_SC_PAGESIZE)
-        : 0;
-}
-
 TEST_F(ParticipantPanel, FaultInsideADecoderDropsThatPictureOnlyAndLeavesNothingBehind)
 {
     QCoreApplication::addLibraryPath(QStringLiteral(FAULT_PLUGIN_PATH));
@@ -256,11 +236,11 @@ TEST_F(ParticipantPanel, FaultInsideADecoderDropsThatPictureOnlyAndLeavesNothing
     view().tickQueue();
     EXPECT_EQ(caption("lblParticipant"), "Good");
     // Nothing a fault skips over stays allocated: not the picture's copy, not the decoder's.
-    const long before = residentBytes();
+    const long before = paneltest::residentBytes();
     for (int i = 0; i < 100; ++i)
         show(faultingPicture(1 << 20));
     // A megabyte per picture would be 100 MB; the bound leaves room for the allocator's moods.
-    EXPECT_LT(residentBytes() - before, 16L << 20);
+    EXPECT_LT(paneltest::residentBytes() - before, 16L << 20);
 }
 
 TEST_F(ParticipantPanel, FloodKeepsTheNewestPicturesWithinBoundedDescriptorsAndShowsOneATick)
