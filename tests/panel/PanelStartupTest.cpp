@@ -68,13 +68,11 @@ TEST_F(PanelStartup, StartsCollapsedOnTheParticipantTabWithControlsWhereTheLayou
     EXPECT_FALSE(v.image("img(1)")->isVisibleTo(p));
 }
 
-TEST_F(PanelStartup, FontsKeepTheirPixelSizeOnDenserScreens)
+TEST_F(PanelStartup, FontsKeepTheirPixelSizeOnDenserScreensAndAScreenWithoutADensityIs96)
 {
-    const std::tuple<std::int32_t, double, double> cases[]
-        = {{120, 6.6, 5.4}, {96, 8.25, 6.75}, {0, 8.25, 6.75}, {-5, 8.25, 6.75}};
-    for (const auto &[reported, large, small] : cases) {
-        const std::int32_t dpi = reported;
-        cveDerEve::setScreenDpiSource([dpi] { return dpi; });
+    for (const auto &[dpi, large, small] : {std::tuple {120, 6.6, 5.4}, {0, 8.25, 6.75}}) {
+        const int reported = dpi;
+        cveDerEve::setScreenDpiSource([reported] { return reported; });
         zozEZUdeZid object;
         const PanelTestAccess v(object.form()->WebCam());
         for (const char *label : {"lblDisable", "lblParticipant", "lblStatus", "lblLocation"}) {
