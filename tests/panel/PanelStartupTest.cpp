@@ -68,9 +68,10 @@ TEST_F(PanelStartup, StartsCollapsedOnTheParticipantTabWithControlsWhereTheLayou
     EXPECT_FALSE(v.image("img(1)")->isVisibleTo(p));
 }
 
-TEST_F(PanelStartup, FontsKeepTheirPixelSizeOnDenserScreensAndAScreenWithoutADensityIs96)
+TEST_F(PanelStartup, FontsKeepTheirPixelSizeOnDenserScreensAndAScreenWithoutAUsableDensityIs96)
 {
-    for (const auto &[dpi, large, small] : {std::tuple {120, 6.6, 5.4}, {0, 8.25, 6.75}}) {
+    for (const auto &[dpi, large, small] :
+         {std::tuple {120, 6.6, 5.4}, {0, 8.25, 6.75}, {-5, 8.25, 6.75}}) {
         const int reported = dpi;
         cveDerEve::setScreenDpiSource([reported] { return reported; });
         zozEZUdeZid object;
