@@ -98,7 +98,7 @@ TEST_F(ParticipantPanel, PictureFileSitsAtTheTopLeftOverTheWhiteBoxWithoutExpans
     for (int y = 0; y < 8; ++y)
         for (int x = 0; x < 8; ++x)
             if ((x < 2 || x > 5) && (y < 2 || y > 5))
-                index[std::size_t(y * 8 + x)] = 0;
+                index[std::size_t(y) * 8 + std::size_t(x)] = 0;
     panel->Maximize(); // no news on the strip while the panel is expanded
     // An OrigSize that matches nothing: a picture file is never expanded.
     show(blockBytes({12345, 60, 40, 2}, testpic::gifFile(8, 8, {0, kRed}, index, 0)), " Bo ",
