@@ -3,12 +3,17 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QFile>
 #include <QMenu>
 #include <QTest>
 #include <QTimer>
 
 #include <functional>
 #include <memory>
+#include <string>
+#include <vector>
+
+#include <unistd.h>
 
 #include "automation/frmWebCam.h"
 #include "automation/zozEZUdeZid.h"
@@ -74,13 +79,14 @@ inline QString plain(QString text)
         .replace(u'\1', u'&');
 }
 
-// "[x] checked | - | disabled (off) | submenu >"
+// "[x] checked | - | disabled (off) | &submenu >": the texts as the menu holds them, the access
+// key's letter after an ampersand and a literal ampersand doubled.
 inline QString describe(const QMenu &menu)
 {
     QStringList entries;
     for (const QAction *action : menu.actions())
         entries << (action->isChecked() ? QStringLiteral("[x] ") : QString())
-                + (action->isSeparator() ? QStringLiteral("-") : plain(action->text()))
+                + (action->isSeparator() ? QStringLiteral("-") : action->text())
                 + (action->menu() ? QStringLiteral(" >") : QString())
                 + (action->isEnabled() ? QString() : QStringLiteral(" (off)"));
     return entries.join(QStringLiteral(" | "));
@@ -109,7 +115,22 @@ inline void choose(QMenu &menu, const QStringList &path)
         QTest::mouseClick(current, Qt::LeftButton, {}, current->actionGeometry(action).center());
 }
 
-// A shown, expanded component on virtual cameras, device 0 chosen unless a test chose another.
+inline long residentBytes()
+{
+    QFile statm(QStringLiteral("/proc/self/statm"));
+    return statm.open(QIODevice::ReadOnly)
+        ? statm.readAll().split(' ').value(1).toLong() * ::sysconf(_SC_PAGESIZE)
+        : 0;
+}
+
+inline platform::vfw::VirtualCameraConfig camera(int width = 176, int height = 144,
+                                                 std::string name = {})
+{
+    return {std::move(name), {{platform::vfw::BI_RGB, 24, width, height}}};
+}
+
+// A shown, expanded component on virtual cameras; device 0 is chosen unless the test saved
+// another choice or passes none.
 class PanelTest : public ::testing::Test
 {
 protected:
@@ -118,12 +139,15 @@ protected:
     {
         object.reset();
         platform::vfw::VirtualCameras::reset();
+        // Every way out of a camera start restores the pointer.
+        EXPECT_EQ(QGuiApplication::overrideCursor(), nullptr);
     }
-    void start(int tab = 1)
+    void start(int tab = 1, std::vector<platform::vfw::VirtualCameraConfig> cameras = {{}},
+               const char *device = "0")
     {
-        platform::vfw::VirtualCameras::configure({{}});
-        if (setting(QStringLiteral("WebCamDevice")).isEmpty())
-            save(QStringLiteral("WebCamDevice"), QStringLiteral("0"));
+        platform::vfw::VirtualCameras::configure(std::move(cameras));
+        if (device && setting(QStringLiteral("WebCamDevice")).isEmpty())
+            save(QStringLiteral("WebCamDevice"), QString::fromLatin1(device));
         object = std::make_unique<zozEZUdeZid>();
         panel = object->form()->WebCam();
         view = std::make_unique<PanelTestAccess>(panel);
@@ -131,10 +155,26 @@ protected:
         object->Maximize();
         object->setCurrentTab(tab);
     }
-    QWidget *widget(const char *name) const { return view->widget(name); }
     void click(const char *name, Qt::MouseButton button = Qt::LeftButton)
     {
-        mouseAt(QTest::MouseClick, widget(name), QPoint(5, 5), button);
+        mouseAt(QTest::MouseClick, view->widget(name), QPoint(5, 5), button);
+    }
+    QString caption(const char *label) const { return view->label(label)->Caption(); }
+    // Which bands of the preview carry ink: the five rows above the text, then one band per text
+    // line; '#' inked, '.' blank, the blank bands below the last text left out.
+    std::string inkedLines() const
+    {
+        const QImage image = view->box("picWebCam")->Image();
+        const int line = QFontMetrics(view->box("picWebCam")->Font).height();
+        std::string bands;
+        for (int top = 0; top < image.height(); top = top == 0 ? 5 : top + line) {
+            bool ink = false;
+            for (int y = top; y < std::min(top == 0 ? 5 : top + line, image.height()); ++y)
+                for (int x = 0; x < image.width(); ++x)
+                    ink = ink || qGray(image.pixel(x, y)) < 128;
+            bands += ink ? '#' : '.';
+        }
+        return bands.substr(0, bands.find_last_of('#') + 1);
     }
     // Opens a menu with a click on control and hands it to user; false when none opened.
     bool withMenu(const char *control, const std::function<void(QMenu &)> &user,

@@ -11,27 +11,17 @@ class Tabs : public paneltest::PanelTest
 
 TEST_F(Tabs, HeaderAreasSwitchOnlyToTheOtherTabUpToTheirLastPixel)
 {
-    struct Case
-    {
-        int from, x, y, to;
-        Qt::MouseButton button = Qt::LeftButton;
-    };
-    // (100, 10) lies on the participant's name, which stands for its header; the header areas
-    // themselves take any button.
-    const Case cases[] = {{0, 78, 16, 1},
-                          {0, 4, 3, 1, Qt::RightButton},
-                          {0, 79, 16, 0},
-                          {0, 50, 17, 0},
-                          {0, 100, 10, 0},
-                          {1, 100, 10, 0},
-                          {1, 94, 16, 0, Qt::RightButton},
-                          {1, 93, 16, 1},
-                          {1, 178, 16, 1}};
+    // From tab, x, y, to tab, with the right button. (100, 10) lies on the participant's name,
+    // which stands for its header; the header areas themselves take any button.
+    const int cases[][5] = {{0, 78, 16, 1, 0}, {0, 4, 3, 1, 1},    {0, 79, 16, 0, 0},
+                            {0, 50, 17, 0, 0}, {0, 100, 10, 0, 0}, {1, 100, 10, 0, 0},
+                            {1, 94, 16, 0, 1}, {1, 93, 16, 1, 0},  {1, 178, 16, 1, 0}};
     start();
-    for (const Case &c : cases) {
-        object->setCurrentTab(c.from);
-        mouseAt(QTest::MouseClick, widget("picTabMain"), {c.x, c.y}, c.button);
-        EXPECT_EQ(object->CurrentTab(), c.to) << c.from << " at " << c.x << "," << c.y;
+    for (const auto &[from, x, y, to, right] : cases) {
+        object->setCurrentTab(from);
+        mouseAt(QTest::MouseClick, view->widget("picTabMain"), {x, y},
+                right ? Qt::RightButton : Qt::LeftButton);
+        EXPECT_EQ(object->CurrentTab(), to) << from << " at " << x << "," << y;
     }
 }
 
@@ -39,20 +29,38 @@ TEST_F(Tabs, PlayAndPauseAnswerOnlyTheLeftButtonAndFollowTheCamera)
 {
     start();
     for (const Qt::MouseButton button : {Qt::RightButton, Qt::LeftButton}) {
-        mouseAt(QTest::MousePress, widget("imgCamOnMain"), {5, 5}, button);
+        mouseAt(QTest::MousePress, view->widget("imgCamOnMain"), {5, 5}, button);
         EXPECT_EQ(view->image("imgCamOnMain")->BorderStyle, button == Qt::LeftButton ? 1 : 0);
-        mouseAt(QTest::MouseRelease, widget("imgCamOnMain"), {5, 5}, button);
+        mouseAt(QTest::MouseRelease, view->widget("imgCamOnMain"), {5, 5}, button);
         EXPECT_EQ(view->image("imgCamOnMain")->BorderStyle, 0);
         EXPECT_EQ(view->capture().CameraOn(), button == Qt::LeftButton);
     }
-    // A pause by the parent would resume the camera; Pause pressed by hand forgets that.
+    // Running: Play is down, Pause is up, frames are grabbed every 120 ms.
+    EXPECT_FALSE(view->image("imgCamOnMain")->isEnabled());
+    EXPECT_EQ(view->image("imgCamOnMain")->Picture(), view->image("ImgCamOn(1)")->Picture());
+    EXPECT_EQ(view->image("imgCamOffMain")->Picture(), view->image("imgCamStop(1)")->Picture());
+    EXPECT_TRUE(view->tmrMain().Enabled());
+    EXPECT_EQ(view->tmrMain().Interval(), 120);
+    view->tickMain(); // not transmitting
+    EXPECT_EQ(caption("lblStatus"), "[ Preview ]");
+    // A pause by the parent stops the camera and has the parent erase its picture; the end of
+    // the pause resumes it.
+    int erased = 0;
+    QObject::connect(object->events(), &zozEZUdeZidEvents::EraseWebCam, [&] { ++erased; });
     object->setPause(true);
+    EXPECT_FALSE(view->capture().CameraOn());
+    EXPECT_EQ(erased, 1);
     object->setPause(false);
     click("imgCamOffMain", Qt::RightButton);
     EXPECT_TRUE(view->capture().CameraOn());
+    // Pause pressed by hand forgets the resume.
     click("imgCamOffMain");
     EXPECT_FALSE(view->capture().CameraOn());
     EXPECT_FALSE(view->resumeCam());
+    EXPECT_EQ(view->image("imgCamOnMain")->Picture(), view->image("ImgCamOn(0)")->Picture());
+    // Each start puts the frame size after the device's name, once.
+    click("imgCamOnMain");
+    EXPECT_EQ(view->menu(u"mnuDevices(0)")->Caption, "VEDerEve Virtual Camera 1 (176x144)");
     object->setCurrentTab(0);
     EXPECT_FALSE(view->image("imgCamOnMain")->isVisibleTo(panel));
 }
