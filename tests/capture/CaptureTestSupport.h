@@ -4,14 +4,13 @@
 #include "platform/capture/Drivers.h"
 #include "platform/capture/VirtualCamera.h"
 #include "platform/capture/fake/FakeV4l2.h"
+#include "support/Pictures.h"
 
 #include <gtest/gtest.h>
+#include <libyuv/convert_from_argb.h>
 
-#include <cstdint>
-#include <cstring>
+#include <algorithm>
 #include <memory>
-#include <string>
-#include <vector>
 
 namespace capturetest {
 
@@ -44,54 +43,21 @@ protected:
         return camera;
     }
 
-    HWND newWindow()
-    {
-        const HWND hwnd = capCreateCaptureWindowA("test", 0, 0, 0, 176, 144, 0, 0);
-        windows.push_back(hwnd);
-        return hwnd;
-    }
-
     // A window connected to driver index; fails the test when it does not connect.
     HWND connected(int index = 0)
     {
-        const HWND hwnd = newWindow();
-        EXPECT_EQ(SendMessageA(hwnd, WM_CAP_DRIVER_CONNECT, index, 0), 1);
-        return hwnd;
+        windows.push_back(capCreateCaptureWindowA("test", 0, 0, 0, 176, 144, 0, 0));
+        EXPECT_EQ(SendMessageA(windows.back(), WM_CAP_DRIVER_CONNECT, index, 0), 1);
+        return windows.back();
     }
 
     std::shared_ptr<fake::FakeV4l2Io> io;
     std::vector<HWND> windows;
 };
 
-inline std::vector<std::string> driverNames(const std::vector<DriverEntry> &drivers)
-{
-    std::vector<std::string> names;
-    names.reserve(drivers.size());
-    for (const DriverEntry &d : drivers)
-        names.push_back(d.description.name);
-    return names;
-}
-
 inline std::intptr_t address(const void *p)
 {
     return reinterpret_cast<std::intptr_t>(p);
-}
-
-inline BITMAPINFOHEADER videoFormat(HWND hwnd)
-{
-    BITMAPINFOHEADER header {};
-    SendMessageA(hwnd, WM_CAP_GET_VIDEOFORMAT, sizeof header, address(&header));
-    return header;
-}
-
-inline std::intptr_t setVideoFormat(HWND hwnd, std::uint32_t compression, int bits, int w, int h)
-{
-    BITMAPINFO info {};
-    info.bmiHeader.biCompression = compression;
-    info.bmiHeader.biBitCount = std::uint16_t(bits);
-    info.bmiHeader.biWidth = w;
-    info.bmiHeader.biHeight = h;
-    return SendMessageA(hwnd, WM_CAP_SET_VIDEOFORMAT, sizeof info, address(&info));
 }
 
 // The blue, green and red bytes of pixel x in memory row row of a 24-bit bottom-up bitmap.
@@ -101,40 +67,71 @@ struct Bgr
 };
 inline Bgr pixel(const std::uint8_t *bits, int width, int row, int x)
 {
-    const std::uint8_t *p = bits + std::size_t(row) * ((width * 3 + 3) & ~3) + 3 * x;
+    const std::uint8_t *p = bits + std::size_t(row) * dibStride(width, 24) + 3 * x;
     return {p[0], p[1], p[2]};
 }
-inline bool near(Bgr a, Bgr b, int tolerance = 24)
+inline bool near(Bgr a, Bgr b)
 {
-    return std::abs(a.b - b.b) <= tolerance && std::abs(a.g - b.g) <= tolerance
-        && std::abs(a.r - b.r) <= tolerance;
+    return std::abs(a.b - b.b) <= 24 && std::abs(a.g - b.g) <= 24 && std::abs(a.r - b.r) <= 24;
+}
+constexpr Bgr kRed {0x20, 0x20, 0xE0};
+constexpr Bgr kBlue {0xE0, 0x20, 0x20};
+
+// A frame of format showing a red top third, a green middle and a blue bottom third.
+inline std::vector<std::uint8_t> bandsFrame(const VideoFormat &format)
+{
+    const int w = format.width, h = format.height, cw = (w + 1) / 2, ch = (h + 1) / 2;
+    QImage picture(w, h, QImage::Format_RGB32);
+    for (int y = 0; y < h; ++y)
+        std::fill_n(reinterpret_cast<QRgb *>(picture.scanLine(y)), w,
+                    y < h / 3           ? 0xFFE02020u
+                        : y < 2 * h / 3 ? 0xFF20E020u
+                                        : 0xFF2020E0u);
+    if (format.compression == FOURCC_MJPG)
+        return testpic::pictureFile(picture, "JPG", 90);
+    const std::uint8_t *in = picture.constBits();
+    std::vector<std::uint8_t> frame(*frameBytes(format));
+    std::uint8_t *y = frame.data(), *uv = y + std::size_t(w) * h;
+    switch (canonicalCompression(format.compression)) {
+    case FOURCC_YUY2:
+        libyuv::ARGBToYUY2(in, w * 4, y, cw * 4, w, h);
+        break;
+    case FOURCC_UYVY:
+        libyuv::ARGBToUYVY(in, w * 4, y, cw * 4, w, h);
+        break;
+    case FOURCC_NV12:
+        libyuv::ARGBToNV12(in, w * 4, y, w, uv, cw * 2, w, h);
+        break;
+    default:
+        libyuv::ARGBToI420(in, w * 4, y, w, uv, cw, uv + std::size_t(cw) * ch, cw, w, h);
+        break;
+    }
+    return frame;
+}
+
+// frame without its segments of marker, as a broken camera may send it.
+inline std::vector<std::uint8_t> withoutSegments(std::vector<std::uint8_t> frame, int marker)
+{
+    for (std::size_t i = 2; i + 4 <= frame.size() && frame[i + 1] != 0xDA;) {
+        const std::size_t end = i + 2 + (std::size_t(frame[i + 2]) << 8 | frame[i + 3]);
+        if (frame[i + 1] == marker)
+            frame.erase(frame.begin() + std::ptrdiff_t(i), frame.begin() + std::ptrdiff_t(end));
+        else
+            i = end;
+    }
+    return frame;
 }
 
 // An output buffer with guard bytes after the part a decoder may write.
 struct GuardedBuffer
 {
-    static constexpr std::size_t kGuard = 64;
-    static constexpr std::uint8_t kPattern = 0xA5;
-
-    explicit GuardedBuffer(std::size_t size) : bytes(size + kGuard, kPattern), usable(size) { }
+    explicit GuardedBuffer(std::size_t size) : bytes(size + 64, 0xA5), usable(size) { }
     std::span<std::uint8_t> span() { return {bytes.data(), usable}; }
-    bool guardIntact() const
+    bool untouchedFrom(std::size_t offset) const
     {
-        for (std::size_t i = usable; i < bytes.size(); ++i) {
-            if (bytes[i] != kPattern)
-                return false;
-        }
-        return true;
+        return std::all_of(bytes.begin() + std::ptrdiff_t(offset), bytes.end(),
+                           [](std::uint8_t b) { return b == 0xA5; });
     }
-    bool untouched() const
-    {
-        for (std::uint8_t b : bytes) {
-            if (b != kPattern)
-                return false;
-        }
-        return true;
-    }
-
     std::vector<std::uint8_t> bytes;
     std::size_t usable;
 };

@@ -27,11 +27,10 @@ protected:
     {
         bool seen = false;
         QTimer::singleShot(0, [&] {
-            auto *dialog = qobject_cast<QDialog *>(QApplication::activeModalWidget());
-            if (!dialog)
-                return;
-            seen = true;
-            user(*dialog);
+            if (auto *dialog = qobject_cast<QDialog *>(QApplication::activeModalWidget())) {
+                seen = true;
+                user(*dialog);
+            }
         });
         const std::intptr_t result = SendMessageA(hwnd, message, 0, 0);
         EXPECT_TRUE(seen);
@@ -49,7 +48,7 @@ protected:
     HWND hwnd;
 };
 
-TEST_F(DriverDialogsTest, SourceDialogAppliesEachKindOfControl)
+TEST_F(DriverDialogsTest, SourceDialogAppliesEachKindOfControlAndCancelPutsThemBack)
 {
     const std::intptr_t result = showDialog(WM_CAP_DLG_VIDEOSOURCE, [](QDialog &dialog) {
         child<QSlider>(dialog, "Brightness")->setValue(20);
@@ -65,10 +64,7 @@ TEST_F(DriverDialogsTest, SourceDialogAppliesEachKindOfControl)
     EXPECT_EQ(camera.controlValues[V4L2_CID_AUTO_WHITE_BALANCE], 0);
     EXPECT_EQ(camera.controlValues[V4L2_CID_POWER_LINE_FREQUENCY], 2);
     EXPECT_EQ(camera.controlValues[V4L2_CID_EXPOSURE_AUTO], 1) << "the entry's value, not its row";
-}
 
-TEST_F(DriverDialogsTest, CancelledSourceDialogPutsTheControlsBack)
-{
     camera.controlValues[V4L2_CID_CONTRAST] = 40;
     showDialog(WM_CAP_DLG_VIDEOSOURCE, [this](QDialog &dialog) {
         auto *contrast = child<QSlider>(dialog, "Contrast");
@@ -78,6 +74,7 @@ TEST_F(DriverDialogsTest, CancelledSourceDialogPutsTheControlsBack)
         dialog.reject();
     });
     EXPECT_EQ(camera.controlValues[V4L2_CID_CONTRAST], 40);
+    EXPECT_EQ(camera.controlValues[V4L2_CID_BRIGHTNESS], 20);
 }
 
 TEST_F(DriverDialogsTest, FormatDialogChangesTheDevicesFormat)
@@ -92,7 +89,6 @@ TEST_F(DriverDialogsTest, FormatDialogChangesTheDevicesFormat)
     });
     EXPECT_EQ(camera.pixelFormat, std::uint32_t(V4L2_PIX_FMT_MJPEG));
     EXPECT_EQ(camera.width, 1280u);
-    EXPECT_EQ(formatFromHeader(videoFormat(hwnd)), (VideoFormat {FOURCC_MJPG, 24, 1280, 720}));
 
     showDialog(WM_CAP_DLG_VIDEOFORMAT, [](QDialog &dialog) {
         child<QListWidget>(dialog, "formats")->setCurrentRow(0);

