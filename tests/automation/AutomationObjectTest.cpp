@@ -6,7 +6,6 @@
 #include "automation/frmWebCam.h"
 #include "automation/zozEZUdeZid.h"
 #include "base/ExceptionFilter.h"
-#include "exchange/modImageMemMapFunctions.h"
 #include "panel/cveDerEve.h"
 #include "platform/core/FaultGuard.h"
 #include "support/PanelTestAccess.h"
@@ -92,42 +91,6 @@ TEST_F(AutomationObject, MinimiseAndRestoreShiftTheTopBy198WhileTheFormIsHidden)
     EXPECT_TRUE(object->Visible());
 }
 
-TEST_F(AutomationObject, TabPutsShowTheirControlsAndUnknownValuesAreOnlyStored)
-{
-    ASSERT_EQ(view->deviceIndex(), -1);
-    const QColor grey(0x80, 0x80, 0x80), black(0, 0, 0);
-    // Without a device the webcam tab has no camera buttons.
-    const struct
-    {
-        std::int32_t tab;
-        bool participant, webcam;
-        QColor name;
-    } cases[] = {{1, false, true, grey}, {2, false, true, grey}, {0, true, false, black}};
-    for (const auto &c : cases) {
-        object->setCurrentTab(c.tab);
-        EXPECT_EQ(object->CurrentTab(), c.tab);
-        EXPECT_EQ(view->box("picParticipant")->isVisibleTo(panel), c.participant) << c.tab;
-        EXPECT_EQ(view->box("picWebCam")->isVisibleTo(panel), c.webcam) << c.tab;
-        EXPECT_EQ(view->box("picSettingsMain")->isVisibleTo(panel), c.webcam) << c.tab;
-        EXPECT_FALSE(view->image("imgCamOnMain")->isVisibleTo(panel)) << c.tab;
-        EXPECT_EQ(view->label("lblParticipant")->ForeColor(), c.name) << c.tab;
-    }
-}
-
-TEST_F(AutomationObject, CaptureIntervalPutMovesTheRateCheckMark)
-{
-    const std::pair<std::int32_t, QStringView> cases[] = {{2000, u"mnuRate2sec"},
-                                                          {5000, u"mnuRate5sec"},
-                                                          {1234, u"mnuRateFast"},
-                                                          {0, u"mnuRateFast"}};
-    for (const auto &[interval, checked] : cases) {
-        object->setCaptureInterval(interval);
-        EXPECT_EQ(object->CaptureInterval(), interval);
-        for (const QStringView entry : {u"mnuRate2sec", u"mnuRate5sec", u"mnuRateFast"})
-            EXPECT_EQ(view->menu(entry)->Checked, entry == checked) << interval;
-    }
-}
-
 TEST_F(AutomationObject, ReceivePutSetsTheCheckBoxWithoutTellingTheParent)
 {
     int told = 0;
@@ -141,29 +104,6 @@ TEST_F(AutomationObject, ReceivePutSetsTheCheckBoxWithoutTellingTheParent)
     EXPECT_TRUE(view->image("imgChk")->Tag.isEmpty());
     EXPECT_FALSE(view->label("lblDisable")->isVisibleTo(panel));
     EXPECT_EQ(told, 0);
-}
-
-TEST_F(AutomationObject, TransmitStatusWithoutDeviceClearsTheStatusButSendsNothing)
-{
-    std::vector<std::int32_t> snapshots;
-    QObject::connect(object->events(), &zozEZUdeZidEvents::WebCamSnapShot,
-                     [&](QByteArray &, std::int32_t n) { snapshots.push_back(n); });
-    namespace mm = modImageMemMapFunctions;
-    object->UpdateParticipant(7999, {}, {}); // nobody wrote that block
-    EXPECT_EQ(view->queueLength(), 0u);
-    // A one-byte participant picture while collapsed puts "[ New Image ]" on the strip.
-    auto block = mm::ImageBlock::create(7100, 25);
-    const std::uint8_t one = 1;
-    mm::WriteImageBlock(block.MapView(), mm::BuildImageHeader(1, 1, 1, 1, 7100, 8, 24, 2, 32),
-                        {&one, 1});
-    object->UpdateParticipant(7100, {}, {});
-    view->tickQueue();
-    ASSERT_EQ(view->label("lblStatus")->Caption(), QStringLiteral("[ New Image ]"));
-    object->setTransmitStatus(true);
-    EXPECT_EQ(view->label("lblStatus")->Caption(), QString());
-    EXPECT_FALSE(view->TransmitNow().Enabled());
-    panel->NewParticipant(); // nothing was held yet
-    EXPECT_TRUE(snapshots.empty());
 }
 
 TEST_F(AutomationObject, EventArraysReachTheParentByReference)
