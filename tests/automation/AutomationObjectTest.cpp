@@ -76,7 +76,8 @@ TEST_F(AutomationObject, MinimiseAndRestoreShiftTheTopBy198WhileTheFormIsHidden)
     QObject::connect(panel->events(), &WebCamEvents::MinMaxResize,
                      [&](bool m, std::int32_t h) { panelTold.emplace_back(m, h); });
     object->Show();
-    object->SetPosition(400, 10);
+    object->SetPosition(400, 10); // top, then left
+    EXPECT_EQ(object->form()->pos(), QPoint(10, 400));
     object->Maximize();
     object->Maximize(); // already maximised: nothing happens
     EXPECT_EQ(object->form()->pos(), QPoint(10, 202));
