@@ -1,6 +1,5 @@
 #include <gtest/gtest.h>
 
-#include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QEventLoop>
 #include <QTimer>
@@ -21,16 +20,22 @@ void spin(int ms)
     loop.exec();
 }
 
-TEST(TimerObject, TicksAtItsIntervalWithGrowingElapsedTime)
+TEST(TimerObject, TicksWithGrowingElapsedTimeAndAFaultSkipsOnlyItsTick)
 {
     CcrpTimer timer;
     timer.setEventType(CcrpTimer::TimePeriodic);
     timer.setInterval(20);
     std::vector<std::int32_t> ticks;
-    timer.onTimer([&](std::int32_t ms) { ticks.push_back(ms); });
+    timer.onTimer([&](std::int32_t ms) {
+        ticks.push_back(ms);
+        if (ticks.size() == 1)
+            testenv::writeThroughNull();
+    });
+    ExceptionFilter::InstallExceptionFilter();
     timer.setEnabled(true);
     spin(250);
     timer.setEnabled(false);
+    ExceptionFilter::RemoveExceptionFilter();
     ASSERT_GE(ticks.size(), 4u);
     EXPECT_GE(ticks.front(), 15);
     for (size_t i = 1; i < ticks.size(); ++i)
@@ -56,21 +61,6 @@ TEST(TimerObject, NoTickAfterDisableReturns)
     EXPECT_EQ(ticks, atDisable);
 }
 
-TEST(TimerObject, DisabledAtCreationAndHandlerMayDisableItself)
-{
-    CcrpTimer timer;
-    EXPECT_FALSE(timer.Enabled());
-    timer.setInterval(5);
-    int ticks = 0;
-    timer.onTimer([&](std::int32_t) {
-        ++ticks;
-        timer.setEnabled(false);
-    });
-    timer.setEnabled(true);
-    spin(60);
-    EXPECT_EQ(ticks, 1);
-}
-
 TEST(TimerObject, TicksNeverNestInsideAnotherTick)
 {
     CcrpTimer outer;
@@ -82,8 +72,7 @@ TEST(TimerObject, TicksNeverNestInsideAnotherTick)
     bool inOuter = false;
     inner.onTimer([&](std::int32_t) {
         ++innerTicks;
-        if (inOuter)
-            ++innerTicksDuringOuter;
+        innerTicksDuringOuter += inOuter;
     });
     outer.onTimer([&](std::int32_t) {
         outer.setEnabled(false);
@@ -99,25 +88,6 @@ TEST(TimerObject, TicksNeverNestInsideAnotherTick)
     EXPECT_EQ(innerTicksDuringOuter, 0);
 }
 
-TEST(TimerObject, FaultInATickIsSkippedAndTheTimerGoesOn)
-{
-    CcrpTimer timer;
-    timer.setInterval(5);
-    int ticks = 0;
-    timer.onTimer([&](std::int32_t) {
-        ++ticks;
-        if (ticks == 1) {
-            testenv::writeThroughNull();
-        }
-    });
-    ExceptionFilter::InstallExceptionFilter();
-    timer.setEnabled(true);
-    spin(60);
-    timer.setEnabled(false);
-    ExceptionFilter::RemoveExceptionFilter();
-    EXPECT_GE(ticks, 3);
-}
-
 TEST(TimerObjectAndControl, ZeroIntervalStopsTheTicksUntilAnIntervalReturns)
 {
     CcrpTimer object;
@@ -125,26 +95,18 @@ TEST(TimerObjectAndControl, ZeroIntervalStopsTheTicksUntilAnIntervalReturns)
     int objectTicks = 0, controlTicks = 0;
     object.onTimer([&](std::int32_t) { ++objectTicks; });
     control.onTimer([&] { ++controlTicks; });
-    object.setInterval(5);
-    control.setInterval(5);
     object.setEnabled(true);
     control.setEnabled(true);
-    spin(30);
-    ASSERT_GT(objectTicks, 0);
-    ASSERT_GT(controlTicks, 0);
-    // Set to 0 while running: enabled still, but silent.
-    object.setInterval(0);
-    control.setInterval(0);
-    const int objectAtZero = objectTicks, controlAtZero = controlTicks;
-    spin(40);
-    EXPECT_EQ(objectTicks, objectAtZero);
-    EXPECT_EQ(controlTicks, controlAtZero);
-    EXPECT_TRUE(object.Enabled());
-    object.setInterval(5);
-    control.setInterval(5);
-    spin(40);
-    EXPECT_GT(objectTicks, objectAtZero);
-    EXPECT_GT(controlTicks, controlAtZero);
+    // Changed while running: at 0 both stay enabled but silent.
+    for (const std::int32_t interval : {5, 0, 5}) {
+        object.setInterval(interval);
+        control.setInterval(interval);
+        const int objectBefore = objectTicks, controlBefore = controlTicks;
+        spin(40);
+        EXPECT_EQ(objectTicks > objectBefore, interval > 0) << interval;
+        EXPECT_EQ(controlTicks > controlBefore, interval > 0) << interval;
+        EXPECT_TRUE(object.Enabled());
+    }
 }
 
 } // namespace

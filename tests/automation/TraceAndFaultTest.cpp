@@ -13,25 +13,18 @@ namespace {
 
 using TraceTest = testenv::TraceCaptureTest;
 
-TEST_F(TraceTest, ValuesAppendInTheirDefaultTextForm)
+TEST_F(TraceTest, ValuesAppendInTheirDefaultTextFormAndOnlyTheExceptionLineIgnoresTheFlag)
 {
     DebugTrace::Trace("WebCam TransmitPost = ", true);
-    DebugTrace::Trace("WebCam TransmitPost = ", false);
     DebugTrace::Trace("LastAttempt:", std::int32_t {-1}, " UseScaling:", false);
     DebugTrace::Trace("Aquired image number ", std::int32_t {2147483647});
-    EXPECT_EQ(platform::TraceSink::captured(),
-              "WebCam TransmitPost = True\n"
-              "WebCam TransmitPost = False\n"
-              "LastAttempt:-1 UseScaling:False\n"
-              "Aquired image number 2147483647\n");
-}
-
-TEST_F(TraceTest, NothingIsWrittenWhileTheFlagIsOffExceptTheExceptionLine)
-{
     DebugTrace::setDebugFlag(false);
     DebugTrace::Trace("cveDerEve InitVars");
     ExceptionFilter::WebCamExceptionFilter(0xC0000005u);
     EXPECT_EQ(platform::TraceSink::captured(),
+              "WebCam TransmitPost = True\n"
+              "LastAttempt:-1 UseScaling:False\n"
+              "Aquired image number 2147483647\n"
               "WebCam Exception encountered: -2147220991 Ecode:-1073741819\n");
 }
 
@@ -96,12 +89,12 @@ TEST_F(TraceTest, FaultWhileTheTraceIsBeingWrittenLeavesNoLockBehind)
               "WebCam Exception encountered: -2147220991 Ecode:-1073741819\nafter\n");
 }
 
-TEST(FaultGuardDeathTest, FaultBehindABarrierEndsTheProcessInsteadOfJumpingOut)
+// Where the guard cannot jump out safely, the process ends as it would without the filter.
+TEST(FaultGuardDeathTest, FaultsOutsideAGuardBehindABarrierOrAfterRemovalEndTheProcess)
 {
-    // A fault under an event loop's barrier is not taken by the guard outside the loop; a guard
-    // inside it still works.
     GTEST_FLAG_SET(death_test_style, "threadsafe");
     ExceptionFilter::InstallExceptionFilter();
+    // A guard inside an event loop's barrier still works; one outside it does not take the fault.
     bool innerSkipped = false;
     ExceptionFilter::Guarded([&] {
         const ExceptionFilter::GuardBarrier barrier;
@@ -113,30 +106,9 @@ TEST(FaultGuardDeathTest, FaultBehindABarrierEndsTheProcessInsteadOfJumpingOut)
                      testenv::writeThroughNull();
                  }),
                  "");
+    EXPECT_DEATH(testenv::writeThroughNull(), "");
     ExceptionFilter::RemoveExceptionFilter();
-}
-
-TEST(FaultGuardDeathTest, FaultOutsideAGuardEndsTheProcess)
-{
-    GTEST_FLAG_SET(death_test_style, "threadsafe");
-    EXPECT_DEATH(
-        {
-            ExceptionFilter::InstallExceptionFilter();
-            testenv::writeThroughNull();
-        },
-        "");
-}
-
-TEST(FaultGuardDeathTest, FaultInAGuardAfterRemovalEndsTheProcess)
-{
-    GTEST_FLAG_SET(death_test_style, "threadsafe");
-    EXPECT_DEATH(
-        {
-            ExceptionFilter::InstallExceptionFilter();
-            ExceptionFilter::RemoveExceptionFilter();
-            ExceptionFilter::Guarded([] { testenv::writeThroughNull(); });
-        },
-        "");
+    EXPECT_DEATH(ExceptionFilter::Guarded([] { testenv::writeThroughNull(); }), "");
 }
 
 TEST(ExceptionFilterTest, InstalledOncePerProcessAndAgainAfterRemoval)

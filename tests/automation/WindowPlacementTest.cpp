@@ -5,7 +5,6 @@
 #include <QRegularExpression>
 #include <QTest>
 
-#include <memory>
 #include <vector>
 
 #include "automation/frmWebCam.h"
@@ -43,42 +42,26 @@ QRect settledGeometry(std::int32_t window, const QRect &expected)
     return seen;
 }
 
-class WindowPlacement : public ::testing::Test
+TEST(WindowPlacement, SetPositionTakesTopThenLeftAndMinimiseKeepsTheBottomEdge)
 {
-protected:
-    void SetUp() override
-    {
-        if (QGuiApplication::platformName() != QLatin1String("xcb"))
-            GTEST_SKIP() << "needs an X server";
-        object = std::make_unique<zozEZUdeZid>();
-        QObject::connect(object->events(), &zozEZUdeZidEvents::MinMaxResize,
-                         [this](bool m, std::int32_t h) { events.emplace_back(m, h); });
-    }
-
-    std::unique_ptr<zozEZUdeZid> object;
-    std::vector<std::pair<bool, std::int32_t>> events;
-};
-
-TEST_F(WindowPlacement, SetPositionTakesTopThenLeft)
-{
-    object->Show();
-    object->SetPosition(100, 50);
-    const std::int32_t window = object->hWndCam();
-    ASSERT_NE(window, 0);
-    EXPECT_EQ(settledGeometry(window, QRect(50, 100, 202, 215)), QRect(50, 100, 202, 215));
-}
-
-TEST_F(WindowPlacement, MinimiseKeepsTheBottomEdgeWhereItWas)
-{
-    object->Show();
-    object->SetPosition(400, 10);
-    const std::int32_t window = object->hWndCam();
-    object->Minimize();
-    EXPECT_EQ(settledGeometry(window, QRect(10, 598, 202, 17)), QRect(10, 598, 202, 17));
-    EXPECT_TRUE(object->Visible());
-    object->Maximize();
-    EXPECT_EQ(settledGeometry(window, QRect(10, 400, 202, 215)), QRect(10, 400, 202, 215));
+    if (QGuiApplication::platformName() != QLatin1String("xcb"))
+        GTEST_SKIP() << "needs an X server";
+    zozEZUdeZid object;
     using Event = std::pair<bool, std::int32_t>;
+    std::vector<Event> events;
+    QObject::connect(object.events(), &zozEZUdeZidEvents::MinMaxResize,
+                     [&](bool m, std::int32_t h) { events.emplace_back(m, h); });
+    object.Show();
+    object.SetPosition(400, 10);
+    const std::int32_t window = object.hWndCam();
+    ASSERT_NE(window, 0);
+    const QRect up(10, 400, 202, 215), down(10, 598, 202, 17);
+    EXPECT_EQ(settledGeometry(window, up), up);
+    object.Minimize();
+    EXPECT_EQ(settledGeometry(window, down), down);
+    EXPECT_TRUE(object.Visible());
+    object.Maximize();
+    EXPECT_EQ(settledGeometry(window, up), up);
     EXPECT_EQ(events, (std::vector<Event> {{true, 198}, {false, -198}}));
 }
 

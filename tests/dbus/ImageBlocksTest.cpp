@@ -8,7 +8,7 @@
 
 namespace mm = modImageMemMapFunctions;
 
-TEST(ImageBlocks, WrittenBlockReadsBackAndVanishesOnRelease)
+TEST(ImageBlocks, WrittenBlockReadsBackAndVanishesOnTheNextWriteOrRelease)
 {
     const std::vector<std::uint8_t> jpeg = {0xFF, 0xD8, 1, 2, 3, 4, 5, 0xFF, 0xD9};
     ImageBlockWriter writer;
@@ -17,14 +17,11 @@ TEST(ImageBlocks, WrittenBlockReadsBackAndVanishesOnRelease)
     const std::optional<ImageBlockCopy> copy = readImageBlock(number);
     ASSERT_TRUE(copy.has_value());
     const auto &h = copy->header;
-    const std::int32_t fields[]
-        = {h.OrigSize,    h.DataLength,   h.Width,         h.Height, h.ImageNumber,
-           h.Destination, h.BitsPerPixel, h.PictureFormat, h.Marker};
-    EXPECT_EQ(std::vector<std::int32_t>(std::begin(fields), std::end(fields)),
+    EXPECT_EQ(std::vector<std::int32_t>({h.OrigSize, h.DataLength, h.Width, h.Height, h.ImageNumber,
+                                         h.Destination, h.BitsPerPixel, h.PictureFormat, h.Marker}),
               std::vector<std::int32_t>({9, 9, 176, 144, number, 8, 24, 2, 32}));
     EXPECT_EQ(copy->data, QByteArray(reinterpret_cast<const char *>(jpeg.data()), 9));
 
-    // Each write takes a new number and drops the previous block.
     const std::int32_t next = writer.write({jpeg, 1, 1, 2, -1, 8, 24});
     EXPECT_GT(next, number);
     EXPECT_FALSE(readImageBlock(number).has_value());

@@ -13,9 +13,7 @@
 
 #include <cstdlib>
 #include <fstream>
-#include <initializer_list>
 #include <iterator>
-#include <ostream>
 #include <string>
 
 namespace reg = platform::registry;
@@ -52,8 +50,7 @@ private:
 
 inline bool fileExists(const std::string &path)
 {
-    struct stat st
-    { };
+    struct stat st = {};
     return ::stat(path.c_str(), &st) == 0;
 }
 
@@ -110,8 +107,7 @@ inline std::string fileBytes(const std::string &path)
 struct ToolResult
 {
     int exitCode = -1;
-    QString out;
-    QString err;
+    QString out, err;
 };
 
 // Runs the vedereve-reg executable; it inherits the test's database.
@@ -124,11 +120,8 @@ inline ToolResult runTool(std::initializer_list<const char *> args, const QByteA
     process.start(QStringLiteral(VEDEREVE_REG_TOOL), arguments);
     process.write(input);
     process.closeWriteChannel();
-    if (!process.waitForFinished(20000)) {
-        process.kill();
-        process.waitForFinished();
+    if (!process.waitForFinished(20000))
         return {};
-    }
     return {process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1,
             QString::fromUtf8(process.readAllStandardOutput()),
             QString::fromUtf8(process.readAllStandardError())};

@@ -51,17 +51,16 @@ protected:
 TEST_F(ImageBlock, WrittenBlockIsReadBackHereAndInAnotherProcess)
 {
     const auto jpeg = pattern(5000);
+    // Named after its image number, sized exactly, private to the user.
     const std::uint32_t block = mod::CreateImageBlock(40, 5000 + 24);
     std::uint8_t *view = mod::MapImageBlock(block);
     ASSERT_NE(view, nullptr);
     EXPECT_EQ(mod::ViewSize(view), 5024u);
     EXPECT_EQ(mod::ViewSize(view + 5024), 0u);
 
-    struct stat st
-    { };
+    struct stat st = {};
     ASSERT_EQ(::stat(("/dev/shm" + m_prefix + "DADevev40").c_str(), &st), 0);
-    EXPECT_EQ(st.st_size, 5024);
-    EXPECT_EQ(st.st_mode & 0777, 0600u);
+    EXPECT_EQ(std::pair(st.st_size, st.st_mode & 0777), std::pair(off_t(5024), mode_t(0600)));
 
     EXPECT_EQ(mod::WriteImageBlock(view, headerOf(5000, 40), jpeg), 5000);
     shmtest::HelperProcess other;
@@ -108,15 +107,6 @@ TEST_F(ImageBlock, CreatorsCloseRemovesTheNameButAReaderKeepsItsView)
     mod::CloseHandle(reader);
 }
 
-TEST_F(ImageBlock, UnusableSizesAndNumberZeroCreateNothing)
-{
-    for (std::int64_t size : {std::int64_t(0), std::int64_t(-24), mod::kMaxImageBlockSize + 1,
-                              std::numeric_limits<std::int64_t>::min()})
-        EXPECT_EQ(mod::CreateImageBlock(9, size), 0u) << size;
-    EXPECT_EQ(mod::CreateImageBlock(0, 100), 0u);
-    EXPECT_TRUE(leftovers().empty());
-}
-
 TEST_F(ImageBlock, ReadsAndWritesStopAtTheRealEndWhateverTheHeaderClaims)
 {
     const std::uint32_t block = mod::CreateImageBlock(11, 100);
@@ -159,8 +149,13 @@ TEST_F(ImageBlock, ReadsAndWritesStopAtTheRealEndWhateverTheHeaderClaims)
     mod::CloseHandle(tiny);
 }
 
-TEST_F(ImageBlock, WrongHandlesAndViewsAreRefusedQuietly)
+TEST_F(ImageBlock, UnusableSizesWrongHandlesAndWrongViewsAreRefusedQuietly)
 {
+    for (std::int64_t size : {std::int64_t(0), std::int64_t(-24), mod::kMaxImageBlockSize + 1,
+                              std::numeric_limits<std::int64_t>::min()})
+        EXPECT_EQ(mod::CreateImageBlock(9, size), 0u) << size;
+    EXPECT_EQ(mod::CreateImageBlock(0, 100), 0u); // number 0 is no image
+    EXPECT_TRUE(leftovers().empty());
     mod::OpenSharedHeader();
     EXPECT_EQ(mod::MapImageBlock(0xDEADBEEF), nullptr);
     EXPECT_EQ(mod::MapImageBlock(mod::hHeaderMutex), nullptr);

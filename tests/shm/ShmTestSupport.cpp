@@ -2,12 +2,10 @@
 
 #include "platform/shm/ShmName.h"
 
-#include <dirent.h>
-#include <fcntl.h>
-#include <poll.h>
+#include <QDir>
+
 #include <signal.h>
 #include <sys/mman.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -33,67 +31,36 @@ void ShmNamespaceTest::TearDown()
 std::vector<std::string> ShmNamespaceTest::leftovers() const
 {
     std::vector<std::string> found;
-    if (DIR *dir = ::opendir("/dev/shm")) {
-        while (const dirent *entry = ::readdir(dir)) {
-            if (std::string_view(entry->d_name).starts_with(m_prefix.substr(1)))
-                found.emplace_back(entry->d_name);
-        }
-        ::closedir(dir);
-    }
+    const QStringList entries = QDir(QStringLiteral("/dev/shm"))
+                                    .entryList({QString::fromStdString(m_prefix.substr(1)) + '*'},
+                                               QDir::Files | QDir::System | QDir::Hidden);
+    for (const QString &entry : entries)
+        found.push_back(entry.toStdString());
     return found;
 }
 
 HelperProcess::~HelperProcess()
 {
-    kill(SIGKILL);
-    wait();
+    m_process.kill();
+    m_process.waitForFinished();
 }
 
 bool HelperProcess::start(const std::vector<std::string> &arguments)
 {
-    int toChild[2];
-    int fromChild[2];
-    if (::pipe2(toChild, O_CLOEXEC) != 0)
-        return false;
-    platform::UniqueFd childIn(toChild[0]);
-    m_in.reset(toChild[1]);
-    if (::pipe2(fromChild, O_CLOEXEC) != 0)
-        return false;
-    platform::UniqueFd childOut(fromChild[1]);
-    m_out.reset(fromChild[0]);
-
-    std::vector<std::string> words = arguments;
-    words.insert(words.begin(), SHM_TEST_HELPER);
-    std::vector<char *> argv;
-    for (std::string &word : words)
-        argv.push_back(word.data());
-    argv.push_back(nullptr);
-    m_pid = ::fork();
-    if (m_pid == 0) {
-        ::dup2(childIn.get(), STDIN_FILENO);
-        ::dup2(childOut.get(), STDOUT_FILENO);
-        ::execv(argv[0], argv.data());
-        ::_exit(127);
-    }
-    return m_pid > 0;
+    QStringList words;
+    for (const std::string &word : arguments)
+        words << QString::fromStdString(word);
+    m_process.start(QStringLiteral(SHM_TEST_HELPER), words);
+    return m_process.waitForStarted();
 }
 
 std::optional<std::string> HelperProcess::readLine(std::chrono::milliseconds timeout)
 {
-    pollfd pfd {m_out.get(), POLLIN, 0};
-    std::size_t end = 0;
-    while ((end = m_buffer.find('\n')) == std::string::npos) {
-        char chunk[4096];
-        const ssize_t got = ::poll(&pfd, 1, int(timeout.count())) > 0
-            ? ::read(m_out.get(), chunk, sizeof chunk)
-            : 0;
-        if (got <= 0)
+    while (!m_process.canReadLine()) {
+        if (!m_process.waitForReadyRead(int(timeout.count())))
             return std::nullopt;
-        m_buffer.append(chunk, std::size_t(got));
     }
-    std::string line = m_buffer.substr(0, end);
-    m_buffer.erase(0, end + 1);
-    return line;
+    return m_process.readLine().chopped(1).toStdString();
 }
 
 std::vector<std::string> HelperProcess::readAll(std::chrono::milliseconds timeout)
@@ -106,22 +73,21 @@ std::vector<std::string> HelperProcess::readAll(std::chrono::milliseconds timeou
 
 bool HelperProcess::writeLine(const std::string &line)
 {
-    const std::string text = line + "\n";
-    return ::write(m_in.get(), text.data(), text.size()) == ssize_t(text.size());
+    const QByteArray text = QByteArray::fromStdString(line + "\n");
+    return m_process.write(text) == text.size() && m_process.waitForBytesWritten();
 }
 
 void HelperProcess::kill(int signal)
 {
-    if (m_pid > 0)
-        ::kill(m_pid, signal);
+    if (m_process.processId() > 0)
+        ::kill(pid_t(m_process.processId()), signal);
 }
 
 int HelperProcess::wait()
 {
-    int status = 0;
-    if (m_pid <= 0 || ::waitpid(std::exchange(m_pid, -1), &status, 0) <= 0)
-        return -1;
-    return status;
+    if (!m_process.waitForFinished() && m_process.state() != QProcess::NotRunning)
+        return -2;
+    return m_process.exitStatus() == QProcess::NormalExit ? m_process.exitCode() : -1;
 }
 
 } // namespace shmtest

@@ -1,10 +1,8 @@
 #pragma once
 
-#include "platform/core/UniqueFd.h"
-
 #include <gtest/gtest.h>
 
-#include <sys/types.h>
+#include <QProcess>
 
 #include <chrono>
 #include <optional>
@@ -26,30 +24,23 @@ protected:
     std::string m_prefix;
 };
 
-// The helper binary run as a child with pipes on its standard input and output; killed if still
+// The helper binary (ShmTestHelper.cpp) run as a child in the test's namespace; killed if still
 // running when destroyed.
 class HelperProcess
 {
 public:
-    HelperProcess() = default;
     ~HelperProcess();
-    HelperProcess(const HelperProcess &) = delete;
-    HelperProcess &operator=(const HelperProcess &) = delete;
-
     bool start(const std::vector<std::string> &arguments);
     // One line without its line end; nullopt at end of output or after timeout without output.
     std::optional<std::string> readLine(std::chrono::milliseconds timeout);
     std::vector<std::string> readAll(std::chrono::milliseconds timeout);
     bool writeLine(const std::string &line);
     void kill(int signal);
-    // Status as from waitpid, or -1.
+    // The exit code, or -1 when it ended by a signal.
     int wait();
 
 private:
-    pid_t m_pid = -1;
-    platform::UniqueFd m_in;
-    platform::UniqueFd m_out;
-    std::string m_buffer;
+    QProcess m_process;
 };
 
 } // namespace shmtest
