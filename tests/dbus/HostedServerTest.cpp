@@ -10,8 +10,6 @@
 #include "automation/dbus/ClassFactory.h"
 #include "automation/frmWebCam.h"
 #include "automation/zozEZUdeZid.h"
-#include "platform/capture/VirtualCamera.h"
-#include "support/CRegSettings.h"
 #include "support/PanelTestAccess.h"
 
 #include <gtest/gtest.h>
@@ -306,35 +304,4 @@ TEST_F(BusParent, ParticipantPictureAnnouncedOverTheBusIsShownAfterTheParentRele
     };
     EXPECT_TRUE(red(0, 0) && red(80, 60) && red(159, 119));
     EXPECT_FALSE(red(160, 120));
-}
-
-TEST_F(BusParent, CameraFramesReachTheParentInBlocksThatLastAsLongAsTheirEvent)
-{
-    platform::vfw::VirtualCameraConfig camera;
-    camera.formats = {{platform::vfw::BI_RGB, 24, 176, 144}};
-    platform::vfw::VirtualCameras::configure({camera});
-    // The object takes the saved camera when it is created.
-    CRegSettings().SaveSetting("Defaults", "WebCamDevice", "0");
-    ASSERT_TRUE(m_client->release() && m_client->create());
-    std::vector<std::int32_t> read; // frames read in the handler as described by picHdr
-    bool earlierGone = true;
-    QObject::connect(
-        &m_sink, &VEDerEveEventSink::WebCamSnapShot, [&](QByteArray &picHdr, std::int32_t number) {
-            if (!read.empty())
-                earlierGone = earlierGone && !readImageBlock(read.back());
-            const std::optional<ImageBlockCopy> block = readImageBlock(number);
-            const auto header = block ? mm::toBytes(block->header) : mm::Header {};
-            if (block && picHdr == QByteArray(reinterpret_cast<const char *>(header.data()), 24)
-                && QImage::fromData(block->data, "JPG").size() == QSize(176, 144))
-                read.push_back(number);
-        });
-    ASSERT_TRUE(m_client->advise(m_sink));
-    ASSERT_TRUE(m_client->setTransmitPost(true) && m_client->setTransmitStatus(true)
-                && m_client->Show() && m_client->Maximize() && m_client->setCurrentTab(1));
-    // The person presses Play.
-    const PanelTestAccess view(object()->form()->WebCam());
-    QTest::mouseClick(view.widget("imgCamOnMain"), Qt::LeftButton, {}, QPoint(5, 5));
-    EXPECT_TRUE(QTest::qWaitFor([&] { return read.size() >= 2; }, 15000));
-    EXPECT_TRUE(earlierGone);
-    platform::vfw::VirtualCameras::reset();
 }

@@ -189,6 +189,31 @@ TEST_F(Transmit, FramesThatFitAreCentredLargerOnesScaledAndSentAt176By144)
     }
 }
 
+TEST_F(Transmit, WhiteBoardGetsEveryFrameWhileBlocksGoOutAtTheIntervalNamingItsArea)
+{
+    play();
+    ASSERT_TRUE(withMenu("picSettingsMain", [](QMenu &menu) {
+        paneltest::choose(menu, {"Destination area", "Output to white board center"});
+    }));
+    ASSERT_TRUE(view->capture().CameraOn()); // the camera restarted for the new destination
+    object->setCaptureInterval(2000);
+    std::vector<std::vector<std::int32_t>> pictures; // size, OrigSize, wd, ht, bits, position
+    QObject::connect(
+        object->events(), &zozEZUdeZidEvents::WebCamClientPicture,
+        [&](QByteArray &bytes, std::int32_t orig, std::int32_t wd, std::int32_t ht,
+            std::int32_t bits, std::int32_t position) {
+            pictures.push_back({std::int32_t(bytes.size()), orig, wd, ht, bits, position});
+        });
+    const QImage before = view->box("picWebCam")->Image();
+    cycle();
+    cycle();
+    ASSERT_EQ(pictures.size(), 2u);
+    EXPECT_EQ(pictures[1], (std::vector<std::int32_t> {76032, 76032, 176, 144, 24, 40}));
+    ASSERT_EQ(snapshots.size(), 1u);
+    EXPECT_EQ(snapshots[0].header.Destination, 40);
+    EXPECT_EQ(view->box("picWebCam")->Image(), before); // the preview is left alone
+}
+
 TEST_F(Transmit, IntervalPacesTransmissionsAcrossTheWrapOfTheTickCountAndTheStatusBlinks)
 {
     g_now = 0xFFFFFD00u; // the first slot; the count wraps 0x300 ms later

@@ -14,17 +14,6 @@ const PixelFormatMapping *mappingForDevice(std::uint32_t deviceCode)
     return nullptr;
 }
 
-const PixelFormatMapping *mappingForFormat(std::uint32_t compression, std::uint16_t bitCount)
-{
-    compression = canonicalCompression(compression);
-    for (const PixelFormatMapping &mapping : kPixelFormats) {
-        if (mapping.compression == compression
-            && (compression != BI_RGB || mapping.bitCount == bitCount))
-            return &mapping;
-    }
-    return nullptr;
-}
-
 std::uint32_t canonicalCompression(std::uint32_t compression)
 {
     if (compression == FOURCC_YUYV)

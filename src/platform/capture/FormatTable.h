@@ -71,8 +71,6 @@ inline constexpr std::array kPixelFormats {
 
 // The mapping of a device code, nullptr for a code we do not take.
 const PixelFormatMapping *mappingForDevice(std::uint32_t deviceCode);
-// The preferred device code of a bitmap format, nullptr when none maps to it.
-const PixelFormatMapping *mappingForFormat(std::uint32_t compression, std::uint16_t bitCount);
 
 // Synonyms folded onto one code ('YUYV' is 'YUY2', 'IYUV' is 'I420'); others unchanged.
 std::uint32_t canonicalCompression(std::uint32_t compression);
