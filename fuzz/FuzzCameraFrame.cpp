@@ -26,10 +26,8 @@ struct Format
     std::uint32_t width, height;
 };
 constexpr std::array kFormats = {
-    Format {V4L2_PIX_FMT_MJPEG, 176, 144},
-    Format {V4L2_PIX_FMT_MJPEG, 640, 480},
-    Format {V4L2_PIX_FMT_YUYV, 176, 144},
-    Format {V4L2_PIX_FMT_YUYV, 320, 240},
+    Format {V4L2_PIX_FMT_MJPEG, 176, 144}, Format {V4L2_PIX_FMT_MJPEG, 640, 480},
+    Format {V4L2_PIX_FMT_YUYV, 176, 144},  Format {V4L2_PIX_FMT_YUYV, 320, 240},
     Format {V4L2_PIX_FMT_RGB24, 176, 144},
 };
 

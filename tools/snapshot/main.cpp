@@ -220,8 +220,8 @@ int main(int argc, char **argv)
         const QPointF at(5, 5);
         QMouseEvent press(QEvent::MouseButtonPress, at, play->mapToGlobal(at), Qt::LeftButton,
                           Qt::LeftButton, {});
-        QMouseEvent release(QEvent::MouseButtonRelease, at, play->mapToGlobal(at),
-                            Qt::LeftButton, Qt::NoButton, {});
+        QMouseEvent release(QEvent::MouseButtonRelease, at, play->mapToGlobal(at), Qt::LeftButton,
+                            Qt::NoButton, {});
         QApplication::sendEvent(play, &press);
         QApplication::sendEvent(play, &release);
         QElapsedTimer running;
