@@ -13,14 +13,11 @@ std::int32_t ImageBlockWriter::write(const Picture &picture)
     const std::int32_t number = mm::NextImageNumber();
     if (number == 0)
         return 0;
-    mm::ImageBlock block
-        = mm::ImageBlock::create(number, std::int64_t(length) + mm::kImageHeaderSize);
-    if (!block)
-        return 0;
     const mm::Header header = mm::BuildImageHeader(
         picture.origSize < 0 ? length : picture.origSize, length, picture.width, picture.height,
         number, picture.destination, picture.bitsPerPixel, picture.pictureFormat, mm::kImageMarker);
-    if (mm::WriteImageBlock(block.MapView(), header, picture.data) != length)
+    mm::ImageBlock block = mm::ImageBlock::createFilled(number, header, picture.data);
+    if (!block)
         return 0;
     m_block = std::move(block);
     return number;

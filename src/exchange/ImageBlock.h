@@ -8,10 +8,10 @@
 
 namespace modImageMemMapFunctions {
 
-// One image block as this process holds it: the mapping handle and, for a block it writes, the
-// mapped view. Move-only; release() (and destruction) unmaps the view and closes the handle, each
-// only when set, which removes the block's name when this process created it. Every holder of a
-// block uses this one class: the held still picture, the queued participant pictures, a camera
+// One image block as this process holds it: the mapping handle and, for a block made by create(),
+// the mapped view. Move-only; release() (and destruction) unmaps the view and closes the handle,
+// each only when set, which removes the block's name when this process created it. Every holder of
+// a block uses this one class: the held still picture, the queued participant pictures, a camera
 // frame's block for the length of its event, and the parent-side client.
 class ImageBlock final
 {
@@ -27,8 +27,8 @@ public:
     // step fails (a created handle is closed again).
     static ImageBlock create(std::int32_t imgNumber, std::int64_t size);
     // CreateImageBlock(imgNumber, 24 + data size) with header and data written through its
-    // descriptor, never mapped: a block handed over once and released, such as a camera frame's.
-    // Empty when a step fails or the block cannot take everything.
+    // descriptor, never mapped: a block nobody here writes again, such as a camera frame's or one a
+    // parent hands over. Empty when a step fails or the block cannot take everything.
     static ImageBlock createFilled(std::int32_t imgNumber, const Header &header,
                                    std::span<const std::uint8_t> data);
     // OpenImageBlock(imgNumber): a block to read with read(), not mapped. Empty when there is no
