@@ -12,7 +12,8 @@ struct ImageBlockWriter::Block
     mm::ImageBlock block;
 };
 
-ImageBlockWriter::ImageBlockWriter() : m_block(std::make_unique<Block>()) { }
+ImageBlockWriter::ImageBlockWriter() : m_block(std::make_unique<Block>())
+{ }
 ImageBlockWriter::~ImageBlockWriter() = default;
 ImageBlockWriter::ImageBlockWriter(ImageBlockWriter &&) noexcept = default;
 ImageBlockWriter &ImageBlockWriter::operator=(ImageBlockWriter &&) noexcept = default;
@@ -33,7 +34,8 @@ std::int32_t ImageBlockWriter::write(const Picture &picture)
     release();
     if (!m_block)
         m_block = std::make_unique<Block>();
-    if (std::size_t(picture.data.size()) > std::size_t(mm::kMaxImageBlockSize - mm::kImageHeaderSize))
+    if (std::size_t(picture.data.size())
+        > std::size_t(mm::kMaxImageBlockSize - mm::kImageHeaderSize))
         return 0;
     const auto length = std::int32_t(picture.data.size());
     if (!mm::pHeaderView)
@@ -46,7 +48,8 @@ std::int32_t ImageBlockWriter::write(const Picture &picture)
         number, picture.destination, picture.bitsPerPixel, picture.pictureFormat, mm::kImageMarker);
     mm::ImageBlock block = mm::ImageBlock::createFilled(
         number, header,
-        std::span(reinterpret_cast<const std::uint8_t *>(picture.data.data()), std::size_t(length)));
+        std::span(reinterpret_cast<const std::uint8_t *>(picture.data.data()),
+                  std::size_t(length)));
     if (!block)
         return 0;
     m_block->block = std::move(block);
@@ -70,8 +73,8 @@ std::optional<ImageBlockCopy> readImageBlock(std::int32_t imgNumber)
         mm::kImageHeaderSize,
         std::span(reinterpret_cast<std::uint8_t *>(data.data()), std::size_t(data.size())));
     data.truncate(qsizetype(got));
-    const ImageBlockHeader plain {header->OrigSize,     header->DataLength,   header->Width,
-                                  header->Height,       header->ImageNumber,  header->Destination,
+    const ImageBlockHeader plain {header->OrigSize,     header->DataLength,    header->Width,
+                                  header->Height,       header->ImageNumber,   header->Destination,
                                   header->BitsPerPixel, header->PictureFormat, header->Marker};
     return ImageBlockCopy {plain,
                            QByteArray(reinterpret_cast<const char *>(bytes.data()), bytes.size()),

@@ -44,8 +44,9 @@ int main(int argc, char **argv)
     if (const std::optional<int> rc = commandLine.parse(QApplication::arguments()))
         return *rc;
     if (noDisplay && QGuiApplication::platformName() == u"offscreen") {
-        std::fprintf(stderr, "vedereve-demo: needs a display (DISPLAY is not set); "
-                             "./scripts/demo.sh runs it under a virtual X server\n");
+        std::fprintf(stderr,
+                     "vedereve-demo: needs a display (DISPLAY is not set); "
+                     "./scripts/demo.sh runs it under a virtual X server\n");
         return 1;
     }
 

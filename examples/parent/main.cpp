@@ -8,9 +8,9 @@
 // The component sends pictures once its camera runs (Play on its webcam tab) or when a stored
 // picture is its chosen source.
 
+#include <ImageBlocks.h>
 #include <VEDerEveClient.h>
 #include <VEDerEveEventSink.h>
-#include <ImageBlocks.h>
 
 #include <QApplication>
 #include <QLabel>
@@ -50,34 +50,33 @@ int main(int argc, char **argv)
     ImageBlockWriter writer;
     bool taken = false;
     int result = 1;
-    QObject::connect(&sink, &VEDerEveEventSink::WebCamSnapShot,
-                     [&](QByteArray &, std::int32_t imgNumber) {
-                         // Now or never: the block goes away when this handler returns.
-                         const std::optional<ImageBlockCopy> picture = readImageBlock(imgNumber);
-                         if (!picture || taken)
-                             return;
-                         taken = true;
-                         std::printf("snapshot %d: %d x %d, %lld bytes\n", imgNumber,
-                                     picture->header.Width, picture->header.Height,
-                                     static_cast<long long>(picture->data.size()));
-                         // Sent back once the event has returned, as the other side's picture.
-                         QTimer::singleShot(0, &app, [&, copy = *picture] {
-                             ImageBlockWriter::Picture back;
-                             back.data = copy.data;
-                             back.width = copy.header.Width;
-                             back.height = copy.header.Height;
-                             const std::int32_t number = writer.write(back);
-                             const bool shown = number != 0
-                                 && webcam.UpdateParticipant(number, QStringLiteral("Example"),
-                                                             QStringLiteral("Here"));
-                             // The block is ours to remove once the call has returned.
-                             writer.release();
-                             std::printf("participant picture %d %s\n", number,
-                                         shown ? "handed over" : "refused");
-                             result = shown ? 0 : 1;
-                             QTimer::singleShot(500, &app, &QCoreApplication::quit);
-                         });
-                     });
+    QObject::connect(
+        &sink, &VEDerEveEventSink::WebCamSnapShot, [&](QByteArray &, std::int32_t imgNumber) {
+            // Now or never: the block goes away when this handler returns.
+            const std::optional<ImageBlockCopy> picture = readImageBlock(imgNumber);
+            if (!picture || taken)
+                return;
+            taken = true;
+            std::printf("snapshot %d: %d x %d, %lld bytes\n", imgNumber, picture->header.Width,
+                        picture->header.Height, static_cast<long long>(picture->data.size()));
+            // Sent back once the event has returned, as the other side's picture.
+            QTimer::singleShot(0, &app, [&, copy = *picture] {
+                ImageBlockWriter::Picture back;
+                back.data = copy.data;
+                back.width = copy.header.Width;
+                back.height = copy.header.Height;
+                const std::int32_t number = writer.write(back);
+                const bool shown = number != 0
+                    && webcam.UpdateParticipant(number, QStringLiteral("Example"),
+                                                QStringLiteral("Here"));
+                // The block is ours to remove once the call has returned.
+                writer.release();
+                std::printf("participant picture %d %s\n", number,
+                            shown ? "handed over" : "refused");
+                result = shown ? 0 : 1;
+                QTimer::singleShot(500, &app, &QCoreApplication::quit);
+            });
+        });
     QTimer::singleShot(seconds * 1000, &app, [] {
         std::fprintf(stderr, "no picture from the component in time\n");
         QCoreApplication::quit();

@@ -22,9 +22,8 @@ void print(std::FILE *stream, const QString &text)
 } // namespace
 
 CommandLine::CommandLine(const QString &name, const QString &summary)
-    : m_name(name),
-      m_help({QStringLiteral("h"), QStringLiteral("help")},
-             QStringLiteral("Show this help and exit.")),
+    : m_name(name), m_help({QStringLiteral("h"), QStringLiteral("help")},
+                           QStringLiteral("Show this help and exit.")),
       m_version({QStringLiteral("v"), QStringLiteral("version")},
                 QStringLiteral("Show the version and exit."))
 {
@@ -51,13 +50,15 @@ std::optional<int> CommandLine::answerEarly(int argc, char **argv)
 std::optional<int> CommandLine::parse(const QStringList &arguments)
 {
     if (!m_parser.parse(arguments)) {
-        print(stderr, QStringLiteral("%1: %2\nUsage: %1 [options]\nTry '%1 --help' for more.\n")
-                          .arg(m_name, m_parser.errorText()));
+        print(stderr,
+              QStringLiteral("%1: %2\nUsage: %1 [options]\nTry '%1 --help' for more.\n")
+                  .arg(m_name, m_parser.errorText()));
         return kUsageError;
     }
     if (!m_parser.positionalArguments().isEmpty()) {
-        print(stderr, QStringLiteral("%1: unexpected argument '%2'\nUsage: %1 [options]\n")
-                          .arg(m_name, m_parser.positionalArguments().constFirst()));
+        print(stderr,
+              QStringLiteral("%1: unexpected argument '%2'\nUsage: %1 [options]\n")
+                  .arg(m_name, m_parser.positionalArguments().constFirst()));
         return kUsageError;
     }
     return answer();
