@@ -96,20 +96,7 @@ run)
     service=$root/usr/share/dbus-1/services/com.zedazido.VEDerEve.service
     grep -qx 'Exec=/usr/bin/VE_DerEve' "$service" || fail "service file: $(cat "$service")"
     sed -i "s|^Exec=/usr/|Exec=$root/usr/|" "$service"
-    cat >"$work/session.conf" <<CONF
-<!DOCTYPE busconfig PUBLIC "-//freedesktop//DTD D-Bus Bus Configuration 1.0//EN"
- "http://www.freedesktop.org/standards/dbus/1.0/busconfig.dtd">
-<busconfig>
-  <type>session</type>
-  <listen>unix:tmpdir=/tmp</listen>
-  <servicedir>$root/usr/share/dbus-1/services</servicedir>
-  <policy context="default">
-    <allow send_destination="*" eavesdrop="true"/>
-    <allow eavesdrop="true"/>
-    <allow own="*"/>
-  </policy>
-</busconfig>
-CONF
+    "$source_dir/scripts/session-bus-config.sh" "$root/usr/share/dbus-1/services" >"$work/session.conf"
     export VEDEREVE_REGISTRY=$work/registry.sqlite
     export VEDEREVE_SHM_PREFIX=/vedereve-packages-$$-
     export VEDEREVE_TRACE_FILE=$work/trace.txt
