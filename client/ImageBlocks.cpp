@@ -1,11 +1,41 @@
 #include "ImageBlocks.h"
 
+#include "exchange/ImageBlock.h"
+#include "exchange/modImageMemMapFunctions.h"
+
+#include <span>
+
 namespace mm = modImageMemMapFunctions;
+
+struct ImageBlockWriter::Block
+{
+    mm::ImageBlock block;
+};
+
+ImageBlockWriter::ImageBlockWriter() : m_block(std::make_unique<Block>())
+{ }
+ImageBlockWriter::~ImageBlockWriter() = default;
+ImageBlockWriter::ImageBlockWriter(ImageBlockWriter &&) noexcept = default;
+ImageBlockWriter &ImageBlockWriter::operator=(ImageBlockWriter &&) noexcept = default;
+
+std::int32_t ImageBlockWriter::imageNumber() const
+{
+    return m_block ? m_block->block.ImageNumber() : 0;
+}
+
+void ImageBlockWriter::release()
+{
+    if (m_block)
+        m_block->block.release();
+}
 
 std::int32_t ImageBlockWriter::write(const Picture &picture)
 {
     release();
-    if (picture.data.size() > std::size_t(mm::kMaxImageBlockSize - mm::kImageHeaderSize))
+    if (!m_block)
+        m_block = std::make_unique<Block>();
+    if (std::size_t(picture.data.size())
+        > std::size_t(mm::kMaxImageBlockSize - mm::kImageHeaderSize))
         return 0;
     const auto length = std::int32_t(picture.data.size());
     if (!mm::pHeaderView)
@@ -16,10 +46,13 @@ std::int32_t ImageBlockWriter::write(const Picture &picture)
     const mm::Header header = mm::BuildImageHeader(
         picture.origSize < 0 ? length : picture.origSize, length, picture.width, picture.height,
         number, picture.destination, picture.bitsPerPixel, picture.pictureFormat, mm::kImageMarker);
-    mm::ImageBlock block = mm::ImageBlock::createFilled(number, header, picture.data);
+    mm::ImageBlock block = mm::ImageBlock::createFilled(
+        number, header,
+        std::span(reinterpret_cast<const std::uint8_t *>(picture.data.data()),
+                  std::size_t(length)));
     if (!block)
         return 0;
-    m_block = std::move(block);
+    m_block->block = std::move(block);
     return number;
 }
 
@@ -40,5 +73,10 @@ std::optional<ImageBlockCopy> readImageBlock(std::int32_t imgNumber)
         mm::kImageHeaderSize,
         std::span(reinterpret_cast<std::uint8_t *>(data.data()), std::size_t(data.size())));
     data.truncate(qsizetype(got));
-    return ImageBlockCopy {*header, std::move(data)};
+    const ImageBlockHeader plain {header->OrigSize,     header->DataLength,    header->Width,
+                                  header->Height,       header->ImageNumber,   header->Destination,
+                                  header->BitsPerPixel, header->PictureFormat, header->Marker};
+    return ImageBlockCopy {plain,
+                           QByteArray(reinterpret_cast<const char *>(bytes.data()), bytes.size()),
+                           std::move(data)};
 }

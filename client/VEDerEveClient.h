@@ -8,6 +8,7 @@
 
 #include <cstdint>
 
+#include "VEDerEveClientExport.h"
 #include "zozEZUdeZidProxy.h"
 
 class VEDerEveEventSink;
@@ -20,7 +21,8 @@ class VEDerEveEventSink;
 // single-threaded COM client would serve them. The automation members (generated from the
 // interface XML into zozEZUdeZidProxy, letter for letter) return whether the call was answered;
 // a get that could not be made returns 0 or false. lastError() tells why.
-class VEDerEveClient final : public QObject, public zozEZUdeZidProxy<VEDerEveClient>
+class VEDEREVE_CLIENT_EXPORT VEDerEveClient final : public QObject,
+                                                    public zozEZUdeZidProxy<VEDerEveClient>
 {
     Q_OBJECT
 public:

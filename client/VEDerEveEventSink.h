@@ -1,5 +1,7 @@
 #pragma once
 
+#include "VEDerEveClientExport.h"
+
 #include <QByteArray>
 #include <QDBusConnection>
 #include <QObject>
@@ -11,7 +13,7 @@
 // calls for each event and waits for. Connect to the signals directly (the default within one
 // thread): the byte arrays are in-out, and what a handler leaves in them goes back to the
 // component in the reply.
-class VEDerEveEventSink final : public QObject
+class VEDEREVE_CLIENT_EXPORT VEDerEveEventSink final : public QObject
 {
     Q_OBJECT
 public:

@@ -369,8 +369,7 @@ void DemoHost::forwardWaiting()
 void DemoHost::forward(Participant &to, const Frame &frame)
 {
     ImageBlockWriter::Picture picture;
-    picture.data = {reinterpret_cast<const std::uint8_t *>(frame.jpeg.constData()),
-                    std::size_t(frame.jpeg.size())};
+    picture.data = frame.jpeg;
     picture.width = frame.width;
     picture.height = frame.height;
     picture.pictureFormat = 2;

@@ -8,14 +8,18 @@
 #include <QThread>
 
 #include <cstdio>
+#include <optional>
 
 #include "DemoHost.h"
+#include "base/CommandLine.h"
 
 int main(int argc, char **argv)
 {
-    QApplication app(argc, argv);
-    QCommandLineParser parser;
-    parser.addHelpOption();
+    cli::CommandLine commandLine(
+        QStringLiteral("vedereve-demo"),
+        QStringLiteral("A small conferencing host with two participants on one desktop, each "
+                       "a VEDerEve webcam panel\nshowing the other's camera."));
+    QCommandLineParser &parser = commandLine.parser();
     parser.addOption({QStringLiteral("server"),
                       QStringLiteral("Start this VE_DerEve when the bus cannot activate it."),
                       QStringLiteral("path")});
@@ -28,7 +32,23 @@ int main(int argc, char **argv)
     parser.addOption({QStringLiteral("press-play"),
                       QStringLiteral("Press each panel's Play with a synthetic click, for runs "
                                      "without a person.")});
-    parser.process(app);
+    if (const std::optional<int> rc = commandLine.answerEarly(argc, argv))
+        return *rc;
+    // Without any display the window system would end the process inside Qt; read the command
+    // line on the offscreen platform first, so that a wrong option is still told as one.
+    const bool noDisplay = !qEnvironmentVariableIsSet("QT_QPA_PLATFORM")
+        && qEnvironmentVariableIsEmpty("DISPLAY") && qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY");
+    if (noDisplay)
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    if (const std::optional<int> rc = commandLine.parse(QApplication::arguments()))
+        return *rc;
+    if (noDisplay && QGuiApplication::platformName() == u"offscreen") {
+        std::fprintf(stderr,
+                     "vedereve-demo: needs a display (DISPLAY is not set); "
+                     "./scripts/demo.sh runs it under a virtual X server\n");
+        return 1;
+    }
 
     QDBusConnection bus = QDBusConnection::sessionBus();
     if (!bus.isConnected()) {

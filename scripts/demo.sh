@@ -36,20 +36,7 @@ fi
 cmd+=("$@")
 # The bus goes inside the X server, so that the server it activates sees the display.
 config="$state/session.conf"
-cat > "$config" <<CONF
-<!DOCTYPE busconfig PUBLIC "-//freedesktop//DTD D-Bus Bus Configuration 1.0//EN"
- "http://www.freedesktop.org/standards/dbus/1.0/busconfig.dtd">
-<busconfig>
-  <type>session</type>
-  <listen>unix:tmpdir=/tmp</listen>
-  <servicedir>$BUILD_DIR/dbus-services</servicedir>
-  <policy context="default">
-    <allow send_destination="*" eavesdrop="true"/>
-    <allow eavesdrop="true"/>
-    <allow own="*"/>
-  </policy>
-</busconfig>
-CONF
+"$root/scripts/session-bus-config.sh" "$BUILD_DIR/dbus-services" >"$config"
 cmd=(dbus-run-session --config-file="$config" -- "${cmd[@]}")
 if [[ -z "${DISPLAY:-}" ]]; then
     cmd=(xvfb-run -a -s "-screen 0 1280x1024x24 -nolisten tcp" "${cmd[@]}")

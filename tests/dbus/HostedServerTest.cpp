@@ -284,8 +284,7 @@ TEST_F(BusParent, ParticipantPictureAnnouncedOverTheBusIsShownAfterTheParentRele
     buffer.open(QIODevice::WriteOnly);
     ASSERT_TRUE(face.save(&buffer, "JPEG", 95));
     ImageBlockWriter writer;
-    const auto *bytes = reinterpret_cast<const std::uint8_t *>(jpeg.constData());
-    const std::int32_t number = writer.write({{bytes, std::size_t(jpeg.size())}, 160, 120});
+    const std::int32_t number = writer.write({jpeg, 160, 120});
     ASSERT_NE(number, 0);
     // A raw call, as a parent with stock bindings makes it: (i, s, s).
     const QDBusMessage reply = rawCall(m_client->path(), bus::kObjectInterface, "UpdateParticipant",

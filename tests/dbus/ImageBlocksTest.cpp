@@ -1,6 +1,7 @@
 // The parent's picture helpers over the component's block routines.
 
 #include "ImageBlocks.h"
+#include "exchange/modImageMemMapFunctions.h"
 
 #include <gtest/gtest.h>
 
@@ -20,6 +21,8 @@ TEST(ImageBlocks, WrittenBlockReadsBackAndVanishesOnTheNextWriteOrRelease)
     EXPECT_EQ(std::vector<std::int32_t>({h.OrigSize, h.DataLength, h.Width, h.Height, h.ImageNumber,
                                          h.Destination, h.BitsPerPixel, h.PictureFormat, h.Marker}),
               std::vector<std::int32_t>({9, 9, 176, 144, number, 8, 24, 2, 32}));
+    const mm::Header bytes = mm::BuildImageHeader(9, 9, 176, 144, number, 8, 24, 2, 32);
+    EXPECT_EQ(copy->headerBytes, QByteArray(reinterpret_cast<const char *>(bytes.data()), 24));
     EXPECT_EQ(copy->data, QByteArray(reinterpret_cast<const char *>(jpeg.data()), 9));
 
     const std::int32_t next = writer.write({jpeg, 1, 1, 2, -1, 8, 24});

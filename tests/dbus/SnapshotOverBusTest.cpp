@@ -55,11 +55,7 @@ int runParent()
                                .arg(number)
                                .arg(block->header.DataLength)
                                .arg(block->data.size())
-                               .arg(picHdr
-                                    == QByteArray(
-                                        reinterpret_cast<const char *>(
-                                            modImageMemMapFunctions::toBytes(block->header).data()),
-                                        24))
+                               .arg(picHdr == block->headerBytes)
                                .arg(picture.width())
                                .arg(picture.height());
             for (const QPoint &p : kSamples)

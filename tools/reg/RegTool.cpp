@@ -1,5 +1,6 @@
 #include "RegTool.h"
 
+#include "VEDerEveVersion.h"
 #include "platform/registry/Registry.h"
 
 #include <algorithm>
@@ -366,17 +367,27 @@ std::optional<Command> parseCommand(const std::vector<std::string> &args, std::s
 int run(const std::vector<std::string> &args, std::istream &in, std::ostream &out,
         std::ostream &err)
 {
+    constexpr std::string_view usage
+        = "Usage: vedereve-reg query <key> [/v <name> | /ve]\n"
+          "       vedereve-reg add <key> [/v <name> | /ve] [/t REG_SZ|REG_DWORD] [/d <data>] [/f]\n"
+          "       vedereve-reg delete <key> [/v <name> | /ve] [/f]\n"
+          "Keys start with HKCU or HKEY_CURRENT_USER, e.g. HKCU\\Software\\Zedazido\\Defaults\n";
+    // "-v" names a value here, so only the long spelling asks for the version.
+    if (args.size() == 1 && (args[0] == "--help" || args[0] == "-h" || args[0] == "/?")) {
+        out << "vedereve-reg: looks at and changes the current user's registry of the VEDerEve "
+               "webcam component.\n"
+            << usage;
+        return 0;
+    }
+    if (args.size() == 1 && args[0] == "--version") {
+        out << "vedereve-reg " << kVEDerEveVersion << '\n';
+        return 0;
+    }
     std::string error;
     const auto cmd = parseCommand(args, error);
     if (!cmd) {
-        err << error << '\n'
-            << "Usage: vedereve-reg query <key> [/v <name> | /ve]\n"
-               "       vedereve-reg add <key> [/v <name> | /ve] [/t REG_SZ|REG_DWORD] "
-               "[/d <data>] [/f]\n"
-               "       vedereve-reg delete <key> [/v <name> | /ve] [/f]\n"
-               "Keys start with HKCU or HKEY_CURRENT_USER, e.g. "
-               "HKCU\\Software\\Zedazido\\Defaults\n";
-        return 1;
+        err << error << '\n' << usage;
+        return 2;
     }
     switch (cmd->operation) {
     case Operation::Query:

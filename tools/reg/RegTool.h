@@ -42,8 +42,9 @@ std::optional<std::uint32_t> parseDword(std::string_view text);
 std::string formatData(std::uint32_t type, std::string_view bytes);
 std::string typeName(std::uint32_t type);
 
-// Runs the whole tool; returns the exit code (0 success, 1 failure). Questions (overwrite,
-// delete without /f) are read from in.
+// Runs the whole tool; returns the exit code (0 success, 1 failure, 2 a command line it cannot
+// read). --help and --version answer on out. Questions (overwrite, delete without /f) are read
+// from in.
 int run(const std::vector<std::string> &args, std::istream &in, std::ostream &out,
         std::ostream &err);
 

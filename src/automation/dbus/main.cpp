@@ -1,8 +1,9 @@
 // VE_DerEve: the component's server process on the session bus. Started by bus activation when a
-// parent asks for the bus name; ends shortly after its last object ended.
+// parent asks for the bus name (with no arguments); ends shortly after its last object ended.
 
 #include "automation/dbus/BusNames.h"
 #include "automation/dbus/ClassFactory.h"
+#include "base/CommandLine.h"
 
 #include <QApplication>
 #include <QDBusConnection>
@@ -30,9 +31,21 @@ void choosePlatform()
 
 int main(int argc, char **argv)
 {
+    // The server has no options of its own; it answers --help and --version for a person at a
+    // shell, and refuses what it does not know rather than start with it.
+    cli::CommandLine commandLine(
+        QStringLiteral("VE_DerEve"),
+        QStringLiteral("The VEDerEve webcam component's server on the session bus.\n"
+                       "The bus starts it when a parent asks for com.zedazido.VEDerEve; it ends "
+                       "shortly after\nits last object. Qt's own options (such as -platform) are "
+                       "accepted."));
+    if (const std::optional<int> rc = commandLine.answerEarly(argc, argv))
+        return *rc;
     choosePlatform();
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("VE_DerEve"));
+    if (const std::optional<int> rc = commandLine.parse(QApplication::arguments()))
+        return *rc;
     // The windows belong to objects; closing one must not end the server.
     QApplication::setQuitOnLastWindowClosed(false);
 
