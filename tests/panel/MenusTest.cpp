@@ -55,21 +55,24 @@ protected:
         return QDir(pictures).filePath(name);
     }
     // The settings button takes the left button; the context menus open on the right one.
+    static Qt::MouseButton buttonFor(const char *control)
+    {
+        return std::strcmp(control, "picSettingsMain") ? Qt::RightButton : Qt::LeftButton;
+    }
     void command(const char *control, const QStringList &path)
     {
-        const auto button
-            = std::strcmp(control, "picSettingsMain") ? Qt::RightButton : Qt::LeftButton;
         withMenu(
-            control, [&](QMenu &menu) { paneltest::choose(menu, path); }, button);
+            control, [&](QMenu &menu) { paneltest::choose(menu, path); }, buttonFor(control));
     }
-    // Opens the menu of control, and the submenu named, as text.
+    // Opens the menu of control, and the submenu named, as text; empty when none opens.
     QString menuOf(const char *control, const QString &submenu = {})
     {
         QString text;
-        withMenu(control, [&](QMenu &menu) {
+        const auto read = [&](QMenu &menu) {
             text = paneltest::describe(
                 submenu.isEmpty() ? menu : *paneltest::actionOf(menu, submenu)->menu());
-        });
+        };
+        withMenu(control, read, buttonFor(control));
         return text;
     }
     // Chooses path in the menu of control and answers the file dialog that follows with answer,
@@ -120,48 +123,104 @@ protected:
     const QString pictures = testenv::tempDir() + QStringLiteral("/Pictures");
 };
 
-TEST_F(Menus, EntriesAndTheirAccessKeysFollowTheCameraTheChosenDeviceAndTheParticipant)
+TEST_F(Menus, EachEntryShowsItsStateInTheMenuThatOpens)
 {
-    save("WebCamPic1", picture("a.bmp"));
-    start(0);
-    EXPECT_FALSE(withMenu(
-        "picParticipant", [](QMenu &) {}, Qt::RightButton));
-    participant();
-    EXPECT_EQ(menuOf("picParticipant"), "&Copy | - | &Save as..");
-
-    object->setCurrentTab(1);
-    EXPECT_FALSE(withMenu("picWebCam", [](QMenu &) {}));
     const QString top
         = "&Device > | - | &Load a Picture.. | - | Destination &area > | &Capture rate >";
-    const QString off = " | - | &Size && pixel depth (off) | &Gamma, contrast, hue... (off)";
-    EXPECT_EQ(menuOf("picSettingsMain"), top + off);
-    EXPECT_FALSE(view->menuOpen());
-    withMenu("picSettingsMain", [](QMenu &menu) {
-        EXPECT_EQ(paneltest::actionOf(menu, "Size & pixel depth")->toolTip(),
-                  "Start the camera to change its picture size and pixel depth");
-    });
+    const QString dialogs = " | - | &Size && pixel depth | &Gamma, contrast, hue...";
+    const QString dialogsOff
+        = " | - | &Size && pixel depth (off: Start the camera to change its picture size and pixel "
+          "depth) | &Gamma, contrast, hue... (off: Start the camera to change its brightness, "
+          "contrast and colours)";
+    const QString copySave = "&Copy | - | &Save as..";
+    // What a person does, then the menu a click on control opens, read whole ("" when none
+    // opens), and whether the sending is held back afterwards.
+    struct Step
+    {
+        std::function<void()> act;
+        const char *control, *submenu;
+        QString shown;
+        bool menuOpen;
+    };
+    save("WebCamPic1", picture("a.bmp"));
+    start(0);
+    const Step steps[] = {
+        {{}, "picParticipant", "", "", false},
+        {[&] { participant(); }, "picParticipant", "", copySave, false},
+        {[&] { object->setCurrentTab(1); }, "picWebCam", "", "", false},
+        {{}, "picSettingsMain", "", top + dialogsOff, false},
+        // Dismissed without a choice, the menu of the running camera still holds the sending.
+        {[&] { click("imgCamOnMain"); }, "picSettingsMain", "", top + dialogs, true},
+        {{},
+         "picSettingsMain",
+         "Destination area",
+         "[x] Output to webcam &participant area (default) | Output to white board &bottom right "
+         "| Output to white board &center",
+         true},
+        {{},
+         "picSettingsMain",
+         "Capture rate",
+         "every &2 seconds | every &5 seconds | [x] as &fast as possible",
+         true},
+        {{},
+         "picWebCam",
+         "",
+         copySave + " | - | C&lear (off: Pause the camera to clear the preview)",
+         true},
+        {[&] { click("imgCamOffMain"); }, "picWebCam", "", copySave + " | - | C&lear", false},
+        {[&] {
+             command("picSettingsMain", {"Device", "a.bmp"});
+         },
+         "picSettingsMain", "Device", "VEDerEve Virtual Camera 1 (176x144) | [x] a.bmp", false},
+        {{},
+         "picSettingsMain",
+         "",
+         "&Device > | - | &Load a Picture.. | &Remove Picture | - | Destination &area > | &Capture "
+         "rate > (off: A picture is sent once; the capture rate applies to a camera)"
+             + dialogsOff,
+         false},
+    };
+    for (const Step &step : steps) {
+        if (step.act)
+            step.act();
+        EXPECT_EQ(menuOf(step.control, step.submenu), step.shown) << step.control;
+        EXPECT_EQ(view->menuOpen(), step.menuOpen) << step.control;
+    }
+}
 
-    click("imgCamOnMain");
-    EXPECT_EQ(menuOf("picSettingsMain"),
-              top + " | - | &Size && pixel depth | &Gamma, contrast, hue...");
-    // Dismissed without a choice, the menu still holds the sending back.
-    EXPECT_TRUE(view->menuOpen());
-    EXPECT_EQ(menuOf("picSettingsMain", "Destination area"),
-              "[x] Output to webcam &participant area (default) | Output to white board &bottom "
-              "right | Output to white board &center");
-    EXPECT_EQ(menuOf("picSettingsMain", "Capture rate"),
-              "every &2 seconds | every &5 seconds | [x] as &fast as possible");
-    EXPECT_EQ(menuOf("picWebCam"), "&Copy | - | &Save as.. | - | C&lear (off)");
-    click("imgCamOffMain");
-    EXPECT_EQ(menuOf("picWebCam"), "&Copy | - | &Save as.. | - | C&lear");
-
-    command("picSettingsMain", {"Device", "a.bmp"});
-    EXPECT_EQ(menuOf("picSettingsMain", "Device"),
-              "VEDerEve Virtual Camera 1 (176x144) | [x] a.bmp");
-    EXPECT_EQ(menuOf("picSettingsMain"),
-              "&Device > | - | &Load a Picture.. | &Remove Picture | - | Destination &area > | "
-              "&Capture rate > (off)"
-                  + off);
+TEST_F(Menus, LabelsKeepTheirMouseEventsFromTheControlsBelow)
+{
+    // The notice lies over the participant picture, whose right click opens the context menu;
+    // the name lies over the participant tab's header. Only a left click on the name acts, as
+    // that header.
+    struct Case
+    {
+        const char *control;
+        QPoint at;
+        Qt::MouseButton button;
+        bool menu;
+        int tab; // after the click, from the webcam tab
+    };
+    const Case cases[] = {
+        {"picParticipant", {100, 100}, Qt::RightButton, true, 0},
+        {"lblDisable", {5, 5}, Qt::RightButton, false, 0},
+        {"lblDisable", {5, 5}, Qt::MiddleButton, false, 0},
+        {"lblParticipant", {20, 5}, Qt::RightButton, false, 1},
+        {"lblParticipant", {20, 5}, Qt::MiddleButton, false, 1},
+        {"lblParticipant", {20, 5}, Qt::LeftButton, false, 0},
+    };
+    start(0);
+    participant();
+    click("imgChk");
+    for (const Case &c : cases) {
+        object->setCurrentTab(c.control[0] == 'p' || c.control[3] == 'D' ? 0 : 1);
+        const auto open = [&] {
+            paneltest::mouseAt(QTest::MouseClick, view->widget(c.control), c.at, c.button);
+        };
+        EXPECT_EQ(paneltest::whileShown<QMenu>(open, paneltest::popup, [](QMenu &) {}), c.menu)
+            << c.control << " " << c.button;
+        EXPECT_EQ(object->CurrentTab(), c.tab) << c.control << " " << c.button;
+    }
 }
 
 TEST_F(Menus, DestinationAndRateRestartARunningCameraAndMoveTheirChecks)

@@ -79,16 +79,23 @@ inline QString plain(QString text)
         .replace(u'\1', u'&');
 }
 
-// "[x] checked | - | disabled (off) | &submenu >": the texts as the menu holds them, the access
-// key's letter after an ampersand and a literal ampersand doubled.
+// "[x] checked | - | disabled (off) | &submenu > | disabled (off: tool tip)": the texts as the
+// menu holds them, the access key's letter after an ampersand and a literal ampersand doubled,
+// and the tool tip of a disabled entry that has one of its own.
 inline QString describe(const QMenu &menu)
 {
     QStringList entries;
-    for (const QAction *action : menu.actions())
+    for (const QAction *action : menu.actions()) {
+        // An action without a tool tip of its own gives its text, less access keys and dots.
+        const QString tip = action->toolTip();
+        const bool ownTip = tip != plain(action->text()).remove(QStringLiteral("...")).trimmed();
         entries << (action->isChecked() ? QStringLiteral("[x] ") : QString())
                 + (action->isSeparator() ? QStringLiteral("-") : action->text())
                 + (action->menu() ? QStringLiteral(" >") : QString())
-                + (action->isEnabled() ? QString() : QStringLiteral(" (off)"));
+                + (action->isEnabled() ? QString()
+                       : ownTip        ? QStringLiteral(" (off: ") + tip + u')'
+                                       : QStringLiteral(" (off)"));
+    }
     return entries.join(QStringLiteral(" | "));
 }
 

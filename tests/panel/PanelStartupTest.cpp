@@ -8,6 +8,7 @@
 #include "exchange/modImageMemMapFunctions.h"
 #include "platform/shm/HandleTable.h"
 #include "skin/SkinPictures.h"
+#include "support/ScreenDpi.h"
 
 namespace {
 
@@ -24,9 +25,9 @@ protected:
     void SetUp() override
     {
         testenv::removeRegistry();
-        cveDerEve::setScreenDpiSource({});
+        setScreenDpiSource({});
     }
-    void TearDown() override { cveDerEve::setScreenDpiSource({}); }
+    void TearDown() override { setScreenDpiSource({}); }
 };
 
 TEST_F(PanelStartup, StartsCollapsedOnTheParticipantTabWithControlsWhereTheLayoutPutsThem)
@@ -73,7 +74,7 @@ TEST_F(PanelStartup, FontsKeepTheirPixelSizeOnDenserScreensAndAScreenWithoutAUsa
     for (const auto &[dpi, large, small] :
          {std::tuple {120, 6.6, 5.4}, {0, 8.25, 6.75}, {-5, 8.25, 6.75}}) {
         const int reported = dpi;
-        cveDerEve::setScreenDpiSource([reported] { return reported; });
+        setScreenDpiSource([reported] { return reported; });
         zozEZUdeZid object;
         const PanelTestAccess v(object.form()->WebCam());
         for (const char *label : {"lblDisable", "lblParticipant", "lblStatus", "lblLocation"}) {

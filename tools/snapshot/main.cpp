@@ -1,6 +1,6 @@
 // Renders the component's window in its typical states to PNG files, for looking at the panel
 // without a conferencing client: vedereve-snapshot <folder> [menus]. With a camera chosen in the
-// settings ("Defaults"/"WebCamDevice") it also presses Play and shows the running preview.
+// settings (the device setting) it also presses Play and shows the running preview.
 //
 // With "menus" it runs on a scratch profile of its own (settings, shared memory, one virtual
 // camera, two stored pictures), starts the camera and renders the open settings menu, its Device
@@ -28,6 +28,7 @@
 #include "platform/capture/VirtualCamera.h"
 #include "platform/shm/HandleTable.h"
 #include "support/CRegSettings.h"
+#include "support/SettingKeys.h"
 
 namespace {
 
@@ -126,10 +127,9 @@ int menus(const QString &folder, const QTemporaryDir &scratch)
     writePicture(holiday, QColor(90, 160, 230), QColor(230, 200, 120));
     writePicture(portrait, QColor(200, 120, 90), QColor(60, 40, 30));
     CRegSettings settings;
-    settings.SaveSetting(QStringLiteral("Defaults"), QStringLiteral("WebCamPic1"), holiday);
-    settings.SaveSetting(QStringLiteral("Defaults"), QStringLiteral("WebCamPic2"), portrait);
-    settings.SaveSetting(QStringLiteral("Defaults"), QStringLiteral("WebCamDevice"),
-                         QStringLiteral("0"));
+    settings.SaveSetting(SettingKeys::Defaults, SettingKeys::WebCamPic(1), holiday);
+    settings.SaveSetting(SettingKeys::Defaults, SettingKeys::WebCamPic(2), portrait);
+    settings.SaveSetting(SettingKeys::Defaults, SettingKeys::WebCamDevice, QStringLiteral("0"));
 
     zozEZUdeZid object;
     QWidget *form = object.form();
