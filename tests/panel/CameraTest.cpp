@@ -217,7 +217,7 @@ TEST_F(Camera, ChoosingAPictureHoldsItAndAnnouncesItOnlyWhileTransmitting)
     QObject::connect(object->events(), &zozEZUdeZidEvents::WebCamSnapShot,
                      [&](QByteArray &, std::int32_t n) { announced.push_back(n); });
 
-    view->menu(u"mnuDevices(1)")->Click();
+    command("picSettingsMain", {"Device", "me.png"});
     EXPECT_EQ(view->deviceIndex(), 1);
     EXPECT_FALSE(view->image("imgCamOnMain")->isVisibleTo(panel));
     ASSERT_NE(view->heldBlock(), 0u);
@@ -230,18 +230,18 @@ TEST_F(Camera, ChoosingAPictureHoldsItAndAnnouncesItOnlyWhileTransmitting)
     EXPECT_GT(qBlue(view->box("picWebCam")->Image().pixel(88, 72)), 180);
 
     object->setTransmitStatus(true);
-    view->menu(u"mnuDevices(1)")->Click();
+    command("picSettingsMain", {"Device", "me.png"});
     EXPECT_EQ(announced, std::vector<std::int32_t> {view->heldImageNumber()});
     EXPECT_EQ(caption("lblStatus"), "[ Picture Sent ]");
 
     // Back to the camera while it is off: it stays off, the buttons return.
-    view->menu(u"mnuDevices(0)")->Click();
+    command("picSettingsMain", {"Device", "VEDerEve Virtual Camera 1"});
     EXPECT_FALSE(view->capture().CameraOn());
     EXPECT_TRUE(view->image("imgCamOnMain")->isVisibleTo(panel));
     // While it runs, choosing it again restarts it.
     click("imgCamOnMain");
     const std::int32_t firstWindow = view->capture().lwndc();
-    view->menu(u"mnuDevices(0)")->Click();
+    command("picSettingsMain", {"Device", "VEDerEve Virtual Camera 1 (176x144)"});
     EXPECT_TRUE(view->capture().CameraOn());
     EXPECT_NE(view->capture().lwndc(), firstWindow);
 }

@@ -6,8 +6,6 @@
 #include <QFileDialog>
 #include <QLineEdit>
 
-#include <cstring>
-
 #include "PanelDriver.h"
 #include "receive/ParticipantBlocks.h"
 #include "support/cDibSection.h"
@@ -51,29 +49,8 @@ protected:
     {
         QImage image(64, 48, QImage::Format_RGB32);
         image.fill(qRgb(30, 60, name.size() * 20));
-        EXPECT_TRUE(image.save(name, "BMP"));
+        EXPECT_TRUE(image.save(QDir(pictures).filePath(name), "BMP"));
         return QDir(pictures).filePath(name);
-    }
-    // The settings button takes the left button; the context menus open on the right one.
-    static Qt::MouseButton buttonFor(const char *control)
-    {
-        return std::strcmp(control, "picSettingsMain") ? Qt::RightButton : Qt::LeftButton;
-    }
-    void command(const char *control, const QStringList &path)
-    {
-        withMenu(
-            control, [&](QMenu &menu) { paneltest::choose(menu, path); }, buttonFor(control));
-    }
-    // Opens the menu of control, and the submenu named, as text; empty when none opens.
-    QString menuOf(const char *control, const QString &submenu = {})
-    {
-        QString text;
-        const auto read = [&](QMenu &menu) {
-            text = paneltest::describe(
-                submenu.isEmpty() ? menu : *paneltest::actionOf(menu, submenu)->menu());
-        };
-        withMenu(control, read, buttonFor(control));
-        return text;
     }
     // Chooses path in the menu of control and answers the file dialog that follows with answer,
     // or cancels it; beforeAccept plays what happens while the dialog closes. Gives the dialog's
@@ -288,6 +265,8 @@ TEST_F(Menus, StoredPicturesStayFourNewestFirstAndTheIndexNamesTheListedEntry)
     const QString otherCase = picture("C.BMP"), fifth = picture("e.bmp");
     for (int k = 1; k <= 4; ++k)
         save(QStringLiteral("WebCamPic%1").arg(k), four[k - 1]);
+    // Away from the pictures folder, so that the dialog can only have found that by its number.
+    QDir::setCurrent(testenv::tempDir());
     start();
     int erased = 0;
     QObject::connect(panel->events(), &WebCamEvents::EraseWebCam, [&] { ++erased; });

@@ -22,6 +22,12 @@
 #include "support/PanelTestAccess.h"
 #include "support/TestEnvironment.h"
 
+// Failures show texts as texts.
+inline void PrintTo(const QString &text, std::ostream *out)
+{
+    *out << '"' << text.toStdString() << '"';
+}
+
 // Drives a shown panel as a person does: mouse events go to the form's window and reach whichever
 // control lies under the pointer; menus and dialogs are handled from inside their modal loops.
 namespace paneltest {
@@ -188,6 +194,27 @@ protected:
                   Qt::MouseButton button = Qt::LeftButton)
     {
         return whileShown<QMenu>([&] { click(control, button); }, popup, user);
+    }
+    // The settings button takes the left button; the context menus open on the right one.
+    static Qt::MouseButton buttonFor(const char *control)
+    {
+        return QByteArrayView(control) == "picSettingsMain" ? Qt::LeftButton : Qt::RightButton;
+    }
+    // Chooses the entry at path in the menu of control.
+    void command(const char *control, const QStringList &path)
+    {
+        withMenu(
+            control, [&](QMenu &menu) { choose(menu, path); }, buttonFor(control));
+    }
+    // Opens the menu of control, and the submenu named, as text; empty when none opens.
+    QString menuOf(const char *control, const QString &submenu = {})
+    {
+        QString text;
+        const auto read = [&](QMenu &menu) {
+            text = describe(submenu.isEmpty() ? menu : *actionOf(menu, submenu)->menu());
+        };
+        withMenu(control, read, buttonFor(control));
+        return text;
     }
 
     std::unique_ptr<zozEZUdeZid> object;
