@@ -147,12 +147,26 @@ int menus(const QString &folder, const QTemporaryDir &scratch)
     whileUp(settingsMenu, popup, [&](QWidget *menu) {
         save(composite({form, menu}), folder, QStringLiteral("settings-menu"), 2);
     });
-    whileUp(settingsMenu, popup, [&](QWidget *menu) {
-        auto *settingsPopup = qobject_cast<QMenu *>(menu);
-        settingsPopup->setActiveAction(settingsPopup->actions().constFirst());
-        QTest::keyClick(settingsPopup, Qt::Key_Right);
-        save(composite({form, menu, popup()}), folder, QStringLiteral("device-submenu"), 2);
-    });
+    // Each submenu, opened with the keyboard: "device-submenu", "destination-area-submenu", ...
+    for (int i = 0;; ++i) {
+        bool more = false;
+        whileUp(settingsMenu, popup, [&](QWidget *menu) {
+            auto *settingsPopup = qobject_cast<QMenu *>(menu);
+            QList<QAction *> headers;
+            for (QAction *action : settingsPopup->actions())
+                if (action->menu())
+                    headers << action;
+            if (i >= headers.size())
+                return;
+            more = true;
+            settingsPopup->setActiveAction(headers[i]);
+            QTest::keyClick(settingsPopup, Qt::Key_Right);
+            const QString name = headers[i]->text().remove(u'&').toLower().replace(u' ', u'-');
+            save(composite({form, menu, popup()}), folder, name + QStringLiteral("-submenu"), 2);
+        });
+        if (!more)
+            break;
+    }
     whileUp([&] { clickOn(control("picWebCam"), Qt::RightButton); }, popup,
             [&](QWidget *menu) {
                 save(composite({form, menu}), folder, QStringLiteral("context-menu"), 2);
