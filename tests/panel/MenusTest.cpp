@@ -124,6 +124,8 @@ TEST_F(Menus, EachEntryShowsItsStateInTheMenuThatOpens)
     const Step steps[] = {
         {{}, "picParticipant", "", "", false},
         {[&] { participant(); }, "picParticipant", "", copySave, false},
+        // The notice of disabled receiving over the picture keeps its clicks to itself.
+        {[&] { click("imgChk"); }, "lblDisable", "", "", false},
         {[&] { object->setCurrentTab(1); }, "picWebCam", "", "", false},
         {{}, "picSettingsMain", "", top + dialogsOff, false},
         // Dismissed without a choice, the menu of the running camera still holds the sending.
@@ -162,41 +164,6 @@ TEST_F(Menus, EachEntryShowsItsStateInTheMenuThatOpens)
             step.act();
         EXPECT_EQ(menuOf(step.control, step.submenu), step.shown) << step.control;
         EXPECT_EQ(view->menuOpen(), step.menuOpen) << step.control;
-    }
-}
-
-TEST_F(Menus, LabelsKeepTheirMouseEventsFromTheControlsBelow)
-{
-    // The notice lies over the participant picture, whose right click opens the context menu;
-    // the name lies over the participant tab's header. Only a left click on the name acts, as
-    // that header.
-    struct Case
-    {
-        const char *control;
-        QPoint at;
-        Qt::MouseButton button;
-        bool menu;
-        int tab; // after the click, from the webcam tab
-    };
-    const Case cases[] = {
-        {"picParticipant", {100, 100}, Qt::RightButton, true, 0},
-        {"lblDisable", {5, 5}, Qt::RightButton, false, 0},
-        {"lblDisable", {5, 5}, Qt::MiddleButton, false, 0},
-        {"lblParticipant", {20, 5}, Qt::RightButton, false, 1},
-        {"lblParticipant", {20, 5}, Qt::MiddleButton, false, 1},
-        {"lblParticipant", {20, 5}, Qt::LeftButton, false, 0},
-    };
-    start(0);
-    participant();
-    click("imgChk");
-    for (const Case &c : cases) {
-        object->setCurrentTab(c.control[0] == 'p' || c.control[3] == 'D' ? 0 : 1);
-        const auto open = [&] {
-            paneltest::mouseAt(QTest::MouseClick, view->widget(c.control), c.at, c.button);
-        };
-        EXPECT_EQ(paneltest::whileShown<QMenu>(open, paneltest::popup, [](QMenu &) {}), c.menu)
-            << c.control << " " << c.button;
-        EXPECT_EQ(object->CurrentTab(), c.tab) << c.control << " " << c.button;
     }
 }
 
