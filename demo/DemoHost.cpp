@@ -20,6 +20,7 @@
 #include "SyntheticClick.h"
 #include "WhiteBoard.h"
 #include "support/CRegSettings.h"
+#include "support/SettingKeys.h"
 
 namespace {
 
@@ -211,7 +212,7 @@ bool DemoHost::start()
         // The panel reads its camera from the settings when its object is made, so each
         // participant's choice is written just before.
         if (m_options.chooseDevices)
-            CRegSettings().SaveSetting(QStringLiteral("Defaults"), QStringLiteral("WebCamDevice"),
+            CRegSettings().SaveSetting(SettingKeys::Defaults, SettingKeys::WebCamDevice,
                                        QString::number(p.device));
         if (!p.component->create()) {
             log(QStringLiteral("cannot create the component: ") + p.component->lastError());

@@ -1,6 +1,5 @@
 // Camera start and stop, device discovery and selection.
 
-#include <QFileInfo>
 #include <QGuiApplication>
 
 #include "base/DebugTrace.h"
@@ -11,6 +10,10 @@
 #include "panel/cveDerEve.h"
 #include "platform/picture/PictureLoader.h"
 #include "support/CRegSettings.h"
+#include "support/PathHelpers.h"
+#include "support/ScreenDpi.h"
+#include "support/SettingKeys.h"
+#include "support/StoredPictures.h"
 #include "support/cDibSection.h"
 
 using DebugTrace::Trace;
@@ -18,20 +21,12 @@ namespace mm = modImageMemMapFunctions;
 
 namespace {
 
-const QString kDefaults = QStringLiteral("Defaults");
-
 std::int32_t roundHalfEven(double value)
 {
     return std::int32_t(std::nearbyint(value));
 }
 
 } // namespace
-
-bool cveDerEve::PictureFileUsable(const QString &path)
-{
-    const QFileInfo file(path);
-    return !path.isEmpty() && file.isFile() && file.size() > 0;
-}
 
 void cveDerEve::setBusyCursor(bool busy)
 {
@@ -50,10 +45,7 @@ void cveDerEve::PaintPreviewLines(const QStringList &lines)
 {
     picWebCam->setPicture(QImage());
     picWebCam->Cls();
-    QFont font(QStringLiteral("Arial"));
-    font.setBold(false);
-    font.setPointSizeF(8.25 * 96.0 / GetScreenDpi());
-    picWebCam->Font = font;
+    picWebCam->Font = ArialAtScreenDpi(8.25);
     picWebCam->ForeColor = QColor(0, 0, 0);
     bool first = true;
     for (const QString &text : lines) {
@@ -88,7 +80,7 @@ void cveDerEve::CamOn()
         CamOff();
         return;
     }
-    const vb::MenuEntry *entry = mnuDevices->at(DeviceIndex);
+    const vb::MenuEntry *entry = mnuDevices().at(DeviceIndex);
     if (DeviceIndex < 0 || (entry && !entry->Tag.isEmpty())) {
         setBusyCursor(false);
         return;
@@ -115,14 +107,14 @@ void cveDerEve::CamOn()
     const CaptureSession::Started started = m_Capture.negotiate(WindowPos);
     // The frame size follows the device's name in the menu; the menu is rebuilt by every start,
     // so the suffix never repeats.
-    if (vb::MenuEntry *device = mnuDevices->at(DeviceIndex))
+    if (vb::MenuEntry *device = mnuDevices().at(DeviceIndex))
         device->Caption += QStringLiteral(" (%1x%2)")
                                .arg(started.format.bmiHeader.biWidth)
                                .arg(started.format.bmiHeader.biHeight);
     if (started.caps.fHasDlgVideoSource == 0)
-        mnuSource.Enabled = false;
+        m_menus[u"mnuSource"].Enabled = false;
     if (started.caps.fHasDlgVideoFormat == 0)
-        mnuPixelDepth.Enabled = false;
+        m_menus[u"mnuPixelDepth"].Enabled = false;
     picWebCam->setPicture(QImage());
     picWebCam->Cls();
     picWebCam->Print(QString());
@@ -149,16 +141,17 @@ void cveDerEve::InitHardwareDrivers()
 {
     Trace("InitHardwareDrivers Entry");
     CRegSettings settings;
-    while (mnuDevices->Count() > 1)
-        mnuDevices->UnloadLast();
-    mnuClearPic.Visible = false;
+    vb::MenuArray &devices = mnuDevices();
+    while (devices.Count() > 1)
+        devices.UnloadLast();
+    m_menus[u"mnuClearPic"].Visible = false;
     DeviceCount = 0;
     Trace("InitHardwareDrivers Entry 1");
     for (std::int32_t i = 0; i <= 9; ++i) {
         const std::string description = CaptureSession::driverDescription(i, 128);
         if (description.empty())
             continue;
-        vb::MenuEntry *entry = mnuDevices->Load(DeviceCount);
+        vb::MenuEntry *entry = devices.Load(DeviceCount);
         entry->Tag.clear();
         entry->Checked = false;
         entry->Caption = QString::fromLocal8Bit(description.c_str());
@@ -167,7 +160,7 @@ void cveDerEve::InitHardwareDrivers()
         // DeviceIndex is no longer -1 afterwards.
         if (DeviceIndex == -1
             && entry->Caption.contains(QLatin1StringView("Microsoft WDM"), Qt::CaseInsensitive)) {
-            settings.SaveSetting(kDefaults, QStringLiteral("WebCamDevice"),
+            settings.SaveSetting(SettingKeys::Defaults, SettingKeys::WebCamDevice,
                                  QString::number(DeviceCount));
             DeviceIndex = DeviceCount;
         }
@@ -177,12 +170,12 @@ void cveDerEve::InitHardwareDrivers()
     }
     LastDriverIndex = DeviceCount - 1;
     Trace("InitHardwareDrivers Entry 2");
-    for (int k = 1; k <= 4; ++k) {
-        const QString path
-            = settings.GetSetting(kDefaults, QStringLiteral("WebCamPic%1").arg(k), QString());
+    for (int k = 1; k <= SettingKeys::WebCamPicSlots; ++k) {
+        const QString path = StoredPictures::at(k);
+        // A picture that is gone, empty or unreadable gets no entry; those after it move up.
         if (!PictureFileUsable(path))
             continue;
-        vb::MenuEntry *entry = mnuDevices->Load(DeviceCount);
+        vb::MenuEntry *entry = devices.Load(DeviceCount);
         entry->Checked = false;
         entry->Caption = FileNameOnly(path);
         entry->Tag = path;
@@ -257,7 +250,7 @@ void cveDerEve::SendPicture(const QString &path, bool announce)
     m_PicHdr = QByteArray(reinterpret_cast<const char *>(header.data()), qsizetype(header.size()));
     if (m_BlockOut)
         mm::WriteImageBlock(m_BlockOut.MapView(), header, jpeg);
-    mnuClearPic.Visible = true;
+    m_menus[u"mnuClearPic"].Visible = true;
     if (announce && m_TransmitStatus) {
         Q_EMIT m_events.WebCamSnapShot(m_PicHdr, m_ImgNumberOut);
         lblStatus->setCaption(QStringLiteral("[ Picture Sent ]"));
@@ -270,14 +263,15 @@ void cveDerEve::mnuDevices_Click(int Index)
     if (wasOn)
         CamOff();
     for (int i = 0; i < DeviceCount; ++i) {
-        if (vb::MenuEntry *entry = mnuDevices->at(i))
+        if (vb::MenuEntry *entry = mnuDevices().at(i))
             entry->Checked = false;
     }
-    vb::MenuEntry *chosen = mnuDevices->at(Index);
+    vb::MenuEntry *chosen = mnuDevices().at(Index);
     if (chosen)
         chosen->Checked = true;
     DeviceIndex = Index;
-    CRegSettings().SaveSetting(kDefaults, QStringLiteral("WebCamDevice"), QString::number(Index));
+    CRegSettings().SaveSetting(SettingKeys::Defaults, SettingKeys::WebCamDevice,
+                               QString::number(Index));
     m_MenuOpen = false;
     if (!chosen)
         return;

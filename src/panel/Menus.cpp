@@ -1,73 +1,26 @@
-// The settings menu and the context menu: their openers, their commands, and the file dialogs
-// that "Load a Picture.." and "Save as.." use.
+// The settings menu and the context menu: their entries, their openers and their commands.
 
 #include <QClipboard>
-#include <QDir>
-#include <QFileDialog>
-#include <QFileInfo>
 #include <QGuiApplication>
-#include <QStandardPaths>
 
-#include <array>
-#include <utility>
+#include <variant>
 
 #include "capture/CaptureCommands.h"
+#include "panel/FileDialogs.h"
 #include "panel/cveDerEve.h"
 #include "support/CRegSettings.h"
+#include "support/PathHelpers.h"
+#include "support/SettingKeys.h"
+#include "support/StoredPictures.h"
 #include "support/cDibSection.h"
+
+using namespace Qt::Literals::StringLiterals;
+using SettingKeys::Defaults;
 
 namespace {
 
-const QString kDefaults = QStringLiteral("Defaults");
 const QString kParticipantCam = QStringLiteral("Participant cam");
 constexpr std::int32_t kMyPictures = 39;
-
-QString pictureKey(int k)
-{
-    return QStringLiteral("WebCamPic%1").arg(k);
-}
-
-// Qt name filters from a filter list in the common dialogs' form: pairs of a description and
-// its patterns ("*.bmp;*.gif"), separated by NULs and ended by an empty description. The
-// description is what the person sees; a description without patterns filters on its own text.
-QStringList nameFilters(const QString &filterList)
-{
-    const QStringList parts = filterList.split(QChar(u'\0'));
-    QStringList filters;
-    for (qsizetype i = 0; i < parts.size() && !parts[i].isEmpty(); i += 2) {
-        const QString &description = parts[i];
-        QStringList patterns = parts.value(i + 1).split(u';', Qt::SkipEmptyParts);
-        if (patterns.isEmpty())
-            patterns = description.split(u';', Qt::SkipEmptyParts);
-        // The dialog hides the last parenthesised part: the patterns, not the description's own.
-        filters << description + QStringLiteral(" (") + patterns.join(u' ') + u')';
-    }
-    return filters;
-}
-
-// The folder a dialog opens in: a shell folder when one is named, the root for folder 0.
-QString initialFolder(const QString &InitialDir, std::optional<std::int32_t> FolderId)
-{
-    if (!FolderId)
-        return InitialDir;
-    return *FolderId != 0 ? cveDerEve::GetSpecialFolder(*FolderId) : QStringLiteral("\\");
-}
-
-// The dialogs are Qt's own widgets rather than the desktop's, so that they look and behave the
-// same everywhere and can be driven like the rest of the panel.
-void prepareDialog(QFileDialog &dialog, const QString &Title, const QString &folder,
-                   const QStringList &filters)
-{
-    dialog.setOption(QFileDialog::DontUseNativeDialog);
-    dialog.setOption(QFileDialog::HideNameFilterDetails);
-    dialog.setWindowTitle(Title);
-    // "\" names the root folder.
-    if (folder == QLatin1String("\\"))
-        dialog.setDirectory(QDir::rootPath());
-    else if (!folder.isEmpty())
-        dialog.setDirectory(folder);
-    dialog.setNameFilters(filters);
-}
 
 // The name a saved picture is offered under: the part of path before its first dot.
 QString bitmapNameFor(const QString &path)
@@ -83,62 +36,95 @@ void putOnClipboard(const QImage &picture)
     clipboard->setImage(picture);
 }
 
+// One row of the menus: the entry's name, its caption and access key (the first letter of the
+// first occurrence of that text in the caption), the entry it belongs to (none: a pop-up menu of
+// its own), its kind, its handler with the value it is given (an array's handler is given the
+// index of the entry chosen), and what its tool tip says while it is disabled. Rows come in the
+// order the menus show them, each after the entry it belongs to.
+struct MenuRow
+{
+    using Command = void (cveDerEve::*)();
+    using Choice = void (cveDerEve::*)(std::int32_t value);
+
+    const char *name;
+    const char *caption;
+    const char *accessKey;
+    const char *parent;
+    vb::MenuKind kind;
+    std::variant<std::monostate, Command, Choice> handler = {};
+    std::int32_t value = 0;
+    const char *disabledToolTip = nullptr;
+};
+
 } // namespace
 
-void cveDerEve::connectMenus()
+void cveDerEve::buildMenus()
 {
+    using enum vb::MenuKind;
+    using P = cveDerEve;
+    static const MenuRow rows[] = {
+        {"mnu_Main", "mnuMain", "", nullptr, Submenu},
+        {"mnu_Device", "Device", "D", "mnu_Main", Submenu},
+        {"mnuDevices", "webcam driver not found", "", "mnu_Device", Array, &P::mnuDevices_Click},
+        {"mnu_blnk", "-", "", "mnu_Main", Separator},
+        {"mnuLoadPic", "Load a Picture..", "L", "mnu_Main", Entry, &P::mnuLoadPic_Click},
+        {"mnuClearPic", "Remove Picture", "R", "mnu_Main", Entry, &P::mnuClearPic_Click},
+        {"mnublank", "-", "", "mnu_Main", Separator},
+        {"mnu_Destination", "Destination area", "area", "mnu_Main", Submenu},
+        {"mnuParticipant", "Output to webcam participant area (default)", "participant",
+         "mnu_Destination", Entry, &P::chooseDestination, 8},
+        {"mnuWBBottomRight", "Output to white board bottom right", "bottom", "mnu_Destination",
+         Entry, &P::chooseDestination, 24},
+        {"mnuWBCenter", "Output to white board center", "center", "mnu_Destination", Entry,
+         &P::chooseDestination, 40},
+        {"mnu_CaptureRate",
+         "Capture rate",
+         "C",
+         "mnu_Main",
+         Submenu,
+         {},
+         0,
+         "A picture is sent once; the capture rate applies to a camera"},
+        {"mnuRate2sec", "every 2 seconds", "2", "mnu_CaptureRate", Entry, &P::chooseRate, 2000},
+        {"mnuRate5sec", "every 5 seconds", "5", "mnu_CaptureRate", Entry, &P::chooseRate, 5000},
+        {"mnuRateFast", "as fast as possible", "fast", "mnu_CaptureRate", Entry, &P::chooseRate, 0},
+        {"mnu_blank", "-", "", "mnu_Main", Separator},
+        {"mnuPixelDepth", "Size && pixel depth", "S", "mnu_Main", Entry, &P::mnuPixelDepth_Click, 0,
+         "Start the camera to change its picture size and pixel depth"},
+        {"mnuSource", "Gamma, contrast, hue...", "G", "mnu_Main", Entry, &P::mnuSource_Click, 0,
+         "Start the camera to change its brightness, contrast and colours"},
+
+        {"mnuContext", "mnuContext", "", nullptr, Submenu},
+        {"mnuCopy", "Copy", "C", "mnuContext", Entry, &P::mnuCopy_Click},
+        {"mnublnk", "-", "", "mnuContext", Separator},
+        {"mnuSave", "Save as..", "S", "mnuContext", Entry, &P::mnuSave_Click},
+        {"mnub", "-", "", "mnuContext", Separator},
+        {"mnuClear", "Clear", "l", "mnuContext", Entry, &P::mnuclear_Click, 0,
+         "Pause the camera to clear the preview"},
+    };
+    for (const MenuRow &row : rows) {
+        const QString name = QString::fromLatin1(row.name);
+        const QString caption = QString::fromLatin1(row.caption);
+        const QString parent = QString::fromLatin1(row.parent);
+        const auto *choice = std::get_if<MenuRow::Choice>(&row.handler);
+        if (row.kind == Array) {
+            m_menus.addArray(name, caption, parent).Click
+                = [this, handler = *choice](int Index) { (this->*handler)(Index); };
+            continue;
+        }
+        vb::MenuEntry &entry = m_menus.add(row.kind, name, caption, parent);
+        entry.AccessKey = QString::fromLatin1(row.accessKey);
+        entry.DisabledToolTip = QString::fromLatin1(row.disabledToolTip);
+        if (const auto *command = std::get_if<MenuRow::Command>(&row.handler))
+            entry.Click = [this, handler = *command] { (this->*handler)(); };
+        else if (choice)
+            entry.Click = [this, handler = *choice, value = row.value] { (this->*handler)(value); };
+    }
+
     picSettingsMain->Click = [this] { picSettingsMain_Click(); };
     picParticipant->MouseUp
         = [this](int b, int s, int x, int y) { picParticipant_MouseUp(b, s, x, y); };
     picWebCam->MouseUp = [this](int b, int s, int x, int y) { picWebCam_MouseUp(b, s, x, y); };
-
-    const std::pair<vb::MenuEntry *, void (cveDerEve::*)()> commands[] = {
-        {&mnuLoadPic, &cveDerEve::mnuLoadPic_Click},
-        {&mnuClearPic, &cveDerEve::mnuClearPic_Click},
-        {&mnuParticipant, &cveDerEve::mnuParticipant_Click},
-        {&mnuWBBottomRight, &cveDerEve::mnuWBBottomRight_Click},
-        {&mnuWBCenter, &cveDerEve::mnuWBCenter_Click},
-        {&mnuRate2sec, &cveDerEve::mnuRate2sec_Click},
-        {&mnuRate5sec, &cveDerEve::mnuRate5sec_Click},
-        {&mnuRateFast, &cveDerEve::mnuRateFast_Click},
-        {&mnuPixelDepth, &cveDerEve::mnuPixelDepth_Click},
-        {&mnuSource, &cveDerEve::mnuSource_Click},
-        {&mnuCopy, &cveDerEve::mnuCopy_Click},
-        {&mnuSave, &cveDerEve::mnuSave_Click},
-        {&mnuClear, &cveDerEve::mnuclear_Click},
-    };
-    for (const auto &command : commands)
-        command.first->Click = [this, handler = command.second] { (this->*handler)(); };
-
-    // Access keys, one per menu, on a letter a person would guess.
-    const std::pair<vb::MenuEntry *, const char *> accessKeys[] = {
-        {&mnu_Device, "D"},
-        {&mnuLoadPic, "L"},
-        {&mnuClearPic, "R"},
-        {&mnu_Destination, "area"},
-        {&mnu_CaptureRate, "C"},
-        {&mnuPixelDepth, "S"},
-        {&mnuSource, "G"},
-        {&mnuParticipant, "participant"},
-        {&mnuWBBottomRight, "bottom"},
-        {&mnuWBCenter, "center"},
-        {&mnuRate2sec, "2"},
-        {&mnuRate5sec, "5"},
-        {&mnuRateFast, "fast"},
-        {&mnuCopy, "C"},
-        {&mnuSave, "S"},
-        {&mnuClear, "l"},
-    };
-    for (const auto &[entry, key] : accessKeys)
-        entry->AccessKey = QString::fromLatin1(key);
-
-    mnuPixelDepth.DisabledToolTip
-        = QStringLiteral("Start the camera to change its picture size and pixel depth");
-    mnuSource.DisabledToolTip
-        = QStringLiteral("Start the camera to change its brightness, contrast and colours");
-    mnu_CaptureRate.DisabledToolTip
-        = QStringLiteral("A picture is sent once; the capture rate applies to a camera");
-    mnuClear.DisabledToolTip = QStringLiteral("Pause the camera to clear the preview");
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -147,19 +133,19 @@ void cveDerEve::connectMenus()
 void cveDerEve::picSettingsMain_Click()
 {
     const bool running = m_Capture.CameraOn();
-    mnuSource.Enabled = running;
-    mnuPixelDepth.Enabled = running;
+    m_menus[u"mnuSource"].Enabled = running;
+    m_menus[u"mnuPixelDepth"].Enabled = running;
     // While the menu is open the camera keeps grabbing but sends nothing.
     if (running)
         m_MenuOpen = true;
     if (DeviceIndex != -1) {
-        if (const vb::MenuEntry *entry = mnuDevices->at(DeviceIndex)) {
+        if (const vb::MenuEntry *entry = mnuDevices().at(DeviceIndex)) {
             // A picture is sent once, so it has no capture rate.
-            mnu_CaptureRate.Enabled = entry->Tag.isEmpty();
-            mnu_Destination.Enabled = true;
+            m_menus[u"mnu_CaptureRate"].Enabled = entry->Tag.isEmpty();
+            m_menus[u"mnu_Destination"].Enabled = true;
         }
     }
-    vb::PopupMenu(this, mnu_Main);
+    vb::PopupMenu(this, m_menus[u"mnu_Main"]);
 }
 
 void cveDerEve::picParticipant_MouseUp(int, int, int, int)
@@ -167,21 +153,21 @@ void cveDerEve::picParticipant_MouseUp(int, int, int, int)
     // Until a participant's picture arrives there is nothing to copy or save.
     if (lblParticipant->Caption() == kParticipantCam)
         return;
-    mnuClear.Visible = false;
-    mnub.Visible = false;
-    vb::PopupMenu(this, mnuContext);
+    m_menus[u"mnuClear"].Visible = false;
+    m_menus[u"mnub"].Visible = false;
+    vb::PopupMenu(this, m_menus[u"mnuContext"]);
 }
 
 void cveDerEve::picWebCam_MouseUp(int, int, int, int)
 {
     const bool running = m_Capture.CameraOn();
-    mnuClear.Visible = true;
-    mnub.Visible = true;
-    mnuClear.Enabled = !running;
-    mnub.Enabled = !running;
+    for (const char16_t *name : {u"mnuClear", u"mnub"}) {
+        m_menus[name].Visible = true;
+        m_menus[name].Enabled = !running;
+    }
     const cDibSection *PrevCap = m_Capture.PrevCap();
     if (picWebCam->hasPicture() || (PrevCap && PrevCap->HDC() != 0))
-        vb::PopupMenu(this, mnuContext);
+        vb::PopupMenu(this, m_menus[u"mnuContext"]);
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -189,60 +175,28 @@ void cveDerEve::picWebCam_MouseUp(int, int, int, int)
 
 const vb::MenuEntry *cveDerEve::chosenPicture() const
 {
-    const vb::MenuEntry *entry = DeviceIndex != -1 ? mnuDevices->at(DeviceIndex) : nullptr;
+    const vb::MenuEntry *entry = DeviceIndex != -1 ? mnuDevices().at(DeviceIndex) : nullptr;
     return entry && !entry->Tag.isEmpty() ? entry : nullptr;
-}
-
-std::int32_t cveDerEve::pictureEntryIndex(int k) const
-{
-    // The device menu gives entries only to the slots whose file is there, so an emptied or
-    // vanished slot below k moves the picture up by one: counting only the listed slots keeps
-    // the index on the entry the menu shows.
-    CRegSettings settings;
-    std::int32_t index = LastDriverIndex + 1;
-    for (int j = 1; j < k; ++j) {
-        if (PictureFileUsable(settings.GetSetting(kDefaults, pictureKey(j), QString())))
-            ++index;
-    }
-    return index;
 }
 
 void cveDerEve::mnuLoadPic_Click()
 {
-    QString Filter = QStringLiteral("Picture files (*.bmp|*.gif|*.jpg)");
-    QString FileName;
-    QString Pattern = QStringLiteral("*.bmp;*gif;*.jpg;;");
-    std::int32_t FilterIndex = 1;
-    QString InitialDir;
-    std::int32_t Flags = 0;
-    if (!ShowOpenDialog(this, Filter, FileName, Pattern, FilterIndex, InitialDir,
-                        QStringLiteral("Select default webcam picture (cropped 176 x 144)"),
-                        QString(), Flags, kMyPictures))
-        return;
+    FileDialogOptions options;
+    options.Title = u"Select default webcam picture (cropped 176 x 144)"_s;
+    options.Filter = u"Picture files (*.bmp|*.gif|*.jpg)"_s;
+    options.Pattern = u"*.bmp;*gif;*.jpg;;"_s;
+    options.FolderId = kMyPictures;
+    const std::optional<QString> path = ShowOpenDialog(this, options);
     // The file may have gone since the dialog saw it; an empty one would get no menu entry.
-    const QString path = Filter;
-    if (!PictureFileUsable(path))
+    if (!path || !PictureFileUsable(*path))
         return;
 
-    CRegSettings settings;
-    std::int32_t index = -1;
-    for (int k = 1; k <= 4 && index < 0; ++k) {
-        const QString stored = settings.GetSetting(kDefaults, pictureKey(k), QString());
-        // Only a slot the device menu lists can be chosen again.
-        if (stored.compare(path, Qt::CaseInsensitive) == 0 && PictureFileUsable(stored))
-            index = pictureEntryIndex(k);
-    }
-    if (index < 0) {
-        // Newest first: the others move down one slot, the fourth falls off.
-        for (int k = 3; k >= 1; --k) {
-            const QString stored = settings.GetSetting(kDefaults, pictureKey(k), QString());
-            if (!stored.isEmpty())
-                settings.SaveSetting(kDefaults, pictureKey(k + 1), stored);
-        }
-        settings.SaveSetting(kDefaults, pictureKey(1), path);
-        index = LastDriverIndex + 1;
-    }
-    settings.SaveSetting(kDefaults, QStringLiteral("WebCamDevice"), QString::number(index));
+    // A picture already listed is chosen again where it is; a new one goes first.
+    const int k = StoredPictures::listedSlotOf(*path);
+    if (k == 0)
+        StoredPictures::add(*path);
+    const std::int32_t index = StoredPictures::entryIndex(k == 0 ? 1 : k, LastDriverIndex);
+    CRegSettings().SaveSetting(Defaults, SettingKeys::WebCamDevice, QString::number(index));
     CamOff();
     imgCamOnMain->hide();
     imgCamOffMain->hide();
@@ -257,7 +211,7 @@ vb::MenuEntry *cveDerEve::clearPreview()
     picWebCam->Cls();
     if (cDibSection *PrevCap = m_Capture.PrevCap())
         PrevCap->ClearUp();
-    vb::MenuEntry *entry = DeviceIndex != -1 ? mnuDevices->at(DeviceIndex) : nullptr;
+    vb::MenuEntry *entry = DeviceIndex != -1 ? mnuDevices().at(DeviceIndex) : nullptr;
     return entry && entry->Checked && !entry->Tag.isEmpty() ? entry : nullptr;
 }
 
@@ -268,19 +222,13 @@ void cveDerEve::mnuClearPic_Click()
     vb::MenuEntry *entry = clearPreview();
     if (!entry)
         return;
-    CRegSettings settings;
-    for (int k = 1; k <= 4; ++k) {
-        // Exactly the stored text: the others keep their slots, so this one leaves a gap.
-        if (settings.GetSetting(kDefaults, pictureKey(k), QString()) == entry->Tag) {
-            settings.SaveSetting(kDefaults, pictureKey(k), QString());
-            break;
-        }
-    }
+    // The others keep their slots, so this one leaves a gap.
+    StoredPictures::remove(entry->Tag);
     entry->Checked = false;
     DeviceIndex = -1;
     releaseHeldBlock();
-    settings.SaveSetting(kDefaults, QStringLiteral("WebCamDevice"), QStringLiteral("-1"));
-    mnuClearPic.Visible = false;
+    CRegSettings().SaveSetting(Defaults, SettingKeys::WebCamDevice, u"-1"_s);
+    m_menus[u"mnuClearPic"].Visible = false;
     InitHardwareDrivers();
 }
 
@@ -302,9 +250,9 @@ void cveDerEve::mnuclear_Click()
 void cveDerEve::chooseDestination(std::int32_t code)
 {
     WindowPos = code;
-    mnuParticipant.Checked = code == 8;
-    mnuWBBottomRight.Checked = code == 24;
-    mnuWBCenter.Checked = code == 40;
+    m_menus[u"mnuParticipant"].Checked = code == 8;
+    m_menus[u"mnuWBBottomRight"].Checked = code == 24;
+    m_menus[u"mnuWBCenter"].Checked = code == 40;
     const bool whiteBoard = code != 8;
     if (whiteBoard)
         HardwareBusyFlag = false;
@@ -319,36 +267,9 @@ void cveDerEve::chooseDestination(std::int32_t code)
     m_MenuOpen = false;
 }
 
-void cveDerEve::mnuParticipant_Click()
+void cveDerEve::chooseRate(std::int32_t interval)
 {
-    chooseDestination(8);
-}
-
-void cveDerEve::mnuWBBottomRight_Click()
-{
-    chooseDestination(24);
-}
-
-void cveDerEve::mnuWBCenter_Click()
-{
-    chooseDestination(40);
-}
-
-void cveDerEve::mnuRate2sec_Click()
-{
-    setCaptureInterval(2000);
-    m_MenuOpen = false;
-}
-
-void cveDerEve::mnuRate5sec_Click()
-{
-    setCaptureInterval(5000);
-    m_MenuOpen = false;
-}
-
-void cveDerEve::mnuRateFast_Click()
-{
-    setCaptureInterval(0);
+    setCaptureInterval(interval);
     m_MenuOpen = false;
 }
 
@@ -410,8 +331,12 @@ void cveDerEve::mnuSave_Click()
     else if (CurrentTab() == 1)
         name = picture ? bitmapNameFor(picture->Tag) : QStringLiteral("webcam.bmp");
 
-    const QString path = ShowSaveDialog(this, QStringLiteral("*.bmp"), QStringLiteral("Save as.."),
-                                        QStringLiteral("\\"), name, kMyPictures);
+    FileDialogOptions options;
+    options.Title = u"Save as.."_s;
+    options.Filter = u"*.bmp"_s;
+    options.FileName = name;
+    options.FolderId = kMyPictures;
+    const QString path = ShowSaveDialog(this, options);
     if (path.isEmpty()) {
         m_MenuOpen = false;
         return;
@@ -428,88 +353,4 @@ void cveDerEve::mnuSave_Click()
             PrevCap->DibPicture().save(path, "BMP");
     }
     m_MenuOpen = false;
-}
-
-// ---------------------------------------------------------------------------------------------
-// File dialogs and folders
-
-bool cveDerEve::ShowOpenDialog(QWidget *hwndOwner, QString &Filter, QString &FileName,
-                               QString &Pattern, std::int32_t &FilterIndex, QString &InitialDir,
-                               const QString &Title, const QString &DefaultExt, std::int32_t &Flags,
-                               std::optional<std::int32_t> FolderId)
-{
-    if (FolderId)
-        InitialDir = initialFolder(InitialDir, FolderId);
-    const QStringList filters
-        = nameFilters(Filter + QChar(u'\0') + Pattern + QChar(u'\0') + QChar(u'\0'));
-
-    QFileDialog dialog(hwndOwner);
-    prepareDialog(dialog, Title, InitialDir, filters);
-    dialog.setAcceptMode(QFileDialog::AcceptOpen);
-    // The dialog itself insists on an existing file, so a typing mistake is answered there.
-    dialog.setFileMode(QFileDialog::ExistingFile);
-    dialog.setDefaultSuffix(DefaultExt);
-    if (FilterIndex >= 1 && FilterIndex <= filters.size())
-        dialog.selectNameFilter(filters[FilterIndex - 1]);
-    if (!FileName.isEmpty())
-        dialog.selectFile(FileName);
-
-    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) {
-        Filter.clear();
-        FileName.clear();
-        Pattern.clear();
-        Flags = 0;
-        FilterIndex = -1;
-        return false;
-    }
-    Filter = StripNulls(dialog.selectedFiles().constFirst());
-    FileName = QFileInfo(Filter).fileName();
-    FilterIndex = std::int32_t(filters.indexOf(dialog.selectedNameFilter())) + 1;
-    return true;
-}
-
-QString cveDerEve::ShowSaveDialog(QWidget *hwndOwner, QString Filter, const QString &Title,
-                                  QString InitialDir, const QString &FileName,
-                                  std::optional<std::int32_t> FolderId)
-{
-    if (FolderId)
-        InitialDir = initialFolder(InitialDir, FolderId);
-    if (!Filter.endsWith(u'|'))
-        Filter += u'|';
-    Filter.replace(u'|', QChar(u'\0'));
-
-    QFileDialog dialog(hwndOwner);
-    prepareDialog(dialog, Title, InitialDir, nameFilters(Filter));
-    // Asks before replacing a file, as the save dialog always has.
-    dialog.setAcceptMode(QFileDialog::AcceptSave);
-    dialog.setFileMode(QFileDialog::AnyFile);
-    dialog.selectFile(FileName);
-    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
-        return {};
-    QString path = dialog.selectedFiles().constFirst();
-    while (path.startsWith(u' '))
-        path.remove(0, 1);
-    while (path.endsWith(u' '))
-        path.chop(1);
-    return path;
-}
-
-QString cveDerEve::GetSpecialFolder(std::int32_t FolderId)
-{
-    // The shell folders by their numbers, as far as a desktop names them.
-    static constexpr std::array<std::pair<std::int32_t, QStandardPaths::StandardLocation>, 6>
-        folders {{{0, QStandardPaths::DesktopLocation},
-                  {5, QStandardPaths::DocumentsLocation},
-                  {13, QStandardPaths::MusicLocation},
-                  {14, QStandardPaths::MoviesLocation},
-                  {16, QStandardPaths::DesktopLocation},
-                  {39, QStandardPaths::PicturesLocation}}};
-    for (const auto &[id, location] : folders) {
-        if (id != FolderId)
-            continue;
-        // A folder that is not there is no folder to start in.
-        const QString path = QStandardPaths::writableLocation(location);
-        return QFileInfo(path).isDir() ? path : QString();
-    }
-    return {};
 }

@@ -18,45 +18,22 @@ void cveDerEve::lblParticipant_Click()
         setCurrentTab(0);
 }
 
-void cveDerEve::imgCamOnMain_MouseDown(int Button, int, int, int)
-{
-    if (Button == vb::vbLeftButton)
-        imgCamOnMain->setBorderStyle(1);
-}
-
+// Play and Pause look pressed while the left button is held on them (see createControls).
 void cveDerEve::imgCamOnMain_MouseUp(int Button, int, int, int)
 {
     if (Button != vb::vbLeftButton)
         return;
-    imgCamOnMain->setBorderStyle(0);
     CamOn();
     m_ResumeCam = false;
-}
-
-void cveDerEve::imgCamOffMain_MouseDown(int Button, int, int, int)
-{
-    if (Button == vb::vbLeftButton)
-        imgCamOffMain->setBorderStyle(1);
 }
 
 void cveDerEve::imgCamOffMain_MouseUp(int Button, int, int, int)
 {
     if (Button != vb::vbLeftButton)
         return;
-    imgCamOffMain->setBorderStyle(0);
     CamOff();
     LastAttempt = 0;
     m_ResumeCam = false;
-}
-
-void cveDerEve::picSettingsMain_MouseDown(int, int, int, int)
-{
-    picSettingsMain->setBorderStyle(1);
-}
-
-void cveDerEve::picSettingsMain_MouseUp(int, int, int, int)
-{
-    picSettingsMain->setBorderStyle(0);
 }
 
 void cveDerEve::imgChk_Click()

@@ -46,6 +46,13 @@ void runMouse(const MouseHandler &handler, const QMouseEvent *event)
     ExceptionFilter::Guarded([&] { handler(button, shift, pos.x(), pos.y()); });
 }
 
+// The border of a control with a pressed look follows its buttons: single while one is held.
+template<class Control> void showPressed(Control *control, const QMouseEvent *event, bool down)
+{
+    if (control->PressedLook & buttonOf(event))
+        control->setBorderStyle(down ? 1 : 0);
+}
+
 void runClick(const ClickHandler &handler)
 {
     if (handler)
@@ -178,11 +185,13 @@ void PictureBox::resizeEvent(QResizeEvent *)
 
 void PictureBox::mousePressEvent(QMouseEvent *event)
 {
+    showPressed(this, event, true);
     runMouse(MouseDown, event);
 }
 
 void PictureBox::mouseReleaseEvent(QMouseEvent *event)
 {
+    showPressed(this, event, false);
     runMouse(MouseUp, event);
     if (event->button() == Qt::LeftButton && rect().contains(event->position().toPoint()))
         runClick(Click);
@@ -225,14 +234,17 @@ void ImageControl::paintEvent(QPaintEvent *)
 
 void ImageControl::mousePressEvent(QMouseEvent *event)
 {
-    if (isEnabled())
-        runMouse(MouseDown, event);
+    if (!isEnabled())
+        return;
+    showPressed(this, event, true);
+    runMouse(MouseDown, event);
 }
 
 void ImageControl::mouseReleaseEvent(QMouseEvent *event)
 {
     if (!isEnabled())
         return;
+    showPressed(this, event, false);
     runMouse(MouseUp, event);
     if (event->button() == Qt::LeftButton && rect().contains(event->position().toPoint()))
         runClick(Click);
@@ -262,12 +274,17 @@ void Label::setForeColor(const QColor &color)
     setPalette(pal);
 }
 
+void Label::mousePressEvent(QMouseEvent *event)
+{
+    // Accepted, so that the release comes here too rather than to the control below.
+    event->accept();
+}
+
 void Label::mouseReleaseEvent(QMouseEvent *event)
 {
+    event->accept();
     if (event->button() == Qt::LeftButton && rect().contains(event->position().toPoint()))
         runClick(Click);
-    else
-        QLabel::mouseReleaseEvent(event);
 }
 
 MenuArray::MenuArray(MenuEntry *header, const QString &name, const QString &caption0)
@@ -311,6 +328,55 @@ void MenuArray::UnloadLast()
     m_entries.pop_back();
 }
 
+MenuEntry &MenuTree::add(MenuKind kind, const QString &name, const QString &caption,
+                         const QString &parent)
+{
+    m_entries.push_back(std::make_unique<MenuEntry>(name, caption, kind));
+    if (!parent.isEmpty())
+        (*this)[parent].Children.push_back(m_entries.back().get());
+    return *m_entries.back();
+}
+
+MenuArray &MenuTree::addArray(const QString &name, const QString &caption, const QString &parent)
+{
+    m_arrays.push_back(std::make_unique<MenuArray>(&(*this)[parent], name, caption));
+    return *m_arrays.back();
+}
+
+MenuEntry *MenuTree::find(QStringView name) const
+{
+    for (const auto &entry : m_entries) {
+        if (entry->Name == name)
+            return entry.get();
+    }
+    for (const auto &array : m_arrays) {
+        for (int i = 0; i < array->Count(); ++i) {
+            if (array->at(i)->Name == name)
+                return array->at(i);
+        }
+    }
+    return nullptr;
+}
+
+MenuEntry &MenuTree::operator[](QStringView name) const
+{
+    MenuEntry *entry = find(name);
+    Q_ASSERT_X(entry, "MenuTree", "no menu entry of that name");
+    return entry ? *entry : m_unknown;
+}
+
+MenuArray &MenuTree::array(QStringView name) const
+{
+    for (const auto &array : m_arrays) {
+        if (array->Name() == name)
+            return *array;
+    }
+    Q_ASSERT_X(false, "MenuTree", "no menu array of that name");
+    if (!m_unknownArray)
+        m_unknownArray = std::make_unique<MenuArray>(&m_unknown, QString(), QString());
+    return *m_unknownArray;
+}
+
 QString menuText(const QString &caption, const QString &accessKey)
 {
     for (qsizetype i = 0; i + 1 < caption.size(); ++i) {
@@ -333,14 +399,14 @@ void fillMenu(QMenu *menu, const MenuEntry &header, const MenuEntry **chosen)
     for (const MenuEntry *entry : header.Children) {
         if (!entry->Visible)
             continue;
-        if (entry->Caption == QLatin1String("-")) {
+        if (entry->Kind == MenuKind::Separator) {
             menu->addSeparator();
             continue;
         }
         // Menus read "&&" as a literal ampersand and "&x" as an access key, as captions expect.
         const QString text = menuText(entry->Caption, entry->AccessKey);
         QAction *action = nullptr;
-        if (!entry->Children.empty()) {
+        if (entry->Kind == MenuKind::Submenu) {
             QMenu *sub = menu->addMenu(text);
             sub->setEnabled(entry->Enabled);
             fillMenu(sub, *entry, chosen);

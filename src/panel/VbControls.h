@@ -67,6 +67,9 @@ public:
     bool AutoSize = false;
     int BorderStyle = 0;
     void setBorderStyle(int style);
+    // The buttons (vbLeftButton | ...) that give the box a single border while they are held
+    // down on it, the look of a pressed button.
+    int PressedLook = 0;
 
     // Draws picture scaled into the rectangle of the drawing.
     void PaintPicture(const QImage &picture, int x, int y, int width, int height);
@@ -110,6 +113,8 @@ public:
     bool Stretch = false;
     int BorderStyle = 0;
     void setBorderStyle(int style);
+    // As for the picture box.
+    int PressedLook = 0;
     void setToolTipText(const QString &text) { setToolTip(text); }
     QString ToolTipText() const { return toolTip(); }
 
@@ -142,23 +147,31 @@ public:
     ClickHandler Click;
 
 protected:
+    // A label keeps every press and release over it, whatever the button: none reaches the
+    // control below, and only a left click counts as a click.
+    void mousePressEvent(QMouseEvent *event) override;
     void mouseReleaseEvent(QMouseEvent *event) override;
 
 private:
     QColor m_foreColor = Qt::black;
 };
 
+// What a menu entry is: a command, a separator line, a submenu header (or a menu of its own at
+// the top), or a control array whose entries are loaded at run time.
+enum class MenuKind { Entry, Separator, Submenu, Array };
+
 // A menu entry: caption, check mark, enabled and visible flags, a tag, a click handler and, for
 // a submenu header, its entries. The tree is turned into a pop-up menu when it is shown.
 class MenuEntry final : public ControlBase
 {
 public:
-    explicit MenuEntry(QString name, QString caption = {})
-        : Name(std::move(name)), Caption(std::move(caption))
+    explicit MenuEntry(QString name, QString caption = {}, MenuKind kind = MenuKind::Entry)
+        : Name(std::move(name)), Caption(std::move(caption)), Kind(kind)
     { }
 
     QString Name;
     QString Caption;
+    MenuKind Kind;
     bool Checked = false;
     bool Enabled = true;
     bool Visible = true;
@@ -187,11 +200,37 @@ public:
     // Removes the last entry; entry 0 never goes.
     void UnloadLast();
     std::function<void(int Index)> Click;
+    const QString &Name() const { return m_name; }
 
 private:
     MenuEntry *m_header;
     QString m_name;
     std::vector<std::unique_ptr<MenuEntry>> m_entries;
+};
+
+// The menus of a form by name: menus of their own (shown as pop-ups), their submenus, entries,
+// separators and control arrays. Each is added after its parent, in the order it is shown.
+class MenuTree
+{
+public:
+    // Adds an entry under the entry named parent; an empty parent makes a menu of its own.
+    MenuEntry &add(MenuKind kind, const QString &name, const QString &caption,
+                   const QString &parent);
+    // Adds a control array under parent whose entry 0 carries caption.
+    MenuArray &addArray(const QString &name, const QString &caption, const QString &parent);
+
+    // The entry of that name, the entries of arrays included ("mnuDevices(1)"), or nullptr.
+    MenuEntry *find(QStringView name) const;
+    // The entry or array of a name the form gave it; a misspelt name is a programming error.
+    MenuEntry &operator[](QStringView name) const;
+    MenuArray &array(QStringView name) const;
+
+private:
+    std::vector<std::unique_ptr<MenuEntry>> m_entries;
+    std::vector<std::unique_ptr<MenuArray>> m_arrays;
+    // What a misspelt name gets outside debug builds: changes to it show nowhere.
+    mutable MenuEntry m_unknown {QString()};
+    mutable std::unique_ptr<MenuArray> m_unknownArray;
 };
 
 // The caption as a pop-up menu shows it, with an ampersand before the access key: "&&" stays a

@@ -1,7 +1,6 @@
 #include "panel/cveDerEve.h"
 
-#include <QGuiApplication>
-#include <QScreen>
+#include <QPointer>
 
 #include <cmath>
 #include <type_traits>
@@ -10,38 +9,23 @@
 #include "base/ExceptionFilter.h"
 #include "capture/clsImages.h"
 #include "exchange/modImageMemMapFunctions.h"
+#include "panel/PanelSkin.h"
 #include "platform/capture/dialogs/DriverDialogs.h"
-#include "platform/picture/PictureLoader.h"
-#include "platform/resources/ResourceLibrary.h"
-#include "skin/SkinPictures.h"
+#include "support/AsyncPictureRead.h"
 #include "support/CRegSettings.h"
-#include "support/cDibSection.h"
+#include "support/ScreenDpi.h"
+#include "support/SettingKeys.h"
 
 using DebugTrace::Trace;
 using ExceptionFilter::Guarded;
+using namespace Qt::Literals::StringLiterals;
 
 namespace {
-
-std::function<std::int32_t()> &screenDpiSource()
-{
-    static std::function<std::int32_t()> source;
-    return source;
-}
 
 // Rounds to the nearest whole number, halves to the even neighbour.
 std::int32_t roundHalfEven(double value)
 {
     return static_cast<std::int32_t>(std::nearbyint(value));
-}
-
-// The control that shows a skin picture: "img0" names the array element img(0).
-QString controlNameOfSkin(std::string_view skinName)
-{
-    QString name = QString::fromLatin1(skinName.data(), qsizetype(skinName.size()));
-    if (!name.isEmpty() && name.back().isDigit() && name.size() > 1
-        && !name[name.size() - 2].isDigit())
-        name = name.chopped(1) + u'(' + name.back() + u')';
-    return name;
 }
 
 } // namespace
@@ -164,34 +148,16 @@ void cveDerEve::createControls()
 
     picTabMain->MouseUp = [this](int b, int s, int x, int y) { picTabMain_MouseUp(b, s, x, y); };
     lblParticipant->Click = [this] { lblParticipant_Click(); };
-    imgCamOnMain->MouseDown
-        = [this](int b, int s, int x, int y) { imgCamOnMain_MouseDown(b, s, x, y); };
     imgCamOnMain->MouseUp
         = [this](int b, int s, int x, int y) { imgCamOnMain_MouseUp(b, s, x, y); };
-    imgCamOffMain->MouseDown
-        = [this](int b, int s, int x, int y) { imgCamOffMain_MouseDown(b, s, x, y); };
     imgCamOffMain->MouseUp
         = [this](int b, int s, int x, int y) { imgCamOffMain_MouseUp(b, s, x, y); };
-    picSettingsMain->MouseDown
-        = [this](int b, int s, int x, int y) { picSettingsMain_MouseDown(b, s, x, y); };
-    picSettingsMain->MouseUp
-        = [this](int b, int s, int x, int y) { picSettingsMain_MouseUp(b, s, x, y); };
+    // The buttons look pressed while held: Play and Pause for the left button, the settings
+    // button for any.
+    imgCamOnMain->PressedLook = imgCamOffMain->PressedLook = vb::vbLeftButton;
+    picSettingsMain->PressedLook = vb::vbLeftButton | vb::vbRightButton | vb::vbMiddleButton;
     imgChk->Click = [this] { imgChk_Click(); };
     imgMinMax->Click = [this] { imgMinMax_Click(); };
-}
-
-void cveDerEve::buildMenus()
-{
-    mnu_Main.Children
-        = {&mnu_Device,      &mnu_blnk,        &mnuLoadPic, &mnuClearPic,   &mnublank,
-           &mnu_Destination, &mnu_CaptureRate, &mnu_blank,  &mnuPixelDepth, &mnuSource};
-    mnuDevices = std::make_unique<vb::MenuArray>(&mnu_Device, QStringLiteral("mnuDevices"),
-                                                 QStringLiteral("webcam driver not found"));
-    mnuDevices->Click = [this](int Index) { mnuDevices_Click(Index); };
-    mnu_Destination.Children = {&mnuParticipant, &mnuWBBottomRight, &mnuWBCenter};
-    mnu_CaptureRate.Children = {&mnuRate2sec, &mnuRate5sec, &mnuRateFast};
-    mnuContext.Children = {&mnuCopy, &mnublnk, &mnuSave, &mnub, &mnuClear};
-    connectMenus();
 }
 
 void cveDerEve::applyLayout()
@@ -206,69 +172,23 @@ void cveDerEve::applyLayout()
 
 void cveDerEve::setLabelFonts()
 {
-    // Point sizes shrink on denser screens so that the text keeps its size in pixels.
-    const double d = GetScreenDpi();
-    QFont large(QStringLiteral("Arial"));
-    large.setPointSizeF(8.25 * 96.0 / d);
-    QFont small(QStringLiteral("Arial"));
-    small.setPointSizeF(6.75 * 96.0 / d);
+    const QFont large = ArialAtScreenDpi(8.25);
+    const QFont small = ArialAtScreenDpi(6.75);
     lblDisable->setFont(large);
     lblParticipant->setFont(large);
     lblLocation->setFont(small);
     lblStatus->setFont(small);
 }
 
-std::int32_t cveDerEve::GetScreenDpi()
-{
-    std::int32_t dpi = 0;
-    if (screenDpiSource()) {
-        dpi = screenDpiSource()();
-    } else if (const QScreen *screen = QGuiApplication::primaryScreen()) {
-        dpi = static_cast<std::int32_t>(std::lround(screen->logicalDotsPerInchX()));
-    }
-    return dpi > 0 ? dpi : 96;
-}
-
-void cveDerEve::setScreenDpiSource(std::function<std::int32_t()> source)
-{
-    screenDpiSource() = std::move(source);
-}
-
 // ---------------------------------------------------------------------------------------------
 // Start-up and shutdown
-
-void cveDerEve::assignSkinPictures(
-    const std::function<std::optional<QImage>(const QString &)> &source, bool keepMissing)
-{
-    // In the order of the skin's list, which is the order a resource library replaces them in.
-    for (const skin::SkinPicture &entry : skin::skinPictures) {
-        std::optional<QImage> picture
-            = source(QString::fromLatin1(entry.name.data(), qsizetype(entry.name.size())));
-        if (!picture && keepMissing)
-            continue;
-        auto *control
-            = dynamic_cast<vb::ControlBase *>(findChild<QWidget *>(controlNameOfSkin(entry.name)));
-        if (control)
-            control->setPicture(picture.value_or(QImage()));
-    }
-}
 
 void cveDerEve::UserControl_Initialize()
 {
     Trace("cveDerEve Initializing");
     if (m_Initialized)
         return;
-    static const bool registered = [] {
-        initBuiltInSkin();
-        return true;
-    }();
-    Q_UNUSED(registered);
-    assignSkinPictures(
-        [](const QString &name) -> std::optional<QImage> {
-            QImage picture(skin::builtInSkinPath(name.toStdString()));
-            return picture.isNull() ? std::nullopt : std::optional(picture);
-        },
-        true);
+    PanelSkin::assignBuiltIn(*this);
     applyLayout();
 
     ParticipantQueue.clear();
@@ -297,16 +217,7 @@ void cveDerEve::UserControl_Initialize()
     tmrReset.setEnabled(false);
     tmrReset.onTimer([this] { tmrReset_Timer(); });
 
-    if (const std::uint32_t library = LoadResourceLibrary()) {
-        // Each picture is assigned whatever the library gives: a missing one leaves its control
-        // empty.
-        assignSkinPictures(
-            [library](const QString &name) {
-                return LoadResourcePicture(library, skin::skinResourceName(name.toStdString()));
-            },
-            false);
-        FreeResourceLibrary(library);
-    }
+    PanelSkin::assignFromResourceLibrary(*this);
 
     modImageMemMapFunctions::OpenSharedHeader();
     CreateCapturedFrame();
@@ -319,9 +230,8 @@ void cveDerEve::UserControl_Initialize()
     setCaptureInterval(0);
     m_TransmitStatus = false;
 
-    CRegSettings settings;
-    const QString device = settings.GetSetting(
-        QStringLiteral("Defaults"), QStringLiteral("WebCamDevice"), QStringLiteral("-1"));
+    const QString device
+        = CRegSettings().GetSetting(SettingKeys::Defaults, SettingKeys::WebCamDevice, u"-1"_s);
     // A number rounds half to even; text that is not a number gives 0.
     bool isNumber = false;
     const double value = device.trimmed().toDouble(&isNumber);
@@ -329,10 +239,8 @@ void cveDerEve::UserControl_Initialize()
         ? roundHalfEven(value)
         : 0;
 
-    mnuWBCenter.Checked = false;
-    mnuWBBottomRight.Checked = false;
-    mnuParticipant.Checked = true;
-    WindowPos = 8;
+    // Output to the participant area; the camera is not running yet, so nothing restarts.
+    chooseDestination(8);
     m_Initialized = true;
 }
 
@@ -371,51 +279,15 @@ void cveDerEve::UserControl_Terminate()
     UserControl_Hide();
 }
 
-std::uint32_t cveDerEve::LoadResourceLibrary()
+void cveDerEve::WebCamDefaultPic(const QString &NewValue)
 {
-    CRegSettings settings;
-    const QString file = settings.GetSetting(QStringLiteral("Defaults"),
-                                             QStringLiteral("ResourceFile"), QString());
-    if (file.isEmpty())
-        return 0;
-    return platform::ResourceLibrary::open(file);
-}
-
-std::optional<QImage> cveDerEve::LoadResourcePicture(std::uint32_t handle, const QString &name)
-{
-    const auto resource
-        = platform::ResourceLibrary::findResource(handle, QStringLiteral("WAVE"), name.toUpper());
-    if (!resource || platform::ResourceLibrary::size(*resource) < 1)
-        return std::nullopt;
-    const QByteArray bytes = platform::ResourceLibrary::bytes(*resource);
-    return platform::picture::loadFromBytes(
-        reinterpret_cast<const std::uint8_t *>(bytes.constData()),
-        static_cast<std::size_t>(bytes.size()));
-}
-
-void cveDerEve::FreeResourceLibrary(std::uint32_t handle)
-{
-    if (handle != 0)
-        platform::ResourceLibrary::close(handle);
-}
-
-QString cveDerEve::StripNulls(const QString &Buffer)
-{
-    const qsizetype nul = Buffer.indexOf(QChar(u'\0'));
-    return nul < 0 ? Buffer : Buffer.left(nul);
-}
-
-QString cveDerEve::FileNameOnly(const QString &Path)
-{
-    QString name = Path;
-    for (;;) {
-        qsizetype at = name.indexOf(u'/');
-        if (at < 0)
-            at = name.indexOf(u'\\');
-        if (at < 0)
-            return name;
-        name = name.mid(at + 1);
-    }
+    // A read that fails never completes, so picStopCam keeps its picture.
+    const std::uint64_t generation = ++m_asyncReadGeneration;
+    ReadPictureAsync(NewValue, [self = QPointer<cveDerEve>(this), generation](const QImage &image) {
+        // Only the latest request completes: an older, slower read must not win.
+        if (self && generation == self->m_asyncReadGeneration)
+            self->UserControl_AsyncReadComplete(QStringLiteral("DefaultWebCamPic"), image);
+    });
 }
 
 void cveDerEve::UserControl_AsyncReadComplete(const QString &PropertyName, const QImage &Value)
@@ -448,7 +320,7 @@ void cveDerEve::setCurrentTab(std::int32_t Value)
         picSettingsMain->show();
         picWebCam->show();
         // Only a capture device (an entry without a tag) gets the camera buttons.
-        const vb::MenuEntry *entry = mnuDevices->at(DeviceIndex);
+        const vb::MenuEntry *entry = mnuDevices().at(DeviceIndex);
         if (DeviceIndex != -1 && entry && entry->Tag.isEmpty()) {
             imgCamOffMain->show();
             imgCamOnMain->show();
@@ -526,9 +398,9 @@ void cveDerEve::setTransmitPost(bool YorN)
 void cveDerEve::setCaptureInterval(std::int32_t Interval)
 {
     m_CaptureInterval = Interval;
-    mnuRate2sec.Checked = Interval == 2000;
-    mnuRate5sec.Checked = Interval == 5000;
-    mnuRateFast.Checked = Interval != 2000 && Interval != 5000;
+    m_menus[u"mnuRate2sec"].Checked = Interval == 2000;
+    m_menus[u"mnuRate5sec"].Checked = Interval == 5000;
+    m_menus[u"mnuRateFast"].Checked = Interval != 2000 && Interval != 5000;
 }
 
 void cveDerEve::setTransmitStatus(bool Status)

@@ -77,23 +77,6 @@ public:
     // run twice (hide, then end) without harm.
     void UserControl_Hide();
 
-    // Pixels per logical inch of the screen, 96 when the screen reports 0 or less. Tests may
-    // replace the source of the reading.
-    static std::int32_t GetScreenDpi();
-    static void setScreenDpiSource(std::function<std::int32_t()> source);
-
-    // The resource library named by the "ResourceFile" setting, or 0; a picture from it by name
-    // (looked up in upper case), or nothing; and its release.
-    static std::uint32_t LoadResourceLibrary();
-    static std::optional<QImage> LoadResourcePicture(std::uint32_t handle, const QString &name);
-    static void FreeResourceLibrary(std::uint32_t handle);
-
-    // The text before the first NUL; the part of a path after its last "/" or "\".
-    static QString StripNulls(const QString &Buffer);
-    static QString FileNameOnly(const QString &Path);
-    // The path of a shell folder by its number (39: the user's pictures), or the empty text.
-    static QString GetSpecialFolder(std::int32_t FolderId);
-
 private:
     friend class PanelTestAccess;
     struct ControlRow;
@@ -105,9 +88,8 @@ private:
     void UserControl_AsyncReadComplete(const QString &PropertyName, const QImage &Value);
     void createControls();
     void applyLayout();
+    // Creates both menu trees from their table and connects each entry to its handler.
     void buildMenus();
-    void assignSkinPictures(const std::function<std::optional<QImage>(const QString &)> &source,
-                            bool keepMissing);
     void releaseHeldBlock();
     void setLabelFonts();
     void disableTimers();
@@ -128,29 +110,20 @@ private:
     // Handlers of the strip and the tabs.
     void picTabMain_MouseUp(int Button, int Shift, int X, int Y);
     void lblParticipant_Click();
-    void imgCamOnMain_MouseDown(int Button, int Shift, int X, int Y);
     void imgCamOnMain_MouseUp(int Button, int Shift, int X, int Y);
-    void imgCamOffMain_MouseDown(int Button, int Shift, int X, int Y);
     void imgCamOffMain_MouseUp(int Button, int Shift, int X, int Y);
-    void picSettingsMain_MouseDown(int Button, int Shift, int X, int Y);
-    void picSettingsMain_MouseUp(int Button, int Shift, int X, int Y);
     void imgChk_Click();
     void imgMinMax_Click();
 
     // The two pop-up menus: openers and commands.
-    void connectMenus();
     void picSettingsMain_Click();
     void picParticipant_MouseUp(int Button, int Shift, int X, int Y);
     void picWebCam_MouseUp(int Button, int Shift, int X, int Y);
     void mnuLoadPic_Click();
     void mnuClearPic_Click();
-    void mnuParticipant_Click();
-    void mnuWBBottomRight_Click();
-    void mnuWBCenter_Click();
+    // The destination entries, by their WindowPos code, and the capture rates, in milliseconds.
     void chooseDestination(std::int32_t code);
-    void mnuRate2sec_Click();
-    void mnuRate5sec_Click();
-    void mnuRateFast_Click();
+    void chooseRate(std::int32_t interval);
     void mnuPixelDepth_Click();
     void mnuSource_Click();
     void mnuCopy_Click();
@@ -162,21 +135,6 @@ private:
     // The stored-picture entry at DeviceIndex, or nullptr when DeviceIndex names a capture device
     // or nothing.
     const vb::MenuEntry *chosenPicture() const;
-    // The index the device menu gives the picture stored in slot k (1 to 4).
-    std::int32_t pictureEntryIndex(int k) const;
-
-    // The file dialogs. Open: on success Filter returns the chosen path and FileName its last
-    // component; a cancel empties Filter, FileName and Pattern and sets FilterIndex to -1.
-    // Save: the chosen path, or the empty text.
-    static bool ShowOpenDialog(QWidget *hwndOwner, QString &Filter, QString &FileName,
-                               QString &Pattern, std::int32_t &FilterIndex, QString &InitialDir,
-                               const QString &Title, const QString &DefaultExt, std::int32_t &Flags,
-                               std::optional<std::int32_t> FolderId = {});
-    static QString ShowSaveDialog(QWidget *hwndOwner, QString Filter, const QString &Title,
-                                  QString InitialDir, const QString &FileName,
-                                  std::optional<std::int32_t> FolderId = {});
-    // A stored picture counts only when its file exists and has something in it.
-    static bool PictureFileUsable(const QString &path);
 
     // Timer ticks.
     void tmrQueue_Timer(std::int32_t Milliseconds);
@@ -252,39 +210,10 @@ private:
     vb::ImageControl *imgDArrow = nullptr;
     vb::ImageControl *imgUpArrow = nullptr;
 
-    // Menus.
-    vb::MenuEntry mnu_Main {QStringLiteral("mnu_Main"), QStringLiteral("mnuMain")};
-    vb::MenuEntry mnu_Device {QStringLiteral("mnu_Device"), QStringLiteral("Device")};
-    std::unique_ptr<vb::MenuArray> mnuDevices;
-    vb::MenuEntry mnu_blnk {QStringLiteral("mnu_blnk"), QStringLiteral("-")};
-    vb::MenuEntry mnuLoadPic {QStringLiteral("mnuLoadPic"), QStringLiteral("Load a Picture..")};
-    vb::MenuEntry mnuClearPic {QStringLiteral("mnuClearPic"), QStringLiteral("Remove Picture")};
-    vb::MenuEntry mnublank {QStringLiteral("mnublank"), QStringLiteral("-")};
-    vb::MenuEntry mnu_Destination {QStringLiteral("mnu_Destination"),
-                                   QStringLiteral("Destination area")};
-    vb::MenuEntry mnuParticipant {QStringLiteral("mnuParticipant"),
-                                  QStringLiteral("Output to webcam participant area (default)")};
-    vb::MenuEntry mnuWBBottomRight {QStringLiteral("mnuWBBottomRight"),
-                                    QStringLiteral("Output to white board bottom right")};
-    vb::MenuEntry mnuWBCenter {QStringLiteral("mnuWBCenter"),
-                               QStringLiteral("Output to white board center")};
-    vb::MenuEntry mnu_CaptureRate {QStringLiteral("mnu_CaptureRate"),
-                                   QStringLiteral("Capture rate")};
-    vb::MenuEntry mnuRate2sec {QStringLiteral("mnuRate2sec"), QStringLiteral("every 2 seconds")};
-    vb::MenuEntry mnuRate5sec {QStringLiteral("mnuRate5sec"), QStringLiteral("every 5 seconds")};
-    vb::MenuEntry mnuRateFast {QStringLiteral("mnuRateFast"),
-                               QStringLiteral("as fast as possible")};
-    vb::MenuEntry mnu_blank {QStringLiteral("mnu_blank"), QStringLiteral("-")};
-    vb::MenuEntry mnuPixelDepth {QStringLiteral("mnuPixelDepth"),
-                                 QStringLiteral("Size && pixel depth")};
-    vb::MenuEntry mnuSource {QStringLiteral("mnuSource"),
-                             QStringLiteral("Gamma, contrast, hue...")};
-    vb::MenuEntry mnuContext {QStringLiteral("mnuContext"), QStringLiteral("mnuContext")};
-    vb::MenuEntry mnuCopy {QStringLiteral("mnuCopy"), QStringLiteral("Copy")};
-    vb::MenuEntry mnublnk {QStringLiteral("mnublnk"), QStringLiteral("-")};
-    vb::MenuEntry mnuSave {QStringLiteral("mnuSave"), QStringLiteral("Save as..")};
-    vb::MenuEntry mnub {QStringLiteral("mnub"), QStringLiteral("-")};
-    vb::MenuEntry mnuClear {QStringLiteral("mnuClear"), QStringLiteral("Clear")};
+    // Menus: the settings menu mnu_Main and the context menu mnuContext, with their entries by
+    // name (buildMenus lists them).
+    vb::MenuTree m_menus;
+    vb::MenuArray &mnuDevices() const { return m_menus.array(u"mnuDevices"); }
 
     // Timers.
     std::unique_ptr<CcrpTimer> tmrQueue;

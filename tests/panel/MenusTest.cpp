@@ -6,8 +6,6 @@
 #include <QFileDialog>
 #include <QLineEdit>
 
-#include <cstring>
-
 #include "PanelDriver.h"
 #include "receive/ParticipantBlocks.h"
 #include "support/cDibSection.h"
@@ -51,26 +49,8 @@ protected:
     {
         QImage image(64, 48, QImage::Format_RGB32);
         image.fill(qRgb(30, 60, name.size() * 20));
-        EXPECT_TRUE(image.save(name, "BMP"));
+        EXPECT_TRUE(image.save(QDir(pictures).filePath(name), "BMP"));
         return QDir(pictures).filePath(name);
-    }
-    // The settings button takes the left button; the context menus open on the right one.
-    void command(const char *control, const QStringList &path)
-    {
-        const auto button
-            = std::strcmp(control, "picSettingsMain") ? Qt::RightButton : Qt::LeftButton;
-        withMenu(
-            control, [&](QMenu &menu) { paneltest::choose(menu, path); }, button);
-    }
-    // Opens the menu of control, and the submenu named, as text.
-    QString menuOf(const char *control, const QString &submenu = {})
-    {
-        QString text;
-        withMenu(control, [&](QMenu &menu) {
-            text = paneltest::describe(
-                submenu.isEmpty() ? menu : *paneltest::actionOf(menu, submenu)->menu());
-        });
-        return text;
     }
     // Chooses path in the menu of control and answers the file dialog that follows with answer,
     // or cancels it; beforeAccept plays what happens while the dialog closes. Gives the dialog's
@@ -120,48 +100,71 @@ protected:
     const QString pictures = testenv::tempDir() + QStringLiteral("/Pictures");
 };
 
-TEST_F(Menus, EntriesAndTheirAccessKeysFollowTheCameraTheChosenDeviceAndTheParticipant)
+TEST_F(Menus, EachEntryShowsItsStateInTheMenuThatOpens)
 {
-    save("WebCamPic1", picture("a.bmp"));
-    start(0);
-    EXPECT_FALSE(withMenu(
-        "picParticipant", [](QMenu &) {}, Qt::RightButton));
-    participant();
-    EXPECT_EQ(menuOf("picParticipant"), "&Copy | - | &Save as..");
-
-    object->setCurrentTab(1);
-    EXPECT_FALSE(withMenu("picWebCam", [](QMenu &) {}));
     const QString top
         = "&Device > | - | &Load a Picture.. | - | Destination &area > | &Capture rate >";
-    const QString off = " | - | &Size && pixel depth (off) | &Gamma, contrast, hue... (off)";
-    EXPECT_EQ(menuOf("picSettingsMain"), top + off);
-    EXPECT_FALSE(view->menuOpen());
-    withMenu("picSettingsMain", [](QMenu &menu) {
-        EXPECT_EQ(paneltest::actionOf(menu, "Size & pixel depth")->toolTip(),
-                  "Start the camera to change its picture size and pixel depth");
-    });
-
-    click("imgCamOnMain");
-    EXPECT_EQ(menuOf("picSettingsMain"),
-              top + " | - | &Size && pixel depth | &Gamma, contrast, hue...");
-    // Dismissed without a choice, the menu still holds the sending back.
-    EXPECT_TRUE(view->menuOpen());
-    EXPECT_EQ(menuOf("picSettingsMain", "Destination area"),
-              "[x] Output to webcam &participant area (default) | Output to white board &bottom "
-              "right | Output to white board &center");
-    EXPECT_EQ(menuOf("picSettingsMain", "Capture rate"),
-              "every &2 seconds | every &5 seconds | [x] as &fast as possible");
-    EXPECT_EQ(menuOf("picWebCam"), "&Copy | - | &Save as.. | - | C&lear (off)");
-    click("imgCamOffMain");
-    EXPECT_EQ(menuOf("picWebCam"), "&Copy | - | &Save as.. | - | C&lear");
-
-    command("picSettingsMain", {"Device", "a.bmp"});
-    EXPECT_EQ(menuOf("picSettingsMain", "Device"),
-              "VEDerEve Virtual Camera 1 (176x144) | [x] a.bmp");
-    EXPECT_EQ(menuOf("picSettingsMain"),
-              "&Device > | - | &Load a Picture.. | &Remove Picture | - | Destination &area > | "
-              "&Capture rate > (off)"
-                  + off);
+    const QString dialogs = " | - | &Size && pixel depth | &Gamma, contrast, hue...";
+    const QString dialogsOff
+        = " | - | &Size && pixel depth (off: Start the camera to change its picture size and pixel "
+          "depth) | &Gamma, contrast, hue... (off: Start the camera to change its brightness, "
+          "contrast and colours)";
+    const QString copySave = "&Copy | - | &Save as..";
+    // What a person does, then the menu a click on control opens, read whole ("" when none
+    // opens), and whether the sending is held back afterwards.
+    struct Step
+    {
+        std::function<void()> act;
+        const char *control, *submenu;
+        QString shown;
+        bool menuOpen;
+    };
+    save("WebCamPic1", picture("a.bmp"));
+    start(0);
+    const Step steps[] = {
+        {{}, "picParticipant", "", "", false},
+        {[&] { participant(); }, "picParticipant", "", copySave, false},
+        // The notice of disabled receiving over the picture keeps its clicks to itself.
+        {[&] { click("imgChk"); }, "lblDisable", "", "", false},
+        {[&] { object->setCurrentTab(1); }, "picWebCam", "", "", false},
+        {{}, "picSettingsMain", "", top + dialogsOff, false},
+        // Dismissed without a choice, the menu of the running camera still holds the sending.
+        {[&] { click("imgCamOnMain"); }, "picSettingsMain", "", top + dialogs, true},
+        {{},
+         "picSettingsMain",
+         "Destination area",
+         "[x] Output to webcam &participant area (default) | Output to white board &bottom right "
+         "| Output to white board &center",
+         true},
+        {{},
+         "picSettingsMain",
+         "Capture rate",
+         "every &2 seconds | every &5 seconds | [x] as &fast as possible",
+         true},
+        {{},
+         "picWebCam",
+         "",
+         copySave + " | - | C&lear (off: Pause the camera to clear the preview)",
+         true},
+        {[&] { click("imgCamOffMain"); }, "picWebCam", "", copySave + " | - | C&lear", false},
+        {[&] {
+             command("picSettingsMain", {"Device", "a.bmp"});
+         },
+         "picSettingsMain", "Device", "VEDerEve Virtual Camera 1 (176x144) | [x] a.bmp", false},
+        {{},
+         "picSettingsMain",
+         "",
+         "&Device > | - | &Load a Picture.. | &Remove Picture | - | Destination &area > | &Capture "
+         "rate > (off: A picture is sent once; the capture rate applies to a camera)"
+             + dialogsOff,
+         false},
+    };
+    for (const Step &step : steps) {
+        if (step.act)
+            step.act();
+        EXPECT_EQ(menuOf(step.control, step.submenu), step.shown) << step.control;
+        EXPECT_EQ(view->menuOpen(), step.menuOpen) << step.control;
+    }
 }
 
 TEST_F(Menus, DestinationAndRateRestartARunningCameraAndMoveTheirChecks)
@@ -229,6 +232,8 @@ TEST_F(Menus, StoredPicturesStayFourNewestFirstAndTheIndexNamesTheListedEntry)
     const QString otherCase = picture("C.BMP"), fifth = picture("e.bmp");
     for (int k = 1; k <= 4; ++k)
         save(QStringLiteral("WebCamPic%1").arg(k), four[k - 1]);
+    // Away from the pictures folder, so that the dialog can only have found that by its number.
+    QDir::setCurrent(testenv::tempDir());
     start();
     int erased = 0;
     QObject::connect(panel->events(), &WebCamEvents::EraseWebCam, [&] { ++erased; });

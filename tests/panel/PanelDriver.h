@@ -22,6 +22,12 @@
 #include "support/PanelTestAccess.h"
 #include "support/TestEnvironment.h"
 
+// Failures show texts as texts.
+inline void PrintTo(const QString &text, std::ostream *out)
+{
+    *out << '"' << text.toStdString() << '"';
+}
+
 // Drives a shown panel as a person does: mouse events go to the form's window and reach whichever
 // control lies under the pointer; menus and dialogs are handled from inside their modal loops.
 namespace paneltest {
@@ -79,16 +85,23 @@ inline QString plain(QString text)
         .replace(u'\1', u'&');
 }
 
-// "[x] checked | - | disabled (off) | &submenu >": the texts as the menu holds them, the access
-// key's letter after an ampersand and a literal ampersand doubled.
+// "[x] checked | - | disabled (off) | &submenu > | disabled (off: tool tip)": the texts as the
+// menu holds them, the access key's letter after an ampersand and a literal ampersand doubled,
+// and the tool tip of a disabled entry that has one of its own.
 inline QString describe(const QMenu &menu)
 {
     QStringList entries;
-    for (const QAction *action : menu.actions())
+    for (const QAction *action : menu.actions()) {
+        // An action without a tool tip of its own gives its text, less access keys and dots.
+        const QString tip = action->toolTip();
+        const bool ownTip = tip != plain(action->text()).remove(QStringLiteral("...")).trimmed();
         entries << (action->isChecked() ? QStringLiteral("[x] ") : QString())
                 + (action->isSeparator() ? QStringLiteral("-") : action->text())
                 + (action->menu() ? QStringLiteral(" >") : QString())
-                + (action->isEnabled() ? QString() : QStringLiteral(" (off)"));
+                + (action->isEnabled() ? QString()
+                       : ownTip        ? QStringLiteral(" (off: ") + tip + u')'
+                                       : QStringLiteral(" (off)"));
+    }
     return entries.join(QStringLiteral(" | "));
 }
 
@@ -181,6 +194,27 @@ protected:
                   Qt::MouseButton button = Qt::LeftButton)
     {
         return whileShown<QMenu>([&] { click(control, button); }, popup, user);
+    }
+    // The settings button takes the left button; the context menus open on the right one.
+    static Qt::MouseButton buttonFor(const char *control)
+    {
+        return QByteArrayView(control) == "picSettingsMain" ? Qt::LeftButton : Qt::RightButton;
+    }
+    // Chooses the entry at path in the menu of control.
+    void command(const char *control, const QStringList &path)
+    {
+        withMenu(
+            control, [&](QMenu &menu) { choose(menu, path); }, buttonFor(control));
+    }
+    // Opens the menu of control, and the submenu named, as text; empty when none opens.
+    QString menuOf(const char *control, const QString &submenu = {})
+    {
+        QString text;
+        const auto read = [&](QMenu &menu) {
+            text = describe(submenu.isEmpty() ? menu : *actionOf(menu, submenu)->menu());
+        };
+        withMenu(control, read, buttonFor(control));
+        return text;
     }
 
     std::unique_ptr<zozEZUdeZid> object;

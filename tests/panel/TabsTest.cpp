@@ -11,17 +11,19 @@ class Tabs : public paneltest::PanelTest
 
 TEST_F(Tabs, HeaderAreasSwitchOnlyToTheOtherTabUpToTheirLastPixel)
 {
-    // From tab, x, y, to tab, with the right button. (100, 10) lies on the participant's name,
-    // which stands for its header; the header areas themselves take any button.
-    const int cases[][5] = {{0, 78, 16, 1, 0}, {0, 4, 3, 1, 1},    {0, 79, 16, 0, 0},
-                            {0, 50, 17, 0, 0}, {0, 100, 10, 0, 0}, {1, 100, 10, 0, 0},
-                            {1, 94, 16, 0, 1}, {1, 93, 16, 1, 0},  {1, 178, 16, 1, 0}};
+    // From tab, x, y, to tab, with the left, right or middle button. (100, 10) lies on the
+    // participant's name, which stands for its header with a left click and keeps the other
+    // buttons to itself; the header areas themselves take any button.
+    const int cases[][5]
+        = {{0, 78, 16, 1, 0},  {0, 4, 3, 1, 1},    {0, 79, 16, 0, 0},  {0, 50, 17, 0, 0},
+           {0, 100, 10, 0, 0}, {1, 100, 10, 0, 0}, {1, 100, 10, 1, 1}, {1, 100, 10, 1, 2},
+           {1, 94, 16, 0, 1},  {1, 93, 16, 1, 0},  {1, 178, 16, 1, 0}};
+    const Qt::MouseButton buttons[] = {Qt::LeftButton, Qt::RightButton, Qt::MiddleButton};
     start();
-    for (const auto &[from, x, y, to, right] : cases) {
+    for (const auto &[from, x, y, to, button] : cases) {
         object->setCurrentTab(from);
-        mouseAt(QTest::MouseClick, view->widget("picTabMain"), {x, y},
-                right ? Qt::RightButton : Qt::LeftButton);
-        EXPECT_EQ(object->CurrentTab(), to) << from << " at " << x << "," << y;
+        mouseAt(QTest::MouseClick, view->widget("picTabMain"), {x, y}, buttons[button]);
+        EXPECT_EQ(object->CurrentTab(), to) << from << " at " << x << "," << y << " " << button;
     }
 }
 

@@ -26,14 +26,7 @@ public:
     QWidget *widget(const char *name) const { return find<QWidget>(name); }
 
     // A menu entry of either menu tree by name ("mnuRateFast", "mnuDevices(1)"), or nullptr.
-    const vb::MenuEntry *menu(QStringView name) const
-    {
-        for (const vb::MenuEntry *root : {&p->mnu_Main, &p->mnuContext}) {
-            if (const vb::MenuEntry *found = search(*root, name))
-                return found;
-        }
-        return nullptr;
-    }
+    const vb::MenuEntry *menu(QStringView name) const { return p->m_menus.find(name); }
 
     bool initialized() const { return p->m_Initialized; }
     std::int32_t deviceIndex() const { return p->DeviceIndex; }
@@ -68,16 +61,6 @@ private:
     template<class T> T *find(const char *name) const
     {
         return p->findChild<T *>(QString::fromLatin1(name));
-    }
-    static const vb::MenuEntry *search(const vb::MenuEntry &entry, QStringView name)
-    {
-        if (entry.Name == name)
-            return &entry;
-        for (const vb::MenuEntry *child : entry.Children) {
-            if (const vb::MenuEntry *found = search(*child, name))
-                return found;
-        }
-        return nullptr;
     }
 
     cveDerEve *p;

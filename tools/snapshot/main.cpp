@@ -1,6 +1,6 @@
 // Renders the component's window in its typical states to PNG files, for looking at the panel
 // without a conferencing client: vedereve-snapshot <folder> [menus]. With a camera chosen in the
-// settings ("Defaults"/"WebCamDevice") it also presses Play and shows the running preview.
+// settings (the device setting) it also presses Play and shows the running preview.
 //
 // With "menus" it runs on a scratch profile of its own (settings, shared memory, one virtual
 // camera, two stored pictures), starts the camera and renders the open settings menu, its Device
@@ -28,6 +28,7 @@
 #include "platform/capture/VirtualCamera.h"
 #include "platform/shm/HandleTable.h"
 #include "support/CRegSettings.h"
+#include "support/SettingKeys.h"
 
 namespace {
 
@@ -126,10 +127,9 @@ int menus(const QString &folder, const QTemporaryDir &scratch)
     writePicture(holiday, QColor(90, 160, 230), QColor(230, 200, 120));
     writePicture(portrait, QColor(200, 120, 90), QColor(60, 40, 30));
     CRegSettings settings;
-    settings.SaveSetting(QStringLiteral("Defaults"), QStringLiteral("WebCamPic1"), holiday);
-    settings.SaveSetting(QStringLiteral("Defaults"), QStringLiteral("WebCamPic2"), portrait);
-    settings.SaveSetting(QStringLiteral("Defaults"), QStringLiteral("WebCamDevice"),
-                         QStringLiteral("0"));
+    settings.SaveSetting(SettingKeys::Defaults, SettingKeys::WebCamPic(1), holiday);
+    settings.SaveSetting(SettingKeys::Defaults, SettingKeys::WebCamPic(2), portrait);
+    settings.SaveSetting(SettingKeys::Defaults, SettingKeys::WebCamDevice, QStringLiteral("0"));
 
     zozEZUdeZid object;
     QWidget *form = object.form();
@@ -147,12 +147,26 @@ int menus(const QString &folder, const QTemporaryDir &scratch)
     whileUp(settingsMenu, popup, [&](QWidget *menu) {
         save(composite({form, menu}), folder, QStringLiteral("settings-menu"), 2);
     });
-    whileUp(settingsMenu, popup, [&](QWidget *menu) {
-        auto *settingsPopup = qobject_cast<QMenu *>(menu);
-        settingsPopup->setActiveAction(settingsPopup->actions().constFirst());
-        QTest::keyClick(settingsPopup, Qt::Key_Right);
-        save(composite({form, menu, popup()}), folder, QStringLiteral("device-submenu"), 2);
-    });
+    // Each submenu, opened with the keyboard: "device-submenu", "destination-area-submenu", ...
+    for (int i = 0;; ++i) {
+        bool more = false;
+        whileUp(settingsMenu, popup, [&](QWidget *menu) {
+            auto *settingsPopup = qobject_cast<QMenu *>(menu);
+            QList<QAction *> headers;
+            for (QAction *action : settingsPopup->actions())
+                if (action->menu())
+                    headers << action;
+            if (i >= headers.size())
+                return;
+            more = true;
+            settingsPopup->setActiveAction(headers[i]);
+            QTest::keyClick(settingsPopup, Qt::Key_Right);
+            const QString name = headers[i]->text().remove(u'&').toLower().replace(u' ', u'-');
+            save(composite({form, menu, popup()}), folder, name + QStringLiteral("-submenu"), 2);
+        });
+        if (!more)
+            break;
+    }
     whileUp([&] { clickOn(control("picWebCam"), Qt::RightButton); }, popup,
             [&](QWidget *menu) {
                 save(composite({form, menu}), folder, QStringLiteral("context-menu"), 2);

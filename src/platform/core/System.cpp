@@ -43,10 +43,29 @@ bool setNormalPriority()
     return process && thread;
 }
 
+namespace {
+
+UniqueFd openForReading(const std::string &path)
+{
+    return UniqueFd(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+}
+
+} // namespace
+
+std::optional<std::uint64_t> regularFileSize(const std::string &path)
+{
+    const UniqueFd fd = openForReading(path);
+    struct stat st
+    { };
+    if (!fd || ::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode) || st.st_size < 0)
+        return std::nullopt;
+    return std::uint64_t(st.st_size);
+}
+
 std::optional<std::vector<std::uint8_t>> readRegularFile(const std::string &path,
                                                          std::size_t maxBytes)
 {
-    const UniqueFd fd(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+    const UniqueFd fd = openForReading(path);
     if (!fd)
         return std::nullopt;
     struct stat st

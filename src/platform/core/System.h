@@ -24,4 +24,8 @@ bool setNormalPriority();
 std::optional<std::vector<std::uint8_t>> readRegularFile(const std::string &path,
                                                          std::size_t maxBytes);
 
+// The size of the regular file at path, opened for reading as readRegularFile opens it; nothing
+// when it cannot be opened or is no regular file.
+std::optional<std::uint64_t> regularFileSize(const std::string &path);
+
 } // namespace platform

@@ -9,9 +9,9 @@
 
 // The database file and its folder, checked before SQLite is given them. Internal to the store.
 //
-// Another user must not be able to plant or swap the settings (a planted "ResourceFile" names
-// a library the panel loads), so the folder and the file must be the user's own and writable by
-// nobody else, and neither may be a symbolic link.
+// Another user must not be able to plant or swap the settings (a planted resource-library path
+// names a library the panel loads), so the folder and the file must be the user's own and
+// writable by nobody else, and neither may be a symbolic link.
 namespace platform::registry {
 
 struct StoreFile
