@@ -28,12 +28,6 @@
 
 namespace {
 
-QString traceText(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QString();
-}
-
 class ActivatedServer : public ::testing::Test
 {
 protected:
@@ -89,18 +83,6 @@ TEST(HostileRole, ReentersMinimizeForEver)
         client.Minimize();
 }
 
-// Starts this binary as the child that runs one role; its output is read from the test.
-QProcess *startRole(const char *filter, const char *variable, const QString &address)
-{
-    auto *child = new QProcess;
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert(variable, address);
-    child->setProcessEnvironment(env);
-    child->setProcessChannelMode(QProcess::MergedChannels);
-    child->start(QCoreApplication::applicationFilePath(), {QString("--gtest_filter=") + filter});
-    return child;
-}
-
 // Ended: gone, or a zombie that nobody has reaped yet (this machine's init reaps slowly).
 bool processEnded(qint64 pid)
 {
@@ -133,8 +115,13 @@ qint64 serverPid(QDBusConnection &connection)
 
 TEST_F(ActivatedServer, HostileParentCostsBoundedNestingAndItsEndEndsItsObjectsAndTheServer)
 {
-    const std::unique_ptr<QProcess> hostile(
-        startRole("HostileRole.*", "VEDEREVE_HOSTILE_BUS", m_bus.address()));
+    // This binary, running the hostile role.
+    const auto hostile = std::make_unique<QProcess>();
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("VEDEREVE_HOSTILE_BUS", m_bus.address());
+    hostile->setProcessEnvironment(env);
+    hostile->setProcessChannelMode(QProcess::MergedChannels);
+    hostile->start(QCoreApplication::applicationFilePath(), {"--gtest_filter=HostileRole.*"});
     QByteArray output;
     ASSERT_TRUE(QTest::qWaitFor(
         [&] {
@@ -168,13 +155,15 @@ TEST_F(ActivatedServer, HostileParentCostsBoundedNestingAndItsEndEndsItsObjectsA
     hostile->kill();
     hostile->waitForFinished(5000);
     expectServerLeaves(other, pid);
-    const QString trace = traceText(m_trace);
+    QFile traceFile(m_trace);
+    ASSERT_TRUE(traceFile.open(QIODevice::ReadOnly));
+    const QString trace = QString::fromUtf8(traceFile.readAll());
     EXPECT_EQ(trace.count("WebCam Class_Terminate Entry"), 3) << trace.right(2000).toStdString();
     EXPECT_EQ(trace.count("WebCam Class_Terminate Exit"), 3);
     EXPECT_TRUE(trace.contains("WebCam TransmitStatus = True\n"));
 }
 
-TEST_F(ActivatedServer, DefaultPictureOnAFifoNeitherBlocksTheServerNorItsExit)
+TEST_F(ActivatedServer, FifoPictureBlocksNeitherTheServerNorItsExitAndASecondServerStepsBack)
 {
     const QString fifo = m_dir.filePath("picture.png");
     ASSERT_EQ(::mkfifo(fifo.toLocal8Bit().constData(), 0600), 0);
@@ -187,19 +176,8 @@ TEST_F(ActivatedServer, DefaultPictureOnAFifoNeitherBlocksTheServerNorItsExit)
     ASSERT_TRUE(client.WebCamDefaultPic(QUrl::fromLocalFile(fifo).toString()));
     EXPECT_TRUE(client.setCurrentTab(1));
     EXPECT_EQ(client.CurrentTab(), 1);
-    ASSERT_TRUE(client.release());
-    expectServerLeaves(parent, pid);
-    // A new parent finds a working server again.
-    VEDerEveClient next(parent);
-    EXPECT_TRUE(next.create()) << next.lastError().toStdString();
-}
 
-TEST_F(ActivatedServer, SecondServerRefusesToStartWhenTheNameIsTaken)
-{
-    QDBusConnection parent = m_bus.connect("parent");
-    VEDerEveClient client(parent);
-    ASSERT_TRUE(client.create()) << client.lastError().toStdString();
-
+    // A server started by hand while the name is taken leaves the running one untouched.
     QProcess second;
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert("DBUS_SESSION_BUS_ADDRESS", m_bus.address());
@@ -209,7 +187,12 @@ TEST_F(ActivatedServer, SecondServerRefusesToStartWhenTheNameIsTaken)
     ASSERT_TRUE(second.waitForFinished(10000));
     EXPECT_NE(second.exitCode(), 0);
     EXPECT_TRUE(second.readAllStandardError().contains("is taken"));
-    // The running server is untouched.
     EXPECT_TRUE(client.setCaptureInterval(250));
     EXPECT_EQ(client.CaptureInterval(), 250);
+
+    ASSERT_TRUE(client.release());
+    expectServerLeaves(parent, pid);
+    // A new parent finds a working server again.
+    VEDerEveClient next(parent);
+    EXPECT_TRUE(next.create()) << next.lastError().toStdString();
 }
