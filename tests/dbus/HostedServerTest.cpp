@@ -127,7 +127,7 @@ TEST_F(BusParent, EachMistakeHasOneErrorWhateverTheMemberAndNothingIsForwarded)
     {
         QString interface, member;
         QVariantList arguments;
-        QString error;
+        std::string error;
     } cases[] = {
         // A known member with arguments of other types: a method, a property, Advise.
         {kObject, "SetPosition", {1}, "InvalidArgs"},
@@ -142,7 +142,7 @@ TEST_F(BusParent, EachMistakeHasOneErrorWhateverTheMemberAndNothingIsForwarded)
     };
     for (const auto &c : cases) {
         const QDBusMessage reply = rawCall(m_client->path(), c.interface, c.member, c.arguments);
-        EXPECT_EQ(reply.errorName(), "org.freedesktop.DBus.Error." + c.error)
+        EXPECT_EQ(reply.errorName().toStdString(), "org.freedesktop.DBus.Error." + c.error)
             << (c.member + ' ' + c.arguments.value(1).toString()).toStdString();
     }
     EXPECT_EQ(object()->CaptureInterval(), 300);
@@ -184,10 +184,9 @@ TEST_F(BusParent, PanelEventsReachTheSinkAndInOutArraysComeBackChanged)
     Q_EMIT events->WebCamClientPicture(frame, 76032, 176, 144, 24, 40);
     Q_EMIT events->EraseWebCam();
     Q_EMIT events->ReceiveCamImages(false);
-    EXPECT_EQ(seen,
-              QStringList({"MinMaxResize true 198", "WebCamSnapShot 41 true",
-                           "WebCamClientPicture 76032 76032 176 144 24 40", "EraseWebCam",
-                           "ReceiveCamImages false"}));
+    EXPECT_EQ(seen.join(u'\n').toStdString(),
+              "MinMaxResize true 198\nWebCamSnapShot 41 true\n"
+              "WebCamClientPicture 76032 76032 176 144 24 40\nEraseWebCam\nReceiveCamImages false");
     EXPECT_EQ(header, 'Z' + kHeader.mid(1));
     EXPECT_EQ(frame, QByteArray(3, '\x5A'));
 }

@@ -130,7 +130,8 @@ TEST(SnapshotOverBus, ParentReadsEachFrameDuringItsEventAndTheBlockGoesAfterward
     // until the parent is done.
     QTest::mouseClick(view.widget("imgCamOnMain"), Qt::LeftButton, {}, QPoint(5, 5));
     ASSERT_TRUE(view.capture().CameraOn());
-    ASSERT_TRUE(QTest::qWaitFor([&] { return parent.state() == QProcess::NotRunning; }, 20000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return parent.state() == QProcess::NotRunning; }, 20000))
+        << (output + parent.readAllStandardOutput()).toStdString();
     output += parent.readAllStandardOutput();
     ASSERT_EQ(parent.exitCode(), 0) << output.toStdString();
 
