@@ -1,5 +1,5 @@
-// Renders the panel's skin pictures into PNG files. Not part of the build: the PNG files it
-// writes are committed. vedereve-snapshot shows them on the real panel.
+// Renders the panel's skin pictures into PNG files. The build compiles this tool but never runs
+// it: the PNG files it writes are committed. vedereve-snapshot shows them on the real panel.
 //
 //   vedereve_skingen <folder> [--sample]      the built-in skin, or the alternative sample skin
 //
