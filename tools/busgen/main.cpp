@@ -4,7 +4,9 @@
 //
 //   vedereve-busgen members <xml> <out.h>      the adaptor's member table, bound to zozEZUdeZid
 //   vedereve-busgen proxy <xml> <out.h>        the typed proxy base of the client library
-//   vedereve-busgen events <xml> <Name.h>      class Name: one Qt signal per event
+//   vedereve-busgen events <xml> <Name.h> [<export.h> <MACRO>]
+//                                             class Name: one Qt signal per event; in a shared
+//                                             library, exported with MACRO from export.h
 //   vedereve-busgen check-page <xml> <page.md> the page's member and event tables match the XML
 //
 // Naming rule between the XML and the C++ object: a method calls the member of the same name; a
@@ -307,14 +309,18 @@ void writeProxy(const std::vector<Member> &members, QTextStream &out)
 
 // The class is named after the header, so that the panel's events (WebCamEvents.h) and the
 // client's (VEDerEveEvents.h) come from the same rows without meeting in one program.
-void writeEvents(const std::vector<Member> &events, const QString &className, QTextStream &out)
+void writeEvents(const std::vector<Member> &events, const QString &className,
+                 const QStringList &exportWith, QTextStream &out)
 {
-    out << kBanner << "#pragma once\n\n"
-        << "#include <QByteArray>\n#include <QObject>\n#include <QString>\n\n#include <cstdint>\n\n"
+    out << kBanner << "#pragma once\n\n";
+    if (!exportWith.isEmpty())
+        out << "#include \"" << exportWith[0] << "\"\n\n";
+    out << "#include <QByteArray>\n#include <QObject>\n#include <QString>\n\n#include <cstdint>\n\n"
         << "// The component's events, one signal each. Connect directly: every event runs its\n"
         << "// handlers before the raiser goes on, and a byte array passed by non-const reference\n"
         << "// is in-out: what the handlers leave in it is what the raiser sees afterwards.\n"
-        << "class " << className << " : public QObject\n{\n    Q_OBJECT\npublic:\n"
+        << "class " << (exportWith.isEmpty() ? QString() : exportWith[1] + u' ') << className
+        << " : public QObject\n{\n    Q_OBJECT\npublic:\n"
         << "    using QObject::QObject;\n\n"
         << "    // Calls visit(name, signal) for every event, in the order of the interface XML.\n"
         << "    template<class Visit> static void forEachEvent(Visit &&visit)\n    {\n";
@@ -440,8 +446,10 @@ int main(int argc, char **argv)
     QCoreApplication app(argc, argv);
     const QStringList args = app.arguments();
     const QStringList modes = {"members", "proxy", "events", "check-page"};
-    if (args.size() != 4 || !modes.contains(args[1]))
-        fail(QStringLiteral("usage: vedereve-busgen members|proxy|events|check-page <xml> <file>"));
+    const bool exported = args.size() == 6 && args[1] == u"events";
+    if ((args.size() != 4 && !exported) || !modes.contains(args[1]))
+        fail(QStringLiteral("usage: vedereve-busgen members|proxy|events|check-page <xml> <file> "
+                            "(events: [<export.h> <MACRO>])"));
     if (args[1] == u"check-page")
         return checkPage(args[2], args[3]);
     QString text;
@@ -451,7 +459,7 @@ int main(int argc, char **argv)
     else if (args[1] == u"proxy")
         writeProxy(readMembers(args[2]), out);
     else
-        writeEvents(readEvents(args[2]), QFileInfo(args[3]).completeBaseName(), out);
+        writeEvents(readEvents(args[2]), QFileInfo(args[3]).completeBaseName(), args.mid(4), out);
     out.flush();
     // Written only when it changes, so that a rebuild does not recompile everything after every
     // touch of the XML's comments.
