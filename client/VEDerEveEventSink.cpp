@@ -1,38 +1,78 @@
 #include "VEDerEveEventSink.h"
 
-#include <QDBusAbstractAdaptor>
+#include "automation/dbus/BusNames.h"
+
+#include <QDBusError>
+#include <QDBusMessage>
+#include <QDBusMetaType>
+#include <QDBusVirtualObject>
+
+#include <tuple>
+#include <type_traits>
+#include <utility>
 
 namespace {
 
-// Serves the sink interface on the bus and hands each call to the sink's signals. The reply of
-// the two picture events carries the array as the handlers left it.
-class SinkAdaptor final : public QDBusAbstractAdaptor
+// The array the reply carries back: the event's one parameter passed by non-const reference.
+template<class Parameter, class Value> QByteArray *inOutArray(Value &value, QByteArray *found)
 {
-    Q_OBJECT
-    Q_CLASSINFO("D-Bus Interface", "com.zedazido.VEDerEve.__zozEZUdeZid")
-public:
-    explicit SinkAdaptor(VEDerEveEventSink *sink) : QDBusAbstractAdaptor(sink), m_sink(sink) { }
+    if constexpr (std::is_same_v<Parameter, QByteArray &>)
+        return &value;
+    else
+        return found;
+}
 
-public Q_SLOTS:
-    void MinMaxResize(bool Minimized, int myHeight)
+// Raises the signal with the call's arguments when they have the signal's bus types. The reply
+// carries the in-out array as the handlers left it.
+template<class... Parameters>
+QDBusMessage raise(VEDerEveEvents &sink, void (VEDerEveEvents::*signal)(Parameters...),
+                   const QDBusMessage &call)
+{
+    const QString expected = (QString() + ...
+                              + QLatin1StringView(QDBusMetaType::typeToSignature(
+                                  QMetaType::fromType<std::decay_t<Parameters>>())));
+    if (call.signature() != expected)
+        return call.createErrorReply(QDBusError::InvalidArgs,
+                                     QStringLiteral("%1 takes (%2), not (%3)")
+                                         .arg(call.member(), expected, call.signature()));
+    const QVariantList a = call.arguments();
+    return [&]<std::size_t... I>(std::index_sequence<I...>)
     {
-        Q_EMIT m_sink->MinMaxResize(Minimized, myHeight);
+        std::tuple<std::decay_t<Parameters>...> values {
+            a.at(I).value<std::decay_t<Parameters>>()...};
+        Q_EMIT(sink.*signal)(std::get<I>(values)...);
+        QByteArray *inOut = nullptr;
+        ((inOut = inOutArray<Parameters>(std::get<I>(values), inOut)), ...);
+        return inOut ? call.createReply(*inOut) : call.createReply();
     }
-    QByteArray WebCamSnapShot(const QByteArray &picHdr, int imgNumber)
+    (std::index_sequence_for<Parameters...> {});
+}
+
+// Serves the sink interface on the bus: each call raises the sink's signal of the same name.
+class SinkObject final : public QDBusVirtualObject
+{
+public:
+    explicit SinkObject(VEDerEveEventSink *sink) : QDBusVirtualObject(sink), m_sink(sink) { }
+
+    QString introspect(const QString &) const override { return {}; }
+
+    bool handleMessage(const QDBusMessage &call, const QDBusConnection &connection) override
     {
-        QByteArray inOut = picHdr;
-        Q_EMIT m_sink->WebCamSnapShot(inOut, imgNumber);
-        return inOut;
+        if (call.type() != QDBusMessage::MethodCallMessage
+            || call.interface() == QLatin1StringView("org.freedesktop.DBus.Introspectable"))
+            return false;
+        QDBusMessage reply = call.createErrorReply(
+            QDBusError::UnknownMethod, QStringLiteral("No event %1").arg(call.member()));
+        if (call.interface().isEmpty()
+            || call.interface() == QLatin1StringView(bus::kSinkInterface)) {
+            VEDerEveEvents::forEachEvent([&](const char *name, auto signal) {
+                if (call.member() == QLatin1StringView(name))
+                    reply = raise(*m_sink, signal, call);
+            });
+        }
+        connection.send(reply);
+        return true;
     }
-    QByteArray WebCamClientPicture(const QByteArray &PicBytes, int OrigSize, int wd, int ht,
-                                   int bitsPerPixel, int WindowPosition)
-    {
-        QByteArray inOut = PicBytes;
-        Q_EMIT m_sink->WebCamClientPicture(inOut, OrigSize, wd, ht, bitsPerPixel, WindowPosition);
-        return inOut;
-    }
-    void EraseWebCam() { Q_EMIT m_sink->EraseWebCam(); }
-    void ReceiveCamImages(bool YorN) { Q_EMIT m_sink->ReceiveCamImages(YorN); }
 
 private:
     VEDerEveEventSink *m_sink;
@@ -40,10 +80,9 @@ private:
 
 } // namespace
 
-VEDerEveEventSink::VEDerEveEventSink(QObject *parent) : QObject(parent), m_connection(QString())
-{
-    new SinkAdaptor(this);
-}
+VEDerEveEventSink::VEDerEveEventSink(QObject *parent)
+    : VEDerEveEvents(parent), m_busObject(new SinkObject(this)), m_connection(QString())
+{ }
 
 VEDerEveEventSink::~VEDerEveEventSink()
 {
@@ -57,10 +96,8 @@ bool VEDerEveEventSink::exportOn(QDBusConnection connection, const QString &path
         m_connection.unregisterObject(m_path);
     m_path.clear();
     m_connection = std::move(connection);
-    if (!m_connection.registerObject(path, this, QDBusConnection::ExportAdaptors))
+    if (!m_connection.registerVirtualObject(path, m_busObject))
         return false;
     m_path = path;
     return true;
 }
-
-#include "VEDerEveEventSink.moc"

@@ -17,11 +17,12 @@ function(vedereve_add_gtest name)
                        LABELS "${ARG_LABELS}")
 endfunction()
 
-# vedereve_busgen(<members|proxy> <output header>): generates a C++ view of the object's bus
-# interface from the interface XML (tools/busgen) when either changes.
+# vedereve_busgen(<members|proxy|events> <output header> [<export header> <export macro>]):
+# generates a C++ view of the bus interfaces from the interface XML (tools/busgen) when either
+# changes. The events' class of a shared library takes the library's export macro.
 function(vedereve_busgen mode output)
   add_custom_command(OUTPUT ${output}
-    COMMAND vedereve-busgen ${mode} ${VEDEREVE_CONTRACT} ${output}
+    COMMAND vedereve-busgen ${mode} ${VEDEREVE_CONTRACT} ${output} ${ARGN}
     DEPENDS vedereve-busgen ${VEDEREVE_CONTRACT}
     COMMENT "Generating ${mode} from the interface XML"
     VERBATIM)

@@ -3,6 +3,7 @@
 #include <cmath>
 
 #include "base/DebugTrace.h"
+#include "panel/EventRelay.h"
 #include "panel/cveDerEve.h"
 
 frmWebCam::frmWebCam() : QWidget(nullptr, Qt::Window | Qt::FramelessWindowHint | Qt::Tool)
@@ -16,7 +17,7 @@ frmWebCam::frmWebCam() : QWidget(nullptr, Qt::Window | Qt::FramelessWindowHint |
     // before the panel goes on.
     connect(panel, &WebCamEvents::MinMaxResize, this, &frmWebCam::WebCam_MinMaxResize,
             Qt::DirectConnection);
-    relayEvents(panel, &m_events);
+    relayEvents(panel, &m_events, &WebCamEvents::MinMaxResize);
     Form_Load();
 }
 

@@ -6,6 +6,7 @@
 #include "automation/frmWebCam.h"
 #include "base/DebugTrace.h"
 #include "base/ExceptionFilter.h"
+#include "panel/EventRelay.h"
 #include "panel/cveDerEve.h"
 #include "platform/core/System.h"
 
@@ -37,7 +38,7 @@ zozEZUdeZid::zozEZUdeZid(QObject *parent) : QObject(parent)
         WebCamEvents *form = MyWebCam->events();
         connect(form, &WebCamEvents::MinMaxResize, this, &zozEZUdeZid::MyWebCam_MinMaxResize,
                 Qt::DirectConnection);
-        relayEvents(form, &m_events);
+        relayEvents(form, &m_events, &WebCamEvents::MinMaxResize);
     });
 }
 

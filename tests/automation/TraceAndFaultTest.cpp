@@ -111,17 +111,4 @@ TEST(FaultGuardDeathTest, FaultsOutsideAGuardBehindABarrierOrAfterRemovalEndTheP
     EXPECT_DEATH(ExceptionFilter::Guarded([] { testenv::writeThroughNull(); }), "");
 }
 
-TEST(ExceptionFilterTest, InstalledOncePerProcessAndAgainAfterRemoval)
-{
-    EXPECT_EQ(ExceptionFilter::PrevExceptionFilter(), 0);
-    ExceptionFilter::InstallExceptionFilter();
-    ExceptionFilter::InstallExceptionFilter();
-    EXPECT_EQ(ExceptionFilter::PrevExceptionFilter(), 1);
-    EXPECT_EQ(platform::FaultGuard::installCount(), 1);
-    ExceptionFilter::RemoveExceptionFilter();
-    EXPECT_EQ(ExceptionFilter::PrevExceptionFilter(), 0);
-    EXPECT_FALSE(platform::FaultGuard::isInstalled());
-    EXPECT_EQ(platform::FaultGuard::installCount(), 0);
-}
-
 } // namespace

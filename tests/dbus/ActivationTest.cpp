@@ -20,19 +20,10 @@
 
 #include <sys/stat.h>
 
-#include <csignal>
 #include <cstdio>
-#include <cstdlib>
 #include <memory>
-#include <vector>
 
 namespace {
-
-QString traceText(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QString();
-}
 
 class ActivatedServer : public ::testing::Test
 {
@@ -89,18 +80,6 @@ TEST(HostileRole, ReentersMinimizeForEver)
         client.Minimize();
 }
 
-// Starts this binary as the child that runs one role; its output is read from the test.
-QProcess *startRole(const char *filter, const char *variable, const QString &address)
-{
-    auto *child = new QProcess;
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert(variable, address);
-    child->setProcessEnvironment(env);
-    child->setProcessChannelMode(QProcess::MergedChannels);
-    child->start(QCoreApplication::applicationFilePath(), {QString("--gtest_filter=") + filter});
-    return child;
-}
-
 // Ended: gone, or a zombie that nobody has reaped yet (this machine's init reaps slowly).
 bool processEnded(qint64 pid)
 {
@@ -112,29 +91,17 @@ bool processEnded(qint64 pid)
     return close < 0 || fields.mid(close + 2, 1) == "Z";
 }
 
-// The name goes within a second of the last object's end (the exit delay is half of it); the
-// process follows.
-void expectServerLeaves(QDBusConnection &connection, qint64 pid)
+// A hostile parent, and another one that points the default picture at a fifo, cost bounded work;
+// a server started by hand steps back; the parents' end ends their objects and then the server.
+TEST_F(ActivatedServer, HostileOrCarelessParentsCostBoundedWorkAndTheirEndEndsTheServer)
 {
-    QElapsedTimer clock;
-    clock.start();
-    EXPECT_TRUE(QTest::qWaitFor(
-        [&] { return !connection.interface()->isServiceRegistered(bus::kServiceName).value(); },
-        5000));
-    EXPECT_LT(clock.elapsed(), 1000);
-    EXPECT_TRUE(QTest::qWaitFor([&] { return processEnded(pid); }, 1500));
-}
-
-qint64 serverPid(QDBusConnection &connection)
-{
-    const QDBusReply<uint> pid = connection.interface()->servicePid(bus::kServiceName);
-    return pid.isValid() ? qint64(pid.value()) : 0;
-}
-
-TEST_F(ActivatedServer, HostileParentCostsBoundedNestingAndItsEndEndsItsObjectsAndTheServer)
-{
-    const std::unique_ptr<QProcess> hostile(
-        startRole("HostileRole.*", "VEDEREVE_HOSTILE_BUS", m_bus.address()));
+    // This binary, running the hostile role.
+    const auto hostile = std::make_unique<QProcess>();
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("VEDEREVE_HOSTILE_BUS", m_bus.address());
+    hostile->setProcessEnvironment(env);
+    hostile->setProcessChannelMode(QProcess::MergedChannels);
+    hostile->start(QCoreApplication::applicationFilePath(), {"--gtest_filter=HostileRole.*"});
     QByteArray output;
     ASSERT_TRUE(QTest::qWaitFor(
         [&] {
@@ -152,56 +119,21 @@ TEST_F(ActivatedServer, HostileParentCostsBoundedNestingAndItsEndEndsItsObjectsA
     const qsizetype last = output.lastIndexOf("DEPTH ");
     EXPECT_LE(output.mid(last + 6).split(' ').first().toInt(), 8); // the documented depth
 
-    // Another parent is served meanwhile.
+    // Another parent is served meanwhile, also after naming a fifo as its default picture.
+    const QString fifo = m_dir.filePath("picture.png");
+    ASSERT_EQ(::mkfifo(fifo.toLocal8Bit().constData(), 0600), 0);
     QDBusConnection other = m_bus.connect("other");
     VEDerEveClient client(other);
     client.setCallTimeout(3000);
     ASSERT_TRUE(client.create()) << client.lastError().toStdString();
-    ASSERT_TRUE(client.setCaptureInterval(777));
+    ASSERT_TRUE(client.WebCamDefaultPic(fifo)
+                && client.WebCamDefaultPic(QUrl::fromLocalFile(fifo).toString()));
+    ASSERT_TRUE(client.setCaptureInterval(777) && client.setCurrentTab(1));
     EXPECT_EQ(client.CaptureInterval(), 777);
-    const qint64 pid = serverPid(other);
-    ASSERT_GT(pid, 0);
-    ASSERT_TRUE(client.release());
-
-    // The hostile parent dies without releasing anything: the server ends both its objects, as
-    // the trace that its debug flag switched on for the whole process shows, and then leaves.
-    hostile->kill();
-    hostile->waitForFinished(5000);
-    expectServerLeaves(other, pid);
-    const QString trace = traceText(m_trace);
-    EXPECT_EQ(trace.count("WebCam Class_Terminate Entry"), 3) << trace.right(2000).toStdString();
-    EXPECT_EQ(trace.count("WebCam Class_Terminate Exit"), 3);
-    EXPECT_TRUE(trace.contains("WebCam TransmitStatus = True\n"));
-}
-
-TEST_F(ActivatedServer, DefaultPictureOnAFifoNeitherBlocksTheServerNorItsExit)
-{
-    const QString fifo = m_dir.filePath("picture.png");
-    ASSERT_EQ(::mkfifo(fifo.toLocal8Bit().constData(), 0600), 0);
-    QDBusConnection parent = m_bus.connect("parent");
-    VEDerEveClient client(parent);
-    client.setCallTimeout(3000);
-    ASSERT_TRUE(client.create());
-    const qint64 pid = serverPid(parent);
-    ASSERT_TRUE(client.WebCamDefaultPic(fifo));
-    ASSERT_TRUE(client.WebCamDefaultPic(QUrl::fromLocalFile(fifo).toString()));
-    EXPECT_TRUE(client.setCurrentTab(1));
     EXPECT_EQ(client.CurrentTab(), 1);
-    ASSERT_TRUE(client.release());
-    expectServerLeaves(parent, pid);
-    // A new parent finds a working server again.
-    VEDerEveClient next(parent);
-    EXPECT_TRUE(next.create()) << next.lastError().toStdString();
-}
 
-TEST_F(ActivatedServer, SecondServerRefusesToStartWhenTheNameIsTaken)
-{
-    QDBusConnection parent = m_bus.connect("parent");
-    VEDerEveClient client(parent);
-    ASSERT_TRUE(client.create()) << client.lastError().toStdString();
-
+    // A server started by hand while the name is taken leaves the running one alone.
     QProcess second;
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert("DBUS_SESSION_BUS_ADDRESS", m_bus.address());
     env.insert("QT_QPA_PLATFORM", "offscreen");
     second.setProcessEnvironment(env);
@@ -209,7 +141,28 @@ TEST_F(ActivatedServer, SecondServerRefusesToStartWhenTheNameIsTaken)
     ASSERT_TRUE(second.waitForFinished(10000));
     EXPECT_NE(second.exitCode(), 0);
     EXPECT_TRUE(second.readAllStandardError().contains("is taken"));
-    // The running server is untouched.
-    EXPECT_TRUE(client.setCaptureInterval(250));
-    EXPECT_EQ(client.CaptureInterval(), 250);
+    const QDBusReply<uint> pid = other.interface()->servicePid(bus::kServiceName);
+    ASSERT_TRUE(pid.isValid());
+    ASSERT_TRUE(client.release());
+
+    // The hostile parent dies without releasing anything: the server ends both its objects, as
+    // the trace that its debug flag switched on for the whole process shows, and then leaves:
+    // the name within a second (the exit delay is half of it), the process after it.
+    hostile->kill();
+    hostile->waitForFinished(5000);
+    QElapsedTimer clock;
+    clock.start();
+    EXPECT_TRUE(QTest::qWaitFor(
+        [&] { return !other.interface()->isServiceRegistered(bus::kServiceName).value(); }, 5000));
+    EXPECT_LT(clock.elapsed(), 1000);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return processEnded(pid.value()); }, 1500));
+    QFile traceFile(m_trace);
+    ASSERT_TRUE(traceFile.open(QIODevice::ReadOnly));
+    const QString trace = QString::fromUtf8(traceFile.readAll());
+    EXPECT_EQ(trace.count("WebCam Class_Terminate Entry"), 3) << trace.right(2000).toStdString();
+    EXPECT_EQ(trace.count("WebCam Class_Terminate Exit"), 3);
+    EXPECT_TRUE(trace.contains("WebCam TransmitStatus = True\n"));
+    // A new parent finds a working server again.
+    VEDerEveClient next(other);
+    EXPECT_TRUE(next.create()) << next.lastError().toStdString();
 }

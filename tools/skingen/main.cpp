@@ -1,5 +1,5 @@
-// Renders the panel's skin pictures into PNG files. Not part of the build: the PNG files it
-// writes are committed. vedereve-snapshot shows them on the real panel.
+// Renders the panel's skin pictures into PNG files. The build compiles this tool but never runs
+// it: the PNG files it writes are committed. vedereve-snapshot shows them on the real panel.
 //
 //   vedereve_skingen <folder> [--sample]      the built-in skin, or the alternative sample skin
 //
@@ -253,17 +253,26 @@ QImage tabPage(const Theme &theme, bool webcamActive)
     return image;
 }
 
+// A play or pause button's face, 18 high: raised with a highlight when enabled, greyed when not;
+// a pressed-in one has a shadow along the top instead of the highlight.
+QImage buttonFace(const Theme &theme, int width, bool enabled, bool pressedIn)
+{
+    QImage image = canvas(width, 18, theme.body);
+    const QRect face(0, 0, width, 18);
+    if (enabled) {
+        roundedBox(image, face, theme.accent, theme.accentDark);
+        hline(image, 1, width - 2, 1, theme.accentLight);
+        return image;
+    }
+    roundedBox(image, face, theme.disabledFace, theme.controlEdge);
+    if (pressedIn)
+        hline(image, 1, width - 2, 1, mix(theme.disabledFace, theme.controlEdge, 0.5));
+    return image;
+}
+
 QImage playButton(const Theme &theme, bool enabled)
 {
-    QImage image = canvas(20, 18, theme.body);
-    if (enabled) {
-        roundedBox(image, QRect(0, 0, 20, 18), theme.accent, theme.accentDark);
-        hline(image, 1, 18, 1, theme.accentLight);
-    } else {
-        roundedBox(image, QRect(0, 0, 20, 18), theme.disabledFace, theme.controlEdge);
-        // Pressed-in: a shadow along the top instead of a highlight.
-        hline(image, 1, 18, 1, mix(theme.disabledFace, theme.controlEdge, 0.5));
-    }
+    QImage image = buttonFace(theme, 20, enabled, true);
     QPainter painter(&image);
     painter.setRenderHint(QPainter::Antialiasing);
     painter.setPen(Qt::NoPen);
@@ -279,13 +288,7 @@ QImage playButton(const Theme &theme, bool enabled)
 
 QImage pauseButton(const Theme &theme, bool enabled)
 {
-    QImage image = canvas(19, 18, theme.body);
-    if (enabled) {
-        roundedBox(image, QRect(0, 0, 19, 18), theme.accent, theme.accentDark);
-        hline(image, 1, 17, 1, theme.accentLight);
-    } else {
-        roundedBox(image, QRect(0, 0, 19, 18), theme.disabledFace, theme.controlEdge);
-    }
+    QImage image = buttonFace(theme, 19, enabled, false);
     const QColor glyph = enabled ? QColor(Qt::white) : theme.disabledGlyph;
     for (int y = 5; y <= 12; ++y) {
         hline(image, 6, 7, y, glyph);

@@ -26,10 +26,11 @@ struct Member
     std::string_view inSignature;
     std::string_view outSignature;
     Access access;
-    std::uint32_t dispId;
+    std::uint32_t dispId; // 0 for the bus layer's own member
     QVariant (*get)(zozEZUdeZid &object);
     void (*set)(zozEZUdeZid &object, const QVariant &value);
-    // Arguments already checked against inSignature.
+    // Arguments already checked against inSignature. Null for the bus layer's own member
+    // (Advise, the one without a dispatch id), which the adaptor serves itself.
     QVariant (*invoke)(zozEZUdeZid &object, const QVariantList &arguments);
 };
 

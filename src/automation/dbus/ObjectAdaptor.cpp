@@ -7,10 +7,14 @@
 
 #include <QDBusError>
 #include <QDBusMessage>
+#include <QDBusMetaType>
 #include <QDBusObjectPath>
 #include <QDBusVariant>
 #include <QLoggingCategory>
 #include <QVariantMap>
+
+#include <algorithm>
+#include <type_traits>
 
 Q_LOGGING_CATEGORY(lcBusObject, "vedereve.dbus.object")
 
@@ -41,15 +45,21 @@ struct EventNesting
 constexpr auto kPropertiesInterface = QLatin1StringView("org.freedesktop.DBus.Properties");
 constexpr auto kIntrospectableInterface = QLatin1StringView("org.freedesktop.DBus.Introspectable");
 
-// True when the value's type is the property's bus type exactly; parents must send b or i.
-bool hasBusType(const QVariant &value, std::string_view signature)
+// The array the sink's reply replaces: the event's one parameter passed by non-const reference.
+template<class Parameter, class Value> QByteArray *inOutArray(Value &value, QByteArray *found)
 {
-    if (signature == "b")
-        return value.metaType() == QMetaType::fromType<bool>();
-    if (signature == "i")
-        return value.metaType() == QMetaType::fromType<int>();
-    return false;
+    if constexpr (std::is_same_v<Parameter, QByteArray &>)
+        return &value;
+    else
+        return found;
 }
+
+// The properties interface's own members, with their signatures.
+constexpr struct
+{
+    std::string_view name;
+    std::string_view signature;
+} kPropertyMethods[] = {{"Get", "ss"}, {"Set", "ssv"}, {"GetAll", "s"}};
 
 bool interfaceMatches(const QString &requested)
 {
@@ -71,32 +81,16 @@ ObjectAdaptor::ObjectAdaptor(zozEZUdeZid &object, QDBusConnection connection, QS
     zozEZUdeZidEvents *events = m_object.events();
     // Direct connections: the arrays are the panel's own, changed in place by the reply before the
     // panel goes on.
-    m_eventConnections.push_back(connect(
-        events, &zozEZUdeZidEvents::MinMaxResize, this,
-        [this](bool Minimized, std::int32_t myHeight) {
-            relay("MinMaxResize", {Minimized, myHeight}, nullptr);
-        },
-        Qt::DirectConnection));
-    m_eventConnections.push_back(connect(
-        events, &zozEZUdeZidEvents::WebCamSnapShot, this,
-        [this](QByteArray &picHdr, std::int32_t imgNumber) {
-            relay("WebCamSnapShot", {picHdr, imgNumber}, &picHdr);
-        },
-        Qt::DirectConnection));
-    m_eventConnections.push_back(connect(
-        events, &zozEZUdeZidEvents::WebCamClientPicture, this,
-        [this](QByteArray &PicBytes, std::int32_t OrigSize, std::int32_t wd, std::int32_t ht,
-               std::int32_t bitsPerPixel, std::int32_t WindowPosition) {
-            relay("WebCamClientPicture", {PicBytes, OrigSize, wd, ht, bitsPerPixel, WindowPosition},
-                  &PicBytes);
-        },
-        Qt::DirectConnection));
-    m_eventConnections.push_back(connect(
-        events, &zozEZUdeZidEvents::EraseWebCam, this,
-        [this] { relay("EraseWebCam", {}, nullptr); }, Qt::DirectConnection));
-    m_eventConnections.push_back(connect(
-        events, &zozEZUdeZidEvents::ReceiveCamImages, this,
-        [this](bool YorN) { relay("ReceiveCamImages", {YorN}, nullptr); }, Qt::DirectConnection));
+    WebCamEvents::forEachEvent([this, events](const char *event, auto signal) {
+        m_eventConnections.push_back(connect(
+            events, signal, this,
+            [this, event](auto &&...arguments) {
+                QByteArray *inOut = nullptr;
+                ((inOut = inOutArray<decltype(arguments)>(arguments, inOut)), ...);
+                relay(event, {QVariant::fromValue(arguments)...}, inOut);
+            },
+            Qt::DirectConnection));
+    });
 }
 
 ObjectAdaptor::~ObjectAdaptor()
@@ -155,28 +149,35 @@ const Member *findMember(const QString &name, MemberKind kind)
 }
 } // namespace
 
+bool ObjectAdaptor::acceptSignature(const QDBusMessage &message, std::string_view expected)
+{
+    if (message.signature() == toQString(expected))
+        return true;
+    m_connection.send(message.createErrorReply(
+        QDBusError::InvalidArgs,
+        QStringLiteral("%1 takes (%2), not (%3)")
+            .arg(message.member(), toQString(expected), message.signature())));
+    return false;
+}
+
 void ObjectAdaptor::handleMethod(const QDBusMessage &message)
 {
     const QString name = message.member();
-    if (name == QLatin1StringView("Advise") && message.signature() == QLatin1StringView("o")) {
-        // The sink lives on the caller's own connection: its unique name, not a well-known one,
-        // so that a parent that restarts never receives its predecessor's events.
-        m_sinkService = message.service();
-        m_sinkPath = qvariant_cast<QDBusObjectPath>(message.arguments().value(0)).path();
-        m_connection.send(message.createReply());
-        return;
-    }
     const Member *member = findMember(name, MemberKind::Method);
     if (!member) {
         m_connection.send(message.createErrorReply(QDBusError::UnknownMethod,
                                                    QStringLiteral("No method %1").arg(name)));
         return;
     }
-    if (message.signature() != toQString(member->inSignature)) {
-        m_connection.send(message.createErrorReply(
-            QDBusError::InvalidArgs,
-            QStringLiteral("%1 takes (%2), not (%3)")
-                .arg(name, toQString(member->inSignature), message.signature())));
+    if (!acceptSignature(message, member->inSignature))
+        return;
+    if (!member->invoke) {
+        // Advise, the bus layer's own member. The sink lives on the caller's own connection: its
+        // unique name, not a well-known one, so that a parent that restarts never receives its
+        // predecessor's events.
+        m_sinkService = message.service();
+        m_sinkPath = qvariant_cast<QDBusObjectPath>(message.arguments().value(0)).path();
+        m_connection.send(message.createReply());
         return;
     }
     const QVariant result = member->invoke(m_object, message.arguments());
@@ -186,10 +187,19 @@ void ObjectAdaptor::handleMethod(const QDBusMessage &message)
 void ObjectAdaptor::handleProperties(const QDBusMessage &message)
 {
     const QString method = message.member();
+    const auto known = std::find_if(std::begin(kPropertyMethods), std::end(kPropertyMethods),
+                                    [&](const auto &m) { return method == toQString(m.name); });
+    if (known == std::end(kPropertyMethods)) {
+        m_connection.send(message.createErrorReply(
+            QDBusError::UnknownMethod,
+            QStringLiteral("No method %1 on the properties interface").arg(method)));
+        return;
+    }
+    if (!acceptSignature(message, known->signature))
+        return;
     const QVariantList a = message.arguments();
-    const QString signature = message.signature();
 
-    if (method == QLatin1StringView("GetAll") && signature == QLatin1StringView("s")) {
+    if (known->name == "GetAll") {
         QVariantMap all;
         if (interfaceMatches(a.at(0).toString())) {
             for (const Member &m : kMembers) {
@@ -201,15 +211,6 @@ void ObjectAdaptor::handleProperties(const QDBusMessage &message)
         return;
     }
 
-    const bool isGet = method == QLatin1StringView("Get") && signature == QLatin1StringView("ss");
-    const bool isSet = method == QLatin1StringView("Set") && signature == QLatin1StringView("ssv");
-    if (!isGet && !isSet) {
-        m_connection.send(
-            message.createErrorReply(QDBusError::UnknownMethod,
-                                     QStringLiteral("No method %1 (%2) on the properties interface")
-                                         .arg(method, signature)));
-        return;
-    }
     const QString name = a.at(1).toString();
     const Member *member
         = interfaceMatches(a.at(0).toString()) ? findMember(name, MemberKind::Property) : nullptr;
@@ -219,7 +220,7 @@ void ObjectAdaptor::handleProperties(const QDBusMessage &message)
         return;
     }
 
-    if (isGet) {
+    if (known->name == "Get") {
         if (!canRead(member->access)) {
             m_connection.send(message.createErrorReply(
                 QDBusError::AccessDenied, QStringLiteral("%1 is write-only").arg(name)));
@@ -235,8 +236,11 @@ void ObjectAdaptor::handleProperties(const QDBusMessage &message)
                                                    QStringLiteral("%1 is read-only").arg(name)));
         return;
     }
+    // The value's own type must be the property's exactly: a u or an x where an i is expected is
+    // the same mistake as a call with the wrong signature.
     const QVariant value = qvariant_cast<QDBusVariant>(a.at(2)).variant();
-    if (!hasBusType(value, member->inSignature)) {
+    const char *type = QDBusMetaType::typeToSignature(value.metaType());
+    if (!type || type != member->inSignature) {
         m_connection.send(message.createErrorReply(
             QDBusError::InvalidArgs,
             QStringLiteral("%1 takes type %2").arg(name, toQString(member->inSignature))));

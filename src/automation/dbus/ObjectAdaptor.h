@@ -10,6 +10,7 @@
 #include <QString>
 #include <QVariant>
 
+#include <string_view>
 #include <vector>
 
 class zozEZUdeZid;
@@ -46,6 +47,9 @@ public:
     bool handleMessage(const QDBusMessage &message, const QDBusConnection &connection) override;
 
 private:
+    // One rule for every member served here, Advise and the properties interface included: a
+    // known member called with arguments of other types is answered InvalidArgs.
+    bool acceptSignature(const QDBusMessage &message, std::string_view expected);
     void handleMethod(const QDBusMessage &message);
     void handleProperties(const QDBusMessage &message);
 
