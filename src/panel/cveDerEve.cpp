@@ -336,11 +336,6 @@ void cveDerEve::UserControl_Initialize()
     m_Initialized = true;
 }
 
-void cveDerEve::releaseHeldBlock()
-{
-    m_BlockOut.release();
-}
-
 void cveDerEve::disableTimers()
 {
     for (CcrpTimer *timer : {TransmitNow.get(), tmrStart.get(), tmrMain.get(), tmrQueue.get()})
@@ -573,9 +568,8 @@ void cveDerEve::EraseWebCam()
 
 void cveDerEve::NewParticipant()
 {
-    if (DeviceIndex != -1 && m_TransmitStatus && m_BlockOut.MapHandle() != 0
-        && m_ImgNumberOut != 0) {
-        Q_EMIT m_events.WebCamSnapShot(m_PicHdr, m_ImgNumberOut);
+    if (DeviceIndex != -1 && m_TransmitStatus && m_Sender.holding()) {
+        m_Sender.announceHeld();
         lblStatus->setCaption(QStringLiteral("[ Picture Sent ]"));
         tmrReset.setEnabled(true);
     }
