@@ -336,6 +336,11 @@ void cveDerEve::UserControl_Initialize()
     m_Initialized = true;
 }
 
+void cveDerEve::releaseHeldBlock()
+{
+    m_Sender.releaseHeld();
+}
+
 void cveDerEve::disableTimers()
 {
     for (CcrpTimer *timer : {TransmitNow.get(), tmrStart.get(), tmrMain.get(), tmrQueue.get()})

@@ -97,7 +97,7 @@ private:
     void buildMenus();
     void assignSkinPictures(const std::function<std::optional<QImage>(const QString &)> &source,
                             bool keepMissing);
-    void releaseHeldBlock() { m_Sender.releaseHeld(); }
+    void releaseHeldBlock();
     void setLabelFonts();
     void disableTimers();
 
