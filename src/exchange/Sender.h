@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <functional>
 #include <optional>
+#include <vector>
 
 #include "exchange/ImageBlock.h"
 
@@ -44,7 +45,8 @@ public:
 
     explicit Sender(Announce announce) : m_announce(std::move(announce)) { }
 
-    // The transmission part of a capture tick while TransmitStatus is on, at the tick count now.
+    // The transmission part of a capture tick while TransmitStatus is on, by the tick count as it
+    // reads now.
     struct Slot
     {
         bool sending = false; // the status label reads "[ Sending ]", else nothing
