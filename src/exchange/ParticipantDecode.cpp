@@ -8,6 +8,7 @@
 #include <new>
 
 #include "base/DebugTrace.h"
+#include "base/ExceptionFilter.h"
 #include "platform/jpeg/Jpeg.h"
 #include "platform/picture/PictureLoader.h"
 #include "support/cDibSection.h"
@@ -293,6 +294,31 @@ bool Receiver::decodeJpeg(std::span<const std::uint8_t> data)
     // The bitmap may have held raw rows of the same size, padding included.
     clearRowPadding(*bitmap, std::int64_t(jpeg->width) * 3);
     return true;
+}
+
+Receiver::Arrival Receiver::receive(modImageMemMapFunctions::ImageBlock block,
+                                    const std::function<void(const DecodedPicture *)> &show)
+{
+    if (!block)
+        return Arrival::Dropped;
+    const std::optional<ReceivedBlock> received = read(block);
+    if (!received) {
+        trim();
+        return Arrival::Dropped;
+    }
+    // What the decoders write into is ours, out here, and the block is released by this frame, so
+    // a fault among them leaves nothing behind.
+    DecodedPicture decoded;
+    const bool newsOnly = received->length == 1;
+    if (!newsOnly && !ExceptionFilter::Guarded([&] { decode(*received, decoded); })) {
+        reset();
+        return Arrival::Dropped;
+    }
+    show(newsOnly ? nullptr : &decoded);
+    trim();
+    block.release();
+    DebugTrace::Trace("WebCam UpdateParticipantNow Exit");
+    return newsOnly ? Arrival::NewsOnly : Arrival::Picture;
 }
 
 void Receiver::decode(const ReceivedBlock &received, DecodedPicture &out)

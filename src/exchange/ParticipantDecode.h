@@ -6,6 +6,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <span>
@@ -134,6 +135,18 @@ public:
     // picture file (2), a JPEG stream decoded into the bitmap (123, its own width and height
     // replace the header's), with the bitmap's centring offsets.
     void decode(const ReceivedBlock &received, DecodedPicture &out);
+
+    enum class Arrival {
+        Dropped, // unusable or faulting: nothing changes on screen
+        NewsOnly, // a single data byte: no picture and no names, only the news that one came
+        Picture, // decoded (or not drawable), with the names
+    };
+    // A queued picture from its block to the screen but for the painting: read(), decode() in a
+    // guard, show() with the picture (nullptr for news only) unless it was dropped, then the
+    // block is released. A fault inside the decoders drops that picture only, and the receiver
+    // starts again afresh: the bytes come from another process.
+    Arrival receive(modImageMemMapFunctions::ImageBlock block,
+                    const std::function<void(const DecodedPicture *)> &show);
 
     // Forgets the bitmap and the decoder, after a fault left them in an unknown state, and trims.
     void reset();

@@ -5,8 +5,6 @@
 #include "base/DebugTrace.h"
 #include "capture/CaptureCommands.h"
 #include "capture/FormatNegotiation.h"
-#include "exchange/EncodeJpeg.h"
-#include "exchange/modImageMemMapFunctions.h"
 #include "panel/cveDerEve.h"
 #include "platform/picture/PictureLoader.h"
 #include "support/CRegSettings.h"
@@ -17,7 +15,6 @@
 #include "support/cDibSection.h"
 
 using DebugTrace::Trace;
-namespace mm = modImageMemMapFunctions;
 
 namespace {
 
@@ -86,7 +83,6 @@ void cveDerEve::CamOn()
         return;
     }
     releaseHeldBlock();
-    m_ImgNumberOut = 0;
 
     // The capture window is a hidden child of the preview; its parent only owns the driver's
     // dialogs, so the panel's top-level window stands for it.
@@ -237,22 +233,12 @@ void cveDerEve::SendPicture(const QString &path, bool announce)
     DefaultPic->keepDrawing();
     picWebCam->setPicture(DefaultPic->Picture());
 
-    const std::vector<std::uint8_t> jpeg = EncodeJpeg(bitmap, false);
-    if (jpeg.empty())
-        return;
     // The held still picture: it stays for the parent to be told about again.
-    releaseHeldBlock();
-    const auto length = std::int32_t(jpeg.size());
-    m_ImgNumberOut = mm::NextImageNumber();
-    m_BlockOut = mm::ImageBlock::create(m_ImgNumberOut, std::int64_t(length) + 24);
-    const mm::Header header
-        = mm::BuildImageHeader(length, length, w, h, m_ImgNumberOut, 8, 24, 2, 32);
-    m_PicHdr = QByteArray(reinterpret_cast<const char *>(header.data()), qsizetype(header.size()));
-    if (m_BlockOut)
-        mm::WriteImageBlock(m_BlockOut.MapView(), header, jpeg);
+    if (!m_Sender.holdPicture(bitmap))
+        return;
     m_menus[u"mnuClearPic"].Visible = true;
     if (announce && m_TransmitStatus) {
-        Q_EMIT m_events.WebCamSnapShot(m_PicHdr, m_ImgNumberOut);
+        m_Sender.announceHeld();
         lblStatus->setCaption(QStringLiteral("[ Picture Sent ]"));
     }
 }

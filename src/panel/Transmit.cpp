@@ -1,27 +1,12 @@
-// The capture timer's pipeline: grab, show, hand to the white board, encode and announce; and
-// the small timers around it.
+// The capture timer's pipeline: grab, show, hand to the white board and, when a slot has come, to
+// the sender; and the small timers around it.
 
 #include "base/DebugTrace.h"
-#include "exchange/EncodeJpeg.h"
 #include "exchange/ParticipantDecode.h"
-#include "exchange/modImageMemMapFunctions.h"
 #include "panel/cveDerEve.h"
-#include "platform/core/System.h"
 #include "support/cDibSection.h"
 
 using DebugTrace::Trace;
-namespace mm = modImageMemMapFunctions;
-
-namespace {
-
-// Milliseconds from then to now on the 32-bit tick count, correct across its wrap (every 49.7
-// days) as long as the two lie less than 24.8 days apart.
-std::int32_t ticksSince(std::uint32_t then)
-{
-    return static_cast<std::int32_t>(platform::tickCount() - then);
-}
-
-} // namespace
 
 void cveDerEve::tmrMain_Timer(std::int32_t)
 {
@@ -90,17 +75,12 @@ void cveDerEve::tmrMain_Timer(std::int32_t)
     }
 
     if (m_TransmitStatus) {
-        // With an interval above a second the label blinks: on for a second after each
-        // transmission slot, then off.
-        const bool recentlySent = m_HaveSent && ticksSince(LastSent) < 1000;
-        lblStatus->setCaption(m_CaptureInterval == 0 || recentlySent ? QStringLiteral("[ Sending ]")
-                                                                     : QString());
-        if (!m_HaveSent || ticksSince(LastSent) > m_CaptureInterval) {
-            if (!m_MenuOpen && m_TransmitPost && !transmitFrame())
-                return;
-            LastSent = platform::tickCount();
-            m_HaveSent = true;
-        }
+        const exchange::Sender::Slot slot
+            = m_Sender.slot(m_CaptureInterval, !m_MenuOpen && m_TransmitPost);
+        lblStatus->setCaption(slot.sending ? QStringLiteral("[ Sending ]") : QString());
+        // A block that could not be made leaves the slot open: the next tick tries again.
+        if (slot.due && (!slot.transmit || transmitFrame()))
+            m_Sender.slotTaken();
     } else {
         lblStatus->setCaption(QStringLiteral("[ Preview ]"));
     }
@@ -115,40 +95,14 @@ bool cveDerEve::transmitFrame()
     const std::int32_t frameWidth = m_Capture.PrevCap()->Width();
     const std::int32_t frameHeight = m_Capture.PrevCap()->Height();
     const bool scaled = m_Capture.UseScaling();
-    const auto restore = [&] {
-        if (scaled)
-            m_Capture.recreatePrevCap(frameWidth, frameHeight);
-    };
     if (scaled) {
         m_Capture.recreatePrevCap(176, 144);
         m_Capture.PrevCap()->LoadPictureBlt(picWebCam->hDC(), 0, 0, -1, -1, platform::gdi::SRCCOPY);
     }
-    cDibSection &PrevCap = *m_Capture.PrevCap();
-    const std::vector<std::uint8_t> jpeg = EncodeJpeg(PrevCap, true);
-    if (!jpeg.empty()) {
-        Trace("WebCam tmrMain - Compress Transport Start");
-        const std::int32_t num = mm::NextImageNumber();
-        Trace("WebCam tmrMain - Aquired image number ", num);
-        const auto length = std::int32_t(jpeg.size());
-        const mm::Header header = mm::BuildImageHeader(length, length, PrevCap.Width(),
-                                                       PrevCap.Height(), num, WindowPos, 24, 2, 32);
-        mm::ImageBlock block = mm::ImageBlock::createFilled(num, header, jpeg);
-        if (!block) {
-            // LastSent stays, so the next tick tries again.
-            restore();
-            tmrStart->setEnabled(true);
-            return false;
-        }
-        Trace("WebCam tmrMain - Map written, calling parent WebCamSnapShot");
-        QByteArray picHdr(reinterpret_cast<const char *>(header.data()), qsizetype(header.size()));
-        // The parent reads the block while it handles the event; it goes when the event returns.
-        Q_EMIT m_events.WebCamSnapShot(picHdr, num);
-        block.release();
-        Trace("WebCam tmrMain - Compress Transport End, address unmapped, handle closed for image ",
-              num, ", exiting");
-    }
-    restore();
-    return true;
+    const bool sent = m_Sender.sendFrame(*m_Capture.PrevCap(), WindowPos);
+    if (scaled)
+        m_Capture.recreatePrevCap(frameWidth, frameHeight);
+    return sent;
 }
 
 void cveDerEve::tmrStart_Timer(std::int32_t)
@@ -166,6 +120,6 @@ void cveDerEve::TransmitNow_Timer(std::int32_t)
 void cveDerEve::tmrReset_Timer()
 {
     tmrReset.setEnabled(false);
-    if (m_TransmitStatus && m_BlockOut.MapHandle() != 0 && m_ImgNumberOut != 0)
+    if (m_TransmitStatus && m_Sender.holding())
         lblStatus->setCaption(QString());
 }

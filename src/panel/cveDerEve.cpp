@@ -246,7 +246,7 @@ void cveDerEve::UserControl_Initialize()
 
 void cveDerEve::releaseHeldBlock()
 {
-    m_BlockOut.release();
+    m_Sender.releaseHeld();
 }
 
 void cveDerEve::disableTimers()
@@ -445,9 +445,8 @@ void cveDerEve::EraseWebCam()
 
 void cveDerEve::NewParticipant()
 {
-    if (DeviceIndex != -1 && m_TransmitStatus && m_BlockOut.MapHandle() != 0
-        && m_ImgNumberOut != 0) {
-        Q_EMIT m_events.WebCamSnapShot(m_PicHdr, m_ImgNumberOut);
+    if (DeviceIndex != -1 && m_TransmitStatus && m_Sender.holding()) {
+        m_Sender.announceHeld();
         lblStatus->setCaption(QStringLiteral("[ Picture Sent ]"));
         tmrReset.setEnabled(true);
     }

@@ -7,31 +7,20 @@
 
 #include <array>
 #include <cstdint>
-#include <deque>
 #include <functional>
 #include <memory>
 #include <optional>
 
 #include "capture/CaptureSession.h"
-#include "exchange/ImageBlock.h"
 #include "exchange/ParticipantDecode.h"
+#include "exchange/ParticipantQueue.h"
+#include "exchange/Sender.h"
 #include "panel/VbControls.h"
 #include "panel/WebCamEvents.h"
 #include "support/CcrpTimer.h"
 
 class cDibSection;
 class PanelTestAccess;
-
-// One queued participant picture: the block stays open from UpdateParticipant until it is shown,
-// so that the picture survives the parent closing its own handle.
-class clsQueue
-{
-public:
-    std::int32_t imgNumber = 0;
-    modImageMemMapFunctions::ImageBlock Block; // Block.MapHandle() is the queued handle
-    QString PName;
-    QString Location;
-};
 
 // The webcam panel: participant tab and webcam tab, a 17-pixel strip when collapsed.
 //
@@ -104,7 +93,7 @@ private:
     void PaintPreviewLines(const QStringList &lines);
     void showCameraRunning(bool running);
     void setBusyCursor(bool busy);
-    // The encoding and announcing part of a capture tick; false when the tick ended there.
+    // Sends the tick's frame; false when its block could not be made.
     bool transmitFrame();
 
     // Handlers of the strip and the tabs.
@@ -158,23 +147,14 @@ private:
     std::int32_t DeviceIndex = -1;
     std::int32_t DeviceCount = 0;
     std::int32_t LastDriverIndex = -1;
-    // The held still picture: m_BlockOut.MapHandle() and MapView() are m_hMapOut and
-    // m_MapViewOut.
-    modImageMemMapFunctions::ImageBlock m_BlockOut;
-    std::int32_t m_ImgNumberOut = 0;
-    QByteArray m_PicHdr;
     std::int32_t m_CaptureInterval = 0;
     bool m_TransmitStatus = false;
     std::int32_t WindowPos = 8;
     std::int32_t m_CurrentTab = 0;
-    std::deque<clsQueue> ParticipantQueue;
+    participant::ParticipantQueue ParticipantQueue;
     participant::Receiver m_Receiver;
     bool HardwareBusyFlag = false;
     std::int32_t LastAttempt = 0;
-    // The tick count of the last transmission slot; m_HaveSent tells whether there was one, so
-    // that the first slot comes at once even on a machine up for longer than the count's range.
-    std::uint32_t LastSent = 0;
-    bool m_HaveSent = false;
     bool m_busyCursor = false;
 
     // The camera: capture window, decompressor, formats and the frame bitmap PrevCap.
@@ -223,5 +203,8 @@ private:
     TimerControl tmrReset;
 
     WebCamEvents m_events;
+    // Frames and the held still picture (m_hMapOut, m_ImgNumberOut, m_PicHdr) leave through it.
+    exchange::Sender m_Sender {
+        [this](QByteArray &picHdr, std::int32_t n) { Q_EMIT m_events.WebCamSnapShot(picHdr, n); }};
     std::uint64_t m_asyncReadGeneration = 0;
 };

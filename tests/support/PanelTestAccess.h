@@ -38,9 +38,9 @@ public:
     bool hardwareBusy() const { return p->HardwareBusyFlag; }
     std::int32_t lastAttempt() const { return p->LastAttempt; }
     const CaptureSession &capture() const { return p->m_Capture; }
-    std::uint32_t heldBlock() const { return p->m_BlockOut.MapHandle(); }
-    std::int32_t heldImageNumber() const { return p->m_ImgNumberOut; }
-    const QByteArray &heldHeader() const { return p->m_PicHdr; }
+    std::uint32_t heldBlock() const { return p->m_Sender.heldBlock().MapHandle(); }
+    std::int32_t heldImageNumber() const { return p->m_Sender.heldNumber(); }
+    const QByteArray &heldHeader() const { return p->m_Sender.heldHeader(); }
 
     std::size_t queueLength() const { return p->ParticipantQueue.size(); }
     const clsQueue &queued(std::size_t i) const { return p->ParticipantQueue.at(i); }
