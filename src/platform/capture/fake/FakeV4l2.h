@@ -1,5 +1,6 @@
 #pragma once
 
+#include "platform/capture/FrameCodec.h"
 #include "platform/capture/V4l2Io.h"
 
 #include <cstdint>
@@ -52,9 +53,9 @@ struct FakeDeviceProfile
     std::vector<FakeControl> controls;
 };
 
-// Raw frames (YUYV, RGB24) show three bands, red over green over blue. A typical camera node
-// (YUYV up to 1280 x 720, MJPG up to 1920 x 1080, seven controls) and the
-// metadata node that comes with it; n tells the ports and /dev numbers apart.
+// Frames (in any format of the format table) show three bands, red over green over blue. A typical
+// camera node (YUYV up to 1280 x 720, MJPG up to 1920 x 1080, seven controls) and the metadata node
+// that comes with it; n tells the ports and /dev numbers apart.
 FakeDeviceProfile uvcCamera(const std::string &card, int n);
 FakeDeviceProfile uvcMetadataNode(const FakeDeviceProfile &camera, int n);
 
@@ -112,6 +113,7 @@ private:
     int ioctl(unsigned long request, void *arg);
     int setFormat(void *arg);
     void makePicture();
+    const FormatInfo *formatInfo() const; // nullptr for a code the format table lacks
     std::uint32_t bytesPerLine() const;
     std::uint32_t sizeImage() const;
 
@@ -120,6 +122,7 @@ private:
     std::deque<std::uint32_t> m_done; // filled, waiting for the driver
     std::vector<std::uint8_t> m_picture;
     std::uint32_t m_pictureVersion = 0;
+    FrameEncoder m_encoder;
 };
 
 class FakeV4l2Io final : public V4l2Io
