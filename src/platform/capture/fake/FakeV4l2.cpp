@@ -137,8 +137,10 @@ std::uint32_t FakeDevice::sizeImage() const
     const FormatInfo *info = formatInfo();
     if (!info)
         return 0;
+    // A compressed frame takes what it takes; at small sizes that is more than the raw frame.
     if (!info->raw())
-        return frameBytes(info->at(int(width), int(height))).value_or(0);
+        return std::max<std::uint32_t>(frameBytes(info->at(int(width), int(height))).value_or(0),
+                                       std::uint32_t(m_picture.size()));
     return std::uint32_t(frameLayout(*info, width, height, bytesPerLine()).bytes);
 }
 
@@ -253,6 +255,8 @@ int FakeDevice::ioctl(unsigned long request, void *arg)
 {
     if (unplugged)
         return -ENODEV;
+    if (const auto refusal = refusals.find(request); refusal != refusals.end())
+        return -refusal->second;
     switch (request) {
     case VIDIOC_QUERYCAP: {
         auto *caps = static_cast<v4l2_capability *>(arg);

@@ -70,6 +70,9 @@ public:
     // Script.
     bool busyOnOpen = false; // open fails with EBUSY
     bool busy = false; // another program streams: S_FMT, REQBUFS, STREAMON fail with EBUSY
+    // Requests that fail with an errno of their own, as a USB camera short of bandwidth refuses
+    // buffers or the stream start with ENOSPC.
+    std::map<unsigned long, int> refusals;
     bool stalled = false; // no frame arrives
     bool autoFrames = true; // a frame arrives whenever the driver waits for one
     int damagedJpegFrames = 0; // so many next MJPG frames arrive cut short
