@@ -36,6 +36,11 @@ TEST(FormatTable, EveryRowRoundTripsThroughItsEncoderAndConversion)
             EXPECT_EQ(formatFromHeader(in), format);
             const std::vector<std::uint8_t> frame = frameOf(format, quadrants(w, h));
             ASSERT_FALSE(frame.empty());
+            if (row.compression == BI_RGB) {
+                // As any reader of bitmaps sees it: the bottom row first.
+                EXPECT_TRUE(near(bitmapPixel(frame, format, 0, w / 4), kBlue));
+                EXPECT_TRUE(near(bitmapPixel(frame, format, h - 1, w / 4), kRed));
+            }
             if (row.raw()) {
                 EXPECT_EQ(frame.size(), in.biSizeImage);
             } else {

@@ -203,10 +203,16 @@ TEST_F(V4l2DriverTest, ControlsLeaveOutDisabledOnesAndStayWithinTheirRange)
 // our copy of it), and the driver delivers its row's frame, which shows the same picture.
 TEST_F(V4l2DriverTest, EveryDeviceCodeArrivesAsItsRowsFrame)
 {
-    constexpr int w = 8, h = 6, pad = 10;
+    constexpr int w = 8, h = 6, pad = 9;
     // Byte offsets and values of the red top-left and blue bottom-left pixels (or of their
-    // luma and chroma samples); values may be off by 3, 555 pixels are compared without bit 15.
-    using Samples = std::vector<std::pair<std::size_t, int>>;
+    // luma and chroma samples), under a mask (555 pixels have a bit to spare); off by 3 at most.
+    struct Sample
+    {
+        std::size_t offset;
+        int value;
+        int mask = 0xFF;
+    };
+    using Samples = std::vector<Sample>;
     const std::size_t rgb24Line = 3 * w + pad, rgb32Line = 4 * w + pad, rgb16Line = 2 * w + pad;
     const std::size_t packedLine = 2 * w + pad, lumaLine = w + pad, chroma = lumaLine * h;
     const struct
@@ -215,25 +221,39 @@ TEST_F(V4l2DriverTest, EveryDeviceCodeArrivesAsItsRowsFrame)
         VideoFormat format;
         Samples samples;
     } cases[] = {
-        {V4L2_PIX_FMT_BGR24, {BI_RGB, 24, w, h},
+        {V4L2_PIX_FMT_BGR24,
+         {BI_RGB, 24, w, h},
          {{0, 0x20}, {2, 0xE0}, {5 * rgb24Line, 0xE0}, {5 * rgb24Line + 2, 0x20}}},
-        {V4L2_PIX_FMT_RGB24, {BI_RGB, 24, w, h},
+        {V4L2_PIX_FMT_RGB24,
+         {BI_RGB, 24, w, h},
          {{0, 0xE0}, {2, 0x20}, {5 * rgb24Line, 0x20}, {5 * rgb24Line + 2, 0xE0}}},
-        {V4L2_PIX_FMT_XBGR32, {BI_RGB, 32, w, h},
+        {V4L2_PIX_FMT_XBGR32,
+         {BI_RGB, 32, w, h},
          {{0, 0x20}, {2, 0xE0}, {5 * rgb32Line, 0xE0}, {5 * rgb32Line + 2, 0x20}}},
         {V4L2_PIX_FMT_ABGR32, {BI_RGB, 32, w, h}, {{2, 0xE0}, {5 * rgb32Line, 0xE0}}},
         {V4L2_PIX_FMT_BGR32, {BI_RGB, 32, w, h}, {{2, 0xE0}, {5 * rgb32Line, 0xE0}}},
-        {V4L2_PIX_FMT_RGB555, {BI_RGB, 16, w, h},
-         {{0, 0x84}, {1, 0x70}, {5 * rgb16Line, 0x9C}, {5 * rgb16Line + 1, 0x10}}},
-        {V4L2_PIX_FMT_XRGB555, {BI_RGB, 16, w, h}, {{1, 0x70}, {5 * rgb16Line + 1, 0x10}}},
-        {V4L2_PIX_FMT_YUYV, {FOURCC_YUY2, 16, w, h},
+        {V4L2_PIX_FMT_RGB555,
+         {BI_RGB, 16, w, h},
+         {{0, 0x84}, {1, 0x70, 0x7F}, {5 * rgb16Line, 0x9C}, {5 * rgb16Line + 1, 0x10, 0x7F}}},
+        {V4L2_PIX_FMT_XRGB555,
+         {BI_RGB, 16, w, h},
+         {{1, 0x70, 0x7F}, {5 * rgb16Line + 1, 0x10, 0x7F}}},
+        {V4L2_PIX_FMT_YUYV,
+         {FOURCC_YUY2, 16, w, h},
          {{0, 93}, {1, 100}, {3, 212}, {5 * packedLine, 62}, {5 * packedLine + 1, 212}}},
-        {V4L2_PIX_FMT_UYVY, {FOURCC_UYVY, 16, w, h},
+        {V4L2_PIX_FMT_UYVY,
+         {FOURCC_UYVY, 16, w, h},
          {{0, 100}, {1, 93}, {2, 212}, {5 * packedLine + 1, 62}}},
-        {V4L2_PIX_FMT_NV12, {FOURCC_NV12, 12, w, h},
-         {{0, 93}, {5 * lumaLine, 62}, {chroma, 100}, {chroma + 1, 212}, {chroma + 2 * lumaLine, 212}}},
-        {V4L2_PIX_FMT_YUV420, {FOURCC_I420, 12, w, h},
-         {{0, 93}, {chroma, 100}, {chroma + 3 * (lumaLine / 2), 212}}},
+        {V4L2_PIX_FMT_NV12,
+         {FOURCC_NV12, 12, w, h},
+         {{0, 93},
+          {5 * lumaLine, 62},
+          {chroma, 100},
+          {chroma + 1, 212},
+          {chroma + 2 * lumaLine, 212}}},
+        {V4L2_PIX_FMT_YUV420,
+         {FOURCC_I420, 12, w, h},
+         {{0, 93}, {chroma, 100}, {chroma + 3 * ((lumaLine + 1) / 2), 212}}},
         {V4L2_PIX_FMT_MJPEG, {FOURCC_MJPG, 24, w, h}, {{0, 0xFF}, {1, 0xD8}}},
         {V4L2_PIX_FMT_JPEG, {FOURCC_MJPG, 24, w, h}, {{0, 0xFF}, {1, 0xD8}}},
     };
@@ -244,11 +264,9 @@ TEST_F(V4l2DriverTest, EveryDeviceCodeArrivesAsItsRowsFrame)
         profile.linePadding = pad;
         fake::FakeDevice &camera = io->addDevice(profile);
         const std::vector<std::uint8_t> &sent = camera.framePicture();
-        for (const auto &[offset, value] : c.samples) {
-            ASSERT_LT(offset, sent.size());
-            const bool rgb16 = c.format == VideoFormat {BI_RGB, 16, w, h};
-            const int mask = rgb16 && offset % 2 ? 0x7F : 0xFF;
-            EXPECT_NEAR(sent[offset] & mask, value, 3) << "at " << offset;
+        for (const Sample &sample : c.samples) {
+            ASSERT_LT(sample.offset, sent.size());
+            EXPECT_NEAR(sent[sample.offset] & sample.mask, sample.value, 3) << sample.offset;
         }
         auto driver = firstDriver();
         EXPECT_EQ(driver->format(), c.format);
@@ -256,6 +274,10 @@ TEST_F(V4l2DriverTest, EveryDeviceCodeArrivesAsItsRowsFrame)
         ASSERT_FALSE(frame.empty());
         if (formatInfo(c.format)->raw()) {
             EXPECT_EQ(frame.bytes.size(), *frameBytes(c.format));
+        }
+        if (c.format.compression == BI_RGB) {
+            EXPECT_TRUE(near(bitmapPixel(frame.bytes, c.format, 0, w - 2), kBlue));
+            EXPECT_TRUE(near(bitmapPixel(frame.bytes, c.format, h - 1, w - 2), kRed));
         }
         std::vector<std::uint8_t> bits(*frameBytes({BI_RGB, 24, w, h}));
         ASSERT_EQ(FrameDecoder().decode(c.format, frame.bytes, bits), ICERR_OK);
