@@ -34,8 +34,17 @@ TEST(FormatTable, EveryRowRoundTripsThroughItsEncoderAndConversion)
             const VideoFormat format = row.at(w, h);
             BITMAPINFOHEADER in = headerFor(format);
             EXPECT_EQ(formatFromHeader(in), format);
-            const std::vector<std::uint8_t> frame = frameOf(format, quadrants(w, h));
+            const QImage picture = quadrants(w, h);
+            const std::vector<std::uint8_t> frame = frameOf(format, picture);
             ASSERT_FALSE(frame.empty());
+            // Parts are encoded alone only where pixels stand alone, and only inside the frame.
+            FrameEncoder encoder;
+            std::vector<std::uint8_t> copy = frame;
+            EXPECT_EQ(encoder.encodeArea(format, viewOf(picture), 1, 1, w - 1, h - 1, copy),
+                      row.compression == BI_RGB);
+            EXPECT_EQ(copy, frame);
+            EXPECT_FALSE(encoder.encodeArea(format, viewOf(picture), 1, 0, w, h, copy));
+            EXPECT_FALSE(encoder.encode(format, viewOf(quadrants(w, h - 1)), copy));
             if (row.compression == BI_RGB) {
                 // As any reader of bitmaps sees it: the bottom row first.
                 EXPECT_TRUE(near(bitmapPixel(frame, format, 0, w / 4), kBlue));

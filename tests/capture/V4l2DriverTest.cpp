@@ -253,10 +253,15 @@ TEST_F(V4l2DriverTest, EveryDeviceCodeArrivesAsItsRowsFrame)
           {chroma + 2 * lumaLine, 212}}},
         {V4L2_PIX_FMT_YUV420,
          {FOURCC_I420, 12, w, h},
-         {{0, 93}, {chroma, 100}, {chroma + 3 * ((lumaLine + 1) / 2), 212}}},
+         {{0, 93}, {chroma, 100}, {chroma + 5 * ((lumaLine + 1) / 2), 115}}},
         {V4L2_PIX_FMT_MJPEG, {FOURCC_MJPG, 24, w, h}, {{0, 0xFF}, {1, 0xD8}}},
         {V4L2_PIX_FMT_JPEG, {FOURCC_MJPG, 24, w, h}, {{0, 0xFF}, {1, 0xD8}}},
     };
+    std::size_t codes = 0;
+    for (const FormatInfo &row : formatTable())
+        codes += std::size_t(std::count_if(row.devices.begin(), row.devices.end(),
+                                           [](const DeviceCode &d) { return d.code != 0; }));
+    EXPECT_EQ(std::size(cases), codes) << "a case for every device code";
     for (const auto &c : cases) {
         SCOPED_TRACE(std::string(reinterpret_cast<const char *>(&c.code), 4));
         fake::FakeDeviceProfile profile = fake::uvcCamera("Raw", 0);

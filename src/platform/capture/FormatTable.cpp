@@ -61,11 +61,11 @@ template<auto toArgb> std::int32_t viaArgb(CodecState &state, const DecodeJob &j
     return ICERR_OK;
 }
 
-std::int32_t nv12ToBgr(CodecState &, const DecodeJob &job)
+template<auto toRgb24> std::int32_t biPlanarToBgr(CodecState &, const DecodeJob &job)
 {
     const ConstFramePlanes &in = job.planes;
-    return status(libyuv::NV12ToRGB24(in.data[0], in.line[0], in.data[1], in.line[1], job.bgr,
-                                      job.line, job.width, job.height));
+    return status(toRgb24(in.data[0], in.line[0], in.data[1], in.line[1], job.bgr, job.line,
+                          job.width, job.height));
 }
 
 std::int32_t i420ToBgr(CodecState &, const DecodeJob &job)
@@ -191,7 +191,7 @@ constexpr std::array kFormats {
     FormatInfo {"nv12", FOURCC_NV12, 0, 12,
                 {{{V4L2_PIX_FMT_NV12}}},
                 {{{1}, {2, 2, 2}}}, 1, false, Colour, nullptr,
-                nv12ToBgr, biPlanar<libyuv::ARGBToNV12>},
+                biPlanarToBgr<libyuv::NV12ToRGB24>, biPlanar<libyuv::ARGBToNV12>},
     FormatInfo {"i420", FOURCC_I420, FOURCC_IYUV, 12,
                 {{{V4L2_PIX_FMT_YUV420}}},
                 {{{1}, {1, 2, 2}, {1, 2, 2}}}, 1, false, Colour, nullptr,
