@@ -32,45 +32,39 @@ TEST(FormatTable, EveryRowRoundTripsThroughItsEncoderAndConversion)
         for (const auto &[w, h] : {std::pair {64, 48}, std::pair {63, 47}}) {
             SCOPED_TRACE(std::string(row.name) + " " + std::to_string(w));
             const VideoFormat format = row.at(w, h);
-            BITMAPINFOHEADER in = headerFor(format);
+            BITMAPINFOHEADER in = headerFor(format), out {};
             EXPECT_EQ(formatFromHeader(in), format);
             const QImage picture = quadrants(w, h);
             const std::vector<std::uint8_t> frame = frameOf(format, picture);
             ASSERT_FALSE(frame.empty());
+            EXPECT_TRUE(row.raw() ? frame.size() == in.biSizeImage
+                                  : frame.size() <= in.biSizeImage);
             // Parts are encoded alone only where pixels stand alone, and only inside the frame.
+            const bool bitmap = row.compression == BI_RGB;
             FrameEncoder encoder;
             std::vector<std::uint8_t> copy = frame;
             EXPECT_EQ(encoder.encodeArea(format, viewOf(picture), 1, 1, w - 1, h - 1, copy),
-                      row.compression == BI_RGB);
+                      bitmap);
             EXPECT_EQ(copy, frame);
             EXPECT_FALSE(encoder.encodeArea(format, viewOf(picture), 1, 0, w, h, copy));
             EXPECT_FALSE(encoder.encode(format, viewOf(quadrants(w, h - 1)), copy));
-            if (row.compression == BI_RGB) {
+
+            GuardedBuffer bits(dibStride(w, 24) * std::size_t(h));
+            if (row.synonym)
+                in.biCompression = row.synonym;
+            const HIC hic = ICGetDisplayFormat(0, &in, &out, 0, 0, 0);
+            EXPECT_EQ(hic == 0, bitmap) << "only bitmaps need no decompressor";
+            if (bitmap) {
                 // As any reader of bitmaps sees it: the bottom row first.
                 EXPECT_TRUE(near(bitmapPixel(frame, format, 0, w / 4), kBlue));
                 EXPECT_TRUE(near(bitmapPixel(frame, format, h - 1, w / 4), kRed));
-            }
-            if (row.raw()) {
-                EXPECT_EQ(frame.size(), in.biSizeImage);
-            } else {
-                EXPECT_LE(frame.size(), in.biSizeImage);
-            }
-            const BITMAPINFOHEADER bitmap = headerFor({BI_RGB, 24, w, h});
-            GuardedBuffer bits(bitmap.biSizeImage);
-            if (row.synonym)
-                in.biCompression = row.synonym;
-            BITMAPINFOHEADER out {};
-            const HIC hic = ICGetDisplayFormat(0, &in, &out, 0, 0, 0);
-            if (row.compression == BI_RGB) {
-                EXPECT_EQ(hic, 0) << "a bitmap needs no decompressor";
                 ASSERT_EQ(FrameDecoder().decode(format, frame, bits.span()), ICERR_OK);
             } else {
-                ASSERT_NE(hic, 0);
-                EXPECT_EQ(std::memcmp(&out, &bitmap, sizeof out), 0);
+                const BITMAPINFOHEADER bgr = headerFor({BI_RGB, 24, w, h});
+                EXPECT_EQ(std::memcmp(&out, &bgr, sizeof out), 0);
+                const std::span<const std::uint8_t> cut(frame.data(), frame.size() - 1);
                 if (row.raw()) {
-                    EXPECT_EQ(ICDecompress(hic, 0, &in, std::span(frame).first(frame.size() - 1),
-                                           &out, bits.span()),
-                              ICERR_BADSIZE);
+                    EXPECT_EQ(ICDecompress(hic, 0, &in, cut, &out, bits.span()), ICERR_BADSIZE);
                     EXPECT_TRUE(bits.untouchedFrom(0));
                 }
                 EXPECT_EQ(ICDecompress(hic, 0, &in, frame, &out, bits.span()), ICERR_OK);
@@ -92,10 +86,8 @@ TEST(FormatTable, FrameBytesFollowEachLayoutAndRefuseAbsurdSizes)
     const std::pair<VideoFormat, std::optional<std::uint32_t>> cases[] = {
         {{BI_RGB, 24, 175, 143}, 528u * 143}, // rows padded to 4
         {{BI_RGB, 16, 3, 2}, 8u * 2},
-        {{BI_RGB, 32, 3, 2}, 12u * 2},
         {{FOURCC_YUYV, 16, 5, 2}, 12u * 2}, // an odd width still has whole pairs
         {{FOURCC_NV12, 12, 5, 3}, 15u + 2 * 3 * 2}, // chroma rounds up both ways
-        {{FOURCC_IYUV, 12, 5, 3}, 15u + 2 * 3 * 2},
         {{FOURCC_MJPG, 24, 5, 3}, 16u * 3}, // bounded by the decoded frame
         {{BI_RGB, 8, 16, 16}, std::nullopt},
         {{BI_RGB, 24, 176, -144}, std::nullopt},
