@@ -49,12 +49,19 @@ template<auto toArgb> std::int32_t viaArgb(CodecState &state, const DecodeJob &j
     state.strip.resize(std::size_t(argbLine) * kStripRows);
     for (int row = 0; row < job.height; row += kStripRows) {
         const int rows = std::min(kStripRows, job.height - row);
+        // A bottom-up picture takes each strip in the order of memory, reading the strip from
+        // its end: writing rows downwards through memory is markedly slower on large frames.
+        std::uint8_t *out = job.bgr + std::ptrdiff_t(row) * job.line;
+        int line = job.line, outRows = rows;
+        if (line < 0) {
+            out += std::ptrdiff_t(rows - 1) * line;
+            line = -line;
+            outRows = -rows;
+        }
         if (toArgb(job.planes.data[0] + std::ptrdiff_t(row) * job.planes.line[0],
                    job.planes.line[0], state.strip.data(), argbLine, job.width, rows)
                 != 0
-            || libyuv::ARGBToRGB24(state.strip.data(), argbLine,
-                                   job.bgr + std::ptrdiff_t(row) * job.line, job.line, job.width,
-                                   rows)
+            || libyuv::ARGBToRGB24(state.strip.data(), argbLine, out, line, job.width, outRows)
                 != 0)
             return ICERR_ERROR;
     }
