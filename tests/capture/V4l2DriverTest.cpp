@@ -166,8 +166,12 @@ TEST_F(V4l2DriverTest, GrabDeliversTheFreshestFrameAndKeepsTheQueueFull)
 
 TEST_F(V4l2DriverTest, SetFormatTakesTheNearestOfferedSizeForReal)
 {
-    fake::FakeDevice &camera = addCamera("Cam", 0);
+    // A format we cannot decode is never offered, not even when the device starts in it.
+    fake::FakeDeviceProfile profile = fake::uvcCamera("Cam", 0);
+    profile.formats.insert(profile.formats.begin(), {V4L2_PIX_FMT_H264, {{640, 480}}});
+    fake::FakeDevice &camera = io->addDevice(profile);
     auto driver = firstDriver();
+    EXPECT_EQ(driver->formats().size(), 5u + 4u) << "YUY2 and MJPG sizes only";
     EXPECT_EQ(driver->format(), (VideoFormat {FOURCC_YUY2, 16, 640, 480}));
     ASSERT_EQ(driver->setFormat({BI_RGB, 24, 176, 144}), 0);
     EXPECT_EQ(driver->format(), (VideoFormat {FOURCC_YUY2, 16, 176, 144}));
@@ -180,7 +184,7 @@ TEST_F(V4l2DriverTest, SetFormatTakesTheNearestOfferedSizeForReal)
     EXPECT_FALSE(driver->grab().empty());
 
     // A device that answers a request with another size is believed.
-    camera.profile.formats[1].sizes = {{800, 600}};
+    camera.profile.formats[2].sizes = {{800, 600}};
     ASSERT_EQ(driver->setFormat({FOURCC_MJPG, 24, 640, 480}), 0);
     EXPECT_EQ(driver->format(), (VideoFormat {FOURCC_MJPG, 24, 800, 600}));
 }

@@ -145,24 +145,26 @@ bool encodeI420(CodecState &, const EncodeJob &job)
 bool encodeJpeg(CodecState &state, const EncodeJob &job)
 {
     const PictureView &p = job.picture;
-    std::vector<std::uint8_t> &out = *job.stream;
     if (!state.compressor)
         state.compressor = jpeg::TjHandle(jpeg::TjHandle::Kind::Compress);
     const unsigned long capacity = tjBufSize(p.width, p.height, TJSAMP_422);
     if (!state.compressor || capacity == static_cast<unsigned long>(-1))
         return false;
-    out.resize(capacity);
-    unsigned char *data = out.data();
+    // The worst case stays allocated from frame to frame; only the stream is copied out.
+    std::vector<std::uint8_t> &buffer = state.stream;
+    if (buffer.size() < capacity)
+        buffer.resize(capacity);
+    unsigned char *data = buffer.data();
     unsigned long length = capacity;
     // Cameras send 4:2:2 frames of moderate quality.
     if (tjCompress2(state.compressor.get(), p.pixels, p.width, p.line, p.height, TJPF_BGRX, &data,
                     &length, TJSAMP_422, 85, TJFLAG_NOREALLOC)
             != 0
-        || data != out.data()) {
+        || data != buffer.data()) {
         qCWarning(lcCapture, "JPEG frame not encoded: %s", tjGetErrorStr2(state.compressor.get()));
         return false;
     }
-    out.resize(length);
+    job.stream->assign(buffer.begin(), buffer.begin() + std::ptrdiff_t(length));
     return true;
 }
 

@@ -134,7 +134,7 @@ struct FormatInfo
     VideoFormat at(int width, int height) const { return {compression, bitCount, width, height}; }
 };
 
-// Every format, in the order the virtual cameras' formats are listed by name.
+// Every row, bitmap formats first.
 std::span<const FormatInfo> formatTable();
 
 // The row of a format; nullptr for one we do not take. BI_RGB rows differ by bit count, others

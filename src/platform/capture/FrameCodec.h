@@ -19,6 +19,7 @@ struct CodecState
     jpeg::TjHandle decompressor; // made on first use
     jpeg::TjHandle compressor;
     std::vector<std::uint8_t> strip; // 32-bit rows for conversions that pass through them
+    std::vector<std::uint8_t> stream; // room for the largest compressed frame
 };
 
 class FrameDecoder
