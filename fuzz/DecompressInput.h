@@ -13,10 +13,11 @@
 // short of the decoded frame.
 namespace decompressfuzz {
 
-constexpr std::array<std::uint32_t, 7> kFormats {
-    platform::vfw::FOURCC_MJPG, platform::vfw::FOURCC_YUY2, platform::vfw::FOURCC_UYVY,
-    platform::vfw::FOURCC_NV12, platform::vfw::FOURCC_I420, platform::vfw::FOURCC_YUYV,
-    platform::vfw::BI_RGB};
+constexpr std::array<std::uint32_t, 8> kFormats {
+    platform::vfw::FOURCC_MJPG, platform::vfw::FOURCC_YUY2,
+    platform::vfw::FOURCC_UYVY, platform::vfw::FOURCC_NV12,
+    platform::vfw::FOURCC_I420, platform::vfw::FOURCC_YUYV,
+    platform::vfw::BI_RGB,      platform::vfw::makeFourCC('N', 'V', '2', '1')};
 constexpr std::size_t kPrefix = 7;
 
 struct Input

@@ -1,35 +1,51 @@
 // Feeds arbitrary bytes to the component as a camera's frame: a camera device (the test fake
-// behind the single ioctl entry point) delivers them in the format the first byte picks, and
-// they travel the road of every frame: the driver's checks, the capture window, the frame
-// callback into the frame record, the decompressor and the copy into the frame bitmap.
+// behind the single ioctl entry point) delivers them in the device format and size the first
+// byte picks (any device code of the format table), and they travel the road of every frame:
+// the driver's checks, the capture window, the frame callback into the frame record, the
+// decompressor and the copy into the frame bitmap.
 
 #include <QGuiApplication>
 
 #include <array>
 #include <cstdint>
 #include <memory>
-
-#include <linux/videodev2.h>
+#include <utility>
+#include <vector>
 
 #include "capture/CaptureSession.h"
 #include "capture/clsImages.h"
 #include "platform/capture/Drivers.h"
+#include "platform/capture/FormatTable.h"
 #include "platform/capture/fake/FakeV4l2.h"
 
 namespace {
 
 using namespace platform::vfw;
 
+// The first byte picks a device code of the format table and a size.
 struct Format
 {
     std::uint32_t pixelFormat;
     std::uint32_t width, height;
 };
-constexpr std::array kFormats = {
-    Format {V4L2_PIX_FMT_MJPEG, 176, 144}, Format {V4L2_PIX_FMT_MJPEG, 640, 480},
-    Format {V4L2_PIX_FMT_YUYV, 176, 144},  Format {V4L2_PIX_FMT_YUYV, 320, 240},
-    Format {V4L2_PIX_FMT_RGB24, 176, 144},
-};
+
+Format formatFor(std::uint8_t choice)
+{
+    static const std::vector<std::uint32_t> codes = [] {
+        std::vector<std::uint32_t> all;
+        for (const FormatInfo &row : formatTable()) {
+            for (const DeviceCode &device : row.devices) {
+                if (device.code != 0)
+                    all.push_back(device.code);
+            }
+        }
+        return all;
+    }();
+    constexpr std::array<std::pair<std::uint32_t, std::uint32_t>, 3> sizes {
+        {{176, 144}, {320, 240}, {640, 480}}};
+    const auto &[width, height] = sizes[choice % sizes.size()];
+    return {codes[choice / sizes.size() % codes.size()], width, height};
+}
 
 struct Harness
 {
@@ -45,22 +61,23 @@ struct Harness
         CreateCapturedFrame();
     }
 
-    // A camera offering only format, connected through a capture session.
-    CaptureSession &sessionFor(std::size_t index)
+    // A camera offering only the format choice picks, connected through a capture session.
+    CaptureSession &sessionFor(std::uint8_t choice)
     {
-        if (index == current && session)
+        const Format f = formatFor(choice);
+        if (session && f.pixelFormat == current.pixelFormat && f.width == current.width
+            && f.height == current.height)
             return *session;
         session.reset();
         io = std::make_shared<fake::FakeV4l2Io>();
         fake::FakeDeviceProfile profile = fake::uvcCamera("Fuzz Camera", 0);
-        const Format &f = kFormats[index];
         profile.formats = {{f.pixelFormat, {{f.width, f.height}}}};
         device = &io->addDevice(profile);
         setV4l2Io(io);
         session = std::make_unique<CaptureSession>();
         session->connect(0, 0);
         session->negotiate(24); // the white board keeps the camera's size
-        current = index;
+        current = f;
         return *session;
     }
 
@@ -68,7 +85,7 @@ struct Harness
     std::shared_ptr<fake::FakeV4l2Io> io;
     fake::FakeDevice *device = nullptr;
     std::unique_ptr<CaptureSession> session;
-    std::size_t current = ~std::size_t(0);
+    Format current {};
 };
 
 Harness &harness()
@@ -85,7 +102,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     if (size < 1)
         return 0;
     Harness &h = harness();
-    CaptureSession &session = h.sessionFor(data[0] % kFormats.size());
+    CaptureSession &session = h.sessionFor(data[0]);
     if (!session.CameraOn())
         return 0;
     h.device->payload.assign(data + 1, data + size);

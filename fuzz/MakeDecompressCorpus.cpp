@@ -3,8 +3,7 @@
 
 #include "DecompressInput.h"
 
-#include <libyuv/convert_from_argb.h>
-#include <turbojpeg.h>
+#include "platform/capture/FrameCodec.h"
 
 #include <cstdio>
 #include <string>
@@ -25,17 +24,25 @@ std::vector<std::uint32_t> stripes(int w, int h)
     return pixels;
 }
 
+// A whole frame of format as a camera of that format sends it.
+Bytes frame(const platform::vfw::VideoFormat &format)
+{
+    const std::vector<std::uint32_t> pixels = stripes(format.width, format.height);
+    const platform::vfw::PictureView picture {reinterpret_cast<const std::uint8_t *>(pixels.data()),
+                                              format.width, format.height, format.width * 4};
+    Bytes bytes;
+    platform::vfw::FrameEncoder().encode(format, picture, bytes);
+    return bytes;
+}
+
+Bytes raw(std::uint32_t compression, int w, int h)
+{
+    return frame({compression, 16, w, h});
+}
+
 Bytes jpeg(int w, int h, bool huffmanTables)
 {
-    const std::vector<std::uint32_t> pixels = stripes(w, h);
-    tjhandle handle = tjInitCompress();
-    unsigned char *stream = nullptr;
-    unsigned long size = 0;
-    tjCompress2(handle, reinterpret_cast<const unsigned char *>(pixels.data()), w, w * 4, h,
-                TJPF_BGRX, &stream, &size, TJSAMP_422, 75, 0);
-    Bytes bytes(stream, stream + size);
-    tjFree(stream);
-    tjDestroy(handle);
+    const Bytes bytes = frame({platform::vfw::FOURCC_MJPG, 24, w, h});
     if (huffmanTables)
         return bytes;
     Bytes stripped(bytes.begin(), bytes.begin() + 2);
@@ -51,25 +58,6 @@ Bytes jpeg(int w, int h, bool huffmanTables)
         pos += 2 + length;
     }
     return stripped;
-}
-
-Bytes raw(std::uint32_t compression, int w, int h)
-{
-    const std::vector<std::uint32_t> pixels = stripes(w, h);
-    const auto *argb = reinterpret_cast<const std::uint8_t *>(pixels.data());
-    const int cw = (w + 1) / 2, ch = (h + 1) / 2;
-    Bytes bytes(*platform::vfw::frameBytes({compression, 16, w, h}));
-    std::uint8_t *chroma = bytes.data() + std::size_t(w) * h;
-    if (compression == platform::vfw::FOURCC_YUY2)
-        libyuv::ARGBToYUY2(argb, w * 4, bytes.data(), cw * 4, w, h);
-    else if (compression == platform::vfw::FOURCC_UYVY)
-        libyuv::ARGBToUYVY(argb, w * 4, bytes.data(), cw * 4, w, h);
-    else if (compression == platform::vfw::FOURCC_NV12)
-        libyuv::ARGBToNV12(argb, w * 4, bytes.data(), w, chroma, cw * 2, w, h);
-    else
-        libyuv::ARGBToI420(argb, w * 4, bytes.data(), w, chroma, cw, chroma + std::size_t(cw) * ch,
-                           cw, w, h);
-    return bytes;
 }
 
 Bytes seed(Bytes prefix, const Bytes &frame)
@@ -111,6 +99,7 @@ int main(int argc, char **argv)
         {"nv12-odd-15x7", seed(prefix(3, 15, 7), raw(FOURCC_NV12, 15, 7))},
         {"i420-16x8", seed(prefix(4, 16, 8), raw(FOURCC_I420, 16, 8))},
         {"yuyv-null-frame", seed(prefix(5, 16, 8, 2), raw(FOURCC_YUY2, 16, 8))},
+        {"nv21-odd-15x7", seed(prefix(7, 15, 7), raw(makeFourCC('N', 'V', '2', '1'), 15, 7))},
     };
     for (const auto &s : seeds) {
         const std::string path = std::string(argv[1]) + "/" + s.name;

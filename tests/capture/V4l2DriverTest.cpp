@@ -49,18 +49,40 @@ TEST_F(V4l2DriverTest, ListsCaptureNodesOnlyByPersistentNameWithTheirDescription
     EXPECT_EQ(io->openDescriptors(), 0u) << "probing leaves no node open";
 }
 
-TEST_F(V4l2DriverTest, BusyCameraFailsToConnectAndEveryDisconnectReleasesIt)
+// A camera that another program holds, or one that takes the format but has no bandwidth left
+// for buffers or the stream, fails the connect (the panel then says it cannot access it) and
+// keeps nothing of ours.
+TEST_F(V4l2DriverTest, CameraThatCannotStartFailsToConnectAndEveryDisconnectReleasesIt)
 {
+    const struct
+    {
+        const char *what;
+        void (*script)(fake::FakeDevice &);
+        int error;
+    } cases[] = {
+        {"another program has it open", [](fake::FakeDevice &c) { c.busyOnOpen = true; }, -EBUSY},
+        {"another program streams", [](fake::FakeDevice &c) { c.busy = true; }, -EBUSY},
+        {"no bandwidth for buffers",
+         [](fake::FakeDevice &c) { c.refusals[VIDIOC_REQBUFS] = ENOSPC; }, -ENOSPC},
+        {"no bandwidth to stream",
+         [](fake::FakeDevice &c) { c.refusals[VIDIOC_STREAMON] = ENOSPC; }, -ENOSPC},
+    };
     fake::FakeDevice &camera = addCamera("Cam", 0);
     auto driver = firstDriver(false);
-    camera.busy = true;
-    EXPECT_EQ(driver->connect(), -EBUSY);
-    EXPECT_FALSE(driver->isConnected());
-    camera.busy = false;
-    camera.busyOnOpen = true;
-    EXPECT_EQ(driver->connect(), -EBUSY);
-    EXPECT_EQ(io->openDescriptors(), 0u);
-    camera.busyOnOpen = false;
+    const HWND hwnd = capCreateCaptureWindowA("w", 0, 0, 0, 1, 1, 0, 0);
+    windows.push_back(hwnd);
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.what);
+        c.script(camera);
+        EXPECT_EQ(driver->connect(), c.error);
+        EXPECT_FALSE(driver->isConnected());
+        EXPECT_EQ(SendMessageA(hwnd, WM_CAP_DRIVER_CONNECT, 0, 0), 0);
+        EXPECT_FALSE(camera.streaming);
+        EXPECT_EQ(camera.mappedBuffers, 0u);
+        EXPECT_EQ(io->openDescriptors(), 0u);
+        camera.busyOnOpen = camera.busy = false;
+        camera.refusals.clear();
+    }
     ASSERT_EQ(driver->connect(), 0);
     ASSERT_FALSE(driver->grab().empty());
     driver->disconnect();
@@ -144,8 +166,12 @@ TEST_F(V4l2DriverTest, GrabDeliversTheFreshestFrameAndKeepsTheQueueFull)
 
 TEST_F(V4l2DriverTest, SetFormatTakesTheNearestOfferedSizeForReal)
 {
-    fake::FakeDevice &camera = addCamera("Cam", 0);
+    // A format we cannot decode is never offered, not even when the device starts in it.
+    fake::FakeDeviceProfile profile = fake::uvcCamera("Cam", 0);
+    profile.formats.insert(profile.formats.begin(), {V4L2_PIX_FMT_H264, {{640, 480}}});
+    fake::FakeDevice &camera = io->addDevice(profile);
     auto driver = firstDriver();
+    EXPECT_EQ(driver->formats().size(), 5u + 4u) << "YUY2 and MJPG sizes only";
     EXPECT_EQ(driver->format(), (VideoFormat {FOURCC_YUY2, 16, 640, 480}));
     ASSERT_EQ(driver->setFormat({BI_RGB, 24, 176, 144}), 0);
     EXPECT_EQ(driver->format(), (VideoFormat {FOURCC_YUY2, 16, 176, 144}));
@@ -158,7 +184,7 @@ TEST_F(V4l2DriverTest, SetFormatTakesTheNearestOfferedSizeForReal)
     EXPECT_FALSE(driver->grab().empty());
 
     // A device that answers a request with another size is believed.
-    camera.profile.formats[1].sizes = {{800, 600}};
+    camera.profile.formats[2].sizes = {{800, 600}};
     ASSERT_EQ(driver->setFormat({FOURCC_MJPG, 24, 640, 480}), 0);
     EXPECT_EQ(driver->format(), (VideoFormat {FOURCC_MJPG, 24, 800, 600}));
 }
@@ -175,30 +201,77 @@ TEST_F(V4l2DriverTest, ControlsLeaveOutDisabledOnesAndStayWithinTheirRange)
     EXPECT_NE(driver->setControl(V4L2_CID_EXPOSURE_ABSOLUTE, 100), 0);
 }
 
-TEST_F(V4l2DriverTest, RawFramesArriveInTheBitmapLayout)
+// Every device code of the format table, from a camera with padded rows: the device's frame
+// holds the red top and blue bottom in the code's own layout (checked against that layout, not
+// our copy of it), and the driver delivers its row's frame, which shows the same picture.
+TEST_F(V4l2DriverTest, EveryDeviceCodeArrivesAsItsRowsFrame)
 {
-    // Red-green-blue rows top-down with padding of the device's own become bottom-up
-    // blue-green-red rows padded to 4; padded YUYV rows are packed.
-    for (const auto &[pixelFormat, format] :
-         {std::pair {V4L2_PIX_FMT_RGB24, VideoFormat {BI_RGB, 24, 6, 6}},
-          std::pair {V4L2_PIX_FMT_YUYV, VideoFormat {FOURCC_YUY2, 16, 6, 6}}}) {
+    constexpr int w = 8, h = 6, pad = 9;
+    // Offsets and values (off by 3 at most, under a mask: 555 pixels have a bit to spare) of
+    // bytes of the red top-left and blue bottom-left pixels, or of their luma and chroma samples.
+    struct Sample
+    {
+        std::size_t offset;
+        int value;
+        int mask = 0xFF;
+    };
+    const std::size_t l24 = 3 * w + pad, l32 = 4 * w + pad, l16 = 2 * w + pad, lyuv = 2 * w + pad;
+    const std::size_t ly = w + pad, c = ly * h; // luma rows, and where chroma starts
+    const std::uint32_t nv21 = makeFourCC('N', 'V', '2', '1');
+    const struct
+    {
+        std::uint32_t code, compression;
+        std::uint16_t bits;
+        std::vector<Sample> samples;
+    } cases[] = {
+        // clang-format off
+        {V4L2_PIX_FMT_BGR24, BI_RGB, 24, {{0, 0x20}, {2, 0xE0}, {5 * l24, 0xE0}, {5 * l24 + 2, 0x20}}},
+        {V4L2_PIX_FMT_RGB24, BI_RGB, 24, {{0, 0xE0}, {2, 0x20}, {5 * l24, 0x20}, {5 * l24 + 2, 0xE0}}},
+        {V4L2_PIX_FMT_XBGR32, BI_RGB, 32, {{0, 0x20}, {2, 0xE0}, {5 * l32, 0xE0}, {5 * l32 + 2, 0x20}}},
+        {V4L2_PIX_FMT_ABGR32, BI_RGB, 32, {{2, 0xE0}, {5 * l32, 0xE0}}},
+        {V4L2_PIX_FMT_BGR32, BI_RGB, 32, {{2, 0xE0}, {5 * l32, 0xE0}}},
+        {V4L2_PIX_FMT_RGB555, BI_RGB, 16, {{0, 0x84}, {1, 0x70, 0x7F}, {5 * l16, 0x9C}, {5 * l16 + 1, 0x10, 0x7F}}},
+        {V4L2_PIX_FMT_XRGB555, BI_RGB, 16, {{1, 0x70, 0x7F}, {5 * l16 + 1, 0x10, 0x7F}}},
+        {V4L2_PIX_FMT_YUYV, FOURCC_YUY2, 16, {{0, 93}, {1, 100}, {3, 212}, {5 * lyuv, 62}, {5 * lyuv + 1, 212}}},
+        {V4L2_PIX_FMT_UYVY, FOURCC_UYVY, 16, {{0, 100}, {1, 93}, {2, 212}, {5 * lyuv + 1, 62}}},
+        {V4L2_PIX_FMT_NV12, FOURCC_NV12, 12, {{0, 93}, {5 * ly, 62}, {c, 100}, {c + 1, 212}, {c + 2 * ly, 212}}},
+        {V4L2_PIX_FMT_NV21, nv21, 12, {{0, 93}, {c, 212}, {c + 1, 100}, {c + 2 * ly + 1, 212}}},
+        {V4L2_PIX_FMT_YUV420, FOURCC_I420, 12, {{0, 93}, {c, 100}, {c + 5 * ((ly + 1) / 2), 115}}},
+        {V4L2_PIX_FMT_MJPEG, FOURCC_MJPG, 24, {{0, 0xFF}, {1, 0xD8}}},
+        {V4L2_PIX_FMT_JPEG, FOURCC_MJPG, 24, {{0, 0xFF}, {1, 0xD8}}},
+        // clang-format on
+    };
+    std::size_t codes = 0;
+    for (const FormatInfo &row : formatTable())
+        codes += std::size_t(std::count_if(row.devices.begin(), row.devices.end(),
+                                           [](const DeviceCode &d) { return d.code != 0; }));
+    EXPECT_EQ(std::size(cases), codes) << "a case for every device code";
+    for (const auto &k : cases) {
+        SCOPED_TRACE(std::string(reinterpret_cast<const char *>(&k.code), 4));
+        const VideoFormat format {k.compression, k.bits, w, h};
         fake::FakeDeviceProfile profile = fake::uvcCamera("Raw", 0);
-        profile.formats = {{pixelFormat, {{6, 6}}}};
-        profile.linePadding = 10;
+        profile.formats = {{k.code, {{w, h}}}};
+        profile.linePadding = pad;
         fake::FakeDevice &camera = io->addDevice(profile);
+        const std::vector<std::uint8_t> &sent = camera.framePicture();
+        for (const Sample &sample : k.samples) {
+            ASSERT_LT(sample.offset, sent.size());
+            EXPECT_NEAR(sent[sample.offset] & sample.mask, sample.value, 3) << sample.offset;
+        }
         auto driver = firstDriver();
         EXPECT_EQ(driver->format(), format);
         const GrabbedFrame frame = driver->grab();
-        ASSERT_EQ(frame.bytes.size(), *frameBytes(format));
-        std::vector<std::uint8_t> bits(frame.bytes.begin(), frame.bytes.end());
-        bits.resize(24 * 6);
-        if (format.compression != BI_RGB) {
-            ASSERT_EQ(FrameDecoder().decode(format, frame.bytes, bits), ICERR_OK);
+        ASSERT_FALSE(frame.empty());
+        EXPECT_TRUE(!formatInfo(format)->raw() || frame.bytes.size() == *frameBytes(format));
+        if (k.compression == BI_RGB) { // as any reader of bitmaps sees it
+            EXPECT_TRUE(near(bitmapPixel(frame.bytes, format, 0, w - 2), kBlue));
+            EXPECT_TRUE(near(bitmapPixel(frame.bytes, format, h - 1, w - 2), kRed));
         }
-        // The bottom row (blue) comes first in memory. The first pixels of the top row (red)
-        // carry the fake's frame number, so pixel 3 is looked at.
-        EXPECT_TRUE(near(pixel(bits.data(), 6, 0, 3), kBlue));
-        EXPECT_TRUE(near(pixel(bits.data(), 6, 5, 3), kRed));
+        // The first pixels of the top row carry the fake's frame number: one further right.
+        std::vector<std::uint8_t> bits(*frameBytes({BI_RGB, 24, w, h}));
+        ASSERT_EQ(FrameDecoder().decode(format, frame.bytes, bits), ICERR_OK);
+        EXPECT_TRUE(near(pixel(bits.data(), w, 0, w - 2), kBlue));
+        EXPECT_TRUE(near(pixel(bits.data(), w, h - 1, w - 2), kRed));
         driver.reset();
         camera.unplug();
     }

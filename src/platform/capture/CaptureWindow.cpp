@@ -2,8 +2,8 @@
 
 #include "platform/capture/CaptureDriver.h"
 #include "platform/capture/CaptureLog.h"
-#include "platform/capture/Decompressor.h"
 #include "platform/capture/Drivers.h"
+#include "platform/capture/FrameCodec.h"
 
 #include <QClipboard>
 #include <QGuiApplication>
@@ -225,23 +225,12 @@ QImage framePicture(const Window &window)
 {
     const Slot &slot = state().slots[window.slot];
     const VideoFormat &format = window.frameFormat;
-    const std::span<const std::uint8_t> bytes(slot.data, slot.length);
-    const std::optional<std::uint32_t> size = frameBytes(format);
-    if (!slot.data || !size)
+    if (!slot.data || !frameBytes(format))
         return {};
     const int w = format.width, h = format.height;
-    if (format.compression == BI_RGB) {
-        if (bytes.size() < *size)
-            return {};
-        const QImage::Format kind = format.bitCount == 32 ? QImage::Format_RGB32
-            : format.bitCount == 16                       ? QImage::Format_RGB555
-                                                          : QImage::Format_BGR888;
-        return QImage(bytes.data(), w, h, qsizetype(dibStride(w, format.bitCount)), kind)
-            .mirrored(false, true);
-    }
     static FrameDecoder decoder;
     std::vector<std::uint8_t> bits(dibStride(w, 24) * std::size_t(h));
-    if (decoder.decode(format, bytes, bits) != ICERR_OK)
+    if (decoder.decode(format, {slot.data, slot.length}, bits) != ICERR_OK)
         return {};
     return QImage(bits.data(), w, h, qsizetype(dibStride(w, 24)), QImage::Format_BGR888)
         .mirrored(false, true);

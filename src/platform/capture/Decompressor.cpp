@@ -1,12 +1,5 @@
 #include "platform/capture/Decompressor.h"
 
-#include "platform/capture/CaptureLog.h"
-
-#include <libyuv/convert_argb.h>
-#include <libyuv/convert_from_argb.h>
-#include <turbojpeg.h>
-
-#include <algorithm>
 #include <limits>
 #include <map>
 #include <memory>
@@ -14,10 +7,6 @@
 namespace platform::vfw {
 
 namespace {
-
-// Rows converted per pass for the packed 4:2:2 formats: the 32-bit intermediate of a strip stays
-// in the cache between its two passes.
-constexpr int kStripRows = 16;
 
 struct Decompressor
 {
@@ -58,109 +47,14 @@ bool inputUsable(const Decompressor &decompressor, const VideoFormat &input)
 
 } // namespace
 
-bool FrameDecoder::supports(std::uint32_t compression)
-{
-    switch (canonicalCompression(compression)) {
-    case FOURCC_MJPG:
-    case FOURCC_YUY2:
-    case FOURCC_UYVY:
-    case FOURCC_NV12:
-    case FOURCC_I420:
-        return true;
-    default:
-        return false;
-    }
-}
-
-std::int32_t FrameDecoder::decode(const VideoFormat &format, std::span<const std::uint8_t> data,
-                                  std::span<std::uint8_t> out, bool fast)
-{
-    const std::uint32_t compression = canonicalCompression(format.compression);
-    const std::optional<std::uint32_t> inputBytes = frameBytes(format);
-    if (!supports(compression) || !inputBytes)
-        return ICERR_BADFORMAT;
-    const int w = format.width, h = format.height;
-    const int stride = int(dibStride(w, 24));
-    if (out.size() < std::size_t(stride) * std::size_t(h))
-        return ICERR_BADSIZE;
-    if (compression == FOURCC_MJPG)
-        return decodeJpeg(format, data, out.data(), stride, fast);
-    // Raw frames have one size; a shorter one is cut off and is not shown.
-    if (data.size() < *inputBytes)
-        return ICERR_BADSIZE;
-
-    const std::uint8_t *in = data.data();
-    std::uint8_t *dst = out.data();
-    const int chromaW = (w + 1) / 2, chromaH = (h + 1) / 2;
-    const std::uint8_t *chroma = in + std::size_t(w) * std::size_t(h);
-    // A negative height makes the conversions write the rows bottom-up.
-    switch (compression) {
-    case FOURCC_NV12:
-        return libyuv::NV12ToRGB24(in, w, chroma, chromaW * 2, dst, stride, w, -h) == 0
-            ? ICERR_OK
-            : ICERR_ERROR;
-    case FOURCC_I420:
-        return libyuv::I420ToRGB24(in, w, chroma, chromaW,
-                                   chroma + std::size_t(chromaW) * std::size_t(chromaH), chromaW,
-                                   dst, stride, w, -h)
-                == 0
-            ? ICERR_OK
-            : ICERR_ERROR;
-    default:
-        break;
-    }
-    // The packed 4:2:2 formats have no direct 24-bit conversion: strips go through 32 bits.
-    const int inLine = chromaW * 4, argbLine = w * 4;
-    m_strip.resize(std::size_t(argbLine) * kStripRows);
-    for (int row = 0; row < h; row += kStripRows) {
-        const int rows = std::min(kStripRows, h - row);
-        const std::uint8_t *source = in + std::size_t(row) * std::size_t(inLine);
-        const int result = compression == FOURCC_YUY2
-            ? libyuv::YUY2ToARGB(source, inLine, m_strip.data(), argbLine, w, rows)
-            : libyuv::UYVYToARGB(source, inLine, m_strip.data(), argbLine, w, rows);
-        // Picture rows row..row+rows-1 are bitmap rows h-row-rows..h-row-1, in reverse.
-        if (result != 0
-            || libyuv::ARGBToRGB24(m_strip.data(), argbLine,
-                                   dst + std::size_t(h - row - rows) * std::size_t(stride), stride,
-                                   w, -rows)
-                != 0)
-            return ICERR_ERROR;
-    }
-    return ICERR_OK;
-}
-
-std::int32_t FrameDecoder::decodeJpeg(const VideoFormat &format, std::span<const std::uint8_t> data,
-                                      std::uint8_t *out, int stride, bool fast)
-{
-    // The stream must be whole and of the negotiated size before the decoder sees it; a frame
-    // cut short would otherwise decode with its missing part painted grey.
-    if (!jpegFrameLooksComplete(data, format.width, format.height))
-        return ICERR_ERROR;
-    const std::span<const std::uint8_t> stream = withoutTrailingPadding(data);
-    if (!m_jpeg)
-        m_jpeg = jpeg::TjHandle(jpeg::TjHandle::Kind::Decompress);
-    if (!m_jpeg)
-        return ICERR_MEMORY;
-    const int flags = TJFLAG_BOTTOMUP | (fast ? TJFLAG_FASTDCT : 0);
-    if (tjDecompress2(m_jpeg.get(), stream.data(), stream.size(), out, format.width, stride,
-                      format.height, TJPF_BGR, flags)
-        == 0)
-        return ICERR_OK;
-    // Warnings inside a complete stream (stray bytes before a marker and the like) are common in
-    // camera frames and leave a whole picture; only errors fail the frame.
-    if (tjGetErrorCode(m_jpeg.get()) == TJERR_WARNING)
-        return ICERR_OK;
-    qCDebug(lcCapture, "JPEG frame not decoded: %s", tjGetErrorStr2(m_jpeg.get()));
-    return ICERR_ERROR;
-}
-
 HIC ICGetDisplayFormat(HIC hic, const BITMAPINFOHEADER *lpbiIn, BITMAPINFOHEADER *lpbiOut,
                        int /*BitDepth*/, int /*dx*/, int /*dy*/)
 {
     if (!lpbiIn || !lpbiOut)
         return 0;
+    // Bitmap formats need no decompressor.
     const VideoFormat input = formatFromHeader(*lpbiIn);
-    if (!FrameDecoder::supports(input.compression) || !frameBytes(input))
+    if (input.compression == BI_RGB || !frameBytes(input))
         return 0;
     const VideoFormat output {BI_RGB, 24, input.width, input.height};
     const std::optional<std::uint32_t> outputBytes = frameBytes(output);

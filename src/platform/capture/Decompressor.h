@@ -1,15 +1,15 @@
 #pragma once
 
-#include "platform/capture/FormatTable.h"
+#include "platform/capture/FrameCodec.h"
 #include "platform/capture/VfwTypes.h"
-#include "platform/jpeg/Jpeg.h"
 
 #include <cstdint>
 #include <span>
 #include <vector>
 
-// The video decompressors: camera formats (MJPG, YUY2 also as 'YUYV', UYVY, NV12, I420 also as
-// 'IYUV') into 24-bit bottom-up bitmaps of the same size, rows padded to 4 bytes. Handles are
+// The video decompressors: every compressed format of the format table (MJPG, YUY2 also as 'YUYV',
+// UYVY, NV12, I420 also as 'IYUV', ...) into 24-bit bottom-up bitmaps of the same size, rows
+// padded to 4 bytes. Handles are
 // never 0 and never reused within a run. Call from one thread.
 //
 // ICDecompress flags: ICDECOMPRESS_NULLFRAME (no new picture) and ICDECOMPRESS_PREROLL (a frame
@@ -42,23 +42,5 @@ std::int32_t ICClose(HIC hic);
 
 // Open decompressors, for leak checks.
 std::size_t openDecompressorCount();
-
-// The conversions behind the decompressors, also used to copy a frame to the clipboard.
-class FrameDecoder
-{
-public:
-    static bool supports(std::uint32_t compression);
-
-    // Decodes a frame of format into bottom-up 24-bit rows padded to 4. ICERR_OK or an ICERR code.
-    std::int32_t decode(const VideoFormat &format, std::span<const std::uint8_t> data,
-                        std::span<std::uint8_t> out, bool fast = false);
-
-private:
-    std::int32_t decodeJpeg(const VideoFormat &format, std::span<const std::uint8_t> data,
-                            std::uint8_t *out, int stride, bool fast);
-
-    jpeg::TjHandle m_jpeg;
-    std::vector<std::uint8_t> m_strip; // 32-bit rows for the packed 4:2:2 formats
-};
 
 } // namespace platform::vfw

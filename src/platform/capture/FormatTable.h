@@ -7,10 +7,15 @@
 #include <cstdint>
 #include <optional>
 #include <span>
+#include <string_view>
+#include <vector>
 
-// Frame formats: the one table between device pixel formats and bitmap headers, frame sizes,
-// the choice of the nearest offered format and a cheap completeness check of JPEG frames. Pure
-// functions, shared by the drivers and the decompressors.
+// Frame formats: one row per format a camera can deliver, with everything the capture code needs
+// to know about it (device codes, bitmap header, planes and their sizes, row order, the
+// conversion to a 24-bit bitmap and the encoding from a drawn picture), and the pure functions
+// around it (frame sizes, headers, the choice of the nearest offered format, a cheap completeness
+// check of JPEG frames). The drivers, the decompressors, the virtual cameras and the fake devices
+// walk the rows; a new format is a row and its conversions in FormatTable.cpp.
 namespace platform::vfw {
 
 constexpr std::uint32_t FOURCC_MJPG = makeFourCC('M', 'J', 'P', 'G');
@@ -37,40 +42,117 @@ struct VideoFormat
     friend bool operator==(const VideoFormat &, const VideoFormat &) = default;
 };
 
-// How a driver turns a device's rows into the frame it delivers.
-enum class RowOrder : std::uint8_t {
-    AsIs, // compressed or planar: passed on unchanged
-    Flip, // top-down rows in the bitmap's byte order: flipped to bottom-up
-    FlipSwapRedBlue, // top-down red-green-blue rows: flipped and turned into blue-green-red
-};
-
-struct PixelFormatMapping
+// Where the planes of a frame lie. Lines may be negative: a bottom-up frame is seen through its
+// last row, so that every conversion reads and writes pictures top-down.
+template<class Byte> struct FramePlanes
 {
-    std::uint32_t device; // the device's four-character code
+    std::array<Byte *, 3> data {};
+    std::array<int, 3> line {};
+};
+using ConstFramePlanes = FramePlanes<const std::uint8_t>;
+
+// A picture as it is drawn: top-down rows of 32-bit pixels (blue, green, red, unused).
+struct PictureView
+{
+    const std::uint8_t *pixels = nullptr;
+    int width = 0;
+    int height = 0;
+    int line = 0;
+};
+
+// What the conversions keep from frame to frame (FrameCodec.h).
+struct CodecState;
+
+struct DecodeJob
+{
+    std::span<const std::uint8_t> frame; // the frame's real bytes
+    ConstFramePlanes planes; // raw formats: where its planes lie
+    int width = 0;
+    int height = 0;
+    std::uint8_t *bgr = nullptr; // top row of the 24-bit picture
+    int line = 0; // from one picture row to the next (negative: a bottom-up bitmap)
+    bool fast = false; // a faster, slightly less exact transform will do
+};
+
+struct EncodeJob
+{
+    PictureView picture;
+    FramePlanes<std::uint8_t> planes; // raw formats: where the frame's planes go
+    std::vector<std::uint8_t> *stream = nullptr; // compressed formats: receives the whole stream
+};
+
+// One plane of a raw format: bytes of one group of `columns` pixels across, and one plane row
+// for every `rows` rows of the picture (chroma subsampling).
+struct PlaneInfo
+{
+    std::uint8_t bytes = 0; // 0: no such plane
+    std::uint8_t columns = 1;
+    std::uint8_t rows = 1;
+};
+
+// How a device's bytes differ from the row's frames. Devices deliver rows top-down; the driver's
+// copy turns them bottom-up where the row's frames are. Each entry is its own inverse, so the
+// same copy turns delivered frames back into a device's (the fake devices do).
+// \todo Bayer and vendor formats get an entry that goes through the conversion library.
+enum class DeviceBytes : std::uint8_t {
+    AsFrame, // the row's byte order
+    RedBlueSwapped, // red-green-blue pixels where the bitmap has blue-green-red
+};
+
+struct DeviceCode
+{
+    std::uint32_t code = 0; // the device's four-character code; 0 ends the list
+    DeviceBytes bytes = DeviceBytes::AsFrame;
+};
+
+// What a format's pixels show.
+// \todo Greyscale, infrared and depth sensors (GREY, Y16, Z16) get kinds of their own with their
+// detection, so that they are never shown as a colour picture.
+enum class PictureKind : std::uint8_t { Colour };
+
+struct FormatInfo
+{
+    std::string_view name; // as VEDEREVE_VIRTUAL_CAMERAS writes it
     std::uint32_t compression; // biCompression
-    std::uint16_t bitCount; // biBitCount
-    RowOrder rows;
+    std::uint32_t synonym; // another biCompression for the same frames; 0 none
+    std::uint16_t bitCount; // biBitCount; tells BI_RGB formats apart
+    // The device codes delivered in this format; where a device offers two of them for the same
+    // size, the first one it lists is taken.
+    std::array<DeviceCode, 3> devices;
+    std::array<PlaneInfo, 3> planes; // none: a compressed stream
+    std::uint8_t lineAlign; // rows padded to a multiple of this many bytes
+    bool bottomUp; // rows bottom-up, as a bitmap's
+    PictureKind kind;
+    // Compressed streams: whether a frame is whole (a damaged one is dropped before decoding).
+    bool (*looksWhole)(std::span<const std::uint8_t> frame, int width, int height);
+    // Into a 24-bit picture. ICERR_OK or an ICERR code; nothing is written outside job's buffers.
+    std::int32_t (*toBgr)(CodecState &, const DecodeJob &job);
+    // From a drawn picture of the format's size into the frame a camera would send.
+    bool (*encode)(CodecState &, const EncodeJob &job);
+
+    bool raw() const { return planes[0].bytes != 0; }
+    VideoFormat at(int width, int height) const { return {compression, bitCount, width, height}; }
 };
 
-// In order of preference when a device offers two codes for the same bitmap format.
-inline constexpr std::array kPixelFormats {
-    PixelFormatMapping {makeFourCC('B', 'G', 'R', '3'), BI_RGB, 24, RowOrder::Flip},
-    PixelFormatMapping {makeFourCC('R', 'G', 'B', '3'), BI_RGB, 24, RowOrder::FlipSwapRedBlue},
-    PixelFormatMapping {makeFourCC('X', 'R', '2', '4'), BI_RGB, 32, RowOrder::Flip},
-    PixelFormatMapping {makeFourCC('A', 'R', '2', '4'), BI_RGB, 32, RowOrder::Flip},
-    PixelFormatMapping {makeFourCC('B', 'G', 'R', '4'), BI_RGB, 32, RowOrder::Flip},
-    PixelFormatMapping {makeFourCC('R', 'G', 'B', 'O'), BI_RGB, 16, RowOrder::Flip},
-    PixelFormatMapping {makeFourCC('X', 'R', '1', '5'), BI_RGB, 16, RowOrder::Flip},
-    PixelFormatMapping {FOURCC_YUYV, FOURCC_YUY2, 16, RowOrder::AsIs},
-    PixelFormatMapping {FOURCC_UYVY, FOURCC_UYVY, 16, RowOrder::AsIs},
-    PixelFormatMapping {FOURCC_NV12, FOURCC_NV12, 12, RowOrder::AsIs},
-    PixelFormatMapping {makeFourCC('Y', 'U', '1', '2'), FOURCC_I420, 12, RowOrder::AsIs},
-    PixelFormatMapping {FOURCC_MJPG, FOURCC_MJPG, 24, RowOrder::AsIs},
-    PixelFormatMapping {makeFourCC('J', 'P', 'E', 'G'), FOURCC_MJPG, 24, RowOrder::AsIs},
-};
+// Every row, bitmap formats first.
+std::span<const FormatInfo> formatTable();
 
-// The mapping of a device code, nullptr for a code we do not take.
-const PixelFormatMapping *mappingForDevice(std::uint32_t deviceCode);
+// The row of a format; nullptr for one we do not take. BI_RGB rows differ by bit count, others
+// by code (or synonym) alone.
+const FormatInfo *formatInfo(std::uint32_t compression, std::uint16_t bitCount);
+inline const FormatInfo *formatInfo(const VideoFormat &format)
+{
+    return formatInfo(format.compression, format.bitCount);
+}
+const FormatInfo *formatNamed(std::string_view name);
+
+struct DeviceFormat
+{
+    const FormatInfo *info = nullptr;
+    DeviceBytes bytes = DeviceBytes::AsFrame;
+};
+// The row of a device's code; nothing for a code we do not take.
+std::optional<DeviceFormat> formatForDevice(std::uint32_t deviceCode);
 
 // Synonyms folded onto one code ('YUYV' is 'YUY2', 'IYUV' is 'I420'); others unchanged.
 std::uint32_t canonicalCompression(std::uint32_t compression);
@@ -81,8 +163,42 @@ constexpr std::uint64_t dibStride(std::int64_t width, int bitCount)
     return std::uint64_t((width * bitCount + 31) / 32) * 4;
 }
 
-// Bytes of one frame: exact for uncompressed formats, the largest accepted for compressed
-// ones. Nothing for a format with a size outside 1..kMaxFrameBytes or a code we do not know.
+// Where the planes of a raw frame lie, relative to its first byte.
+struct FrameLayout
+{
+    std::array<std::uint64_t, 3> offset {};
+    std::array<std::uint64_t, 3> line {}; // from one plane row to the next
+    std::array<std::uint64_t, 3> rowBytes {}; // bytes of pixels in one plane row
+    std::array<std::uint64_t, 3> rows {};
+    std::uint64_t bytes = 0; // the whole frame
+};
+// The layout of a raw frame of info at width x height (both positive). deviceLine 0: as it is
+// delivered (rows padded to the row's alignment); otherwise as a device lays it out with
+// deviceLine bytes per luma row, the other planes' rows in proportion.
+FrameLayout frameLayout(const FormatInfo &info, std::int64_t width, std::int64_t height,
+                        std::uint64_t deviceLine = 0);
+// The planes of a frame at base with that layout, seen top-down when bottomUp.
+template<class Byte>
+FramePlanes<Byte> framePlanes(const FrameLayout &layout, Byte *base, bool bottomUp)
+{
+    FramePlanes<Byte> planes;
+    for (std::size_t i = 0; i < 3 && layout.rows[i] > 0; ++i) {
+        planes.data[i] = base + layout.offset[i];
+        planes.line[i] = int(layout.line[i]);
+        if (bottomUp) {
+            planes.data[i] += (layout.rows[i] - 1) * layout.line[i];
+            planes.line[i] = -planes.line[i];
+        }
+    }
+    return planes;
+}
+
+// Copies a raw frame between a device's layout and the delivered one, in either direction.
+bool copyFrame(const FormatInfo &info, DeviceBytes bytes, int width, int height,
+               const ConstFramePlanes &in, const FramePlanes<std::uint8_t> &out);
+
+// Bytes of one frame: exact for raw formats, the largest accepted for compressed ones. Nothing
+// for a format with a size outside 1..kMaxFrameBytes or a code we do not know.
 std::optional<std::uint32_t> frameBytes(const VideoFormat &format);
 
 BITMAPINFOHEADER headerFor(const VideoFormat &format);

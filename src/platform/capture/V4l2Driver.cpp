@@ -2,8 +2,6 @@
 
 #include "platform/capture/CaptureLog.h"
 
-#include <libyuv/convert_argb.h>
-#include <libyuv/planar_functions.h>
 #include <linux/videodev2.h>
 
 #include <algorithm>
@@ -12,10 +10,6 @@
 #include <utility>
 
 namespace platform::vfw {
-
-static_assert(FOURCC_YUYV == V4L2_PIX_FMT_YUYV && FOURCC_MJPG == V4L2_PIX_FMT_MJPEG
-              && makeFourCC('Y', 'U', '1', '2') == V4L2_PIX_FMT_YUV420
-              && makeFourCC('R', 'G', 'B', '3') == V4L2_PIX_FMT_RGB24);
 
 namespace {
 
@@ -44,40 +38,10 @@ bool inRange(std::uint32_t value, std::uint32_t minimum, std::uint32_t maximum, 
     return value >= minimum && value <= maximum && (step <= 1 || (value - minimum) % step == 0);
 }
 
-bool isPlanar(std::uint32_t compression)
+// The shortest row a device may use for a raw format: its pixels without padding.
+std::uint32_t minimumDeviceLine(const FormatInfo &info, std::uint32_t width)
 {
-    return compression == FOURCC_NV12 || compression == FOURCC_I420;
-}
-
-// The shortest row a device may use for a format; JPEG frames have no rows.
-std::uint32_t minimumDeviceLine(const PixelFormatMapping &mapping, std::uint32_t width)
-{
-    if (mapping.compression == FOURCC_MJPG)
-        return 0;
-    if (mapping.compression == BI_RGB)
-        return width * (mapping.bitCount / 8u);
-    return isPlanar(mapping.compression) ? width : (width + 1) / 2 * 4;
-}
-
-// The row length of the frame as we deliver it: bitmap rows padded to 4, others packed.
-std::uint32_t deliveredLine(const VideoFormat &format)
-{
-    const auto width = std::uint32_t(format.width);
-    if (format.compression == BI_RGB)
-        return std::uint32_t(dibStride(width, format.bitCount));
-    return isPlanar(format.compression) ? width : (width + 1) / 2 * 4;
-}
-
-// Bytes of a frame in the device's own layout, rows bytesPerLine apart; the chroma rows of I420
-// are half as long.
-std::uint64_t deviceFrameBytes(const VideoFormat &format, std::uint32_t bytesPerLine)
-{
-    const std::uint64_t rows = std::uint64_t(format.height), chromaRows = (rows + 1) / 2;
-    if (format.compression == FOURCC_NV12)
-        return bytesPerLine * (rows + chromaRows);
-    if (format.compression == FOURCC_I420)
-        return bytesPerLine * rows + 2 * std::uint64_t((bytesPerLine + 1) / 2) * chromaRows;
-    return bytesPerLine * rows;
+    return info.raw() ? std::uint32_t(frameLayout(info, width, 1).rowBytes[0]) : 0;
 }
 
 } // namespace
@@ -258,32 +222,32 @@ void V4l2Driver::disconnect()
     m_offers.clear();
     m_controls.clear();
     m_lost = false;
-    m_mapping = nullptr;
+    m_device = {};
 }
 
 void V4l2Driver::enumerateFormats()
 {
     m_offers.clear();
-    auto offer = [this](const PixelFormatMapping &mapping, std::uint32_t w, std::uint32_t h) {
-        const VideoFormat format {mapping.compression, mapping.bitCount, std::int32_t(w),
-                                  std::int32_t(h)};
-        if (!frameBytes(format) || m_offers.size() >= kMaxEnumeration * 4)
-            return;
-        // Two device codes for the same bitmap format: the first one offered is kept.
-        for (const Offer &existing : m_offers) {
-            if (existing.format == format)
-                return;
-        }
-        m_offers.push_back({format, mapping.device});
-    };
+    auto offer
+        = [this](const FormatInfo &info, std::uint32_t code, std::uint32_t w, std::uint32_t h) {
+              const VideoFormat format = info.at(std::int32_t(w), std::int32_t(h));
+              if (!frameBytes(format) || m_offers.size() >= kMaxEnumeration * 4)
+                  return;
+              // Two device codes for the same bitmap format: the first one offered is kept.
+              for (const Offer &existing : m_offers) {
+                  if (existing.format == format)
+                      return;
+              }
+              m_offers.push_back({format, code});
+          };
     for (std::uint32_t i = 0; i < kMaxEnumeration; ++i) {
         v4l2_fmtdesc description = {};
         description.index = i;
         description.type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
         if (m_io->ioctl(m_fd.get(), VIDIOC_ENUM_FMT, &description) != 0)
             break;
-        const PixelFormatMapping *mapping = mappingForDevice(description.pixelformat);
-        if (!mapping || (description.flags & V4L2_FMT_FLAG_EMULATED))
+        const std::optional<DeviceFormat> device = formatForDevice(description.pixelformat);
+        if (!device || (description.flags & V4L2_FMT_FLAG_EMULATED))
             continue;
         for (std::uint32_t j = 0; j < kMaxEnumeration; ++j) {
             v4l2_frmsizeenum size = {};
@@ -292,14 +256,15 @@ void V4l2Driver::enumerateFormats()
             if (m_io->ioctl(m_fd.get(), VIDIOC_ENUM_FRAMESIZES, &size) != 0)
                 break;
             if (size.type == V4L2_FRMSIZE_TYPE_DISCRETE) {
-                offer(*mapping, size.discrete.width, size.discrete.height);
+                offer(*device->info, description.pixelformat, size.discrete.width,
+                      size.discrete.height);
                 continue;
             }
             const v4l2_frmsize_stepwise &range = size.stepwise;
             for (const auto &[w, h] : kCommonSizes) {
                 if (inRange(w, range.min_width, range.max_width, range.step_width)
                     && inRange(h, range.min_height, range.max_height, range.step_height))
-                    offer(*mapping, w, h);
+                    offer(*device->info, description.pixelformat, w, h);
             }
             break;
         }
@@ -376,16 +341,17 @@ int V4l2Driver::applyFormat(const Offer &offer)
     }
     // The device answers with what it really does, which may differ from the request.
     const v4l2_pix_format &pix = request.fmt.pix;
-    const PixelFormatMapping *mapping = mappingForDevice(pix.pixelformat);
-    if (!mapping || pix.width > 0xFFFF || pix.height > 0xFFFF)
+    const std::optional<DeviceFormat> device = formatForDevice(pix.pixelformat);
+    if (!device || pix.width > 0xFFFF || pix.height > 0xFFFF)
         return -EINVAL;
-    const VideoFormat format {mapping->compression, mapping->bitCount, std::int32_t(pix.width),
-                              std::int32_t(pix.height)};
-    const std::uint32_t line = std::max(pix.bytesperline, minimumDeviceLine(*mapping, pix.width));
-    if (!frameBytes(format) || deviceFrameBytes(format, line) > kMaxFrameBytes)
+    const FormatInfo &info = *device->info;
+    const VideoFormat format = info.at(std::int32_t(pix.width), std::int32_t(pix.height));
+    const std::uint32_t line = std::max(pix.bytesperline, minimumDeviceLine(info, pix.width));
+    if (!frameBytes(format)
+        || (info.raw() && frameLayout(info, pix.width, pix.height, line).bytes > kMaxFrameBytes))
         return -EINVAL;
     m_format = format;
-    m_mapping = mapping;
+    m_device = *device;
     m_bytesPerLine = line;
     return 0;
 }
@@ -529,17 +495,22 @@ GrabbedFrame V4l2Driver::grab()
 GrabbedFrame V4l2Driver::deliver(std::uint32_t index, std::uint32_t bytesUsed)
 {
     const std::span<const std::uint8_t> raw = m_buffers.buffer(index).first(bytesUsed);
+    const FormatInfo &info = *m_device.info;
     const VideoFormat &f = m_format;
     const std::uint32_t size = *frameBytes(f);
-    const std::uint32_t packedLine = deliveredLine(f);
-    // The device's own layout is handed out as it is when it already is the delivered one.
-    const bool asIs = f.compression == FOURCC_MJPG
-        || (m_mapping->rows == RowOrder::AsIs && m_bytesPerLine == packedLine);
     bool usable = false;
-    if (f.compression == FOURCC_MJPG)
-        usable = jpegFrameLooksComplete(raw, f.width, f.height);
-    else
-        usable = raw.size() >= deviceFrameBytes(f, m_bytesPerLine) && (!asIs || raw.size() >= size);
+    bool asIs = true;
+    FrameLayout device, delivered;
+    if (!info.raw()) {
+        usable = info.looksWhole(raw, f.width, f.height);
+    } else {
+        device = frameLayout(info, f.width, f.height, m_bytesPerLine);
+        delivered = frameLayout(info, f.width, f.height);
+        // The device's own layout is handed out as it is when it already is the delivered one.
+        asIs = !info.bottomUp && m_device.bytes == DeviceBytes::AsFrame
+            && device.line == delivered.line;
+        usable = raw.size() >= device.bytes;
+    }
     if (!usable) {
         qCDebug(lcCapture, "%s: damaged or short frame of %u bytes dropped", m_devicePath.c_str(),
                 bytesUsed);
@@ -553,41 +524,12 @@ GrabbedFrame V4l2Driver::deliver(std::uint32_t index, std::uint32_t bytesUsed)
     if (asIs) {
         // Held until the next grab, so the bytes stay where the caller reads them.
         m_held = int(index);
-        frame.bytes = f.compression == FOURCC_MJPG ? withoutTrailingPadding(raw) : raw.first(size);
+        frame.bytes = info.raw() ? raw.first(size) : withoutTrailingPadding(raw);
         return frame;
     }
     m_converted.resize(size);
-    std::uint8_t *out = m_converted.data();
-    const std::uint8_t *in = raw.data();
-    const int w = f.width, h = f.height, line = int(m_bytesPerLine);
-    switch (m_mapping->rows) {
-    case RowOrder::Flip:
-        libyuv::CopyPlane(in, line, out, int(packedLine), w * (f.bitCount / 8), -h);
-        break;
-    case RowOrder::FlipSwapRedBlue:
-        libyuv::RAWToRGB24(in, line, out, int(packedLine), w, -h);
-        break;
-    case RowOrder::AsIs: {
-        // Padded rows of a packed or planar format, repacked plane by plane.
-        libyuv::CopyPlane(in, line, out, int(packedLine), int(packedLine), h);
-        if (!isPlanar(f.compression))
-            break;
-        const int chromaW = (w + 1) / 2, chromaH = (h + 1) / 2;
-        const std::uint8_t *chromaIn = in + std::size_t(line) * std::size_t(h);
-        std::uint8_t *chromaOut = out + std::size_t(w) * std::size_t(h);
-        if (f.compression == FOURCC_NV12) {
-            libyuv::CopyPlane(chromaIn, line, chromaOut, chromaW * 2, chromaW * 2, chromaH);
-            break;
-        }
-        const int chromaLine = (line + 1) / 2;
-        const std::size_t chromaIn2 = std::size_t(chromaLine) * std::size_t(chromaH);
-        const std::size_t chromaOut2 = std::size_t(chromaW) * std::size_t(chromaH);
-        libyuv::CopyPlane(chromaIn, chromaLine, chromaOut, chromaW, chromaW, chromaH);
-        libyuv::CopyPlane(chromaIn + chromaIn2, chromaLine, chromaOut + chromaOut2, chromaW,
-                          chromaW, chromaH);
-        break;
-    }
-    }
+    copyFrame(info, m_device.bytes, f.width, f.height, framePlanes(device, raw.data(), false),
+              framePlanes(delivered, m_converted.data(), info.bottomUp));
     // The copy is ours; the camera can have its buffer back at once.
     requeue(index);
     frame.bytes = std::span<const std::uint8_t>(m_converted.data(), size);

@@ -120,7 +120,7 @@ private:
     std::vector<Offer> m_offers;
     std::vector<DriverControl> m_controls;
     VideoFormat m_format;
-    const PixelFormatMapping *m_mapping = nullptr;
+    DeviceFormat m_device;
     std::uint32_t m_bytesPerLine = 0;
     V4l2BufferSet m_buffers;
     int m_held = -1; // buffer index handed out by the last grab

@@ -1,12 +1,8 @@
 #include "platform/capture/VirtualCamera.h"
 
 #include "platform/capture/CaptureLog.h"
+#include "platform/capture/FrameCodec.h"
 #include "platform/capture/TestPicture.h"
-#include "platform/jpeg/Jpeg.h"
-
-#include <libyuv/convert_from_argb.h>
-#include <libyuv/planar_functions.h>
-#include <turbojpeg.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -94,25 +90,13 @@ std::optional<VideoFormat> parseFormat(std::string_view item)
     const std::size_t at = item.find('@'), x = item.find('x', at);
     if (at == std::string_view::npos || x == std::string_view::npos)
         return std::nullopt;
-    struct Kind
-    {
-        std::string_view name;
-        std::uint32_t compression;
-        std::uint16_t bitCount;
-    };
-    constexpr Kind kinds[]
-        = {{"rgb24", BI_RGB, 24},     {"rgb32", BI_RGB, 32},     {"yuy2", FOURCC_YUY2, 16},
-           {"uyvy", FOURCC_UYVY, 16}, {"nv12", FOURCC_NV12, 12}, {"i420", FOURCC_I420, 12},
-           {"mjpg", FOURCC_MJPG, 24}};
-    const std::string_view name = item.substr(0, at);
-    const auto kind = std::find_if(std::begin(kinds), std::end(kinds),
-                                   [&](const Kind &k) { return k.name == name; });
+    const FormatInfo *info = formatNamed(item.substr(0, at));
     VideoFormat format;
-    if (kind == std::end(kinds) || !parseNumber(item.substr(at + 1, x - at - 1), format.width)
+    if (!info || !parseNumber(item.substr(at + 1, x - at - 1), format.width)
         || !parseNumber(item.substr(x + 1), format.height))
         return std::nullopt;
-    format.compression = kind->compression;
-    format.bitCount = kind->bitCount;
+    format.compression = info->compression;
+    format.bitCount = info->bitCount;
     // Odd sizes would need chroma rules of their own; a camera does not offer them.
     if (!frameBytes(format) || format.width % 2 || format.height % 2)
         return std::nullopt;
@@ -264,22 +248,18 @@ public:
     }
 
 private:
-    bool convert(const VideoFormat &format);
-
     std::shared_ptr<CameraState> m_state;
     TestPicture m_picture;
     bool m_connected = false;
     std::uint32_t m_frameNumber = 0;
     std::chrono::steady_clock::time_point m_connectedAt;
-    bool convertAreas(const VideoFormat &format, const std::vector<TestPicture::Area> &areas);
 
     std::vector<std::uint32_t> m_pixels;
     std::vector<std::uint8_t> m_frame;
-    std::size_t m_frameSize = 0;
     // The format m_frame holds a whole frame of, and the areas of the last frame that changed.
     VideoFormat m_lastFormat {0, 0, 0, 0};
     std::vector<TestPicture::Area> m_changed;
-    jpeg::TjHandle m_jpeg;
+    FrameEncoder m_encoder;
 };
 
 GrabbedFrame VirtualCameraDriver::grab()
@@ -309,114 +289,30 @@ GrabbedFrame VirtualCameraDriver::grab()
 
     const VideoFormat format = m_state->format;
     m_pixels.resize(std::size_t(format.width) * std::size_t(format.height));
-    if (format.compression == BI_RGB && format == m_lastFormat) {
-        // Uncompressed frames change only where the picture moves: the rest of the last frame
-        // stays as it is, so only the areas that changed are drawn and converted.
-        m_picture.renderChanges(m_pixels.data(), format.width, format.height, m_state->settings,
-                                m_frameNumber++, m_changed);
-        if (!convertAreas(format, m_changed))
-            return {};
-    } else {
-        m_picture.renderChanges(m_pixels.data(), format.width, format.height, m_state->settings,
-                                m_frameNumber++, m_changed);
-        if (!convert(format))
+    m_picture.renderChanges(m_pixels.data(), format.width, format.height, m_state->settings,
+                            m_frameNumber++, m_changed);
+    const PictureView picture {reinterpret_cast<const std::uint8_t *>(m_pixels.data()),
+                               format.width, format.height, format.width * 4};
+    // Where the format's pixels stand alone, a frame changes only where the picture moves: the
+    // rest of the last frame stays as it is, and only the areas that changed are encoded.
+    bool updated = format == m_lastFormat;
+    for (std::size_t i = 0; updated && i < m_changed.size(); ++i) {
+        const TestPicture::Area &area = m_changed[i];
+        updated = m_encoder.encodeArea(format, picture, area.x, area.y, area.width, area.height,
+                                       m_frame);
+    }
+    if (!updated) {
+        m_lastFormat = {0, 0, 0, 0};
+        if (!m_encoder.encode(format, picture, m_frame))
             return {};
         m_lastFormat = format;
     }
     GrabbedFrame frame;
-    frame.bytes = std::span<const std::uint8_t>(m_frame.data(), m_frameSize);
+    frame.bytes = m_frame;
     frame.timeCapturedMs = std::uint32_t(std::chrono::duration_cast<std::chrono::milliseconds>(
                                              std::chrono::steady_clock::now() - m_connectedAt)
                                              .count());
     return frame;
-}
-
-bool VirtualCameraDriver::convertAreas(const VideoFormat &format,
-                                       const std::vector<TestPicture::Area> &areas)
-{
-    const int w = format.width, h = format.height;
-    const int dibLine = int(dibStride(w, format.bitCount));
-    const int bytesPerPixel = format.bitCount / 8;
-    for (const TestPicture::Area &area : areas) {
-        const auto *argb = reinterpret_cast<const std::uint8_t *>(
-            m_pixels.data() + std::ptrdiff_t(area.y) * w + area.x);
-        // Row y of the picture is row h - 1 - y of the bottom-up frame; walking the frame
-        // backwards keeps the rows in step.
-        std::uint8_t *out = m_frame.data() + std::ptrdiff_t(h - 1 - area.y) * dibLine
-            + std::ptrdiff_t(area.x) * bytesPerPixel;
-        if (format.bitCount == 32) {
-            if (libyuv::ARGBCopy(argb, w * 4, out, -dibLine, area.width, area.height) != 0)
-                return false;
-            continue;
-        }
-        // The areas are narrow (a bar, a line of text): a plain loop beats the library's per-row
-        // set-up here.
-        for (int row = 0; row < area.height; ++row, argb += std::ptrdiff_t(w) * 4, out -= dibLine) {
-            const std::uint8_t *from = argb;
-            std::uint8_t *to = out;
-            for (int x = 0; x < area.width; ++x, from += 4, to += 3) {
-                to[0] = from[0];
-                to[1] = from[1];
-                to[2] = from[2];
-            }
-        }
-    }
-    return true;
-}
-
-bool VirtualCameraDriver::convert(const VideoFormat &format)
-{
-    const auto *argb = reinterpret_cast<const std::uint8_t *>(m_pixels.data());
-    const int w = format.width, h = format.height, argbLine = w * 4;
-    const int chromaW = (w + 1) / 2, chromaH = (h + 1) / 2;
-    if (format.compression == FOURCC_MJPG) {
-        if (!m_jpeg)
-            m_jpeg = jpeg::TjHandle(jpeg::TjHandle::Kind::Compress);
-        const unsigned long capacity = tjBufSize(w, h, TJSAMP_422);
-        if (!m_jpeg || capacity == static_cast<unsigned long>(-1))
-            return false;
-        m_frame.resize(capacity);
-        unsigned char *out = m_frame.data();
-        unsigned long length = capacity;
-        // Cameras send 4:2:2 frames of moderate quality.
-        if (tjCompress2(m_jpeg.get(), argb, w, argbLine, h, TJPF_BGRX, &out, &length, TJSAMP_422,
-                        85, TJFLAG_NOREALLOC)
-                != 0
-            || out != m_frame.data()) {
-            qCWarning(lcCapture, "virtual camera: %s", tjGetErrorStr2(m_jpeg.get()));
-            return false;
-        }
-        m_frameSize = length;
-        return true;
-    }
-    const std::optional<std::uint32_t> size = frameBytes(format);
-    if (!size)
-        return false;
-    m_frame.resize(*size);
-    m_frameSize = *size;
-    std::uint8_t *out = m_frame.data();
-    const int dibLine = int(dibStride(w, format.bitCount));
-    std::uint8_t *chroma = out + std::size_t(w) * std::size_t(h);
-    switch (format.compression) {
-    case BI_RGB:
-        // Negative heights read the picture bottom row first: a bottom-up bitmap.
-        return format.bitCount == 32
-            ? libyuv::ARGBCopy(argb, argbLine, out, dibLine, w, -h) == 0
-            : libyuv::ARGBToRGB24(argb, argbLine, out, dibLine, w, -h) == 0;
-    case FOURCC_YUY2:
-        return libyuv::ARGBToYUY2(argb, argbLine, out, chromaW * 4, w, h) == 0;
-    case FOURCC_UYVY:
-        return libyuv::ARGBToUYVY(argb, argbLine, out, chromaW * 4, w, h) == 0;
-    case FOURCC_NV12:
-        return libyuv::ARGBToNV12(argb, argbLine, out, w, chroma, chromaW * 2, w, h) == 0;
-    case FOURCC_I420:
-        return libyuv::ARGBToI420(argb, argbLine, out, w, chroma, chromaW,
-                                  chroma + std::size_t(chromaW) * std::size_t(chromaH), chromaW, w,
-                                  h)
-            == 0;
-    default:
-        return false;
-    }
 }
 
 } // namespace

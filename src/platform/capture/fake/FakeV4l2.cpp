@@ -1,8 +1,6 @@
 #include "platform/capture/fake/FakeV4l2.h"
 
-#include <libyuv/convert_from_argb.h>
 #include <linux/videodev2.h>
-#include <turbojpeg.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -36,8 +34,12 @@ std::vector<std::uint32_t> bands(std::uint32_t w, std::uint32_t h)
 }
 
 // Cameras leave the Huffman tables out of their frames and rely on the standard ones.
-std::vector<std::uint8_t> withoutHuffmanTables(const unsigned char *jpeg, unsigned long size)
+std::vector<std::uint8_t> withoutHuffmanTables(const std::vector<std::uint8_t> &stream)
 {
+    const std::uint8_t *jpeg = stream.data();
+    const std::size_t size = stream.size();
+    if (size < 2)
+        return {};
     std::vector<std::uint8_t> out(jpeg, jpeg + 2);
     std::size_t pos = 2;
     while (pos + 4 <= size && jpeg[pos] == 0xFF) {
@@ -116,44 +118,57 @@ FakeDevice::FakeDevice(FakeDeviceProfile s, std::uint64_t id) : profile(std::mov
     }
 }
 
+const FormatInfo *FakeDevice::formatInfo() const
+{
+    const std::optional<DeviceFormat> device = formatForDevice(pixelFormat);
+    return device ? device->info : nullptr;
+}
+
 std::uint32_t FakeDevice::bytesPerLine() const
 {
-    if (pixelFormat == V4L2_PIX_FMT_MJPEG)
+    const FormatInfo *info = formatInfo();
+    if (!info || !info->raw())
         return 0;
-    return width * (pixelFormat == V4L2_PIX_FMT_RGB24 ? 3 : 2) + profile.linePadding;
+    return std::uint32_t(frameLayout(*info, width, height).rowBytes[0]) + profile.linePadding;
 }
 
 std::uint32_t FakeDevice::sizeImage() const
 {
-    return pixelFormat == V4L2_PIX_FMT_MJPEG ? width * height * 2 : bytesPerLine() * height;
+    const FormatInfo *info = formatInfo();
+    if (!info)
+        return 0;
+    // A compressed frame takes what it takes; at small sizes that is more than the raw frame.
+    if (!info->raw())
+        return std::max<std::uint32_t>(frameBytes(info->at(int(width), int(height))).value_or(0),
+                                       std::uint32_t(m_picture.size()));
+    return std::uint32_t(frameLayout(*info, width, height, bytesPerLine()).bytes);
 }
 
 void FakeDevice::makePicture()
 {
     ++m_pictureVersion;
+    m_picture.clear();
+    const std::optional<DeviceFormat> device = formatForDevice(pixelFormat);
+    if (!device)
+        return;
+    const FormatInfo &info = *device->info;
     const std::vector<std::uint32_t> pixels = bands(width, height);
-    const auto *argb = reinterpret_cast<const std::uint8_t *>(pixels.data());
-    if (pixelFormat == V4L2_PIX_FMT_YUYV) {
-        m_picture.assign(sizeImage(), 0);
-        libyuv::ARGBToYUY2(argb, int(width) * 4, m_picture.data(), int(bytesPerLine()), int(width),
-                           int(height));
+    const PictureView picture {reinterpret_cast<const std::uint8_t *>(pixels.data()), int(width),
+                               int(height), int(width) * 4};
+    std::vector<std::uint8_t> frame;
+    if (!m_encoder.encode(info.at(int(width), int(height)), picture, frame))
+        return;
+    if (!info.raw()) {
+        m_picture = withoutHuffmanTables(frame);
+        m_picture.resize(m_picture.size() + 32, 0);
         return;
     }
-    if (pixelFormat == V4L2_PIX_FMT_RGB24) {
-        m_picture.assign(sizeImage(), 0);
-        libyuv::ARGBToRAW(argb, int(width) * 4, m_picture.data(), int(bytesPerLine()), int(width),
-                          int(height));
-        return;
-    }
-    tjhandle handle = tjInitCompress();
-    unsigned char *jpeg = nullptr;
-    unsigned long size = 0;
-    tjCompress2(handle, argb, int(width), int(width) * 4, int(height), TJPF_BGRX, &jpeg, &size,
-                TJSAMP_422, 90, 0);
-    m_picture = withoutHuffmanTables(jpeg, size);
-    m_picture.resize(m_picture.size() + 32, 0);
-    tjFree(jpeg);
-    tjDestroy(handle);
+    // The frame as the driver delivers it, turned back into the device's rows.
+    m_picture.assign(sizeImage(), 0);
+    copyFrame(
+        info, device->bytes, int(width), int(height),
+        framePlanes(frameLayout(info, width, height), std::as_const(frame).data(), info.bottomUp),
+        framePlanes(frameLayout(info, width, height, bytesPerLine()), m_picture.data(), false));
 }
 
 void FakeDevice::deliverFrames(int n)
@@ -182,11 +197,12 @@ void FakeDevice::deliverFrames(int n)
         buffer.bytesUsed = std::uint32_t(m_picture.size());
         buffer.sequence = framesDelivered;
         buffer.flags = 0;
-        if (pixelFormat == V4L2_PIX_FMT_MJPEG && damagedJpegFrames > 0) {
+        const bool raw = formatInfo() && formatInfo()->raw();
+        if (!raw && damagedJpegFrames > 0) {
             --damagedJpegFrames;
             buffer.bytesUsed /= 2;
         }
-        if (pixelFormat != V4L2_PIX_FMT_MJPEG) {
+        if (raw) {
             std::memcpy(buffer.memory.data(), &framesDelivered, sizeof framesDelivered);
             if (shortRawFrames > 0) {
                 --shortRawFrames;
@@ -239,6 +255,8 @@ int FakeDevice::ioctl(unsigned long request, void *arg)
 {
     if (unplugged)
         return -ENODEV;
+    if (const auto refusal = refusals.find(request); refusal != refusals.end())
+        return -refusal->second;
     switch (request) {
     case VIDIOC_QUERYCAP: {
         auto *caps = static_cast<v4l2_capability *>(arg);
@@ -258,8 +276,8 @@ int FakeDevice::ioctl(unsigned long request, void *arg)
         if (description->index >= profile.formats.size())
             return -EINVAL;
         description->pixelformat = profile.formats[description->index].pixelFormat;
-        description->flags
-            = description->pixelformat == V4L2_PIX_FMT_MJPEG ? V4L2_FMT_FLAG_COMPRESSED : 0;
+        const std::optional<DeviceFormat> device = formatForDevice(description->pixelformat);
+        description->flags = device && !device->info->raw() ? V4L2_FMT_FLAG_COMPRESSED : 0;
         return 0;
     }
     case VIDIOC_ENUM_FRAMESIZES: {

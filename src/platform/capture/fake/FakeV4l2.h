@@ -1,5 +1,6 @@
 #pragma once
 
+#include "platform/capture/FrameCodec.h"
 #include "platform/capture/V4l2Io.h"
 
 #include <cstdint>
@@ -52,9 +53,9 @@ struct FakeDeviceProfile
     std::vector<FakeControl> controls;
 };
 
-// Raw frames (YUYV, RGB24) show three bands, red over green over blue. A typical camera node
-// (YUYV up to 1280 x 720, MJPG up to 1920 x 1080, seven controls) and the
-// metadata node that comes with it; n tells the ports and /dev numbers apart.
+// Frames (in any format of the format table) show three bands, red over green over blue. A typical
+// camera node (YUYV up to 1280 x 720, MJPG up to 1920 x 1080, seven controls) and the metadata node
+// that comes with it; n tells the ports and /dev numbers apart.
 FakeDeviceProfile uvcCamera(const std::string &card, int n);
 FakeDeviceProfile uvcMetadataNode(const FakeDeviceProfile &camera, int n);
 
@@ -69,6 +70,9 @@ public:
     // Script.
     bool busyOnOpen = false; // open fails with EBUSY
     bool busy = false; // another program streams: S_FMT, REQBUFS, STREAMON fail with EBUSY
+    // Requests that fail with an errno of their own, as a USB camera short of bandwidth refuses
+    // buffers or the stream start with ENOSPC.
+    std::map<unsigned long, int> refusals;
     bool stalled = false; // no frame arrives
     bool autoFrames = true; // a frame arrives whenever the driver waits for one
     int damagedJpegFrames = 0; // so many next MJPG frames arrive cut short
@@ -112,6 +116,7 @@ private:
     int ioctl(unsigned long request, void *arg);
     int setFormat(void *arg);
     void makePicture();
+    const FormatInfo *formatInfo() const; // nullptr for a code the format table lacks
     std::uint32_t bytesPerLine() const;
     std::uint32_t sizeImage() const;
 
@@ -120,6 +125,7 @@ private:
     std::deque<std::uint32_t> m_done; // filled, waiting for the driver
     std::vector<std::uint8_t> m_picture;
     std::uint32_t m_pictureVersion = 0;
+    FrameEncoder m_encoder;
 };
 
 class FakeV4l2Io final : public V4l2Io
