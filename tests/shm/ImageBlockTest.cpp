@@ -131,6 +131,9 @@ TEST_F(ImageBlock, ReadsAndWritesStopAtTheRealEndWhateverTheHeaderClaims)
     // Writing through the descriptor stops at the end as well, and never grows the block.
     EXPECT_EQ(platform::shm::writeMapping(block, 90, data.data(), data.size()), 10);
     EXPECT_EQ(platform::shm::writeMapping(block, 100, data.data(), data.size()), 0);
+    const std::span<const std::uint8_t> all(data);
+    EXPECT_EQ(platform::shm::writeMapping(block, 85, {all.first(10), all}), 15);
+    EXPECT_TRUE(std::equal(view + 95, view + 100, data.begin()));
     EXPECT_EQ(platform::shm::mappingSize(block), 100u);
     mod::UnmapViewOfFile(view);
     mod::CloseHandle(block);

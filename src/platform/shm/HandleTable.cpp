@@ -6,6 +6,7 @@
 #include "platform/shm/ShmLog.h"
 #include "platform/shm/ShmName.h"
 
+#include <sys/uio.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -16,6 +17,7 @@
 #include <mutex>
 #include <unordered_map>
 #include <variant>
+#include <vector>
 
 namespace platform::shm {
 
@@ -202,6 +204,12 @@ long long readMapping(Handle mapping, std::size_t offset, void *out, std::size_t
 
 long long writeMapping(Handle mapping, std::size_t offset, const void *in, std::size_t count)
 {
+    return writeMapping(mapping, offset, {std::span(static_cast<const std::uint8_t *>(in), count)});
+}
+
+long long writeMapping(Handle mapping, std::size_t offset,
+                       std::initializer_list<std::span<const std::uint8_t>> parts)
+{
     const auto object = findAs<SharedMemoryObject>(mapping);
     if (!object)
         return -EBADF;
@@ -210,11 +218,39 @@ long long writeMapping(Handle mapping, std::size_t offset, const void *in, std::
         return size;
     if (offset >= std::size_t(size))
         return 0;
-    count = std::min(count, std::size_t(size) - offset);
-    const auto *from = static_cast<const char *>(in);
-    return moveAll(count, [&](std::size_t done) {
-        return ::pwrite(object->fd(), from + done, count - done, off_t(offset + done));
-    });
+    // Cut to what the object holds from offset on: a write never grows it.
+    std::size_t room = std::size_t(size) - offset;
+    std::vector<iovec> pending;
+    for (const std::span<const std::uint8_t> part : parts) {
+        const std::size_t take = std::min(part.size(), room);
+        if (take > 0)
+            pending.push_back({const_cast<std::uint8_t *>(part.data()), take});
+        room -= take;
+    }
+    long long done = 0;
+    std::size_t first = 0;
+    while (first < pending.size()) {
+        const ssize_t n = ::pwritev(object->fd(), pending.data() + first,
+                                    int(pending.size() - first), off_t(offset + std::size_t(done)));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0)
+            return -errno;
+        if (n == 0)
+            break;
+        done += n;
+        // A short write leaves the rest of the parts for the next round.
+        for (std::size_t left = std::size_t(n); left > 0;) {
+            iovec &part = pending[first];
+            const std::size_t step = std::min(left, part.iov_len);
+            part.iov_base = static_cast<char *>(part.iov_base) + step;
+            part.iov_len -= step;
+            left -= step;
+            if (part.iov_len == 0)
+                ++first;
+        }
+    }
+    return done;
 }
 
 void *mapView(Handle mapping)
