@@ -220,37 +220,25 @@ long long writeMapping(Handle mapping, std::size_t offset,
         return 0;
     // Cut to what the object holds from offset on: a write never grows it.
     std::size_t room = std::size_t(size) - offset;
-    std::vector<iovec> pending;
+    std::vector<std::span<const std::uint8_t>> cut;
     for (const std::span<const std::uint8_t> part : parts) {
-        const std::size_t take = std::min(part.size(), room);
-        if (take > 0)
-            pending.push_back({const_cast<std::uint8_t *>(part.data()), take});
-        room -= take;
+        cut.push_back(part.first(std::min(part.size(), room)));
+        room -= cut.back().size();
     }
-    long long done = 0;
-    std::size_t first = 0;
-    while (first < pending.size()) {
-        const ssize_t n = ::pwritev(object->fd(), pending.data() + first,
-                                    int(pending.size() - first), off_t(offset + std::size_t(done)));
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n < 0)
-            return -errno;
-        if (n == 0)
-            break;
-        done += n;
-        // A short write leaves the rest of the parts for the next round.
-        for (std::size_t left = std::size_t(n); left > 0;) {
-            iovec &part = pending[first];
-            const std::size_t step = std::min(left, part.iov_len);
-            part.iov_base = static_cast<char *>(part.iov_base) + step;
-            part.iov_len -= step;
-            left -= step;
-            if (part.iov_len == 0)
-                ++first;
+    const std::size_t count = std::size_t(size) - offset - room;
+    std::vector<iovec> pending;
+    return moveAll(count, [&](std::size_t done) {
+        // What a short write left: the parts from done bytes on.
+        pending.clear();
+        const std::size_t at = offset + done;
+        for (const std::span<const std::uint8_t> part : cut) {
+            if (done < part.size())
+                pending.push_back(
+                    {const_cast<std::uint8_t *>(part.data()) + done, part.size() - done});
+            done -= std::min(done, part.size());
         }
-    }
-    return done;
+        return ::pwritev(object->fd(), pending.data(), int(pending.size()), off_t(at));
+    });
 }
 
 void *mapView(Handle mapping)
