@@ -441,6 +441,11 @@ void cDibSection::PaintPicture(platform::gdi::HDC lhDC, std::int32_t lDestLeft,
         return;
     const int width = lDestWidth < 0 ? m_width : lDestWidth;
     const int height = lDestHeight < 0 ? m_height : lDestHeight;
+    // The tiles of these depths go straight into the target's pixels and cannot fail half-way;
+    // together they cover what one blit of the whole area would.
+    if (eRop == platform::gdi::SRCCOPY && (m_bitCount == 24 || m_bitCount == 32))
+        platform::gdi::PrepareBlits(lhDC, lDestLeft, lDestTop, width, height, m_hdc, lSrcLeft,
+                                    lSrcTop);
     const auto columns = dib::tileSpans(width);
     const auto rows = dib::tileSpans(height);
     for (const dib::TileSpan &r : rows) {

@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <QPainter>
+
 #include <cstring>
 #include <vector>
 
@@ -153,6 +155,17 @@ TEST(DibSection, LoadedPixelsAreStoredBottomUpAndPaintShowsThemUpright)
                   expected.convertToFormat(target.image.format()));
         EXPECT_EQ(target.image.pixel(2, 1), 0u);
         EXPECT_EQ(target.image.pixel(3, 0), 0u);
+        // A target that shares its pixels with a copy keeps those around the painted area, and
+        // the copy keeps all of its own.
+        const QImage before = noise(width + 6, height + 3, 3);
+        for (const QPoint at : {QPoint(3, 1), QPoint(0, 0)}) {
+            Registered shared(before);
+            dib.PaintPicture(shared.dc, at.x(), at.y(), -1, -1, 0, 0, SRCCOPY);
+            QImage around = before;
+            QPainter(&around).drawImage(at, expected);
+            EXPECT_EQ(shared.image, around);
+        }
+        EXPECT_EQ(before, noise(width + 6, height + 3, 3));
         // Part of the bitmap from a corner of it.
         Registered part(QImage(33, 5, QImage::Format_RGB32));
         dib.PaintPicture(part.dc, 0, 0, 33, 5, 2, 1, SRCCOPY);
