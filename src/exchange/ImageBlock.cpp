@@ -43,8 +43,8 @@ ImageBlock ImageBlock::createFilled(std::int32_t imgNumber, const Header &header
     block.m_handle = CreateImageBlock(imgNumber, std::int64_t(header.size() + data.size()));
     if (!block.m_handle)
         return {};
-    if (platform::shm::writeMapping(block.m_handle, 0, {header, data})
-        != (long long)(header.size() + data.size()))
+    const long long written = platform::shm::writeMapping(block.m_handle, 0, {header, data});
+    if (written < 0 || std::size_t(written) != header.size() + data.size())
         return {};
     block.m_imageNumber = imgNumber;
     return block;
