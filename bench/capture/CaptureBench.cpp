@@ -11,6 +11,8 @@
 #include "platform/capture/VirtualCamera.h"
 #include "platform/capture/fake/FakeV4l2.h"
 
+#include "StepTimes.h"
+
 #include <benchmark/benchmark.h>
 #include <libyuv/convert_argb.h>
 #include <libyuv/convert_from_argb.h>
@@ -18,7 +20,6 @@
 #include <turbojpeg.h>
 
 #include <algorithm>
-#include <chrono>
 #include <memory>
 #include <vector>
 
@@ -157,34 +158,22 @@ void BM_BareLibrary(benchmark::State &state)
 // Reports the median time of each and their ratio (grab and decompression over bare library).
 void BM_Paired(benchmark::State &state)
 {
-    using Clock = std::chrono::steady_clock;
     const int w = int(state.range(1)), h = int(state.range(2));
     BareDecoder bare(compressionOf(state), w, h, state.range(3) != 0);
     Camera camera(compressionOf(state), w, h);
-    std::vector<double> ours, theirs;
+    benchsupport::StepTimes times;
     for (auto _ : state) {
-        const auto start = Clock::now();
+        times.start();
         const bool grabbed = SendMessageA(camera.hwnd, WM_CAP_GRAB_FRAME, 0, 0) == 1;
-        const auto middle = Clock::now();
+        times.lap("ours");
         const int result = bare.run();
-        const auto end = Clock::now();
+        times.lap("bare");
         if (!grabbed || decode.result != ICERR_OK || result != 0) {
             state.SkipWithError("grab or decompression failed");
             break;
         }
-        ours.push_back(std::chrono::duration<double, std::micro>(middle - start).count());
-        theirs.push_back(std::chrono::duration<double, std::micro>(end - middle).count());
     }
-    auto median = [](std::vector<double> &v) {
-        std::nth_element(v.begin(), v.begin() + std::ptrdiff_t(v.size() / 2), v.end());
-        return v[v.size() / 2];
-    };
-    if (ours.empty())
-        return;
-    const double oursMedian = median(ours), theirsMedian = median(theirs);
-    state.counters["ours_us"] = oursMedian;
-    state.counters["bare_us"] = theirsMedian;
-    state.counters["ratio"] = oursMedian / theirsMedian;
+    times.report(state, "ours", "bare");
 }
 
 // Arguments: format (0 MJPG, 1 YUY2), width, height and, for the bare calls, YUY2 in strips.

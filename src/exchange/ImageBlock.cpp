@@ -43,11 +43,8 @@ ImageBlock ImageBlock::createFilled(std::int32_t imgNumber, const Header &header
     block.m_handle = CreateImageBlock(imgNumber, std::int64_t(header.size() + data.size()));
     if (!block.m_handle)
         return {};
-    namespace shm = platform::shm;
-    if (shm::writeMapping(block.m_handle, 0, header.data(), header.size())
-            != (long long)header.size()
-        || shm::writeMapping(block.m_handle, header.size(), data.data(), data.size())
-            != (long long)data.size())
+    const long long written = platform::shm::writeMapping(block.m_handle, 0, {header, data});
+    if (written < 0 || std::size_t(written) != header.size() + data.size())
         return {};
     block.m_imageNumber = imgNumber;
     return block;

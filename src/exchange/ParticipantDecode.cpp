@@ -289,7 +289,7 @@ bool Receiver::decodeJpeg(std::span<const std::uint8_t> data)
     const platform::jpeg::BgrBitmap target {bitmap->DIBSectionBitsPtr(),
                                             std::size_t(bitmap->TotalBytes()), jpeg->width,
                                             jpeg->height, bitmap->BytesPerScanLine()};
-    if (!decoder.decode(data.data(), data.size(), target))
+    if (!decoder.decode(data.data(), data.size(), *jpeg, target))
         return false;
     // The bitmap may have held raw rows of the same size, padding included.
     clearRowPadding(*bitmap, std::int64_t(jpeg->width) * 3);

@@ -8,7 +8,6 @@
 #include <libyuv/scale_rgb.h>
 
 #include <atomic>
-#include <bit>
 #include <cstring>
 
 // The palettes are compiled into this static library; a static library's resources are only
@@ -51,40 +50,40 @@ int expand5(int v)
     return (v << 3) | (v >> 2);
 }
 
-// Blue-green-red pixels as 0xffRRGGBB. Four pixels are three whole words in memory, so most of
-// them move a word at a time.
+// Blue-green-red pixels as 0xffRRGGBB.
 void bgrToRgb32(const std::uint8_t *in, std::uint32_t *out, int width)
 {
-    static_assert(std::endian::native == std::endian::little);
-    constexpr std::uint32_t opaque = 0xFF000000u;
-    int x = 0;
-    for (; x + 4 <= width; x += 4, in += 12) {
-        std::uint32_t w0, w1, w2; // b0 g0 r0 b1 | g1 r1 b2 g2 | r2 b3 g3 r3
-        std::memcpy(&w0, in, 4);
-        std::memcpy(&w1, in + 4, 4);
-        std::memcpy(&w2, in + 8, 4);
-        out[x] = w0 | opaque;
-        out[x + 1] = (w0 >> 24) | (w1 << 8) | opaque;
-        out[x + 2] = (w1 >> 16) | (w2 << 16) | opaque;
-        out[x + 3] = (w2 >> 8) | opaque;
-    }
-    for (; x < width; ++x, in += 3)
-        out[x] = opaque | std::uint32_t(in[2]) << 16 | std::uint32_t(in[1]) << 8 | in[0];
+    for (int x = 0; x < width; ++x, in += 3)
+        out[x] = 0xFF000000u | std::uint32_t(in[2]) << 16 | std::uint32_t(in[1]) << 8 | in[0];
 }
 
-// Upright 32-bit rows into 24-bit rows (dstStride negative to walk bottom-up memory). The vector
-// converter takes the runs of whole 32 pixels; its own path for the rest of a row costs several
-// times the rest itself on rows as short as a tile, so the rest goes a pixel at a time.
+// The vector converters take rows of a whole number of runs (16 or 32 pixels); their own path for
+// the rest of a row costs several times the rest itself on rows as short as a tile. A row at
+// least one run wide is converted as its whole runs and then once more as its last run, which
+// overlaps the first call and writes the same pixels again: all of it at vector speed. Source and
+// target never share memory here. convert(first pixel, pixels) converts those columns of all rows.
+template<class Convert> bool convertInRuns(int width, int run, Convert convert)
+{
+    const int runs = width & ~(run - 1);
+    return convert(0, runs) && (runs == width || convert(width - run, run));
+}
+
+// Upright 32-bit rows into 24-bit rows (dstStride negative to walk bottom-up memory); rows
+// narrower than one run go a pixel at a time.
 bool rgb32ToBgrRows(const std::uint8_t *src, int srcStride, std::uint8_t *dst, int dstStride,
                     int width, int height)
 {
-    const int runs = width & ~31;
-    if (runs > 0 && libyuv::ARGBToRGB24(src, srcStride, dst, dstStride, runs, height) != 0)
-        return false;
-    for (int r = 0; runs < width && r < height; ++r) {
-        const std::uint8_t *in = src + std::ptrdiff_t(r) * srcStride + std::ptrdiff_t(runs) * 4;
-        std::uint8_t *out = dst + std::ptrdiff_t(r) * dstStride + std::ptrdiff_t(runs) * 3;
-        for (int x = runs; x < width; ++x, in += 4, out += 3) {
+    const auto convert = [&](int from, int count) {
+        return libyuv::ARGBToRGB24(src + std::ptrdiff_t(from) * 4, srcStride,
+                                   dst + std::ptrdiff_t(from) * 3, dstStride, count, height)
+            == 0;
+    };
+    if (width >= 32)
+        return convertInRuns(width, 32, convert);
+    for (int r = 0; r < height; ++r) {
+        const std::uint8_t *in = src + std::ptrdiff_t(r) * srcStride;
+        std::uint8_t *out = dst + std::ptrdiff_t(r) * dstStride;
+        for (int x = 0; x < width; ++x, in += 4, out += 3) {
             out[0] = in[0];
             out[1] = in[1];
             out[2] = in[2];
@@ -226,18 +225,18 @@ private:
                     __builtin_prefetch(row + b);
                 __builtin_prefetch(row + bytes - 1);
             }
-            // Walking memory backwards turns the bottom-up rows upright in the same pass. The
-            // vector converter takes the runs of whole 16 pixels; its own path for the rest of
-            // a row costs more than the rest itself on rows as short as a tile.
-            const int runs = rect.width() & ~15;
-            if (runs > 0
-                && libyuv::RGB24ToARGB(left, -rowStride, dst, int(stride), runs, rect.height())
-                    != 0)
-                return false;
-            for (int r = 0; runs < rect.width() && r < rect.height(); ++r)
-                bgrToRgb32(left - std::ptrdiff_t(r) * rowStride + std::ptrdiff_t(runs) * 3,
-                           reinterpret_cast<std::uint32_t *>(dst + r * stride) + runs,
-                           rect.width() - runs);
+            // Walking memory backwards turns the bottom-up rows upright in the same pass.
+            const auto convert = [&](int from, int count) {
+                return libyuv::RGB24ToARGB(left + std::ptrdiff_t(from) * 3, -rowStride,
+                                           dst + std::ptrdiff_t(from) * 4, int(stride), count,
+                                           rect.height())
+                    == 0;
+            };
+            if (rect.width() >= 16)
+                return convertInRuns(rect.width(), 16, convert);
+            for (int r = 0; r < rect.height(); ++r)
+                bgrToRgb32(left - std::ptrdiff_t(r) * rowStride,
+                           reinterpret_cast<std::uint32_t *>(dst + r * stride), rect.width());
             return true;
         }
         case 32:
@@ -442,6 +441,11 @@ void cDibSection::PaintPicture(platform::gdi::HDC lhDC, std::int32_t lDestLeft,
         return;
     const int width = lDestWidth < 0 ? m_width : lDestWidth;
     const int height = lDestHeight < 0 ? m_height : lDestHeight;
+    // The tiles of these depths go straight into the target's pixels and cannot fail half-way;
+    // together they cover what one blit of the whole area would.
+    if (eRop == platform::gdi::SRCCOPY && (m_bitCount == 24 || m_bitCount == 32))
+        platform::gdi::PrepareBlits(lhDC, lDestLeft, lDestTop, width, height, m_hdc, lSrcLeft,
+                                    lSrcTop);
     const auto columns = dib::tileSpans(width);
     const auto rows = dib::tileSpans(height);
     for (const dib::TileSpan &r : rows) {

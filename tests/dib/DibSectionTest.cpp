@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <QPainter>
+
 #include <cstring>
 #include <vector>
 
@@ -45,39 +47,40 @@ TEST(DibSection, SizesFollowTheRowRulesAndNewBitmapsAreBlack)
 
 TEST(DibSection, AbsurdRequestsAndClearUpLeaveTheObjectEmpty)
 {
-    const int cases[][3] = {
-        {0, 10, 24},      {10, -1, 24},        {10, 10, 12},
-        {5000, 5000, 32}, {0x7FFFFFFF, 1, 32}, {0x10000, 0x10000, 24}, // overflows row, total
+    const struct
+    {
+        int width, height, bits; // 0 x 0 x 0: ClearUp, twice, instead of a Create
+        int totalBytes;
+    } cases[] = {
+        {0, 10, 24, 0},         {10, -1, 24, 0},           {10, 10, 12, 0}, {5000, 5000, 32, 0},
+        {0x7FFFFFFF, 1, 32, 0}, {0x10000, 0x10000, 24, 0}, // overflows row, total
+        {0, 0, 0, 4 * 20}, // the sizes stay
     };
-    for (const auto &[width, height, bits] : cases) {
-        SCOPED_TRACE(testing::Message() << width << "x" << height << "x" << bits);
+    cDibSection never;
+    never.ClearUp(); // on an empty object: nothing to do
+    for (const auto &c : cases) {
+        SCOPED_TRACE(testing::Message() << c.width << "x" << c.height << "x" << c.bits);
         cDibSection dib;
-        ASSERT_TRUE(dib.Create(4, 4, 24));
+        ASSERT_TRUE(dib.Create(6, 4, 24));
         const HDC previous = dib.HDC();
-        EXPECT_FALSE(dib.Create(width, height, bits));
+        const std::uint32_t bitmap = dib.hDib();
+        if (c.bits == 0) {
+            dib.ClearUp();
+            dib.ClearUp();
+        } else {
+            EXPECT_FALSE(dib.Create(c.width, c.height, c.bits));
+        }
         EXPECT_EQ(dib.HDC(), 0);
         EXPECT_EQ(dib.DIBSectionBitsPtr(), nullptr);
-        EXPECT_EQ(dib.TotalBytes(), 0);
+        EXPECT_EQ(dib.TotalBytes(), c.totalBytes);
         EXPECT_EQ(platform::gdi::surfaceFor(previous), nullptr);
+        Registered target(noise(6, 4, 1));
+        dib.PaintPicture(target.dc, 0, 0, -1, -1, 0, 0, SRCCOPY);
+        EXPECT_EQ(target.changes, 0);
+        ASSERT_TRUE(dib.Create(6, 4, 24));
+        EXPECT_NE(dib.HDC(), previous);
+        EXPECT_NE(dib.hDib(), bitmap);
     }
-
-    cDibSection dib;
-    dib.ClearUp(); // on an empty object: nothing to do
-    ASSERT_TRUE(dib.Create(6, 5, 24));
-    const HDC dc = dib.HDC();
-    const std::uint32_t bitmap = dib.hDib();
-    dib.ClearUp();
-    dib.ClearUp();
-    EXPECT_EQ(dib.HDC(), 0);
-    EXPECT_EQ(dib.DIBSectionBitsPtr(), nullptr);
-    EXPECT_EQ(platform::gdi::surfaceFor(dc), nullptr);
-    EXPECT_EQ(dib.TotalBytes(), 5 * 20) << "the sizes stay";
-    Registered target(noise(6, 5, 1));
-    dib.PaintPicture(target.dc, 0, 0, -1, -1, 0, 0, SRCCOPY);
-    EXPECT_EQ(target.changes, 0);
-    ASSERT_TRUE(dib.Create(6, 5, 24));
-    EXPECT_NE(dib.HDC(), dc);
-    EXPECT_NE(dib.hDib(), bitmap);
 }
 
 TEST(DibSection, IndexedBitmapsUseTheCompiledInPalettes)
@@ -152,6 +155,17 @@ TEST(DibSection, LoadedPixelsAreStoredBottomUpAndPaintShowsThemUpright)
                   expected.convertToFormat(target.image.format()));
         EXPECT_EQ(target.image.pixel(2, 1), 0u);
         EXPECT_EQ(target.image.pixel(3, 0), 0u);
+        // A target that shares its pixels with a copy keeps those around the painted area, and
+        // the copy keeps all of its own.
+        const QImage before = noise(width + 6, height + 3, 3);
+        for (const QPoint at : {QPoint(3, 1), QPoint(0, 0)}) {
+            Registered shared(before);
+            dib.PaintPicture(shared.dc, at.x(), at.y(), -1, -1, 0, 0, SRCCOPY);
+            QImage around = before;
+            QPainter(&around).drawImage(at, expected);
+            EXPECT_EQ(shared.image, around);
+        }
+        EXPECT_EQ(before, noise(width + 6, height + 3, 3));
         // Part of the bitmap from a corner of it.
         Registered part(QImage(33, 5, QImage::Format_RGB32));
         dib.PaintPicture(part.dc, 0, 0, 33, 5, 2, 1, SRCCOPY);

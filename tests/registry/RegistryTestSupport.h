@@ -48,12 +48,6 @@ private:
     std::string m_path;
 };
 
-inline bool fileExists(const std::string &path)
-{
-    struct stat st = {};
-    return ::stat(path.c_str(), &st) == 0;
-}
-
 inline bool keyExists(std::string_view path)
 {
     reg::RegKey key;

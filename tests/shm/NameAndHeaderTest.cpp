@@ -5,6 +5,8 @@
 
 #include <unistd.h>
 
+#include <algorithm>
+#include <array>
 #include <cstdlib>
 #include <limits>
 
@@ -15,31 +17,22 @@ using namespace std::string_literals;
 constexpr std::int32_t kMax = std::numeric_limits<std::int32_t>::max();
 constexpr std::int32_t kMin = std::numeric_limits<std::int32_t>::min();
 
-TEST(ImageHeader, JpegBlockHeaderBytesAreLittleEndian)
+TEST(ImageHeader, FieldsAreLittleEndianAndBytesOutOfRangeStayZero)
 {
     // Block 40 of a 5000-byte JPEG (0x1388), 176 x 144, participant area.
     const mod::Header expected = {0x88, 0x13, 0, 0, 0x88, 0x13, 0, 0, 176, 0,  0, 0,
                                   144,  0,    0, 0, 40,   0,    0, 0, 8,   24, 2, 32};
     EXPECT_EQ(mod::BuildImageHeader(5000, 5000, 176, 144, 40, 8, 24, 2, 32), expected);
-}
-
-TEST(ImageHeader, ByteArgumentsOutOfRangeLeaveZero)
-{
-    const struct
-    {
-        int position; // 0 to 3: bytes 20 to 23
-        std::int32_t value;
-        std::uint8_t expected;
-    } cases[] = {{0, 300, 0}, {0, 255, 255}, {1, 256, 0}, {2, -1, 0}, {3, kMin, 0}};
-    for (const auto &c : cases) {
-        std::int32_t bytes[4] = {40, 24, 2, 32};
-        bytes[c.position] = c.value;
-        const mod::Header header
-            = mod::BuildImageHeader(1, 2, 3, 4, 5, bytes[0], bytes[1], bytes[2], bytes[3]);
-        SCOPED_TRACE(testing::Message() << "byte " << 20 + c.position << " = " << c.value);
-        for (int i = 0; i < 4; ++i)
-            EXPECT_EQ(header[std::size_t(20 + i)],
-                      i == c.position ? c.expected : std::uint8_t(bytes[i]));
+    // A byte argument outside 0..255 leaves its own byte 0, and only that byte.
+    const std::pair<std::array<std::int32_t, 4>, std::array<std::uint8_t, 4>> bytes[] = {
+        {{300, 24, -1, 32}, {0, 24, 0, 32}},
+        {{255, 256, 32, kMin}, {255, 0, 32, 0}},
+    };
+    for (const auto &[arguments, stored] : bytes) {
+        const mod::Header header = mod::BuildImageHeader(1, 2, 3, 4, 5, arguments[0], arguments[1],
+                                                         arguments[2], arguments[3]);
+        EXPECT_TRUE(std::equal(stored.begin(), stored.end(), header.begin() + 20))
+            << arguments[0] << " " << arguments[1];
         EXPECT_EQ(mod::GetHeaderField(header, 16), 5);
     }
 }

@@ -8,6 +8,7 @@
 #include <sys/mman.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstdlib>
 
@@ -37,6 +38,35 @@ std::vector<std::string> ShmNamespaceTest::leftovers() const
     for (const QString &entry : entries)
         found.push_back(entry.toStdString());
     return found;
+}
+
+namespace {
+
+std::vector<std::string> *g_warnings = nullptr;
+
+void collect(QtMsgType, const QMessageLogContext &, const QString &message)
+{
+    if (g_warnings)
+        g_warnings->push_back(message.toStdString());
+}
+
+} // namespace
+
+Warnings::Warnings()
+{
+    g_warnings = &m_lines;
+    qInstallMessageHandler(collect);
+}
+
+Warnings::~Warnings()
+{
+    qInstallMessageHandler(nullptr);
+    g_warnings = nullptr;
+}
+
+bool Warnings::contains(const std::string &text) const
+{
+    return std::find(m_lines.begin(), m_lines.end(), text) != m_lines.end();
 }
 
 HelperProcess::~HelperProcess()

@@ -24,6 +24,20 @@ protected:
     std::string m_prefix;
 };
 
+// The diagnostics written while it lives, for the refusals that only they tell apart.
+class Warnings
+{
+public:
+    Warnings();
+    ~Warnings();
+    Warnings(const Warnings &) = delete;
+    Warnings &operator=(const Warnings &) = delete;
+    bool contains(const std::string &text) const;
+
+private:
+    std::vector<std::string> m_lines;
+};
+
 // The helper binary (ShmTestHelper.cpp) run as a child in the test's namespace; killed if still
 // running when destroyed.
 class HelperProcess

@@ -2,6 +2,7 @@
 
 #include <QPainter>
 
+#include <cstring>
 #include <initializer_list>
 #include <mutex>
 #include <optional>
@@ -60,6 +61,22 @@ std::optional<BlitPair> resolve(HDC dst, HDC src, std::uint32_t rop)
     return BlitPair {to, from};
 }
 
+// The rectangles BitBlt copies between: source and target clipped against both surfaces, moved
+// together so that the pixels keep their offsets. Nothing when nothing is copied.
+std::optional<std::pair<QRect, QRect>> clipBlit(const Surface &to, const Surface &from, int x,
+                                                int y, int w, int h, int sx, int sy)
+{
+    if (w <= 0 || h <= 0)
+        return std::nullopt;
+    const QRect sourceClip = QRect(sx, sy, w, h).intersected(bounds(from));
+    if (sourceClip.isEmpty())
+        return std::nullopt;
+    const QRect targetClip = sourceClip.translated(x - sx, y - sy).intersected(bounds(to));
+    if (targetClip.isEmpty())
+        return std::nullopt;
+    return std::pair(targetClip.translated(sx - x, sy - y), targetClip);
+}
+
 } // namespace
 
 bool Surface::readInto(const QRect &, QImage &, const QPoint &) const
@@ -107,6 +124,37 @@ QImage *ImageSurface::pixels()
     return m_image && !m_image->isNull() && isDirectFormat(m_image->format()) ? m_image : nullptr;
 }
 
+void ImageSurface::willOverwrite(const QRect &rect)
+{
+    const QRect area = rect.intersected(m_image ? m_image->rect() : QRect());
+    if (area.isEmpty() || m_image->isDetached() || !isDirectFormat(m_image->format()))
+        return;
+    QImage fresh(m_image->size(), m_image->format());
+    if (fresh.isNull() || fresh.bytesPerLine() != m_image->bytesPerLine())
+        return;
+    fresh.setDevicePixelRatio(m_image->devicePixelRatio());
+    fresh.setDotsPerMeterX(m_image->dotsPerMeterX());
+    fresh.setDotsPerMeterY(m_image->dotsPerMeterY());
+    // Same size and format, so rows of the same length: the rows above and below area are copied
+    // whole, the rows of area keep only their two sides (four bytes a pixel in direct formats).
+    const std::size_t stride = std::size_t(m_image->bytesPerLine());
+    const uchar *from = m_image->constBits();
+    uchar *to = fresh.bits();
+    const std::size_t top = std::size_t(area.top()), end = std::size_t(area.bottom()) + 1;
+    std::memcpy(to, from, stride * top);
+    std::memcpy(to + stride * end, from + stride * end,
+                stride * (std::size_t(fresh.height()) - end));
+    const std::size_t left = std::size_t(area.left()) * 4,
+                      right = std::size_t(area.right() + 1) * 4;
+    if (left > 0 || right < stride) {
+        for (std::size_t y = top; y < end; ++y) {
+            std::memcpy(to + y * stride, from + y * stride, left);
+            std::memcpy(to + y * stride + right, from + y * stride + right, stride - right);
+        }
+    }
+    *m_image = std::move(fresh);
+}
+
 void ImageSurface::changed()
 {
     if (m_changed)
@@ -150,20 +198,10 @@ bool BitBlt(HDC dst, int x, int y, int w, int h, HDC src, int sx, int sy, std::u
         return false;
     Surface *to = pair->to;
     Surface *from = pair->from;
-    if (w <= 0 || h <= 0)
+    const auto clipped = clipBlit(*to, *from, x, y, w, h, sx, sy);
+    if (!clipped)
         return true;
-
-    // Clip against the source first, then the destination, moving both rectangles together so
-    // the pixels keep their offsets.
-    QRect source(sx, sy, w, h);
-    const QRect sourceClip = source.intersected(bounds(*from));
-    if (sourceClip.isEmpty())
-        return true;
-    QRect target = sourceClip.translated(x - sx, y - sy);
-    const QRect targetClip = target.intersected(bounds(*to));
-    if (targetClip.isEmpty())
-        return true;
-    source = targetClip.translated(sx - x, sy - y);
+    const auto &[source, targetClip] = *clipped;
 
     QImage *direct = from != to ? to->pixels() : nullptr;
     if (direct && from->readInto(source, *direct, targetClip.topLeft())) {
@@ -182,6 +220,16 @@ bool BitBlt(HDC dst, int x, int y, int w, int h, HDC src, int sx, int sy, std::u
         return false;
     to->write(targetClip.topLeft(), pixels);
     return true;
+}
+
+void PrepareBlits(HDC dst, int x, int y, int w, int h, HDC src, int sx, int sy)
+{
+    const std::optional<BlitPair> pair = resolve(dst, src, SRCCOPY);
+    if (!pair || pair->to == pair->from || !pair->to->pixels()
+        || !coordinatesSane({x, y, w, h, sx, sy}))
+        return;
+    if (const auto clipped = clipBlit(*pair->to, *pair->from, x, y, w, h, sx, sy))
+        pair->to->willOverwrite(clipped->second);
 }
 
 bool StretchBlt(HDC dst, int x, int y, int w, int h, HDC src, int sx, int sy, int sw, int sh,

@@ -43,6 +43,9 @@ public:
     // The other way round: a target that can convert rect of an upright RGB32 source straight
     // into its own pixels at `at` (both inside) does so and returns true.
     virtual bool writeFrom(const QImage &, const QRect &, const QPoint &) { return false; }
+    // rect (inside this surface) is about to be written whole by blits that follow at once: a
+    // surface whose pixels are shared with a copy need not copy those before the first write.
+    virtual void willOverwrite(const QRect &) { }
 
     int stretchMode = COLORONCOLOR;
 };
@@ -65,6 +68,7 @@ public:
     void write(const QPoint &at, const QImage &image) override;
     QImage *pixels() override;
     void changed() override;
+    void willOverwrite(const QRect &rect) override;
 
 private:
     QImage *m_image;
@@ -79,6 +83,11 @@ Surface *surfaceFor(HDC dc);
 // Copies w x h pixels from (sx, sy) of src to (x, y) of dst. Only SRCCOPY is supported; other
 // raster operations fail. False when a handle is unknown.
 bool BitBlt(HDC dst, int x, int y, int w, int h, HDC src, int sx, int sy, std::uint32_t rop);
+// Tells dst that blits from src follow at once that write every pixel of the w x h rectangle at
+// (x, y), clipped as BitBlt clips it: a picture box that shares its pixels with its picture then
+// copies only the others before the first write. Only for blits that write straight into dst's
+// pixels and cannot fail half-way, or the rectangle would keep whatever the memory held.
+void PrepareBlits(HDC dst, int x, int y, int w, int h, HDC src, int sx, int sy);
 // Scales the source rectangle into the destination rectangle; HALFTONE mode smooths.
 bool StretchBlt(HDC dst, int x, int y, int w, int h, HDC src, int sx, int sy, int sw, int sh,
                 std::uint32_t rop);

@@ -143,7 +143,14 @@ void Decoder::recover()
 bool Decoder::decode(const std::uint8_t *jpeg, std::size_t size, const BgrBitmap &target)
 {
     const std::optional<Header> header = readHeader(jpeg, size);
-    if (!header || !target.bits || header->width != target.width || header->height != target.height)
+    return header && decode(jpeg, size, *header, target);
+}
+
+bool Decoder::decode(const std::uint8_t *jpeg, std::size_t size, const Header &header,
+                     const BgrBitmap &target)
+{
+    if (!m_handle || !jpeg || !target.bits || header.width != target.width
+        || header.height != target.height)
         return false;
     if (!layoutFits(target.width, target.height, target.stride, target.size))
         return false;

@@ -105,6 +105,10 @@ public:
     // Decodes the whole picture into target, whose width and height must be the stream's. Fails
     // on a damaged or truncated stream, and before writing anything when target cannot hold it.
     bool decode(const std::uint8_t *jpeg, std::size_t size, const BgrBitmap &target);
+    // The same with the header that readHeader() gave for these bytes, which is then not read
+    // again: on a small picture reading it costs a tenth of the decode.
+    bool decode(const std::uint8_t *jpeg, std::size_t size, const Header &header,
+                const BgrBitmap &target);
 
 private:
     // A failed read can leave the library half-way through a stream, so that the next, good

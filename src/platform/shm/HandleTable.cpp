@@ -6,6 +6,7 @@
 #include "platform/shm/ShmLog.h"
 #include "platform/shm/ShmName.h"
 
+#include <sys/uio.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -16,6 +17,7 @@
 #include <mutex>
 #include <unordered_map>
 #include <variant>
+#include <vector>
 
 namespace platform::shm {
 
@@ -202,6 +204,12 @@ long long readMapping(Handle mapping, std::size_t offset, void *out, std::size_t
 
 long long writeMapping(Handle mapping, std::size_t offset, const void *in, std::size_t count)
 {
+    return writeMapping(mapping, offset, {std::span(static_cast<const std::uint8_t *>(in), count)});
+}
+
+long long writeMapping(Handle mapping, std::size_t offset,
+                       std::initializer_list<std::span<const std::uint8_t>> parts)
+{
     const auto object = findAs<SharedMemoryObject>(mapping);
     if (!object)
         return -EBADF;
@@ -210,10 +218,26 @@ long long writeMapping(Handle mapping, std::size_t offset, const void *in, std::
         return size;
     if (offset >= std::size_t(size))
         return 0;
-    count = std::min(count, std::size_t(size) - offset);
-    const auto *from = static_cast<const char *>(in);
+    // Cut to what the object holds from offset on: a write never grows it.
+    std::size_t room = std::size_t(size) - offset;
+    std::vector<std::span<const std::uint8_t>> cut;
+    for (const std::span<const std::uint8_t> part : parts) {
+        cut.push_back(part.first(std::min(part.size(), room)));
+        room -= cut.back().size();
+    }
+    const std::size_t count = std::size_t(size) - offset - room;
+    std::vector<iovec> pending;
     return moveAll(count, [&](std::size_t done) {
-        return ::pwrite(object->fd(), from + done, count - done, off_t(offset + done));
+        // What a short write left: the parts from done bytes on.
+        pending.clear();
+        const std::size_t at = offset + done;
+        for (const std::span<const std::uint8_t> part : cut) {
+            if (done < part.size())
+                pending.push_back(
+                    {const_cast<std::uint8_t *>(part.data()) + done, part.size() - done});
+            done -= std::min(done, part.size());
+        }
+        return ::pwritev(object->fd(), pending.data(), int(pending.size()), off_t(at));
     });
 }
 

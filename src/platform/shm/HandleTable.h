@@ -2,6 +2,8 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <initializer_list>
+#include <span>
 #include <string_view>
 
 // Windows-like 32-bit handles over the shared-memory stand-ins, for code that keeps handles in
@@ -35,6 +37,10 @@ long long readMapping(Handle mapping, std::size_t offset, void *out, std::size_t
 // Copies up to count bytes from in to offset of the object, through its descriptor and never past
 // the object's real size (a write never grows it). Returns the bytes copied or a negative errno.
 long long writeMapping(Handle mapping, std::size_t offset, const void *in, std::size_t count);
+// The same for several parts written one after another from offset, in as few system calls as
+// the system allows.
+long long writeMapping(Handle mapping, std::size_t offset,
+                       std::initializer_list<std::span<const std::uint8_t>> parts);
 
 // Maps the whole object read-write; nullptr on failure. The view outlives the handle.
 void *mapView(Handle mapping);
