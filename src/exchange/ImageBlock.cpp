@@ -27,10 +27,7 @@ ImageBlock ImageBlock::create(std::int32_t imgNumber, std::int64_t size)
 {
     ImageBlock block;
     block.m_handle = CreateImageBlock(imgNumber, size);
-    if (!block.m_handle)
-        return {};
-    block.m_view = MapImageBlock(block.m_handle);
-    if (!block.m_view)
+    if (!block.m_handle || !block.map())
         return {};
     block.m_imageNumber = imgNumber;
     return block;
@@ -41,16 +38,50 @@ ImageBlock ImageBlock::createFilled(std::int32_t imgNumber, const Header &header
 {
     ImageBlock block;
     block.m_handle = CreateImageBlock(imgNumber, std::int64_t(header.size() + data.size()));
-    if (!block.m_handle)
-        return {};
-    namespace shm = platform::shm;
-    if (shm::writeMapping(block.m_handle, 0, header.data(), header.size())
-            != (long long)header.size()
-        || shm::writeMapping(block.m_handle, header.size(), data.data(), data.size())
-            != (long long)data.size())
+    if (!block.m_handle || !block.fill(header, data))
         return {};
     block.m_imageNumber = imgNumber;
     return block;
+}
+
+ImageBlock ImageBlock::createNext(const std::function<std::int32_t()> &next, std::int64_t size,
+                                  std::int32_t *lastNumber)
+{
+    ImageBlock block;
+    for (int attempt = 0; attempt < kMaxNumberTries; ++attempt) {
+        const std::int32_t number = next();
+        if (lastNumber)
+            *lastNumber = number;
+        bool taken = false;
+        block.m_handle = CreateImageBlock(number, size, &taken);
+        if (block.m_handle) {
+            block.m_imageNumber = number;
+            break;
+        }
+        if (!taken)
+            break;
+    }
+    return block;
+}
+
+bool ImageBlock::fill(const Header &header, std::span<const std::uint8_t> data)
+{
+    namespace shm = platform::shm;
+    if (shm::writeMapping(m_handle, 0, header.data(), header.size()) == (long long)header.size()
+        && shm::writeMapping(m_handle, header.size(), data.data(), data.size())
+            == (long long)data.size())
+        return true;
+    release();
+    return false;
+}
+
+bool ImageBlock::map()
+{
+    m_view = MapImageBlock(m_handle);
+    if (m_view)
+        return true;
+    release();
+    return false;
 }
 
 ImageBlock ImageBlock::open(std::int32_t imgNumber)

@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <span>
 
 #include "exchange/modImageMemMapFunctions.h"
@@ -31,6 +32,21 @@ public:
     // parent hands over. Empty when a step fails or the block cannot take everything.
     static ImageBlock createFilled(std::int32_t imgNumber, const Header &header,
                                    std::span<const std::uint8_t> data);
+    // How many numbers createNext() takes before it gives up: a stretch of names that long held by
+    // others is no accident, and each try costs a number of the machine-wide counter.
+    static constexpr int kMaxNumberTries = 16;
+    // A new block under the next free number, for a writer whose header carries the number: takes
+    // numbers from next() and creates the block of size bytes under the first whose name nobody
+    // holds (a rewound counter, another process squatting names). Not mapped, nothing written.
+    // Empty when next() gives 0, when a creation fails for another reason than a taken name, or
+    // when kMaxNumberTries numbers were all taken; *lastNumber receives the last number taken.
+    static ImageBlock createNext(const std::function<std::int32_t()> &next, std::int64_t size,
+                                 std::int32_t *lastNumber = nullptr);
+    // Writes header and data through the descriptor of a block made by createNext(); false, and
+    // the block released, when it cannot take everything.
+    bool fill(const Header &header, std::span<const std::uint8_t> data);
+    // Maps a block made by createNext() for writing; false, and the block released, on failure.
+    bool map();
     // OpenImageBlock(imgNumber): a block to read with read(), not mapped. Empty when there is no
     // such block of ours.
     static ImageBlock open(std::int32_t imgNumber);

@@ -219,7 +219,7 @@ void cveDerEve::UserControl_Initialize()
 
     PanelSkin::assignFromResourceLibrary(*this);
 
-    modImageMemMapFunctions::OpenSharedHeader();
+    m_Sender.OpenSharedHeader();
     CreateCapturedFrame();
 
     picMain->setPicture(picMainDown->Picture());
@@ -269,7 +269,8 @@ void cveDerEve::UserControl_Hide()
     // The queued blocks are released with the queue: nobody else would close them.
     Guarded([this] { ParticipantQueue.clear(); });
     Guarded([this] { releaseHeldBlock(); });
-    Guarded([] { modImageMemMapFunctions::CloseSharedHeader(); });
+    // This panel's share only: the other objects of the process keep numbering their pictures.
+    Guarded([this] { m_Sender.CloseSharedHeader(); });
     m_Initialized = false;
     Trace("WebCam UserControl_Hide Exit");
 }
@@ -424,7 +425,8 @@ void cveDerEve::BeforeUnload()
             CamOff();
     });
     Guarded([this] { releaseHeldBlock(); });
-    Guarded([] { modImageMemMapFunctions::CloseSharedHeader(); });
+    // This panel's share only: the other objects of the process keep numbering their pictures.
+    Guarded([this] { m_Sender.CloseSharedHeader(); });
     Trace("WebCam BeforeUnload Exit");
 }
 
