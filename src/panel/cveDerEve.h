@@ -85,6 +85,7 @@ private:
 
     // Camera start and stop, device discovery and selection.
     void CamOn();
+    void startCamera();
     void CamOff();
     void InitHardwareDrivers();
     void mnuDevices_Click(int Index);
@@ -93,6 +94,8 @@ private:
     void PaintPreviewLines(const QStringList &lines);
     void showCameraRunning(bool running);
     void setBusyCursor(bool busy);
+    // The capture tick after its guards, with tmrMain off.
+    void captureTick();
     // Sends the tick's frame; false when its block could not be made.
     bool transmitFrame();
 
@@ -201,6 +204,12 @@ private:
     std::unique_ptr<CcrpTimer> tmrStart;
     std::unique_ptr<CcrpTimer> TransmitNow;
     TimerControl tmrReset;
+
+    // The frame's size while PrevCap is made again at 176 x 144 for sending: a tick abandoned
+    // meanwhile puts it back.
+    std::optional<QSize> m_scaledFrom;
+    // The white board's frame, kept here so that a tick abandoned during its event leaves no copy.
+    QByteArray m_clientPicture;
 
     WebCamEvents m_events;
     // Frames and the held still picture (m_hMapOut, m_ImgNumberOut, m_PicHdr) leave through it.
