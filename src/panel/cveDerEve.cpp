@@ -1,7 +1,5 @@
 #include "panel/cveDerEve.h"
 
-#include <QPointer>
-
 #include <cmath>
 #include <type_traits>
 
@@ -11,7 +9,6 @@
 #include "exchange/modImageMemMapFunctions.h"
 #include "panel/PanelSkin.h"
 #include "platform/capture/dialogs/DriverDialogs.h"
-#include "support/AsyncPictureRead.h"
 #include "support/CRegSettings.h"
 #include "support/ScreenDpi.h"
 #include "support/SettingKeys.h"
@@ -282,13 +279,9 @@ void cveDerEve::UserControl_Terminate()
 
 void cveDerEve::WebCamDefaultPic(const QString &NewValue)
 {
-    // A read that fails never completes, so picStopCam keeps its picture.
-    const std::uint64_t generation = ++m_asyncReadGeneration;
-    ReadPictureAsync(NewValue, [self = QPointer<cveDerEve>(this), generation](const QImage &image) {
-        // Only the latest request completes: an older, slower read must not win.
-        if (self && generation == self->m_asyncReadGeneration)
-            self->UserControl_AsyncReadComplete(QStringLiteral("DefaultWebCamPic"), image);
-    });
+    // A read that fails never completes, so picStopCam keeps its picture; only the newest
+    // request completes, so an older, slower read cannot win.
+    m_defaultPicReader.read(NewValue);
 }
 
 void cveDerEve::UserControl_AsyncReadComplete(const QString &PropertyName, const QImage &Value)

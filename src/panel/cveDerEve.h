@@ -17,6 +17,7 @@
 #include "exchange/Sender.h"
 #include "panel/VbControls.h"
 #include "panel/WebCamEvents.h"
+#include "support/AsyncPictureRead.h"
 #include "support/CcrpTimer.h"
 
 class cDibSection;
@@ -215,5 +216,8 @@ private:
     // Frames and the held still picture (m_hMapOut, m_ImgNumberOut, m_PicHdr) leave through it.
     exchange::Sender m_Sender {
         [this](QByteArray &picHdr, std::int32_t n) { Q_EMIT m_events.WebCamSnapShot(picHdr, n); }};
-    std::uint64_t m_asyncReadGeneration = 0;
+    // The default picture's reads: one in flight and one waiting at most, whatever the parent asks.
+    AsyncPictureReader m_defaultPicReader {[this](const QImage &picture) {
+        UserControl_AsyncReadComplete(QStringLiteral("DefaultWebCamPic"), picture);
+    }};
 };
