@@ -33,17 +33,6 @@ ImageBlock ImageBlock::create(std::int32_t imgNumber, std::int64_t size)
     return block;
 }
 
-ImageBlock ImageBlock::createFilled(std::int32_t imgNumber, const Header &header,
-                                    std::span<const std::uint8_t> data)
-{
-    ImageBlock block;
-    block.m_handle = CreateImageBlock(imgNumber, std::int64_t(header.size() + data.size()));
-    if (!block.m_handle || !block.fill(header, data))
-        return {};
-    block.m_imageNumber = imgNumber;
-    return block;
-}
-
 ImageBlock ImageBlock::createNext(const std::function<std::int32_t()> &next, std::int64_t size,
                                   std::int32_t *lastNumber)
 {
