@@ -41,8 +41,8 @@ std::int32_t ImageBlockWriter::write(const Picture &picture)
     mm::OpenSharedHeader();
     // A name that exists already (a rewound counter, a squatter) is skipped, never written.
     std::int32_t number = 0;
-    mm::ImageBlock block
-        = mm::ImageBlock::createNext(&mm::NextImageNumber, std::int64_t(length) + 24, &number);
+    mm::ImageBlock block = mm::ImageBlock::createNext([] { return mm::NextImageNumber(); },
+                                                      std::int64_t(length) + 24, &number);
     const mm::Header header = mm::BuildImageHeader(
         picture.origSize < 0 ? length : picture.origSize, length, picture.width, picture.height,
         number, picture.destination, picture.bitsPerPixel, picture.pictureFormat, mm::kImageMarker);
