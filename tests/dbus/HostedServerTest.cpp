@@ -8,6 +8,7 @@
 #include "VEDerEveEventSink.h"
 #include "automation/dbus/BusNames.h"
 #include "automation/dbus/ClassFactory.h"
+#include "automation/dbus/EventWait.h"
 #include "automation/frmWebCam.h"
 #include "automation/zozEZUdeZid.h"
 #include "base/DebugTrace.h"
@@ -81,7 +82,8 @@ protected:
         QDBusMessage message
             = QDBusMessage::createMethodCall(bus::kServiceName, path, interface, member);
         message.setArguments(arguments);
-        return (connection ? *connection : *m_parent).call(message, QDBus::BlockWithGui, 5000);
+        return bus::callServingEvents(connection ? *connection : *m_parent, message, 5000)
+            .value_or(QDBusMessage());
     }
     QDBusMessage advise(const QString &sinkPath, QDBusConnection *connection)
     {

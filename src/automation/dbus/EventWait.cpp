@@ -5,7 +5,6 @@
 #include <QEventLoop>
 #include <QTimer>
 
-#include <algorithm>
 
 namespace bus {
 
@@ -13,12 +12,15 @@ namespace {
 // The wait ends on its own deadline; the library's comes this much later and only lets go of a
 // call that nobody waits for any more.
 constexpr int kLibraryGraceMs = 2000;
+// What the library waits when it is given no timeout.
+constexpr int kDefaultTimeoutMs = 25000;
 } // namespace
 
 std::optional<QDBusMessage> callServingEvents(QDBusConnection &connection, const QDBusMessage &call,
                                               int timeoutMs)
 {
-    timeoutMs = std::max(timeoutMs, 0);
+    if (timeoutMs < 0)
+        timeoutMs = kDefaultTimeoutMs;
     QDBusPendingCall pending = connection.asyncCall(call, timeoutMs + kLibraryGraceMs);
     // The watcher registers under the call's own lock, and signals (queued) even for a reply
     // that came before it: from here on the reply cannot slip past.

@@ -7,7 +7,8 @@
 
 namespace bus {
 
-// Calls a method on the bus and waits at most timeoutMs for its reply, serving this thread's
+// Calls a method on the bus and waits at most timeoutMs (a negative value: the library's default
+// of 25 s) for its reply, serving this thread's
 // other events meanwhile (timers, calls into our objects; not user input), so that the callee
 // may call back into us while we wait. The reply may be an error (the callee refused, or left
 // the bus); nullopt when the deadline passed first.
