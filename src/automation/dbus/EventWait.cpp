@@ -5,7 +5,6 @@
 #include <QEventLoop>
 #include <QTimer>
 
-
 namespace bus {
 
 namespace {
