@@ -38,19 +38,18 @@ std::int32_t ImageBlockWriter::write(const Picture &picture)
         > std::size_t(mm::kMaxImageBlockSize - mm::kImageHeaderSize))
         return 0;
     const auto length = std::int32_t(picture.data.size());
-    if (!mm::pHeaderView)
-        mm::OpenSharedHeader();
-    const std::int32_t number = mm::NextImageNumber();
-    if (number == 0)
-        return 0;
+    mm::OpenSharedHeader();
+    // A name that exists already (a rewound counter, a squatter) is skipped, never written.
+    std::int32_t number = 0;
+    mm::ImageBlock block = mm::ImageBlock::createNext([] { return mm::NextImageNumber(); },
+                                                      std::int64_t(length) + 24, &number);
     const mm::Header header = mm::BuildImageHeader(
         picture.origSize < 0 ? length : picture.origSize, length, picture.width, picture.height,
         number, picture.destination, picture.bitsPerPixel, picture.pictureFormat, mm::kImageMarker);
-    mm::ImageBlock block = mm::ImageBlock::createFilled(
-        number, header,
-        std::span(reinterpret_cast<const std::uint8_t *>(picture.data.data()),
-                  std::size_t(length)));
-    if (!block)
+    if (!block
+        || !block.fill(header,
+                       std::span(reinterpret_cast<const std::uint8_t *>(picture.data.data()),
+                                 std::size_t(length))))
         return 0;
     m_block->block = std::move(block);
     return number;

@@ -2,7 +2,9 @@
 
 #include "VEDerEveEventSink.h"
 #include "automation/dbus/BusNames.h"
+#include "automation/dbus/EventWait.h"
 
+#include <QDBusError>
 #include <QDBusMessage>
 #include <QDBusObjectPath>
 #include <QDBusVariant>
@@ -64,9 +66,12 @@ QVariant VEDerEveClient::callService(const QString &path, const QString &interfa
     QDBusMessage message
         = QDBusMessage::createMethodCall(latin1(bus::kServiceName), path, interface, member);
     message.setArguments(arguments);
-    // BlockWithGui: the component may call our sink before it answers (an event raised by the
-    // member), and that call must be served while we wait.
-    const QDBusMessage reply = m_connection.call(message, QDBus::BlockWithGui, m_callTimeoutMs);
+    // The component may call our sink before it answers (an event raised by the member), and
+    // that call must be served while we wait; the wait ends on its own deadline whatever the
+    // library does.
+    const QDBusMessage reply = bus::callServingEvents(m_connection, message, m_callTimeoutMs)
+                                   .value_or(QDBusMessage::createError(
+                                       QDBusError::Timeout, QStringLiteral("no answer in time")));
     const bool ok = reply.type() == QDBusMessage::ReplyMessage;
     if (answered)
         *answered = ok;

@@ -27,27 +27,49 @@ ImageBlock ImageBlock::create(std::int32_t imgNumber, std::int64_t size)
 {
     ImageBlock block;
     block.m_handle = CreateImageBlock(imgNumber, size);
-    if (!block.m_handle)
-        return {};
-    block.m_view = MapImageBlock(block.m_handle);
-    if (!block.m_view)
+    if (!block.m_handle || !block.map())
         return {};
     block.m_imageNumber = imgNumber;
     return block;
 }
 
-ImageBlock ImageBlock::createFilled(std::int32_t imgNumber, const Header &header,
-                                    std::span<const std::uint8_t> data)
+ImageBlock ImageBlock::createNext(const std::function<std::int32_t()> &next, std::int64_t size,
+                                  std::int32_t *lastNumber)
 {
     ImageBlock block;
-    block.m_handle = CreateImageBlock(imgNumber, std::int64_t(header.size() + data.size()));
-    if (!block.m_handle)
-        return {};
-    const long long written = platform::shm::writeMapping(block.m_handle, 0, {header, data});
-    if (written < 0 || std::size_t(written) != header.size() + data.size())
-        return {};
-    block.m_imageNumber = imgNumber;
+    for (int attempt = 0; attempt < kMaxNumberTries; ++attempt) {
+        const std::int32_t number = next();
+        if (lastNumber)
+            *lastNumber = number;
+        bool taken = false;
+        block.m_handle = CreateImageBlock(number, size, &taken);
+        if (block.m_handle) {
+            block.m_imageNumber = number;
+            break;
+        }
+        if (!taken)
+            break;
+    }
     return block;
+}
+
+bool ImageBlock::fill(const Header &header, std::span<const std::uint8_t> data)
+{
+    // One positional write for header and data.
+    const long long written = platform::shm::writeMapping(m_handle, 0, {header, data});
+    if (written >= 0 && std::size_t(written) == header.size() + data.size())
+        return true;
+    release();
+    return false;
+}
+
+bool ImageBlock::map()
+{
+    m_view = MapImageBlock(m_handle);
+    if (m_view)
+        return true;
+    release();
+    return false;
 }
 
 ImageBlock ImageBlock::open(std::int32_t imgNumber)

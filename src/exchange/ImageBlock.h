@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <span>
 
 #include "exchange/modImageMemMapFunctions.h"
@@ -26,11 +27,22 @@ public:
     // CreateImageBlock(imgNumber, size) then MapImageBlock: a block to write. Empty when either
     // step fails (a created handle is closed again).
     static ImageBlock create(std::int32_t imgNumber, std::int64_t size);
-    // CreateImageBlock(imgNumber, 24 + data size) with header and data written through its
-    // descriptor, never mapped: a block nobody here writes again, such as a camera frame's or one a
-    // parent hands over. Empty when a step fails or the block cannot take everything.
-    static ImageBlock createFilled(std::int32_t imgNumber, const Header &header,
-                                   std::span<const std::uint8_t> data);
+    // How many numbers createNext() takes before it gives up: a stretch of names that long held by
+    // others is no accident, and each try costs a number of the machine-wide counter.
+    static constexpr int kMaxNumberTries = 16;
+    // A new block under the next free number, for a writer whose header carries the number: takes
+    // numbers from next() and creates the block of size bytes under the first whose name nobody
+    // holds (a rewound counter, another process squatting names). Not mapped, nothing written.
+    // Empty when next() gives 0, when a creation fails for another reason than a taken name, or
+    // when kMaxNumberTries numbers were all taken; *lastNumber receives the last number taken.
+    static ImageBlock createNext(const std::function<std::int32_t()> &next, std::int64_t size,
+                                 std::int32_t *lastNumber = nullptr);
+    // Writes header and data through the descriptor of a block made by createNext(), for a block
+    // nobody here writes again (a camera frame's, one a parent hands over); false, and the block
+    // released, when it cannot take everything.
+    bool fill(const Header &header, std::span<const std::uint8_t> data);
+    // Maps a block made by createNext() for writing; false, and the block released, on failure.
+    bool map();
     // OpenImageBlock(imgNumber): a block to read with read(), not mapped. Empty when there is no
     // such block of ours.
     static ImageBlock open(std::int32_t imgNumber);

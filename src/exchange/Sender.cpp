@@ -34,63 +34,65 @@ void Sender::slotTaken()
     m_pacing.slotTaken(platform::tickCount());
 }
 
-struct Sender::Numbered
+std::int32_t Sender::numberAndWrite(mm::ImageBlock &block, mm::Header &header,
+                                    const std::vector<std::uint8_t> &jpeg, std::int32_t width,
+                                    std::int32_t height, std::int32_t destination, bool cameraFrame)
 {
-    std::int32_t number = 0;
-    mm::Header header {};
-    mm::ImageBlock block;
-};
-
-Sender::Numbered Sender::numberAndWrite(const std::vector<std::uint8_t> &jpeg, std::int32_t width,
-                                        std::int32_t height, std::int32_t destination,
-                                        bool cameraFrame)
-{
-    Numbered out;
-    out.number = mm::NextImageNumber();
-    if (cameraFrame)
-        Trace("WebCam tmrMain - Aquired image number ", out.number);
+    const auto next = [&] {
+        constexpr std::size_t kNotShrunk = std::size_t(-1);
+        std::size_t shrunkTo = kNotShrunk;
+        const std::int32_t number = m_header.NextImageNumber(&shrunkTo);
+        if (shrunkTo != kNotShrunk)
+            Trace("WebCam shared header shrank to ", shrunkTo, " bytes, opened again");
+        if (cameraFrame)
+            Trace("WebCam tmrMain - Aquired image number ", number);
+        return number;
+    };
     const auto length = std::int32_t(jpeg.size());
-    out.header = mm::toBytes({
+    std::int32_t number = 0;
+    block = mm::ImageBlock::createNext(next, std::int64_t(length) + 24, &number);
+    header = mm::toBytes({
         .OrigSize = length,
         .DataLength = length,
         .Width = width,
         .Height = height,
-        .ImageNumber = out.number,
+        .ImageNumber = number,
         // A code that is no byte leaves the byte 0, as every header writer does.
         .Destination = std::uint8_t(destination >= 0 && destination <= 255 ? destination : 0),
         .BitsPerPixel = 24,
         .PictureFormat = participant::PictureFile,
         .Marker = mm::kImageMarker,
     });
-    if (cameraFrame) {
-        // Written once through its descriptor and never mapped: nobody here touches it again.
-        out.block = mm::ImageBlock::createFilled(out.number, out.header, jpeg);
-    } else {
-        // The held picture stays mapped for as long as it is held.
-        out.block = mm::ImageBlock::create(out.number, std::int64_t(length) + 24);
-        if (out.block)
-            mm::WriteImageBlock(out.block.MapView(), out.header, jpeg);
-    }
-    return out;
+    if (!block)
+        return number;
+    // A frame's block is written once through its descriptor and never mapped: nobody here
+    // touches it again. The held picture stays mapped for as long as it is held.
+    if (cameraFrame)
+        block.fill(header, jpeg);
+    else if (block.map())
+        mm::WriteImageBlock(block.MapView(), header, jpeg);
+    return number;
 }
 
 bool Sender::sendFrame(const cDibSection &frame, std::int32_t destination)
 {
-    const std::vector<std::uint8_t> jpeg = EncodeJpeg(frame, true);
-    if (jpeg.empty())
+    m_sending.release();
+    m_jpeg = EncodeJpeg(frame, true);
+    if (m_jpeg.empty())
         return true;
     Trace("WebCam tmrMain - Compress Transport Start");
-    Numbered out = numberAndWrite(jpeg, frame.Width(), frame.Height(), destination, true);
-    if (!out.block)
+    mm::Header header {};
+    const std::int32_t number = numberAndWrite(m_sending, header, m_jpeg, frame.Width(),
+                                               frame.Height(), destination, true);
+    if (!m_sending)
         return false;
     Trace("WebCam tmrMain - Map written, calling parent WebCamSnapShot");
-    QByteArray picHdr(reinterpret_cast<const char *>(out.header.data()),
-                      qsizetype(out.header.size()));
+    m_picHdr = QByteArray(reinterpret_cast<const char *>(header.data()), qsizetype(header.size()));
     // The parent reads the block while it handles the event; it goes when the event returns.
-    m_announce(picHdr, out.number);
-    out.block.release();
+    m_announce(m_picHdr, number);
+    m_sending.release();
     Trace("WebCam tmrMain - Compress Transport End, address unmapped, handle closed for image ",
-          out.number, ", exiting");
+          number, ", exiting");
     return true;
 }
 
@@ -100,14 +102,13 @@ bool Sender::holdPicture(const cDibSection &picture)
     if (jpeg.empty())
         return false;
     releaseHeld();
-    // Still pictures go to the participant area whatever the frames' destination.
-    Numbered out = numberAndWrite(jpeg, picture.Width(), picture.Height(),
+    // Still pictures go to the participant area whatever the frames' destination. Held, and
+    // announced, even when its block could not be made: the parent then finds none.
+    mm::Header header {};
+    m_heldNumber = numberAndWrite(m_heldBlock, header, jpeg, picture.Width(), picture.Height(),
                                   participant::kParticipantDestination, false);
-    // Held, and announced, even when its block could not be made: the parent then finds none.
-    m_heldNumber = out.number;
-    m_heldBlock = std::move(out.block);
-    m_heldHeader = QByteArray(reinterpret_cast<const char *>(out.header.data()),
-                              qsizetype(out.header.size()));
+    m_heldHeader
+        = QByteArray(reinterpret_cast<const char *>(header.data()), qsizetype(header.size()));
     return true;
 }
 

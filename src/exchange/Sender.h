@@ -45,6 +45,11 @@ public:
 
     explicit Sender(Announce announce) : m_announce(std::move(announce)) { }
 
+    // The sender's share of the process's shared header: pictures are numbered from Open to
+    // Close. Other senders of the process keep theirs whatever this one does.
+    void OpenSharedHeader() { m_header.Open(); }
+    void CloseSharedHeader() { m_header.Close(); }
+
     // The transmission part of a capture tick while TransmitStatus is on, by the tick count as it
     // reads now.
     struct Slot
@@ -61,6 +66,9 @@ public:
     // or written, which leaves the slot open for the next tick; a frame that does not encode
     // sends nothing and uses its slot.
     bool sendFrame(const cDibSection &frame, std::int32_t destination);
+    // For a tick that a fault abandoned, maybe in the middle of an announcement: the frame's block
+    // goes now instead of after the event.
+    void abandonFrame() { m_sending.release(); }
 
     // Encodes a still picture and holds it, for the participant area, to be announced now and
     // again later; the picture held before goes first. False, changing nothing, when the picture
@@ -77,13 +85,22 @@ public:
     const QByteArray &heldHeader() const { return m_heldHeader; }
 
 private:
-    struct Numbered;
-    // The one place where a picture gets its number and its block.
-    Numbered numberAndWrite(const std::vector<std::uint8_t> &jpeg, std::int32_t width,
-                            std::int32_t height, std::int32_t destination, bool cameraFrame);
+    // The one place where a picture gets its number and its block: a new block under the next
+    // free number, its header, and the picture written. Returns the number taken last, also when
+    // no block could be made (block is empty then).
+    std::int32_t numberAndWrite(modImageMemMapFunctions::ImageBlock &block,
+                                modImageMemMapFunctions::Header &header,
+                                const std::vector<std::uint8_t> &jpeg, std::int32_t width,
+                                std::int32_t height, std::int32_t destination, bool cameraFrame);
 
     Announce m_announce;
     TransmitPacing m_pacing;
+    modImageMemMapFunctions::SharedHeaderUse m_header;
+    // A frame on its way out. Kept here rather than on the stack of sendFrame(): a fault in the
+    // parent's handler abandons the tick, and nothing of the frame may stay behind with it.
+    modImageMemMapFunctions::ImageBlock m_sending;
+    std::vector<std::uint8_t> m_jpeg;
+    QByteArray m_picHdr;
     modImageMemMapFunctions::ImageBlock m_heldBlock;
     std::int32_t m_heldNumber = 0;
     QByteArray m_heldHeader;

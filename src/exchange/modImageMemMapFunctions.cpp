@@ -1,5 +1,6 @@
 #include "exchange/modImageMemMapFunctions.h"
 
+#include "platform/core/FaultGuard.h"
 #include "platform/shm/HandleTable.h"
 
 #include <algorithm>
@@ -7,6 +8,8 @@
 #include <bit>
 #include <cstring>
 #include <limits>
+#include <mutex>
+#include <optional>
 #include <utility>
 
 namespace modImageMemMapFunctions {
@@ -92,18 +95,44 @@ std::optional<ImageHeader> fromBytes(std::span<const std::uint8_t> bytes)
     return header;
 }
 
-void OpenSharedHeader()
-{
-    // A second open must not leak the first set of handles.
-    CloseSharedHeader();
+namespace {
 
-    g_hHeaderMutex = shm::openMutex(kHeaderMutexName);
+// The process's share of the header: how many users hold it. The lock also covers the handles
+// and the view, and it is jump-safe: a fault inside NextImageNumber must not leave it taken.
+struct Owner
+{
+    platform::JumpSafeMutex lock;
+    int users = 0;
+};
+
+// Never destroyed: users that live in static objects may still close their share at exit.
+Owner &owner()
+{
+    static Owner *const instance = new Owner;
+    return *instance;
+}
+
+void closeBlock()
+{
+    if (g_pHeaderView != nullptr)
+        shm::unmapView(std::exchange(g_pHeaderView, nullptr));
+    if (g_hHeaderMap != 0)
+        shm::closeHandle(std::exchange(g_hHeaderMap, 0));
+}
+
+// Opens whatever of the mutex and the block is not open. A new object is zero-filled, which is
+// the counter's starting value. Growing a short block (its creator may not have sized it yet, or
+// someone shrank it) never shrinks it nor touches bytes already there, so racing openers cannot
+// reset a counter in use.
+void openMissing()
+{
+    if (g_hHeaderMutex == 0)
+        g_hHeaderMutex = shm::openMutex(kHeaderMutexName);
     if (g_hHeaderMutex == 0)
         g_hHeaderMutex = shm::createMutex(kHeaderMutexName);
-
-    // A new object is zero-filled, which is the counter's starting value. Growing a short block
-    // (its creator may not have sized it yet) never shrinks it nor touches bytes already there,
-    // so racing openers cannot reset a counter in use.
+    if (g_pHeaderView != nullptr)
+        return;
+    closeBlock();
     g_hHeaderMap = shm::createMapping(kHeaderBlockName, kHeaderBlockSize, shm::NameOnRelease::Keep);
     if (g_hHeaderMap == 0)
         return;
@@ -114,21 +143,44 @@ void OpenSharedHeader()
     g_pHeaderView = static_cast<std::uint8_t *>(shm::mapView(g_hHeaderMap));
 }
 
-void CloseSharedHeader()
+void closeAll()
 {
     if (g_hHeaderMutex != 0)
         shm::closeHandle(std::exchange(g_hHeaderMutex, 0));
-    if (g_pHeaderView != nullptr)
-        shm::unmapView(std::exchange(g_pHeaderView, nullptr));
-    if (g_hHeaderMap != 0)
-        shm::closeHandle(std::exchange(g_hHeaderMap, 0));
+    closeBlock();
 }
 
-std::int32_t NextImageNumber()
+// Whether the counter word can be touched now. The block's real size is asked for, not the size
+// of the view: touching a page that the object no longer backs is a fault.
+bool counterUsable(std::size_t *shrunkTo)
 {
-    if (g_pHeaderView == nullptr || shm::viewSize(g_pHeaderView) < sizeof(std::uint32_t))
+    if (g_pHeaderView != nullptr) {
+        const std::size_t size = shm::mappingSize(g_hHeaderMap);
+        if (size >= sizeof(std::uint32_t))
+            return true;
+        if (shrunkTo)
+            *shrunkTo = size;
+        closeBlock();
+    }
+    openMissing();
+    return g_pHeaderView != nullptr && shm::mappingSize(g_hHeaderMap) >= sizeof(std::uint32_t);
+}
+
+void unlockCounterMutex(void *)
+{
+    shm::unlockMutex(g_hHeaderMutex);
+}
+
+std::int32_t takeNumber(std::size_t *shrunkTo)
+{
+    if (!counterUsable(shrunkTo))
         return 0;
     const bool locked = shm::lockMutex(g_hHeaderMutex, kCounterWaitMs) == 0;
+    // Only a block shrunk in the instant since the check can fault below; other processes must
+    // then still get the mutex.
+    std::optional<platform::FaultGuard::OnAbandon> unlockOnFault;
+    if (locked)
+        unlockOnFault.emplace(&unlockCounterMutex, nullptr);
     // The view starts on a page boundary, so the counter word is aligned for an atomic.
     std::atomic_ref<std::uint32_t> counter(*reinterpret_cast<std::uint32_t *>(g_pHeaderView));
     std::uint32_t seen = counter.load();
@@ -137,9 +189,63 @@ std::int32_t NextImageNumber()
         const auto last = static_cast<std::int32_t>(fromLittleEndian(seen));
         next = (last < 0 || last == std::numeric_limits<std::int32_t>::max()) ? 1 : last + 1;
     } while (!counter.compare_exchange_weak(seen, toLittleEndian(std::uint32_t(next))));
-    if (locked)
+    if (locked) {
+        unlockOnFault.reset();
         shm::unlockMutex(g_hHeaderMutex);
+    }
     return next;
+}
+
+// The share of OpenSharedHeader and its siblings; never destroyed, like the owner.
+SharedHeaderUse &processUse()
+{
+    static SharedHeaderUse *const instance = new SharedHeaderUse;
+    return *instance;
+}
+
+} // namespace
+
+void SharedHeaderUse::Open()
+{
+    const std::lock_guard guard(owner().lock);
+    if (!m_open) {
+        m_open = true;
+        ++owner().users;
+    }
+    openMissing();
+}
+
+void SharedHeaderUse::Close()
+{
+    const std::lock_guard guard(owner().lock);
+    if (!m_open)
+        return;
+    m_open = false;
+    if (--owner().users == 0)
+        closeAll();
+}
+
+std::int32_t SharedHeaderUse::NextImageNumber(std::size_t *shrunkTo) const
+{
+    if (!m_open)
+        return 0;
+    const std::lock_guard guard(owner().lock);
+    return takeNumber(shrunkTo);
+}
+
+void OpenSharedHeader()
+{
+    processUse().Open();
+}
+
+void CloseSharedHeader()
+{
+    processUse().Close();
+}
+
+std::int32_t NextImageNumber()
+{
+    return processUse().NextImageNumber();
 }
 
 std::string ImageBlockName(std::int32_t imgNumber)
@@ -147,18 +253,14 @@ std::string ImageBlockName(std::int32_t imgNumber)
     return kImageBlockPrefix + std::to_string(imgNumber);
 }
 
-std::uint32_t CreateImageBlock(std::int32_t imgNumber, std::int64_t size)
+std::uint32_t CreateImageBlock(std::int32_t imgNumber, std::int64_t size, bool *nameTaken)
 {
+    if (nameTaken)
+        *nameTaken = false;
     if (imgNumber == 0 || size <= 0 || size > kMaxImageBlockSize)
         return 0;
-    bool existed = false;
-    const shm::Handle handle = shm::createMapping(ImageBlockName(imgNumber), std::size_t(size),
-                                                  shm::NameOnRelease::Unlink, &existed);
-    if (handle != 0 && existed && shm::mappingSize(handle) < std::size_t(size)) {
-        shm::closeHandle(handle);
-        return 0;
-    }
-    return handle;
+    return shm::createNewMapping(ImageBlockName(imgNumber), std::size_t(size),
+                                 shm::NameOnRelease::Unlink, nameTaken);
 }
 
 std::uint32_t OpenImageBlock(std::int32_t imgNumber)

@@ -56,29 +56,59 @@ Header toBytes(const ImageHeader &header);
 // nullopt when fewer than 24 bytes are given.
 std::optional<ImageHeader> fromBytes(std::span<const std::uint8_t> bytes);
 
-// Process-wide state, read-only to users: 0 until OpenSharedHeader and again after
-// CloseSharedHeader.
+// Process-wide state, read-only to users: 0 until the process's first user opens the shared
+// header and again after its last user closed it.
 extern const std::uint32_t &hHeaderMutex;
 extern const std::uint32_t &hHeaderMap;
 extern std::uint8_t *const &pHeaderView;
 
-// Opens the mutex and the header block, creating each when it does not exist. A new header
-// block starts with LastImageNumber 0; an existing one keeps its counter. A failure leaves the
-// handle or view concerned at 0.
-void OpenSharedHeader();
-// Closes the mutex, unmaps the view and closes the block, each only when set, and clears it.
-// Harmless when called twice or after a failed open. Neither name is removed: other processes
-// keep using the same counter.
-void CloseSharedHeader();
+// One user's share of the process's shared header (each panel has one). The header block and the
+// mutex belong to the process: the first user to open opens them, and they stay open until the
+// last user closes, so that one object's shutdown never takes the counter from another object of
+// the same server that is still sending.
+class SharedHeaderUse final
+{
+public:
+    SharedHeaderUse() = default;
+    ~SharedHeaderUse() { Close(); }
+    SharedHeaderUse(const SharedHeaderUse &) = delete;
+    SharedHeaderUse &operator=(const SharedHeaderUse &) = delete;
 
-// Hands out the next image number: the counter at offset 0 of the header block is incremented
-// under the mutex, waiting at most kCounterWaitMs for it (a mutex left by a dead holder is
-// recovered). When the wait runs out, or there is no mutex, the counter is incremented anyway:
-// a picture must not be lost to a slow or stuck peer. The increment is one atomic
-// compare-and-swap on the shared word, so processes that use this code never get the same number
-// even then. 0 is never handed out: after 2147483647, or from a counter that reads 0 or less, the
-// next number is 1. Returns 0, counting nothing, only when there is no header view; callers treat
-// that like a failing block, as a skipped picture.
+    // Joins the users, opening the mutex and the block (each created when it does not exist) when
+    // they are not open. A new header block starts with LastImageNumber 0; an existing one keeps
+    // its counter. A failed open leaves the process's handle or view concerned at 0 and is tried
+    // again by the next number. Harmless while this user is open already.
+    void Open();
+    // Leaves the users; the last one out closes the mutex, unmaps the view and closes the block.
+    // Neither name is removed: other processes keep using the same counter. Harmless when called
+    // twice or without an Open.
+    void Close();
+    bool IsOpen() const { return m_open; }
+
+    // Hands out the next image number, 0 for a user that is not open: the counter at offset 0 of
+    // the header block is incremented under the mutex, waiting at most kCounterWaitMs for it (a
+    // mutex left by a dead holder is recovered). When the wait runs out, or there is no mutex, the
+    // counter is incremented anyway: a picture must not be lost to a slow or stuck peer. The
+    // increment is one atomic compare-and-swap on the shared word, so processes that use this
+    // code never get the same number even then. 0 is never handed out: after 2147483647, or from
+    // a counter that reads 0 or less, the next number is 1.
+    //
+    // The block is checked as it is now, not as it was when mapped: one that another process of
+    // this user shrank under the counter is opened again (which grows it back) and *shrunkTo
+    // receives the size it was found at; one that still cannot hold the counter gives 0,
+    // counting nothing. Callers treat 0 like a failing block, as a skipped picture. Should the
+    // block shrink in the instant between that check and the increment, a guard around the
+    // caller takes the fault and the mutex is handed back on the way out.
+    std::int32_t NextImageNumber(std::size_t *shrunkTo = nullptr) const;
+
+private:
+    bool m_open = false;
+};
+
+// The routines of one process-wide user, for code that needs no share of its own (the parent-side
+// client, tools, tests): OpenSharedHeader joins it, CloseSharedHeader leaves it.
+void OpenSharedHeader();
+void CloseSharedHeader();
 std::int32_t NextImageNumber();
 
 // "DADevev" followed by the plain decimal number ("-" for negative numbers).
@@ -86,11 +116,13 @@ std::string ImageBlockName(std::int32_t imgNumber);
 
 // Creates image block imgNumber with size bytes and returns its handle; 0 for number 0 (the
 // number that means "none" to every caller), when size <= 0 or above kMaxImageBlockSize, or when
-// the system refuses. When the block exists already it is handed back
-// (when it is ours and holds at least size bytes; a smaller one is refused, so a writer never
-// runs past its end). The name is removed when the creating process closes this handle; a
-// reader that mapped the block before keeps its view.
-std::uint32_t CreateImageBlock(std::int32_t imgNumber, std::int64_t size);
+// the system refuses. A block of that name that exists already is never handed back, whoever
+// made it: a writer must not write into a block somebody may be reading, nor announce one whose
+// size its header does not describe. *nameTaken tells whether that was the refusal. The name is
+// removed when the creating process closes this handle; a reader that mapped the block before
+// keeps its view.
+std::uint32_t CreateImageBlock(std::int32_t imgNumber, std::int64_t size,
+                               bool *nameTaken = nullptr);
 // Opens an existing image block of our own user; 0 when there is none. Closing this handle never
 // removes the block.
 std::uint32_t OpenImageBlock(std::int32_t imgNumber);

@@ -3,6 +3,7 @@
 #include <QGuiApplication>
 
 #include "base/DebugTrace.h"
+#include "base/ExceptionFilter.h"
 #include "capture/CaptureCommands.h"
 #include "capture/FormatNegotiation.h"
 #include "panel/cveDerEve.h"
@@ -15,6 +16,7 @@
 #include "support/cDibSection.h"
 
 using DebugTrace::Trace;
+using ExceptionFilter::Guarded;
 
 namespace {
 
@@ -64,6 +66,15 @@ void cveDerEve::showCameraRunning(bool running)
 }
 
 void cveDerEve::CamOn()
+{
+    // A driver that faults while the camera starts leaves it off, as one that cannot connect
+    // does: the pointer comes back, Play is offered again and no timer ticks on a half-made
+    // capture window.
+    if (!Guarded([this] { startCamera(); }))
+        CamOff();
+}
+
+void cveDerEve::startCamera()
 {
     if (m_Capture.CameraOn())
         CamOff();
@@ -125,7 +136,8 @@ void cveDerEve::CamOff()
     setBusyCursor(true);
     tmrMain->setEnabled(false);
     tmrStart->setEnabled(false);
-    m_Capture.stop();
+    // A driver that faults while it stops must not keep the buttons and the pointer as they were.
+    Guarded([this] { m_Capture.stop(); });
     m_MenuOpen = false;
     showCameraRunning(false);
     if (m_Maximized)

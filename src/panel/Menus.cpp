@@ -5,6 +5,7 @@
 
 #include <variant>
 
+#include "base/ExceptionFilter.h"
 #include "capture/CaptureCommands.h"
 #include "panel/FileDialogs.h"
 #include "panel/cveDerEve.h"
@@ -14,6 +15,7 @@
 #include "support/StoredPictures.h"
 #include "support/cDibSection.h"
 
+using ExceptionFilter::Guarded;
 using namespace Qt::Literals::StringLiterals;
 using SettingKeys::Defaults;
 
@@ -280,7 +282,9 @@ void cveDerEve::mnuPixelDepth_Click()
     HardwareBusyFlag = true;
     tmrMain->setEnabled(false);
     tmrStart->setEnabled(false);
-    capture::capDlgVideoFormat(m_Capture.lwndc());
+    // A driver that faults in its dialog fails that step only: the flag is cleared and the camera
+    // restarted all the same, or it would never grab again.
+    Guarded([this] { capture::capDlgVideoFormat(m_Capture.lwndc()); });
     HardwareBusyFlag = false;
     LastAttempt = 0;
     CamOn();
@@ -291,7 +295,7 @@ void cveDerEve::mnuSource_Click()
     HardwareBusyFlag = true;
     tmrMain->setEnabled(false);
     tmrStart->setEnabled(false);
-    capture::capDlgVideoSource(m_Capture.lwndc());
+    Guarded([this] { capture::capDlgVideoSource(m_Capture.lwndc()); });
     LastAttempt = 0;
     CamOff();
     HardwareBusyFlag = false;

@@ -2,6 +2,7 @@
 // the sender; and the small timers around it.
 
 #include "base/DebugTrace.h"
+#include "base/ExceptionFilter.h"
 #include "exchange/ParticipantDecode.h"
 #include "panel/cveDerEve.h"
 #include "support/cDibSection.h"
@@ -16,7 +17,19 @@ void cveDerEve::tmrMain_Timer(std::int32_t)
     if (DeviceIndex < 0 || DeviceIndex > 9 || m_Capture.lwndc() == 0 || HardwareBusyFlag || m_Pause)
         return;
     tmrMain->setEnabled(false);
+    // A fault inside the tick costs that tick, never the camera: what the tick switched off or
+    // changed for its length comes back as on a normal way out, and the frame's block goes.
+    if (!ExceptionFilter::Guarded([this] { captureTick(); })) {
+        m_Sender.abandonFrame();
+        if (m_scaledFrom)
+            m_Capture.recreatePrevCap(m_scaledFrom->width(), m_scaledFrom->height());
+        m_scaledFrom.reset();
+        tmrStart->setEnabled(true);
+    }
+}
 
+void cveDerEve::captureTick()
+{
     std::int32_t n = m_Capture.grab();
     if (n == 0) {
         if (LastAttempt < 5) {
@@ -68,9 +81,9 @@ void cveDerEve::tmrMain_Timer(std::int32_t)
     } else {
         // The white board gets every frame, sent or not.
         const std::vector<std::uint8_t> &bytes = m_Capture.frameBytes();
-        QByteArray PicBytes(reinterpret_cast<const char *>(bytes.data()),
-                            qsizetype(std::min(bytes.size(), std::size_t(n))));
-        Q_EMIT m_events.WebCamClientPicture(PicBytes, PrevCap.TotalBytes(), PrevCap.Width(),
+        m_clientPicture = QByteArray(reinterpret_cast<const char *>(bytes.data()),
+                                     qsizetype(std::min(bytes.size(), std::size_t(n))));
+        Q_EMIT m_events.WebCamClientPicture(m_clientPicture, PrevCap.TotalBytes(), PrevCap.Width(),
                                             PrevCap.Height(), PrevCap.PixelDepth(), WindowPos);
     }
 
@@ -96,12 +109,14 @@ bool cveDerEve::transmitFrame()
     const std::int32_t frameHeight = m_Capture.PrevCap()->Height();
     const bool scaled = m_Capture.UseScaling();
     if (scaled) {
+        m_scaledFrom = QSize(frameWidth, frameHeight);
         m_Capture.recreatePrevCap(176, 144);
         m_Capture.PrevCap()->LoadPictureBlt(picWebCam->hDC(), 0, 0, -1, -1, platform::gdi::SRCCOPY);
     }
     const bool sent = m_Sender.sendFrame(*m_Capture.PrevCap(), WindowPos);
     if (scaled)
         m_Capture.recreatePrevCap(frameWidth, frameHeight);
+    m_scaledFrom.reset();
     return sent;
 }
 

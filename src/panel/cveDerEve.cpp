@@ -1,7 +1,5 @@
 #include "panel/cveDerEve.h"
 
-#include <QPointer>
-
 #include <cmath>
 #include <type_traits>
 
@@ -11,7 +9,6 @@
 #include "exchange/modImageMemMapFunctions.h"
 #include "panel/PanelSkin.h"
 #include "platform/capture/dialogs/DriverDialogs.h"
-#include "support/AsyncPictureRead.h"
 #include "support/CRegSettings.h"
 #include "support/ScreenDpi.h"
 #include "support/SettingKeys.h"
@@ -219,7 +216,7 @@ void cveDerEve::UserControl_Initialize()
 
     PanelSkin::assignFromResourceLibrary(*this);
 
-    modImageMemMapFunctions::OpenSharedHeader();
+    m_Sender.OpenSharedHeader();
     CreateCapturedFrame();
 
     picMain->setPicture(picMainDown->Picture());
@@ -269,7 +266,8 @@ void cveDerEve::UserControl_Hide()
     // The queued blocks are released with the queue: nobody else would close them.
     Guarded([this] { ParticipantQueue.clear(); });
     Guarded([this] { releaseHeldBlock(); });
-    Guarded([] { modImageMemMapFunctions::CloseSharedHeader(); });
+    // This panel's share only: the other objects of the process keep numbering their pictures.
+    Guarded([this] { m_Sender.CloseSharedHeader(); });
     m_Initialized = false;
     Trace("WebCam UserControl_Hide Exit");
 }
@@ -281,13 +279,9 @@ void cveDerEve::UserControl_Terminate()
 
 void cveDerEve::WebCamDefaultPic(const QString &NewValue)
 {
-    // A read that fails never completes, so picStopCam keeps its picture.
-    const std::uint64_t generation = ++m_asyncReadGeneration;
-    ReadPictureAsync(NewValue, [self = QPointer<cveDerEve>(this), generation](const QImage &image) {
-        // Only the latest request completes: an older, slower read must not win.
-        if (self && generation == self->m_asyncReadGeneration)
-            self->UserControl_AsyncReadComplete(QStringLiteral("DefaultWebCamPic"), image);
-    });
+    // A read that fails never completes, so picStopCam keeps its picture; only the newest
+    // request completes, so an older, slower read cannot win.
+    m_defaultPicReader.read(NewValue);
 }
 
 void cveDerEve::UserControl_AsyncReadComplete(const QString &PropertyName, const QImage &Value)
@@ -424,7 +418,8 @@ void cveDerEve::BeforeUnload()
             CamOff();
     });
     Guarded([this] { releaseHeldBlock(); });
-    Guarded([] { modImageMemMapFunctions::CloseSharedHeader(); });
+    // This panel's share only: the other objects of the process keep numbering their pictures.
+    Guarded([this] { m_Sender.CloseSharedHeader(); });
     Trace("WebCam BeforeUnload Exit");
 }
 

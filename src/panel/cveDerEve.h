@@ -17,6 +17,7 @@
 #include "exchange/Sender.h"
 #include "panel/VbControls.h"
 #include "panel/WebCamEvents.h"
+#include "support/AsyncPictureRead.h"
 #include "support/CcrpTimer.h"
 
 class cDibSection;
@@ -85,6 +86,7 @@ private:
 
     // Camera start and stop, device discovery and selection.
     void CamOn();
+    void startCamera();
     void CamOff();
     void InitHardwareDrivers();
     void mnuDevices_Click(int Index);
@@ -93,6 +95,8 @@ private:
     void PaintPreviewLines(const QStringList &lines);
     void showCameraRunning(bool running);
     void setBusyCursor(bool busy);
+    // The capture tick after its guards, with tmrMain off.
+    void captureTick();
     // Sends the tick's frame; false when its block could not be made.
     bool transmitFrame();
 
@@ -202,9 +206,18 @@ private:
     std::unique_ptr<CcrpTimer> TransmitNow;
     TimerControl tmrReset;
 
+    // The frame's size while PrevCap is made again at 176 x 144 for sending: a tick abandoned
+    // meanwhile puts it back.
+    std::optional<QSize> m_scaledFrom;
+    // The white board's frame, kept here so that a tick abandoned during its event leaves no copy.
+    QByteArray m_clientPicture;
+
     WebCamEvents m_events;
     // Frames and the held still picture (m_hMapOut, m_ImgNumberOut, m_PicHdr) leave through it.
     exchange::Sender m_Sender {
         [this](QByteArray &picHdr, std::int32_t n) { Q_EMIT m_events.WebCamSnapShot(picHdr, n); }};
-    std::uint64_t m_asyncReadGeneration = 0;
+    // The default picture's reads: one in flight and one waiting at most, whatever the parent asks.
+    AsyncPictureReader m_defaultPicReader {[this](const QImage &picture) {
+        UserControl_AsyncReadComplete(QStringLiteral("DefaultWebCamPic"), picture);
+    }};
 };

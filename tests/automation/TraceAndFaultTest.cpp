@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
 #include <csignal>
+#include <string>
+#include <tuple>
 
 #include "base/DebugTrace.h"
 #include "base/ExceptionFilter.h"
@@ -87,6 +89,48 @@ TEST_F(TraceTest, FaultWhileTheTraceIsBeingWrittenLeavesNoLockBehind)
     EXPECT_FALSE(completed);
     EXPECT_EQ(platform::TraceSink::captured(),
               "WebCam Exception encountered: -2147220991 Ecode:-1073741819\nafter\n");
+}
+
+// What a step asks to have undone is undone when a fault abandons it, innermost first, and only
+// for the steps the fault abandoned; a step that ends normally undoes nothing.
+TEST_F(TraceTest, AbandonedStepsUndoWhatTheyAskedInnermostFirst)
+{
+    struct Undo
+    {
+        std::string *log;
+        char tag;
+    };
+    const auto note
+        = [](void *undo) { *static_cast<Undo *>(undo)->log += static_cast<Undo *>(undo)->tag; };
+    ExceptionFilter::InstallExceptionFilter();
+    // inner step faults, outer step faults after it: what was undone, in order
+    const std::tuple<bool, bool, std::string> cases[]
+        = {{false, false, ""}, {true, false, "i"}, {false, true, "o"}, {true, true, "io"}};
+    for (const auto &[innerFaults, outerFaults, expected] : cases) {
+        std::string log;
+        Undo outer {&log, 'o'}, inner {&log, 'i'};
+        ExceptionFilter::Guarded([&] {
+            const platform::FaultGuard::OnAbandon outerUndo(note, &outer);
+            ExceptionFilter::Guarded([&] {
+                const platform::FaultGuard::OnAbandon innerUndo(note, &inner);
+                if (innerFaults)
+                    testenv::writeThroughNull();
+            });
+            if (outerFaults)
+                testenv::divideByZero();
+        });
+        EXPECT_EQ(log, expected) << innerFaults << outerFaults;
+    }
+    // Both noted in one step: the later one first.
+    std::string log;
+    Undo first {&log, '1'}, second {&log, '2'};
+    ExceptionFilter::Guarded([&] {
+        const platform::FaultGuard::OnAbandon a(note, &first);
+        const platform::FaultGuard::OnAbandon b(note, &second);
+        testenv::writeThroughNull();
+    });
+    ExceptionFilter::RemoveExceptionFilter();
+    EXPECT_EQ(log, "21");
 }
 
 // Where the guard cannot jump out safely, the process ends as it would without the filter.

@@ -3,12 +3,18 @@
 
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
+#include <cstring>
 #include <tuple>
 #include <vector>
 
 #include "exchange/Sender.h"
 #include "exchange/modImageMemMapFunctions.h"
+#include "platform/core/FaultGuard.h"
 #include "platform/core/System.h"
+#include "platform/shm/HandleTable.h"
+#include "support/TestEnvironment.h"
 #include "support/TraceCapture.h"
 #include "support/cDibSection.h"
 
@@ -58,17 +64,35 @@ TEST(Sender, SlotsAndTheSendingLabelFollowTheIntervalAcrossTheWrapAndLongGaps)
     platform::setTickCountSource(nullptr);
 }
 
-using SenderBlocks = testenv::TraceCaptureTest;
-
-TEST_F(SenderBlocks, HeldPictureGoesWhenReplacedOrReleasedAndAFrameWithoutABlockKeepsItsSlot)
+class SenderBlocks : public testenv::TraceCaptureTest
 {
-    mm::OpenSharedHeader();
-    cDibSection picture, unusable;
-    ASSERT_TRUE(picture.Create(100, 80, 24));
-    std::vector<std::int32_t> announced;
-    exchange::Sender sender([&](QByteArray &, std::int32_t n) { announced.push_back(n); });
-    const auto exists = [](std::int32_t n) { return bool(mm::ImageBlock::open(n)); };
+protected:
+    void SetUp() override
+    {
+        TraceCaptureTest::SetUp();
+        ASSERT_TRUE(picture.Create(100, 80, 24));
+    }
+    static bool exists(std::int32_t n) { return bool(mm::ImageBlock::open(n)); }
+    // What a block holds now, all of it.
+    static std::vector<std::uint8_t> contents(std::int32_t n)
+    {
+        const mm::ImageBlock block = mm::ImageBlock::open(n);
+        std::vector<std::uint8_t> bytes(block.size());
+        bytes.resize(block.read(0, bytes));
+        return bytes;
+    }
+    // Puts the shared counter where a rewind would leave it.
+    static void setCounter(std::int32_t last) { std::memcpy(mm::pHeaderView, &last, sizeof last); }
 
+    cDibSection picture;
+    std::vector<std::int32_t> announced;
+    exchange::Sender sender {[this](QByteArray &, std::int32_t n) { announced.push_back(n); }};
+};
+
+TEST_F(SenderBlocks, HeldPictureGoesWhenReplacedOrReleasedAndAFrameThatDoesNotEncodeUsesItsSlot)
+{
+    sender.OpenSharedHeader();
+    cDibSection unusable;
     ASSERT_TRUE(sender.holdPicture(picture));
     const std::int32_t first = sender.heldNumber();
     EXPECT_FALSE(sender.holdPicture(unusable)); // nothing to encode: the held one stays
@@ -80,14 +104,99 @@ TEST_F(SenderBlocks, HeldPictureGoesWhenReplacedOrReleasedAndAFrameWithoutABlock
     sender.releaseHeld();
     EXPECT_TRUE(!sender.holding() && !exists(second));
     EXPECT_EQ(captured(), ""); // still pictures write no trace lines
-
-    // Somebody else's smaller block under the next number: the frame's cannot be made.
-    const mm::ImageBlock squatter = mm::ImageBlock::create(second + 1, 8);
-    EXPECT_FALSE(sender.sendFrame(picture, 8));
-    EXPECT_EQ(captured().find("Map written"), std::string::npos);
-    EXPECT_TRUE(sender.sendFrame(unusable, 8)); // nothing to encode: the slot is used
+    EXPECT_TRUE(sender.sendFrame(unusable, 8));
     EXPECT_EQ(announced, std::vector {second});
-    mm::CloseSharedHeader();
+}
+
+// A rewound counter, or names squatted ahead of it: a block that exists is never written nor
+// announced, whatever its size; the frame takes the next free number, trying at most sixteen.
+TEST_F(SenderBlocks, ExistingBlocksAreSkippedNeverWrittenAndSixteenTakenNumbersEndTheFrame)
+{
+    sender.OpenSharedHeader();
+    ASSERT_TRUE(sender.sendFrame(picture, 8));
+    const std::int32_t last = announced.back();
+    // Smaller and larger than the frame's block would be.
+    std::vector<mm::ImageBlock> theirs;
+    for (const std::int64_t size : {8, 25, 1 << 20}) {
+        theirs.push_back(mm::ImageBlock::create(last + 1 + std::int32_t(theirs.size()), size));
+        ASSERT_TRUE(theirs.back());
+        std::memset(theirs.back().MapView(), 0x77, std::size_t(size));
+    }
+    std::vector<std::vector<std::uint8_t>> before;
+    for (const mm::ImageBlock &block : theirs)
+        before.push_back(contents(block.ImageNumber()));
+
+    ASSERT_TRUE(sender.sendFrame(picture, 8));
+    EXPECT_EQ(announced.back(), last + 4);
+    for (std::size_t i = 0; i < theirs.size(); ++i)
+        EXPECT_EQ(contents(theirs[i].ImageNumber()), before[i]) << i;
+    for (std::int32_t n = last + 1; n <= last + 4; ++n)
+        EXPECT_NE(
+            captured().find("WebCam tmrMain - Aquired image number " + std::to_string(n) + "\n"),
+            std::string::npos)
+            << n;
+
+    // Sixteen taken in a row end the frame as a failed block does; the next frame goes on after.
+    const std::int32_t rewound = 1000;
+    std::vector<mm::ImageBlock> squatted;
+    for (std::int32_t n = rewound + 1; n <= rewound + mm::ImageBlock::kMaxNumberTries; ++n)
+        squatted.push_back(mm::ImageBlock::create(n, 64));
+    setCounter(rewound);
+    const std::size_t sent = announced.size();
+    EXPECT_FALSE(sender.sendFrame(picture, 8));
+    EXPECT_EQ(announced.size(), sent);
+    ASSERT_TRUE(sender.sendFrame(picture, 8));
+    EXPECT_EQ(announced.back(), rewound + mm::ImageBlock::kMaxNumberTries + 1);
+}
+
+// Each sender has its share of the process's header: closing one (twice, even) leaves the
+// others numbering, and only the last close lets the header go.
+TEST_F(SenderBlocks, OneSendersCloseLeavesTheOthersNumberingAndTheLastClosesTheHeader)
+{
+    std::vector<std::int32_t> others;
+    exchange::Sender other([&](QByteArray &, std::int32_t n) { others.push_back(n); });
+    sender.OpenSharedHeader();
+    other.OpenSharedHeader();
+    ASSERT_TRUE(sender.sendFrame(picture, 8) && other.sendFrame(picture, 8));
+    const std::uint8_t *view = mm::pHeaderView;
+    other.CloseSharedHeader();
+    other.CloseSharedHeader();
+    EXPECT_EQ(mm::pHeaderView, view); // still open, not merely opened again later
+    EXPECT_FALSE(other.sendFrame(picture, 8)); // no numbers after its close
+    ASSERT_TRUE(sender.sendFrame(picture, 8) && sender.sendFrame(picture, 8));
+    EXPECT_EQ(others.size(), 1u);
+    EXPECT_EQ(announced, (std::vector {others[0] - 1, others[0] + 1, others[0] + 2}));
+    sender.CloseSharedHeader();
+    EXPECT_EQ(std::tuple(mm::hHeaderMutex, mm::hHeaderMap, mm::pHeaderView),
+              std::tuple(0u, 0u, nullptr));
+}
+
+// Another process of the user shrinks the header under a sender that mapped it whole: the next
+// number neither faults nor waits, the header is opened again with a trace line, and counting
+// starts over from what the grown block holds.
+TEST_F(SenderBlocks, HeaderThatShrankIsOpenedAgainWithATraceLineNotAFault)
+{
+    sender.OpenSharedHeader();
+    ASSERT_TRUE(sender.sendFrame(picture, 8));
+    // Cut to nothing, the count starts at 1 again; cut to two bytes, their half of it stays.
+    for (const auto &[size, next] : {std::pair<off_t, std::int32_t> {0, 1}, {2, 2}}) {
+        ASSERT_EQ(
+            ::truncate(("/dev/shm" + testenv::shmPrefix() + mm::kHeaderBlockName).c_str(), size),
+            0);
+        platform::FaultGuard::install();
+        bool sent = false;
+        EXPECT_TRUE(platform::FaultGuard::run([&] { sent = sender.sendFrame(picture, 8); }))
+            << "faulted at " << size;
+        platform::FaultGuard::remove();
+        EXPECT_TRUE(sent);
+        EXPECT_EQ(announced.back(), next);
+        EXPECT_NE(captured().find("WebCam shared header shrank to " + std::to_string(size)
+                                  + " bytes, opened again\n"),
+                  std::string::npos)
+            << captured();
+        EXPECT_EQ(platform::shm::lockMutex(mm::hHeaderMutex, 0), 0);
+        platform::shm::unlockMutex(mm::hHeaderMutex);
+    }
 }
 
 } // namespace

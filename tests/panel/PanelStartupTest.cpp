@@ -4,6 +4,8 @@
 
 #include <sys/stat.h>
 
+#include <algorithm>
+
 #include "PanelDriver.h"
 #include "exchange/modImageMemMapFunctions.h"
 #include "platform/shm/HandleTable.h"
@@ -182,6 +184,60 @@ TEST_F(PanelStartup, CompletedDefaultPictureReadChangesOnlyTheStore)
         object.WebCamDefaultPic(unreadable);
     QCoreApplication::processEvents(QEventLoop::AllEvents, 200);
     EXPECT_EQ(v.image("picStopCam")->Picture().size(), QSize(30, 20));
+}
+
+namespace {
+// Peak resident memory since the last reset, in bytes.
+long peakResidentBytes()
+{
+    QFile status(QStringLiteral("/proc/self/status"));
+    if (!status.open(QIODevice::ReadOnly))
+        return 0;
+    for (const QByteArray &line : status.readAll().split('\n'))
+        if (line.startsWith("VmHWM:"))
+            return line.mid(6).trimmed().split(' ').value(0).toLong() * 1024;
+    return 0;
+}
+// Makes the peak the resident memory of now.
+bool resetPeakResident()
+{
+    QFile refs(QStringLiteral("/proc/self/clear_refs"));
+    return refs.open(QIODevice::WriteOnly) && refs.write("5") == 1;
+}
+} // namespace
+
+// Twelve requests at once for a picture that decodes to 64 MB: one read runs, one waits, the
+// newest wins, and the peak memory stays near one decoded picture in flight and one shown, not
+// twelve.
+TEST_F(PanelStartup, ConcurrentDefaultPictureReadsAreBoundedAndTheNewestWins)
+{
+    QTemporaryDir dir;
+    const auto bigPicture = [&](int height) {
+        QImage picture(4000, height, QImage::Format_RGB32);
+        for (int y = 0; y < height; ++y)
+            std::fill_n(reinterpret_cast<QRgb *>(picture.scanLine(y)), 4000, qRgb(y % 256, 90, 9));
+        const QString path = dir.filePath(QStringLiteral("big%1.png").arg(height));
+        return picture.save(path) ? path : QString();
+    };
+    const QString older = bigPicture(4000), newest = bigPicture(3999);
+    ASSERT_FALSE(older.isEmpty() || newest.isEmpty());
+    zozEZUdeZid object;
+    const PanelTestAccess v(object.form()->WebCam());
+    if (!resetPeakResident())
+        GTEST_SKIP() << "the peak of resident memory cannot be reset here";
+    const long before = peakResidentBytes();
+    for (int i = 0; i < 11; ++i)
+        object.WebCamDefaultPic(older);
+    object.WebCamDefaultPic(newest);
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] {
+            return !v.readingDefaultPicture()
+                && v.image("picStopCam")->Picture().size() == QSize(4000, 3999);
+        },
+        60000));
+    const long grown = peakResidentBytes() - before;
+    RecordProperty("peak_growth_mb", int(grown >> 20));
+    EXPECT_LT(grown, 200L << 20) << (grown >> 20) << " MB";
 }
 
 } // namespace

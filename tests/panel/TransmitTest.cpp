@@ -7,7 +7,14 @@
 #include "exchange/modImageMemMapFunctions.h"
 #include "platform/core/System.h"
 #include "platform/core/TraceSink.h"
+#include "platform/shm/HandleTable.h"
 #include "support/cDibSection.h"
+
+#include <sys/syscall.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <thread>
 
 namespace {
 
@@ -227,28 +234,130 @@ TEST_F(Transmit, WhiteBoardGetsEveryFrameWhileBlocksGoOutAtTheIntervalNamingItsA
     EXPECT_EQ(view->box("picWebCam")->Image(), before); // the preview is left alone
 }
 
-// Ten thousand frames out: descriptors, resident memory and shared-memory objects stay flat.
-// VEDEREVE_SOAK_FRAMES sets another length; at about 0.15 ms a frame the full soak is short
-// enough to run every time.
-TEST_F(Transmit, SoakOfManyFramesLeavesNothingBehind)
+// Whether thread tid of this process sleeps in a futex wait (a mutex, a condition): its current
+// system call, by number.
+bool waitsOnAFutex(pid_t tid)
+{
+    QFile syscall(QStringLiteral("/proc/self/task/%1/syscall").arg(tid));
+    return syscall.open(QIODevice::ReadOnly)
+        && syscall.readAll().split(' ').value(0).toLong() == SYS_futex;
+}
+
+// Another process of the user cuts the shared header to nothing: between two ticks, which the
+// next tick sees before it touches the counter, or while a tick waits for the counter's mutex,
+// so that the tick faults on the counter with the mutex taken. Either way it costs that tick
+// only: the camera ticks on, the mutex is free, the next tick sends.
+TEST_F(Transmit, HeaderCutUnderATickCostsThatTickOnlyEvenWhenItFaults)
+{
+    for (const bool whileWaiting : {false, true}) {
+        SCOPED_TRACE(whileWaiting ? "cut while the tick waits for the mutex" : "cut between ticks");
+        play();
+        cycle();
+        ASSERT_EQ(snapshots.size(), 1u);
+        const int objects = testenv::shmObjectCount();
+        const std::string header = "/dev/shm" + testenv::shmPrefix() + mm::kHeaderBlockName;
+        DebugTrace::setDebugFlag(true);
+        platform::TraceSink::startCapture();
+        std::thread peer;
+        if (whileWaiting) {
+            // A peer holds the mutex and cuts the header once the tick sleeps on it.
+            const pid_t tick = pid_t(::syscall(SYS_gettid));
+            std::atomic<bool> holding = false;
+            peer = std::thread([&] {
+                holding = platform::shm::lockMutex(mm::hHeaderMutex, 1000) == 0;
+                holding.notify_one();
+                for (int i = 0; i < 2000 && !waitsOnAFutex(tick); ++i)
+                    std::this_thread::sleep_for(std::chrono::microseconds(50));
+                EXPECT_EQ(::truncate(header.c_str(), 0), 0);
+                platform::shm::unlockMutex(mm::hHeaderMutex);
+            });
+            holding.wait(false);
+            ASSERT_TRUE(holding);
+        } else {
+            ASSERT_EQ(::truncate(header.c_str(), 0), 0);
+        }
+        g_now += 160;
+        view->tickMain();
+        if (peer.joinable())
+            peer.join();
+        const std::string trace = platform::TraceSink::captured();
+        EXPECT_EQ(trace.find("WebCam Exception encountered") != std::string::npos, whileWaiting)
+            << trace;
+        EXPECT_EQ(trace.find("WebCam shared header shrank to 0 bytes") != std::string::npos,
+                  !whileWaiting)
+            << trace;
+        EXPECT_TRUE(view->tmrStart().Enabled()); // the camera ticks on
+        EXPECT_EQ(platform::shm::lockMutex(mm::hHeaderMutex, 0), 0); // nobody holds it
+        platform::shm::unlockMutex(mm::hHeaderMutex);
+        view->tickStart();
+        cycle();
+        // Counting starts again in the grown header: 1 for the first frame that got a number.
+        EXPECT_EQ(snapshots.back().number, whileWaiting ? 1 : 2);
+        EXPECT_EQ(snapshots.size(), whileWaiting ? 2u : 3u);
+        EXPECT_EQ(testenv::shmObjectCount(), objects);
+        platform::TraceSink::stopCapture();
+        DebugTrace::setDebugFlag(false);
+        object.reset();
+        snapshots.clear();
+    }
+}
+
+// Ten thousand frames out from each of two objects of one server, the second released halfway:
+// the first goes on numbering its frames without a gap, and descriptors, resident memory and
+// shared-memory objects stay flat. VEDEREVE_SOAK_FRAMES sets another length; at about 0.15 ms a
+// frame the full soak is short enough to run every time.
+TEST_F(Transmit, SoakOfTwoObjectsOneReleasedHalfwayLeavesTheOtherSendingAndNothingBehind)
 {
     const int frames = qEnvironmentVariableIsSet("VEDEREVE_SOAK_FRAMES")
         ? qEnvironmentVariableIntValue("VEDEREVE_SOAK_FRAMES")
         : 10000;
     play();
-    for (int i = 0; i < 100; ++i) // warm up caches, pools and the allocator
+    auto second = std::make_unique<zozEZUdeZid>();
+    const PanelTestAccess secondView(second->form()->WebCam());
+    second->Show();
+    second->Maximize();
+    second->setCurrentTab(1);
+    paneltest::mouseAt(QTest::MouseClick, secondView.widget("imgCamOnMain"), QPoint(5, 5));
+    ASSERT_TRUE(secondView.capture().CameraOn());
+    second->setTransmitPost(true);
+    second->setTransmitStatus(true);
+    std::size_t secondSent = 0;
+    QObject::connect(second->events(), &zozEZUdeZidEvents::WebCamSnapShot,
+                     [&](QByteArray &, std::int32_t) { ++secondSent; });
+    const auto cycleBoth = [&] {
         cycle();
+        if (second) {
+            secondView.tickMain();
+            if (secondView.tmrStart().Enabled())
+                secondView.tickStart();
+        }
+    };
+    for (int i = 0; i < 100; ++i) // warm up caches, pools and the allocator
+        cycleBoth();
     snapshots.clear();
+    secondSent = 0;
     const int descriptors = testenv::openDescriptorCount();
     const int objects = testenv::shmObjectCount();
     const long resident = paneltest::residentBytes();
-    std::size_t sent = 0;
+    std::size_t sent = 0, gaps = 0;
+    std::int32_t last = 0;
     for (int i = 0; i < frames; ++i) {
-        cycle();
-        sent += std::exchange(snapshots, {}).size();
+        if (i == frames / 2) {
+            second.reset();
+            last = 0;
+        }
+        cycleBoth();
+        for (const Snapshot &shot : std::exchange(snapshots, {})) {
+            ++sent;
+            // After the release nobody else in the process takes numbers.
+            gaps += !second && last != 0 && shot.number != last + 1;
+            last = shot.number;
+        }
     }
     EXPECT_EQ(sent, std::size_t(frames));
-    EXPECT_EQ(testenv::openDescriptorCount(), descriptors);
+    EXPECT_EQ(secondSent, std::size_t(frames / 2));
+    EXPECT_EQ(gaps, 0u);
+    EXPECT_LE(testenv::openDescriptorCount(), descriptors);
     EXPECT_EQ(testenv::shmObjectCount(), objects);
     EXPECT_LT(paneltest::residentBytes() - resident, 8L << 20) << frames << " frames";
 }

@@ -82,13 +82,14 @@ TEST_F(ImageBlock, CreatorsCloseRemovesTheNameButAReaderKeepsItsView)
     const std::uint8_t *readerView = mod::MapImageBlock(reader);
     ASSERT_NE(readerView, nullptr);
 
-    // An opener's close, or a create of an existing block, leaves the block to its creator; a
-    // block too small for the caller is refused rather than overrun.
+    // An opener's close leaves the block to its creator; a create of an existing block is
+    // refused whatever its size, and says that the name is taken.
     mod::CloseHandle(mod::OpenImageBlock(7));
-    const std::uint32_t again = mod::CreateImageBlock(7, 50);
-    EXPECT_NE(again, 0u);
-    mod::CloseHandle(again);
-    EXPECT_EQ(mod::CreateImageBlock(7, 1025), 0u);
+    for (const std::int64_t size : {50, 1024, 1025}) {
+        bool taken = false;
+        EXPECT_EQ(mod::CreateImageBlock(7, size, &taken), 0u) << size;
+        EXPECT_TRUE(taken) << size;
+    }
     EXPECT_EQ(leftovers().size(), 1u);
 
     mod::UnmapViewOfFile(view);

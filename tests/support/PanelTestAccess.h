@@ -42,6 +42,9 @@ public:
     std::int32_t heldImageNumber() const { return p->m_Sender.heldNumber(); }
     const QByteArray &heldHeader() const { return p->m_Sender.heldHeader(); }
 
+    // A default picture being read, or waiting to be.
+    bool readingDefaultPicture() const { return p->m_defaultPicReader.busy(); }
+
     std::size_t queueLength() const { return p->ParticipantQueue.size(); }
     const clsQueue &queued(std::size_t i) const { return p->ParticipantQueue.at(i); }
 

@@ -1,8 +1,10 @@
 #include "automation/dbus/ObjectAdaptor.h"
 
 #include "automation/dbus/Contract.h"
+#include "automation/dbus/EventWait.h"
 #include "automation/dbus/zozEZUdeZidMembers.h"
 #include "automation/zozEZUdeZid.h"
+#include "base/DebugTrace.h"
 #include "base/ExceptionFilter.h"
 
 #include <QDBusError>
@@ -265,14 +267,23 @@ void ObjectAdaptor::relay(const char *event, const QVariantList &arguments, QByt
     QDBusMessage call = QDBusMessage::createMethodCall(
         m_sinkService, m_sinkPath, QLatin1StringView(kSinkInterface), QLatin1StringView(event));
     call.setArguments(arguments);
-    // BlockWithGui runs a local event loop while waiting, so the parent's handler can call back
-    // into this object (as a COM parent can) instead of deadlocking until the timeout. No fault
-    // guard reaches across that loop: see ExceptionFilter::GuardBarrier.
+    // The wait serves events, so the parent's handler can call back into this object (as a COM
+    // parent can) instead of deadlocking until the timeout. No fault guard reaches across that
+    // loop: see ExceptionFilter::GuardBarrier.
     const ExceptionFilter::GuardBarrier barrier;
-    const QDBusMessage reply = m_connection.call(call, QDBus::BlockWithGui, m_eventTimeoutMs);
+    const std::optional<QDBusMessage> answer
+        = callServingEvents(m_connection, call, m_eventTimeoutMs);
+    // Timed out, refused or the sink is gone: the event counts as delivered, array unchanged.
+    if (!answer) {
+        DebugTrace::Trace("WebCam ", event, " - no answer from the parent within ",
+                          m_eventTimeoutMs, " ms, going on");
+        qCWarning(lcBusObject) << m_path << event << "not answered within" << m_eventTimeoutMs
+                               << "ms";
+        return;
+    }
+    const QDBusMessage &reply = *answer;
     if (reply.type() != QDBusMessage::ReplyMessage) {
-        // Timed out, refused or the sink is gone: the event counts as delivered, array unchanged.
-        qCWarning(lcBusObject) << m_path << event << "not answered:" << reply.errorName()
+        qCWarning(lcBusObject) << m_path << event << "refused:" << reply.errorName()
                                << reply.errorMessage();
         return;
     }

@@ -36,16 +36,19 @@ constexpr std::array kCodes {
 
 thread_local FaultGuard::Frame *t_innermost = nullptr;
 
-// The jump-safe mutexes this thread holds, with the guard depth at which each was taken. Fixed
-// size, so that releasing them after a fault allocates nothing.
-struct HeldLock
+// What this thread must undo when a fault abandons a step: the jump-safe mutexes it holds and
+// the OnAbandon actions in scope, each with the guard depth at which it was noted and the object
+// that noted it. Fixed size, so that undoing allocates nothing.
+struct Undo
 {
-    JumpSafeMutex *mutex;
+    FaultGuard::OnAbandon::Action action;
+    void *context;
+    const void *owner;
     int depth;
 };
-constexpr int kMaxHeldLocks = 16;
-thread_local HeldLock t_held[kMaxHeldLocks];
-thread_local int t_heldCount = 0;
+constexpr int kMaxUndo = 16;
+thread_local Undo t_undo[kMaxUndo];
+thread_local int t_undoCount = 0;
 
 // Nesting of guard frames, barriers included, so that depths keep growing inward even where a
 // barrier hides the outer frames.
@@ -54,6 +57,25 @@ thread_local int t_depth = 0;
 int currentDepth()
 {
     return t_depth;
+}
+
+// Beyond the table's size an entry is simply not kept; no code of ours nests that deep.
+void noteUndo(FaultGuard::OnAbandon::Action action, void *context, const void *owner)
+{
+    if (t_undoCount < kMaxUndo)
+        t_undo[t_undoCount++] = {action, context, owner, currentDepth()};
+}
+
+void forgetUndo(const void *owner)
+{
+    for (int i = t_undoCount - 1; i >= 0; --i) {
+        if (t_undo[i].owner == owner) {
+            for (int j = i; j + 1 < t_undoCount; ++j)
+                t_undo[j] = t_undo[j + 1];
+            --t_undoCount;
+            return;
+        }
+    }
 }
 
 bool g_installed = false;
@@ -117,20 +139,30 @@ FaultGuard::Barrier::~Barrier()
     t_innermost = m_hidden;
 }
 
-void FaultGuard::releaseLocksFrom(int depth)
+void FaultGuard::runAbandonActions(int depth)
 {
-    // Taken inside the abandoned step (at its depth or deeper): most recent first.
-    while (t_heldCount > 0 && t_held[t_heldCount - 1].depth >= depth) {
-        --t_heldCount;
-        t_held[t_heldCount].mutex->m_mutex.unlock();
+    // Noted inside the abandoned step (at its depth or deeper): most recent first. Each entry
+    // leaves the table before its action runs, so an action that faults cannot run twice.
+    while (t_undoCount > 0 && t_undo[t_undoCount - 1].depth >= depth) {
+        const Undo undo = t_undo[--t_undoCount];
+        undo.action(undo.context);
     }
+}
+
+FaultGuard::OnAbandon::OnAbandon(Action action, void *context)
+{
+    noteUndo(action, context, this);
+}
+
+FaultGuard::OnAbandon::~OnAbandon()
+{
+    forgetUndo(this);
 }
 
 void JumpSafeMutex::noteHeld()
 {
-    // Beyond the table's size a lock is simply not tracked; no code of ours nests that deep.
-    if (t_heldCount < kMaxHeldLocks)
-        t_held[t_heldCount++] = {this, currentDepth()};
+    noteUndo([](void *mutex) { static_cast<JumpSafeMutex *>(mutex)->m_mutex.unlock(); }, this,
+             this);
 }
 
 void JumpSafeMutex::lock()
@@ -149,14 +181,7 @@ bool JumpSafeMutex::try_lock()
 
 void JumpSafeMutex::unlock()
 {
-    for (int i = t_heldCount - 1; i >= 0; --i) {
-        if (t_held[i].mutex == this) {
-            for (int j = i; j + 1 < t_heldCount; ++j)
-                t_held[j] = t_held[j + 1];
-            --t_heldCount;
-            break;
-        }
-    }
+    forgetUndo(this);
     m_mutex.unlock();
 }
 

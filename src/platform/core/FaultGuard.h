@@ -33,8 +33,9 @@ public:
     {
         Frame frame;
         if (sigsetjmp(frame.env, 1) != 0) {
-            // The step's frames were dropped: whatever lock it took is released here.
-            releaseLocksFrom(frame.depth);
+            // The step's frames were dropped: whatever lock it took is released here, and what
+            // it asked to have done on such a way out is done.
+            runAbandonActions(frame.depth);
             frame.leave();
             if (code)
                 *code = frame.code;
@@ -76,9 +77,24 @@ public:
         Frame *m_hidden;
     };
 
+    // Runs action(context) when a fault abandons the guarded step this object lives in, and
+    // nothing when the object goes out of scope normally: for what a step must give back
+    // whichever way it ends (a lock shared with other processes, a timer the step switched off).
+    // Actions run innermost first, after the jump and before run() returns, so they may take
+    // locks and allocate. Without a guard around it the object does nothing.
+    class OnAbandon
+    {
+    public:
+        using Action = void (*)(void *context);
+        OnAbandon(Action action, void *context);
+        ~OnAbandon();
+        OnAbandon(const OnAbandon &) = delete;
+        OnAbandon &operator=(const OnAbandon &) = delete;
+    };
+
 private:
     friend class JumpSafeMutex;
-    static void releaseLocksFrom(int depth);
+    static void runAbandonActions(int depth);
 };
 
 // A mutex for code that may run inside a guarded step: when a fault abandons the step that holds

@@ -63,16 +63,24 @@ std::optional<std::uint64_t> regularFileSize(const std::string &path)
 }
 
 std::optional<std::vector<std::uint8_t>> readRegularFile(const std::string &path,
-                                                         std::size_t maxBytes)
+                                                         std::size_t maxBytes, FileRefusal *why)
 {
+    const auto refuse = [why](FileRefusal refusal) -> std::optional<std::vector<std::uint8_t>> {
+        if (why)
+            *why = refusal;
+        return std::nullopt;
+    };
     const UniqueFd fd = openForReading(path);
     if (!fd)
-        return std::nullopt;
+        return refuse({.kind = FileRefusal::CannotOpen, .error = errno});
     struct stat st
     { };
-    if (::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode) || st.st_size < 0
-        || std::uint64_t(st.st_size) > maxBytes)
-        return std::nullopt;
+    if (::fstat(fd.get(), &st) != 0)
+        return refuse({.kind = FileRefusal::ReadFailed, .error = errno});
+    if (!S_ISREG(st.st_mode))
+        return refuse({.kind = FileRefusal::NotRegular, .mode = std::uint32_t(st.st_mode)});
+    if (st.st_size < 0 || std::uint64_t(st.st_size) > maxBytes)
+        return refuse({.kind = FileRefusal::TooLarge, .size = std::uint64_t(st.st_size)});
     std::vector<std::uint8_t> bytes(std::size_t(st.st_size) + 1);
     std::size_t done = 0;
     while (done < bytes.size()) {
@@ -80,13 +88,13 @@ std::optional<std::vector<std::uint8_t>> readRegularFile(const std::string &path
         if (n < 0 && errno == EINTR)
             continue;
         if (n < 0)
-            return std::nullopt;
+            return refuse({.kind = FileRefusal::ReadFailed, .error = errno});
         if (n == 0)
             break;
         done += std::size_t(n);
     }
     if (done > maxBytes)
-        return std::nullopt;
+        return refuse({.kind = FileRefusal::TooLarge, .size = done});
     bytes.resize(done);
     return bytes;
 }

@@ -148,13 +148,34 @@ template<class T> std::shared_ptr<T> findAs(Handle handle)
 
 } // namespace
 
+namespace {
+SharedMemoryObject::OnRelease releaseRule(NameOnRelease onRelease)
+{
+    return onRelease == NameOnRelease::Unlink ? SharedMemoryObject::OnRelease::UnlinkName
+                                              : SharedMemoryObject::OnRelease::KeepName;
+}
+} // namespace
+
+Handle createNewMapping(std::string_view name, std::size_t size, NameOnRelease onRelease,
+                        bool *nameTaken)
+{
+    SharedMemoryObject object;
+    const std::string posixName = objectName(name);
+    const int result = SharedMemoryObject::create(posixName, size, releaseRule(onRelease), object);
+    if (nameTaken)
+        *nameTaken = result == -EEXIST;
+    if (result != 0) {
+        qCDebug(lcShm, "cannot create %s: %d", posixName.c_str(), result);
+        return kNoHandle;
+    }
+    return table().add(std::move(object));
+}
+
 Handle createMapping(std::string_view name, std::size_t size, NameOnRelease onRelease,
                      bool *existed)
 {
     SharedMemoryObject object;
-    const auto release = onRelease == NameOnRelease::Unlink
-        ? SharedMemoryObject::OnRelease::UnlinkName
-        : SharedMemoryObject::OnRelease::KeepName;
+    const auto release = releaseRule(onRelease);
     const std::string posixName = objectName(name);
     if (const int result = SharedMemoryObject::createOrOpen(posixName, size, release, object)) {
         qCDebug(lcShm, "cannot create %s: %d", posixName.c_str(), result);

@@ -23,6 +23,10 @@ enum class NameOnRelease { Keep, Unlink };
 // name is removed when the handle of the process that created it is closed. 0 on failure.
 Handle createMapping(std::string_view name, std::size_t size, NameOnRelease onRelease,
                      bool *existed = nullptr);
+// Creates the mapping object name with size bytes, never opening an existing one. 0 on failure;
+// *nameTaken then tells whether the name exists already (whoever owns it and whatever it is).
+Handle createNewMapping(std::string_view name, std::size_t size, NameOnRelease onRelease,
+                        bool *nameTaken = nullptr);
 // Opens an existing mapping object of our own user. 0 when there is none, it is not ours or its
 // mode is wider than 0600.
 Handle openMapping(std::string_view name);

@@ -90,26 +90,32 @@ int SharedMemoryObject::open(std::string_view posixName, SharedMemoryObject &out
     return out.adopt(std::move(fd), posixName, false, OnRelease::KeepName);
 }
 
-int SharedMemoryObject::createOrOpen(std::string_view posixName, std::size_t size,
-                                     OnRelease onRelease, SharedMemoryObject &out)
+int SharedMemoryObject::create(std::string_view posixName, std::size_t size, OnRelease onRelease,
+                               SharedMemoryObject &out)
 {
     if (size == 0 || size > std::size_t(std::numeric_limits<off_t>::max()))
         return -EINVAL;
     const std::string name(posixName);
+    UniqueFd fd = shmOpen(name, O_CREAT | O_EXCL);
+    if (!fd)
+        return -errno;
+    if (::ftruncate(fd.get(), off_t(size)) != 0) {
+        const int error = errno;
+        ::shm_unlink(name.c_str());
+        return -error;
+    }
+    return out.adopt(std::move(fd), posixName, true, onRelease);
+}
+
+int SharedMemoryObject::createOrOpen(std::string_view posixName, std::size_t size,
+                                     OnRelease onRelease, SharedMemoryObject &out)
+{
     // Another process may unlink the name between our failed exclusive create and the open;
     // a few rounds settle that without looping forever.
     for (int attempt = 0; attempt < 8; ++attempt) {
-        UniqueFd fd = shmOpen(name, O_CREAT | O_EXCL);
-        if (fd) {
-            if (::ftruncate(fd.get(), off_t(size)) != 0) {
-                const int error = errno;
-                ::shm_unlink(name.c_str());
-                return -error;
-            }
-            return out.adopt(std::move(fd), posixName, true, onRelease);
-        }
-        if (errno != EEXIST)
-            return -errno;
+        const int created = create(posixName, size, onRelease, out);
+        if (created != -EEXIST)
+            return created;
         const int result = open(posixName, out);
         if (result != -ENOENT)
             return result;

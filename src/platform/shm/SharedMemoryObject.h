@@ -34,6 +34,10 @@ public:
     // it does not exist, -EACCES when another user owns it or its mode is wider than 0600).
     static int open(std::string_view posixName, SharedMemoryObject &out);
 
+    // Creates the object with the given size; -EEXIST when the name exists already, whoever owns
+    // it. Returns 0 or a negative errno.
+    static int create(std::string_view posixName, std::size_t size, OnRelease onRelease,
+                      SharedMemoryObject &out);
     // Creates the object with the given size, or opens it when it exists already (then its size is
     // left as it is and created() is false). Returns 0 or a negative errno.
     static int createOrOpen(std::string_view posixName, std::size_t size, OnRelease onRelease,
