@@ -240,12 +240,13 @@ public:
         }
         const std::vector<std::uint8_t> jpeg = EncodeJpeg(*encoded, true);
         sum += times.lap("own_encode");
-        const std::int32_t number = mm::NextImageNumber();
         const auto length = std::int32_t(jpeg.size());
+        std::int32_t number = 0;
+        mm::ImageBlock block = mm::ImageBlock::createNext(mm::NextImageNumber,
+                                                          std::int64_t(length) + 24, &number);
         const mm::Header header = mm::BuildImageHeader(length, length, encoded->Width(),
                                                        encoded->Height(), number, 8, 24, 2, 32);
-        mm::ImageBlock block = mm::ImageBlock::createFilled(number, header, jpeg);
-        const bool written = bool(block);
+        const bool written = block && block.fill(header, jpeg);
         block.release();
         sum += times.lap("own_block");
         return written ? sum : -1;
