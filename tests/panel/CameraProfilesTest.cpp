@@ -81,6 +81,15 @@ protected:
         object->setTransmitPost(true);
         object->setTransmitStatus(true);
     }
+    // The component ended; a machine without cameras or settings.
+    void anotherMachine()
+    {
+        object.reset();
+        sentAt.clear();
+        io = std::make_shared<fake::FakeV4l2Io>(g_clock);
+        vfw::setV4l2Io(io);
+        testenv::removeRegistry();
+    }
     // The panel's two timers for ms of camera time, as they hand over.
     void run(std::uint32_t ms)
     {
@@ -153,11 +162,7 @@ TEST_F(Profiles, ColourCamerasSendFromTheirFirstFrameOnAndNeverRestart)
             std::cout << c.profile << ", " << what << ": first whole frame " << firstGood
                       << " ms, first picture " << sentAt.front() << " ms after Play, "
                       << sentAt.size() << " in 2.5 s\n";
-            object.reset();
-            sentAt.clear();
-            io = std::make_shared<fake::FakeV4l2Io>(g_clock);
-            vfw::setV4l2Io(io);
-            testenv::removeRegistry();
+            anotherMachine();
         }
     }
 }
@@ -179,11 +184,7 @@ TEST_F(Profiles, InfraredAndGreyscaleNodesComeAfterColourCamerasAndAreNeverChose
     EXPECT_EQ(view->deviceIndex(), 0);
     EXPECT_EQ(view->menu(u"mnuDevices(0)")->Caption, "Integrated Camera: Integrated C");
     EXPECT_EQ(view->menu(u"mnuDevices(1)")->Caption, "Integrated IR Camera (infrared)");
-    object.reset();
-
-    io = std::make_shared<fake::FakeV4l2Io>(g_clock);
-    vfw::setV4l2Io(io);
-    testenv::removeRegistry();
+    anotherMachine();
     fake::FakeDevice &grey = *load("ir-grey-480.profile").front();
     start(1, {}, nullptr);
     EXPECT_EQ(view->menu(u"mnuDevices(0)")->Caption, "Integrated Camera: Integrated I (greyscale)");
@@ -239,11 +240,7 @@ TEST_F(Profiles, StallOrUnplugIsHandledOnThatCameraAlone)
             EXPECT_EQ(inkedLines(), ".##"); // "I/O problem with webcam."
         }
         EXPECT_EQ(other.streamStarts, 0u);
-        object.reset();
-        sentAt.clear();
-        io = std::make_shared<fake::FakeV4l2Io>(g_clock);
-        vfw::setV4l2Io(io);
-        testenv::removeRegistry();
+        anotherMachine();
     }
 }
 

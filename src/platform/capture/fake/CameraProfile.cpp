@@ -140,56 +140,60 @@ struct Parser
         if (!d)
             return fail("a key before the first [device]");
         FakeBehaviour &b = d->behaviour;
-        bool flag = false;
-        if (name == "node")
-            d->devicePath = value;
-        else if (name == "card")
-            d->card = value;
-        else if (name == "driver")
-            d->driver = value;
-        else if (name == "bus")
-            d->busInfo = value;
-        else if (name == "by-id")
-            d->byIdName = value;
-        else if (name == "by-path")
-            d->byPathName = value;
-        else if (name == "metadata")
+        using Text = std::string FakeDeviceProfile::*;
+        static const std::pair<std::string_view, Text> kTexts[] = {
+            {"node", &FakeDeviceProfile::devicePath}, {"card", &FakeDeviceProfile::card},
+            {"driver", &FakeDeviceProfile::driver},   {"bus", &FakeDeviceProfile::busInfo},
+            {"by-id", &FakeDeviceProfile::byIdName},  {"by-path", &FakeDeviceProfile::byPathName},
+        };
+        using Time = std::uint32_t FakeBehaviour::*;
+        static const std::pair<std::string_view, Time> kTimes[] = {
+            {"first-frame-ms", &FakeBehaviour::firstFrameMs},
+            {"frame-interval-ms", &FakeBehaviour::frameIntervalMs},
+            {"damaged-every", &FakeBehaviour::damagedEvery},
+            {"stall-after-ms", &FakeBehaviour::stallAfterMs},
+            {"unplug-after-ms", &FakeBehaviour::unplugAfterMs},
+        };
+        for (const auto &[key, field] : kTexts) {
+            if (name == key) {
+                d->*field = value;
+                return true;
+            }
+        }
+        for (const auto &[key, field] : kTimes) {
+            if (name == key)
+                return number(value, b.*field) || fail("bad value for " + std::string(name));
+        }
+        if (name == "damaged-at-start")
+            return (number(value, b.damagedAtStart) && b.damagedAtStart >= 0)
+                || fail("bad value for damaged-at-start");
+        if (name == "metadata")
             return yesNo(value, metadata) || fail("metadata is yes or no");
-        else if (name == "busy")
+        if (name == "busy")
             return yesNo(value, d->busy) || fail("busy is yes or no");
-        else if (name == "version") {
+        if (name == "version") {
             std::uint32_t major = 0, minor = 0, patch = 0;
             const std::string text(value);
             if (std::sscanf(text.c_str(), "%u.%u.%u", &major, &minor, &patch) != 3)
                 return fail("version is major.minor.patch");
             d->version = major << 16 | (minor & 0xFF) << 8 | (patch & 0xFF);
-        } else if (name == "current") {
+            return true;
+        }
+        if (name == "current") {
             const std::size_t space = value.find(' ');
-            if (space == std::string_view::npos || !fourcc(value.substr(0, space), d->currentFormat)
-                || !size(trimmed(value.substr(space + 1)), d->currentSize))
-                return fail("current is a code and a size, as MJPG 640x480");
-        } else if (name == "first-frame-ms")
-            flag = number(value, b.firstFrameMs);
-        else if (name == "frame-interval-ms")
-            flag = number(value, b.frameIntervalMs);
-        else if (name == "damaged-at-start")
-            flag = number(value, b.damagedAtStart);
-        else if (name == "damaged-every")
-            flag = number(value, b.damagedEvery);
-        else if (name == "stall-after-ms")
-            flag = number(value, b.stallAfterMs);
-        else if (name == "unplug-after-ms")
-            flag = number(value, b.unplugAfterMs);
-        else if (name == "jitter") {
+            return (space != std::string_view::npos
+                    && fourcc(value.substr(0, space), d->currentFormat)
+                    && size(trimmed(value.substr(space + 1)), d->currentSize))
+                || fail("current is a code and a size, as MJPG 640x480");
+        }
+        if (name == "jitter") {
             const std::string text(value);
             char *end = nullptr;
             b.jitter = std::strtod(text.c_str(), &end);
-            flag = end != text.c_str() && *end == '\0' && b.jitter >= 0 && b.jitter < 1;
-        } else
-            return fail("unknown key " + std::string(name));
-        if (name.ends_with("-ms") || name == "jitter" || name.starts_with("damaged"))
-            return flag || fail("bad value for " + std::string(name));
-        return true;
+            return (end != text.c_str() && *end == '\0' && b.jitter >= 0 && b.jitter < 1)
+                || fail("jitter is a fraction below 1");
+        }
+        return fail("unknown key " + std::string(name));
     }
 
     // One line pasted from v4l2-ctl --list-formats-ext.
