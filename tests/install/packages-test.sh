@@ -55,7 +55,7 @@ library)
     # Only the client's own classes and functions leave the library: none of the component's
     # code linked into it, no template or inline function of Qt's.
     nm -D --defined-only "$lib" | awk '{ print $3 }' | c++filt >"$work/exports.txt"
-    allowed='^((typeinfo|typeinfo name|vtable) for )?(VEDerEveClient|VEDerEveEventSink|ImageBlockWriter)(::|$)|^readImageBlock\('
+    allowed='^((typeinfo|typeinfo name|vtable) for )?(VEDerEveClient|VEDerEveEvents|VEDerEveEventSink|ImageBlockWriter)(::|$)|^readImageBlock\('
     if grep -Ev "$allowed" "$work/exports.txt"; then
         fail "the library exports more than the client (above)"
     fi
