@@ -51,6 +51,15 @@ TEST_F(V4l2DriverTest, ListsCaptureNodesOnlyByPersistentNameWithTheirDescription
     EXPECT_FALSE(drivers[0].standardCamera);
     EXPECT_EQ(drivers[1].identity, "v4l2-id:usb-Maker_HD Webcam_SN1000-video-index0");
     EXPECT_EQ(io->openDescriptors(), 0u) << "probing leaves no node open";
+
+    // A second camera of the same model: both named by their USB port.
+    addCamera("HD Webcam", 2);
+    std::vector<std::string> names;
+    for (const DriverEntry &entry : captureDrivers())
+        names.push_back(entry.description.name);
+    EXPECT_EQ(
+        names,
+        (std::vector<std::string> {"Capture Card", "HD Webcam (USB 1)", "HD Webcam (USB 3)"}));
 }
 
 // A camera that another program holds, or one that takes the format but has no bandwidth left
