@@ -10,6 +10,7 @@
 #include "capture/clsImages.h"
 #include "platform/capture/CaptureWindow.h"
 #include "platform/capture/Decompressor.h"
+#include "platform/core/System.h"
 #include "support/cDibSection.h"
 
 using DebugTrace::Trace;
@@ -51,6 +52,8 @@ bool CaptureSession::connect(std::int32_t deviceIndex, std::int32_t parentWindow
     capSetCallbackOnFrame(m_lwndc, MyFrameCallBack);
     if (!capDriverConnect(m_lwndc, deviceIndex))
         return false;
+    if (!m_pin.holds(std::size_t(deviceIndex)))
+        m_pin = vfw::DriverPin::at(std::size_t(deviceIndex));
     m_CameraOn = true;
     return true;
 }
@@ -101,6 +104,9 @@ CaptureSession::Started CaptureSession::negotiate(std::int32_t windowPos)
     Trace("WebCam PrevCap DIB bytes: ", m_PrevCap->TotalBytes());
     FitCaptureWindow(m_lwndc, 0, 0);
     capPreviewRate(m_lwndc, 100);
+    // The stream (re)started with the format: the first frame is on its way from here.
+    m_watch.started(platform::tickCount());
+    m_verdict = GrabVerdict::Frame;
     started.format = format;
     return started;
 }
@@ -127,9 +133,16 @@ std::int32_t CaptureSession::grab()
 {
     // A driver that faults inside its grab costs this frame only: the fault is traced and the
     // tick goes on as with an empty grab.
-    ExceptionFilter::Guarded([this] { capGrabFrame(m_lwndc); });
+    const bool completed = ExceptionFilter::Guarded([this] { capGrabFrame(m_lwndc); });
     const clsImages *record = CapturedFrame();
-    return record ? record->FrameBytes : 0;
+    const std::int32_t n = record ? record->FrameBytes : 0;
+    bool gone = false;
+    if (n == 0 && completed) {
+        vfw::CAPSTATUS status {};
+        gone = capGetStatus(m_lwndc, &status, sizeof status) && status.dwReturn != 0;
+    }
+    m_verdict = m_watch.grabbed(n > 0, !completed || gone, platform::tickCount());
+    return n;
 }
 
 CaptureSession::Frame CaptureSession::takeFrame(std::int32_t &frameBytes)

@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "capture/FrameWatch.h"
+#include "platform/capture/Drivers.h"
 #include "platform/capture/VfwTypes.h"
 
 class cDibSection;
@@ -45,8 +47,12 @@ public:
     // The device steps of a camera start up to the connect: any capture window of an earlier
     // start is destroyed, a new one made for driver deviceIndex as a hidden child of
     // parentWindow, its error and frame callbacks registered, and the driver connected. True
-    // when it connected; CameraOn is True from then on.
+    // when it connected; CameraOn is True from then on. The device connected keeps its driver
+    // index, also while it is unplugged, until releaseDevice(), a start on another index or the
+    // session's end: a restart never lands on another camera.
     bool connect(std::int32_t deviceIndex, std::int32_t parentWindow);
+    // The person chose another device: the one held at its index may leave the list.
+    void releaseDevice() { m_pin.reset(); }
 
     struct Started
     {
@@ -69,6 +75,9 @@ public:
     // of the frame in the frame record, 0 when none came (a fault inside the driver's grab is
     // traced and counts as no frame).
     std::int32_t grab();
+    // The last grab brought no frame, yet the camera has not failed: it is starting, or slow
+    // between two frames (FrameWatch.h).
+    bool waitingForFrame() const { return m_verdict == capture::GrabVerdict::Waiting; }
 
     enum class Frame { NoBitmap, SizeMismatch, InPrevCap };
     // Takes the frame of the last grab into PrevCap: decompressed first when the driver's format
@@ -100,4 +109,7 @@ private:
     // The decompressor's output, kept from frame to frame.
     std::vector<std::uint8_t> m_decoded;
     const std::vector<std::uint8_t> *m_lastFrame = &m_decoded;
+    capture::FrameWatch m_watch;
+    capture::GrabVerdict m_verdict = capture::GrabVerdict::Frame;
+    platform::vfw::DriverPin m_pin;
 };

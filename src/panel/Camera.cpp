@@ -5,6 +5,7 @@
 #include "base/DebugTrace.h"
 #include "base/ExceptionFilter.h"
 #include "capture/CaptureCommands.h"
+#include "capture/DeviceChoice.h"
 #include "capture/FormatNegotiation.h"
 #include "panel/cveDerEve.h"
 #include "platform/picture/PictureLoader.h"
@@ -12,6 +13,7 @@
 #include "support/PathHelpers.h"
 #include "support/ScreenDpi.h"
 #include "support/SettingKeys.h"
+#include "support/StoredDevice.h"
 #include "support/StoredPictures.h"
 #include "support/cDibSection.h"
 
@@ -148,32 +150,26 @@ void cveDerEve::CamOff()
 void cveDerEve::InitHardwareDrivers()
 {
     Trace("InitHardwareDrivers Entry");
-    CRegSettings settings;
     vb::MenuArray &devices = mnuDevices();
     while (devices.Count() > 1)
         devices.UnloadLast();
     m_menus[u"mnuClearPic"].Visible = false;
     DeviceCount = 0;
     Trace("InitHardwareDrivers Entry 1");
-    for (std::int32_t i = 0; i <= 9; ++i) {
-        const std::string description = CaptureSession::driverDescription(i, 128);
-        if (description.empty())
-            continue;
+    // A standard camera is chosen while nothing was saved; a saved camera is found again by its
+    // identity when its index moved.
+    const std::vector<capture::DriverListing> drivers = capture::listDrivers();
+    const capture::DeviceChoice choice
+        = capture::chooseDevice(drivers, DeviceIndex, StoredDevice::identity());
+    if (choice.save)
+        StoredDevice::save(choice.index, drivers[std::size_t(choice.index)].identity);
+    DeviceIndex = choice.index;
+    for (const capture::DriverListing &driver : drivers) {
         vb::MenuEntry *entry = devices.Load(DeviceCount);
         entry->Tag.clear();
-        entry->Checked = false;
-        entry->Caption = QString::fromLocal8Bit(description.c_str());
+        entry->Checked = DeviceIndex == DeviceCount;
+        entry->Caption = QString::fromLocal8Bit(driver.caption.c_str());
         entry->Enabled = true;
-        // A standard camera driver is chosen while nothing was saved; only the first one, since
-        // DeviceIndex is no longer -1 afterwards.
-        if (DeviceIndex == -1
-            && entry->Caption.contains(QLatin1StringView("Microsoft WDM"), Qt::CaseInsensitive)) {
-            settings.SaveSetting(SettingKeys::Defaults, SettingKeys::WebCamDevice,
-                                 QString::number(DeviceCount));
-            DeviceIndex = DeviceCount;
-        }
-        if (DeviceIndex == DeviceCount)
-            entry->Checked = true;
         ++DeviceCount;
     }
     LastDriverIndex = DeviceCount - 1;
@@ -267,9 +263,18 @@ void cveDerEve::mnuDevices_Click(int Index)
     vb::MenuEntry *chosen = mnuDevices().at(Index);
     if (chosen)
         chosen->Checked = true;
+    // Another choice lets a camera that is gone leave the list; the one chosen is saved with its
+    // identity, which finds it again should its index move.
+    std::string identity;
+    if (chosen && chosen->Tag.isEmpty()) {
+        const std::vector<capture::DriverListing> drivers = capture::listDrivers();
+        if (Index >= 0 && std::size_t(Index) < drivers.size())
+            identity = drivers[std::size_t(Index)].identity;
+    }
+    if (Index != DeviceIndex)
+        m_Capture.releaseDevice();
     DeviceIndex = Index;
-    CRegSettings().SaveSetting(SettingKeys::Defaults, SettingKeys::WebCamDevice,
-                               QString::number(Index));
+    StoredDevice::save(Index, identity);
     m_MenuOpen = false;
     if (!chosen)
         return;

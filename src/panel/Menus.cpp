@@ -12,6 +12,7 @@
 #include "support/CRegSettings.h"
 #include "support/PathHelpers.h"
 #include "support/SettingKeys.h"
+#include "support/StoredDevice.h"
 #include "support/StoredPictures.h"
 #include "support/cDibSection.h"
 
@@ -198,7 +199,7 @@ void cveDerEve::mnuLoadPic_Click()
     if (k == 0)
         StoredPictures::add(*path);
     const std::int32_t index = StoredPictures::entryIndex(k == 0 ? 1 : k, LastDriverIndex);
-    CRegSettings().SaveSetting(Defaults, SettingKeys::WebCamDevice, QString::number(index));
+    StoredDevice::save(index);
     CamOff();
     imgCamOnMain->hide();
     imgCamOffMain->hide();
@@ -229,7 +230,7 @@ void cveDerEve::mnuClearPic_Click()
     entry->Checked = false;
     DeviceIndex = -1;
     releaseHeldBlock();
-    CRegSettings().SaveSetting(Defaults, SettingKeys::WebCamDevice, u"-1"_s);
+    StoredDevice::save(-1);
     m_menus[u"mnuClearPic"].Visible = false;
     InitHardwareDrivers();
 }

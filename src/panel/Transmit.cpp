@@ -31,6 +31,13 @@ void cveDerEve::tmrMain_Timer(std::int32_t)
 void cveDerEve::captureTick()
 {
     std::int32_t n = m_Capture.grab();
+    // A camera that is starting or slow between frames has not failed: the tick ends as the
+    // guards do, tmrMain polling on, and the preview keeps the last good frame. Nothing goes to
+    // the parent again until a new frame comes.
+    if (n == 0 && m_Capture.waitingForFrame()) {
+        tmrMain->setEnabled(true);
+        return;
+    }
     if (n == 0) {
         if (LastAttempt < 5) {
             // The first empty grabs restart the camera, from the third on scaling the frames

@@ -12,6 +12,8 @@ inline constexpr QLatin1StringView Defaults {"Defaults"};
 
 // The chosen entry of the device menu as decimal text, "-1" for none.
 inline constexpr QLatin1StringView WebCamDevice {"WebCamDevice"};
+// The identity of the capture device that WebCamDevice names; empty for a picture or none.
+inline constexpr QLatin1StringView WebCamDeviceId {"WebCamDeviceId"};
 // The path of the resource library with the skin pictures; set by whoever installs one.
 inline constexpr QLatin1StringView ResourceFile {"ResourceFile"};
 

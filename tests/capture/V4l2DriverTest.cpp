@@ -44,9 +44,22 @@ TEST_F(V4l2DriverTest, ListsCaptureNodesOnlyByPersistentNameWithTheirDescription
     ASSERT_EQ(drivers.size(), 2u);
     EXPECT_EQ(drivers[0].description.name, "Capture Card");
     EXPECT_EQ(drivers[0].description.version, "saa7134 5.10.17");
-    EXPECT_EQ(drivers[1].description.name, "HD Webcam (Microsoft WDM Image Capture)");
+    EXPECT_EQ(drivers[1].description.name, "HD Webcam");
     EXPECT_EQ(drivers[1].description.version, "uvcvideo 6.1.0");
+    // A USB video class camera is the standard camera; the card is not.
+    EXPECT_TRUE(drivers[1].standardCamera);
+    EXPECT_FALSE(drivers[0].standardCamera);
+    EXPECT_EQ(drivers[1].identity, "v4l2-id:usb-Maker_HD Webcam_SN1000-video-index0");
     EXPECT_EQ(io->openDescriptors(), 0u) << "probing leaves no node open";
+
+    // A second camera of the same model: both named by their USB port.
+    addCamera("HD Webcam", 2);
+    std::vector<std::string> names;
+    for (const DriverEntry &entry : captureDrivers())
+        names.push_back(entry.description.name);
+    EXPECT_EQ(
+        names,
+        (std::vector<std::string> {"Capture Card", "HD Webcam (USB 1)", "HD Webcam (USB 3)"}));
 }
 
 // A camera that another program holds, or one that takes the format but has no bandwidth left
@@ -274,6 +287,36 @@ TEST_F(V4l2DriverTest, EveryDeviceCodeArrivesAsItsRowsFrame)
         EXPECT_TRUE(near(pixel(bits.data(), w, h - 1, w - 2), kRed));
         driver.reset();
         camera.unplug();
+    }
+}
+
+// Bayer and greyscale sensors go through the conversion library, over the driver's own ioctl
+// entry; a size the camera also has in a format we decode ourselves is taken that way.
+TEST_F(V4l2DriverTest, BayerAndGreyscaleFramesAreConvertedWhereNoNativeFormatHasTheSize)
+{
+    for (const std::uint32_t code : {V4L2_PIX_FMT_SBGGR8, V4L2_PIX_FMT_SRGGB8, V4L2_PIX_FMT_GREY}) {
+        SCOPED_TRACE(code);
+        fake::FakeDeviceProfile profile = fake::uvcCamera("Sensor", 0);
+        profile.formats = {{code, {{320, 240}, {640, 480}}}, {V4L2_PIX_FMT_YUYV, {{640, 480}}}};
+        io->addDevice(profile);
+        auto driver = firstDriver();
+        const std::vector<VideoFormat> offered = driver->formats();
+        const VideoFormat converted {BI_RGB, 24, 320, 240};
+        EXPECT_EQ(offered, (std::vector<VideoFormat> {{FOURCC_YUY2, 16, 640, 480}, converted}));
+        ASSERT_EQ(driver->setFormat(converted), 0);
+        const GrabbedFrame frame = driver->grab();
+        ASSERT_EQ(frame.bytes.size(), dibStride(320, 24) * 240);
+        // Bottom-up: the red top band in the last memory rows, the blue one in the first.
+        const Bgr top = pixel(frame.bytes.data(), 320, 200, 160);
+        const Bgr bottom = pixel(frame.bytes.data(), 320, 40, 160);
+        if (code == V4L2_PIX_FMT_GREY) {
+            EXPECT_TRUE(top.b == top.g && top.g == top.r);
+        } else {
+            EXPECT_TRUE(near(top, kRed)) << top.b << " " << top.g << " " << top.r;
+            EXPECT_TRUE(near(bottom, kBlue)) << bottom.b << " " << bottom.g << " " << bottom.r;
+        }
+        driver.reset();
+        setV4l2Io(io = std::make_shared<fake::FakeV4l2Io>());
     }
 }
 

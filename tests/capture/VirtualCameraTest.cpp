@@ -66,12 +66,12 @@ TEST_F(VirtualCameraTest, ParsesItsEnvironmentSyntax)
         EXPECT_FALSE(VirtualCameras::parse(bad)) << bad;
 }
 
-TEST_F(VirtualCameraTest, StandsInOnlyWithoutCamerasUnlessAskedFor)
+TEST_F(VirtualCameraTest, ListedOnlyWhenAskedForAfterTheCameras)
 {
-    const std::string cam = "Cam (Microsoft WDM Image Capture)";
+    const std::string cam = "Cam";
     unsetenv("VEDEREVE_VIRTUAL_CAMERAS");
     VirtualCameras::reset();
-    EXPECT_EQ(driverNames(), (std::vector<std::string> {"VEDerEve Virtual Camera 1"}));
+    EXPECT_TRUE(driverNames().empty()) << "no camera, no test picture nobody asked for";
     addCamera("Cam", 0);
     EXPECT_EQ(driverNames(), (std::vector<std::string> {cam}));
 

@@ -15,6 +15,10 @@
 
 #include "platform/core/TerminationSignal.h"
 
+#ifdef VEDEREVE_CAMERA_PROFILES_BUILD
+#include "platform/capture/fake/CameraProfile.h"
+#endif
+
 namespace {
 
 // The component places real X11 windows, so a desktop session uses xcb (XWayland under
@@ -48,6 +52,12 @@ int main(int argc, char **argv)
         return *rc;
     // The windows belong to objects; closing one must not end the server.
     QApplication::setQuitOnLastWindowClosed(false);
+#ifdef VEDEREVE_CAMERA_PROFILES_BUILD
+    // This test build runs on the camera profiles that VEDEREVE_CAMERA_PROFILES names, in place
+    // of the machine's cameras.
+    if (!platform::vfw::fake::installCameraProfilesFromEnvironment())
+        return EXIT_FAILURE;
+#endif
 
     QDBusConnection connection = QDBusConnection::sessionBus();
     if (!connection.isConnected()) {

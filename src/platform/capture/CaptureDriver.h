@@ -76,6 +76,8 @@ public:
     // The freshest frame, waiting at most kGrabWaitMs for one; empty when there is none, when the
     // frame is damaged or short, or when the device is gone.
     virtual GrabbedFrame grab() = 0;
+    // The device went away while connected (unplugged); every later grab is empty.
+    virtual bool lost() const { return false; }
 
     virtual std::vector<DriverControl> controls() const = 0;
     virtual std::optional<std::int32_t> control(std::uint32_t id) const = 0;

@@ -11,6 +11,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cerrno>
 #include <cstring>
 #include <deque>
 #include <limits>
@@ -364,6 +365,9 @@ std::intptr_t SendMessageA(HWND hwnd, std::uint32_t msg, std::intptr_t wParam, s
         status.uiImageWidth = std::uint32_t(format.width);
         status.uiImageHeight = std::uint32_t(format.height);
         status.dwCurrentVideoFrame = window->framesGrabbed;
+        status.fCapturingNow = window->driver->lost() ? 0 : 1;
+        // The error of the last operation: the device went away.
+        status.dwReturn = window->driver->lost() ? ENODEV : 0;
         return copyOut(&status, sizeof status, wParam, lParam);
     }
     case WM_CAP_GRAB_FRAME:

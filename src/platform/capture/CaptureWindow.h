@@ -54,6 +54,9 @@ std::size_t captureWindowCount();
 // window without a title bar, so it needs no allowance around the picture. Other indices: 0.
 int GetSystemMetrics(int nIndex);
 
+// WM_CAP_GET_STATUS reports the image size, the frames grabbed and, in dwReturn, ENODEV once the
+// device went away while connected.
+//
 // Driver indices 0..9 over the driver list; false for an index without a driver. Each text is
 // cut to its buffer (cb bytes including the NUL) and always NUL-terminated; a null buffer or a
 // size below 1 is left alone.

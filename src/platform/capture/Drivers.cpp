@@ -17,6 +17,8 @@ struct DeviceLayer
     // What each node said about itself, by node identity: opening a camera can take a while, and
     // the list is asked for once per driver index.
     std::map<std::pair<std::uint64_t, std::string>, std::optional<V4l2DeviceInfo>> probes;
+    std::map<std::uint64_t, PinnedDevice> pins;
+    std::uint64_t lastPin = 0;
 };
 
 DeviceLayer &deviceLayer()
@@ -63,24 +65,13 @@ void sortCameras(std::vector<CameraNode> &cameras)
 std::vector<DriverEntry> captureDrivers()
 {
     DeviceLayer &layer = deviceLayer();
-    std::vector<DriverEntry> drivers;
-    const std::vector<CameraNode> cameras = listCameras(layer);
-    for (const CameraNode &camera : cameras) {
-        if (drivers.size() == kMaxDrivers)
-            return drivers;
-        DriverEntry entry;
-        entry.description = describeV4l2Device(camera.info);
-        entry.open = [io = layer.io, path = camera.node.devicePath] {
-            return std::make_unique<V4l2Driver>(io, path);
-        };
-        drivers.push_back(std::move(entry));
-    }
-    for (VirtualCameras::Entry &virtualCamera : VirtualCameras::list(!cameras.empty())) {
-        if (drivers.size() == kMaxDrivers)
-            break;
-        drivers.push_back({std::move(virtualCamera.description), std::move(virtualCamera.open)});
-    }
-    return drivers;
+    std::vector<DeviceDescriptor> cameras;
+    for (const CameraNode &camera : listCameras(layer))
+        cameras.push_back(describeV4l2Camera(layer.io, camera.node, camera.info));
+    std::vector<PinnedDevice> pins;
+    for (const auto &[id, pin] : layer.pins)
+        pins.push_back(pin);
+    return buildDriverList(std::move(cameras), VirtualCameras::list(), pins);
 }
 
 void setV4l2Io(std::shared_ptr<V4l2Io> io)
@@ -88,6 +79,33 @@ void setV4l2Io(std::shared_ptr<V4l2Io> io)
     DeviceLayer &layer = deviceLayer();
     layer.io = io ? std::move(io) : linuxV4l2Io();
     layer.probes.clear();
+    layer.pins.clear();
+}
+
+DriverPin DriverPin::at(std::size_t index)
+{
+    const std::vector<DriverEntry> drivers = captureDrivers();
+    DriverPin pin;
+    if (index >= drivers.size() || drivers[index].identity.empty())
+        return pin;
+    DeviceLayer &layer = deviceLayer();
+    pin.m_id = ++layer.lastPin;
+    layer.pins.emplace(pin.m_id,
+                       PinnedDevice {drivers[index].identity, index, drivers[index].description});
+    return pin;
+}
+
+bool DriverPin::holds(std::size_t index) const
+{
+    const auto &pins = deviceLayer().pins;
+    const auto it = pins.find(m_id);
+    return it != pins.end() && it->second.index == index;
+}
+
+void DriverPin::reset()
+{
+    if (m_id != 0)
+        deviceLayer().pins.erase(std::exchange(m_id, 0));
 }
 
 } // namespace platform::vfw

@@ -273,6 +273,51 @@ const FormatInfo *formatNamed(std::string_view name)
     return nullptr;
 }
 
+namespace {
+
+// Device codes that are no row: what their pictures show, and whether the conversion library
+// turns them into 24-bit rows (checked against the library: packed 10-bit greyscale and depth
+// are not converted).
+struct OtherCode
+{
+    std::uint32_t code;
+    PictureKind kind;
+    bool converted;
+};
+// clang-format off
+constexpr OtherCode kOtherCodes[] = {
+    {V4L2_PIX_FMT_GREY, Greyscale, true},     {V4L2_PIX_FMT_Y16, Greyscale, true},
+    {V4L2_PIX_FMT_Y10, Greyscale, false},     {V4L2_PIX_FMT_Y12, Greyscale, false},
+    {V4L2_PIX_FMT_Y10BPACK, Greyscale, false},
+    {V4L2_PIX_FMT_Z16, Depth, false},
+    {V4L2_PIX_FMT_INZI, Infrared, false},     {V4L2_PIX_FMT_Y8I, Infrared, false},
+    {V4L2_PIX_FMT_Y12I, Infrared, false},
+    // Bayer sensors of older and simpler cameras.
+    {V4L2_PIX_FMT_SBGGR8, Colour, true},      {V4L2_PIX_FMT_SGBRG8, Colour, true},
+    {V4L2_PIX_FMT_SGRBG8, Colour, true},      {V4L2_PIX_FMT_SRGGB8, Colour, true},
+    // Vendor formats of older USB cameras.
+    {V4L2_PIX_FMT_SPCA501, Colour, true},     {V4L2_PIX_FMT_SPCA505, Colour, true},
+    {V4L2_PIX_FMT_SPCA508, Colour, true},     {V4L2_PIX_FMT_SPCA561, Colour, true},
+    {V4L2_PIX_FMT_SN9C10X, Colour, true},     {V4L2_PIX_FMT_SN9C20X_I420, Colour, true},
+    {V4L2_PIX_FMT_PAC207, Colour, true},      {V4L2_PIX_FMT_MR97310A, Colour, true},
+    {V4L2_PIX_FMT_JL2005BCD, Colour, true},   {V4L2_PIX_FMT_SQ905C, Colour, true},
+    {V4L2_PIX_FMT_PJPG, Colour, true},        {V4L2_PIX_FMT_OV511, Colour, true},
+    {V4L2_PIX_FMT_OV518, Colour, true},       {V4L2_PIX_FMT_STV0680, Colour, true},
+    {V4L2_PIX_FMT_HM12, Colour, true},        {V4L2_PIX_FMT_CPIA1, Colour, true},
+};
+// clang-format on
+
+const OtherCode *otherCode(std::uint32_t deviceCode)
+{
+    for (const OtherCode &other : kOtherCodes) {
+        if (other.code == deviceCode)
+            return &other;
+    }
+    return nullptr;
+}
+
+} // namespace
+
 std::optional<DeviceFormat> formatForDevice(std::uint32_t deviceCode)
 {
     for (const FormatInfo &info : kFormats) {
@@ -281,7 +326,24 @@ std::optional<DeviceFormat> formatForDevice(std::uint32_t deviceCode)
                 return DeviceFormat {&info, device.bytes};
         }
     }
+    // Converted frames are 24-bit rows, top-down as the library writes them.
+    static_assert(kFormats[0].compression == BI_RGB && kFormats[0].bitCount == 24);
+    if (const OtherCode *other = otherCode(deviceCode); other && other->converted)
+        return DeviceFormat {&kFormats[0], DeviceBytes::Converted};
     return std::nullopt;
+}
+
+PictureKind pictureKindOf(std::uint32_t deviceCode)
+{
+    if (const OtherCode *other = otherCode(deviceCode))
+        return other->kind;
+    for (const FormatInfo &info : kFormats) {
+        for (const DeviceCode &device : info.devices) {
+            if (device.code != 0 && device.code == deviceCode)
+                return info.kind;
+        }
+    }
+    return Colour;
 }
 
 std::uint32_t canonicalCompression(std::uint32_t compression)
@@ -319,6 +381,8 @@ FrameLayout frameLayout(const FormatInfo &info, std::int64_t width, std::int64_t
 bool copyFrame(const FormatInfo &info, DeviceBytes bytes, int width, int height,
                const ConstFramePlanes &in, const FramePlanes<std::uint8_t> &out)
 {
+    if (bytes == Converted)
+        return false;
     const FrameLayout layout = frameLayout(info, width, height);
     for (std::size_t i = 0; i < 3 && layout.rows[i] > 0; ++i) {
         const int rows = int(layout.rows[i]);

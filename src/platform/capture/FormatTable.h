@@ -91,12 +91,14 @@ struct PlaneInfo
 };
 
 // How a device's bytes differ from the row's frames. Devices deliver rows top-down; the driver's
-// copy turns them bottom-up where the row's frames are. Each entry is its own inverse, so the
-// same copy turns delivered frames back into a device's (the fake devices do).
-// \todo Bayer and vendor formats get an entry that goes through the conversion library.
+// copy turns them bottom-up where the row's frames are. The first two are their own inverse, so
+// the same copy turns delivered frames back into a device's (the fake devices do).
 enum class DeviceBytes : std::uint8_t {
     AsFrame, // the row's byte order
     RedBlueSwapped, // red-green-blue pixels where the bitmap has blue-green-red
+    // Bayer, greyscale and vendor formats: the conversion library turns them into the row's
+    // top-down rows first (the driver does, through the device's own ioctl entry).
+    Converted,
 };
 
 struct DeviceCode
@@ -105,10 +107,8 @@ struct DeviceCode
     DeviceBytes bytes = DeviceBytes::AsFrame;
 };
 
-// What a format's pixels show.
-// \todo Greyscale, infrared and depth sensors (GREY, Y16, Z16) get kinds of their own with their
-// detection, so that they are never shown as a colour picture.
-enum class PictureKind : std::uint8_t { Colour };
+// What a format's pixels show. Only colour cameras are chosen without being asked for.
+enum class PictureKind : std::uint8_t { Colour, Infrared, Depth, Greyscale };
 
 struct FormatInfo
 {
@@ -151,8 +151,16 @@ struct DeviceFormat
     const FormatInfo *info = nullptr;
     DeviceBytes bytes = DeviceBytes::AsFrame;
 };
-// The row of a device's code; nothing for a code we do not take.
+// The row of a device's code; nothing for a code we do not take. Codes the conversion library
+// turns into 24-bit rows come with DeviceBytes::Converted, and a device offers them only at sizes
+// none of its own formats has: a format we decode ourselves is cheaper and keeps the camera's
+// own colours.
 std::optional<DeviceFormat> formatForDevice(std::uint32_t deviceCode);
+
+// What the pictures of a device code show: a row's kind, or that of a monochrome or Bayer code;
+// colour for a code we know nothing of (a compressed stream such as H264 shows colour, though we
+// do not take it).
+PictureKind pictureKindOf(std::uint32_t deviceCode);
 
 // Synonyms folded onto one code ('YUYV' is 'YUY2', 'IYUV' is 'I420'); others unchanged.
 std::uint32_t canonicalCompression(std::uint32_t compression);

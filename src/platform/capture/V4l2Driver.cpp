@@ -2,6 +2,8 @@
 
 #include "platform/capture/CaptureLog.h"
 
+#include <libv4l-plugin.h>
+#include <libv4lconvert.h>
 #include <linux/videodev2.h>
 
 #include <algorithm>
@@ -55,9 +57,6 @@ std::optional<V4l2DeviceInfo> probeV4l2Node(V4l2Io &io, const std::string &devic
     }
     v4l2_capability caps = {};
     const int result = io.ioctl(fd, VIDIOC_QUERYCAP, &caps);
-    io.close(fd);
-    if (result != 0)
-        return std::nullopt;
     V4l2DeviceInfo info;
     info.driver = fixedString(caps.driver);
     info.card = fixedString(caps.card);
@@ -67,20 +66,46 @@ std::optional<V4l2DeviceInfo> probeV4l2Node(V4l2Io &io, const std::string &devic
     // pictures counts.
     const std::uint32_t nodeCaps
         = (caps.capabilities & V4L2_CAP_DEVICE_CAPS) ? caps.device_caps : caps.capabilities;
-    info.canCapture
-        = (nodeCaps & V4L2_CAP_VIDEO_CAPTURE) != 0 && (nodeCaps & V4L2_CAP_STREAMING) != 0;
+    info.canCapture = result == 0 && (nodeCaps & V4L2_CAP_VIDEO_CAPTURE) != 0
+        && (nodeCaps & V4L2_CAP_STREAMING) != 0;
+    // What the formats show tells an infrared or depth node from the colour camera beside it.
+    for (std::uint32_t i = 0; info.canCapture && i < kMaxEnumeration; ++i) {
+        v4l2_fmtdesc description = {};
+        description.index = i;
+        description.type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
+        if (io.ioctl(fd, VIDIOC_ENUM_FMT, &description) != 0)
+            break;
+        info.formatKinds.push_back(pictureKindOf(description.pixelformat));
+    }
+    io.close(fd);
+    if (result != 0)
+        return std::nullopt;
     return info;
 }
 
-DriverDescription describeV4l2Device(const V4l2DeviceInfo &info)
+DeviceDescriptor describeV4l2Camera(std::shared_ptr<V4l2Io> io, const V4l2Node &node,
+                                    const V4l2DeviceInfo &info)
 {
-    DriverDescription description;
-    description.name = info.card.empty() ? info.driver : info.card;
-    if (info.driver == "uvcvideo")
-        description.name += " (Microsoft WDM Image Capture)";
-    description.version = info.driver + " " + std::to_string(info.version >> 16) + "."
+    DeviceDescriptor device;
+    device.description.name = info.card.empty() ? info.driver : info.card;
+    device.description.version = info.driver + " " + std::to_string(info.version >> 16) + "."
         + std::to_string((info.version >> 8) & 0xFF) + "." + std::to_string(info.version & 0xFF);
-    return description;
+    // The by-id name carries the maker, model and serial number and stays with the camera
+    // whatever port or node it gets; the by-path name stays with the port.
+    device.identity = !node.byIdName.empty() ? "v4l2-id:" + node.byIdName
+        : !node.byPathName.empty()           ? "v4l2-path:" + node.byPathName
+                                             : "v4l2-bus:" + info.busInfo + "/" + info.card;
+    // "usb-0000:00:14.0-3.1" reads as USB port 3.1; other buses as they are.
+    const std::size_t dash = info.busInfo.rfind('-');
+    device.port = info.busInfo.starts_with("usb-") && dash != std::string::npos
+        ? "USB " + info.busInfo.substr(dash + 1)
+        : info.busInfo;
+    device.kind = deviceKind(device.description.name, info.formatKinds);
+    device.standardCamera = info.driver == "uvcvideo" && device.kind == PictureKind::Colour;
+    device.open = [io = std::move(io), path = node.devicePath] {
+        return std::make_unique<V4l2Driver>(io, path);
+    };
+    return device;
 }
 
 V4l2BufferSet::V4l2BufferSet(V4l2BufferSet &&other) noexcept
@@ -163,6 +188,92 @@ void V4l2BufferSet::reset()
     m_io.reset();
 }
 
+namespace {
+
+// The conversion library's calls on the device go through the node's single ioctl entry, so a
+// fake device serves them as it serves ours.
+int convertIoctl(void *io, int fd, unsigned long request, void *arg)
+{
+    const int result = static_cast<V4l2Io *>(io)->ioctl(fd, request, arg);
+    if (result < 0) {
+        errno = -result;
+        return -1;
+    }
+    return result;
+}
+
+ssize_t convertNoRead(void *, int, void *, size_t)
+{
+    errno = EINVAL;
+    return -1;
+}
+
+ssize_t convertNoWrite(void *, int, const void *, size_t)
+{
+    errno = EINVAL;
+    return -1;
+}
+
+const libv4l_dev_ops kConvertOps = {
+    nullptr, nullptr, convertIoctl, convertNoRead, convertNoWrite, nullptr,
+    nullptr, nullptr, nullptr,      nullptr,       nullptr,        nullptr,
+};
+
+} // namespace
+
+V4l2Converter::V4l2Converter(std::shared_ptr<V4l2Io> io, int fd) : m_io(std::move(io))
+{
+    m_data = v4lconvert_create_with_dev_ops(fd, m_io.get(), &kConvertOps);
+    if (!m_data)
+        qCInfo(lcCapture, "the conversion library does not take descriptor %d", fd);
+}
+
+V4l2Converter::~V4l2Converter()
+{
+    if (m_data)
+        v4lconvert_destroy(m_data);
+}
+
+V4l2Converter::V4l2Converter(V4l2Converter &&other) noexcept
+    : m_io(std::move(other.m_io)), m_data(std::exchange(other.m_data, nullptr)),
+      m_input(std::move(other.m_input))
+{ }
+
+V4l2Converter &V4l2Converter::operator=(V4l2Converter &&other) noexcept
+{
+    if (this != &other) {
+        if (m_data)
+            v4lconvert_destroy(m_data);
+        m_io = std::move(other.m_io);
+        m_data = std::exchange(other.m_data, nullptr);
+        m_input = std::move(other.m_input);
+    }
+    return *this;
+}
+
+bool V4l2Converter::toBgr(const v4l2_pix_format &device, std::span<const std::uint8_t> frame,
+                          std::span<std::uint8_t> out)
+{
+    const std::uint64_t rows = std::uint64_t(device.width) * 3 * device.height;
+    if (!m_data || frame.empty() || out.size() < rows || frame.size() > kMaxFrameBytes)
+        return false;
+    v4l2_format source = {}, target = {};
+    source.type = target.type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
+    source.fmt.pix = device;
+    target.fmt.pix = device;
+    target.fmt.pix.pixelformat = V4L2_PIX_FMT_BGR24;
+    target.fmt.pix.bytesperline = device.width * 3;
+    target.fmt.pix.sizeimage = std::uint32_t(rows);
+    m_input.assign(frame.begin(), frame.end());
+    const int written = v4lconvert_convert(m_data, &source, &target, m_input.data(),
+                                           int(m_input.size()), out.data(), int(rows));
+    if (written != int(rows)) {
+        qCDebug(lcCapture, "frame not converted: %s", v4lconvert_get_error_message(m_data));
+        return false;
+    }
+    return true;
+}
+
 V4l2Driver::V4l2Driver(std::shared_ptr<V4l2Io> io, std::string devicePath)
     : m_io(std::move(io)), m_devicePath(std::move(devicePath))
 { }
@@ -202,8 +313,10 @@ int V4l2Driver::connect()
     // Setting the format and starting the stream are what a device that another program uses
     // refuses (EBUSY), so both happen here and a busy camera fails to connect.
     int result = applyFormat(*chosen);
-    if (result == 0)
+    if (result == 0) {
+        requestFrameRate();
         result = startStreaming();
+    }
     if (result != 0) {
         qCInfo(lcCapture, "cannot start %s: %d", m_devicePath.c_str(), result);
         disconnect();
@@ -218,6 +331,7 @@ void V4l2Driver::disconnect()
 {
     m_held = -1;
     m_buffers.reset();
+    m_converter = {};
     m_fd.reset();
     m_offers.clear();
     m_controls.clear();
@@ -240,33 +354,47 @@ void V4l2Driver::enumerateFormats()
               }
               m_offers.push_back({format, code});
           };
-    for (std::uint32_t i = 0; i < kMaxEnumeration; ++i) {
-        v4l2_fmtdesc description = {};
-        description.index = i;
-        description.type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
-        if (m_io->ioctl(m_fd.get(), VIDIOC_ENUM_FMT, &description) != 0)
-            break;
-        const std::optional<DeviceFormat> device = formatForDevice(description.pixelformat);
-        if (!device || (description.flags & V4L2_FMT_FLAG_EMULATED))
-            continue;
-        for (std::uint32_t j = 0; j < kMaxEnumeration; ++j) {
-            v4l2_frmsizeenum size = {};
-            size.index = j;
-            size.pixel_format = description.pixelformat;
-            if (m_io->ioctl(m_fd.get(), VIDIOC_ENUM_FRAMESIZES, &size) != 0)
+    // The formats we decode ourselves first; then, at sizes none of those has, the formats the
+    // conversion library turns into rows. H264 and the like are no row and stay unused.
+    for (const bool converted : {false, true}) {
+        const std::vector<Offer> native = m_offers;
+        for (std::uint32_t i = 0; i < kMaxEnumeration; ++i) {
+            v4l2_fmtdesc description = {};
+            description.index = i;
+            description.type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
+            if (m_io->ioctl(m_fd.get(), VIDIOC_ENUM_FMT, &description) != 0)
                 break;
-            if (size.type == V4L2_FRMSIZE_TYPE_DISCRETE) {
-                offer(*device->info, description.pixelformat, size.discrete.width,
-                      size.discrete.height);
+            const std::optional<DeviceFormat> device = formatForDevice(description.pixelformat);
+            if (!device || (description.flags & V4L2_FMT_FLAG_EMULATED)
+                || (device->bytes == DeviceBytes::Converted) != converted)
                 continue;
-            }
-            const v4l2_frmsize_stepwise &range = size.stepwise;
-            for (const auto &[w, h] : kCommonSizes) {
-                if (inRange(w, range.min_width, range.max_width, range.step_width)
-                    && inRange(h, range.min_height, range.max_height, range.step_height))
+            auto add = [&](std::uint32_t w, std::uint32_t h) {
+                const bool nativeSize
+                    = std::any_of(native.begin(), native.end(), [&](const Offer &o) {
+                          return std::uint32_t(o.format.width) == w
+                              && std::uint32_t(o.format.height) == h;
+                      });
+                if (!converted || !nativeSize)
                     offer(*device->info, description.pixelformat, w, h);
+            };
+            for (std::uint32_t j = 0; j < kMaxEnumeration; ++j) {
+                v4l2_frmsizeenum size = {};
+                size.index = j;
+                size.pixel_format = description.pixelformat;
+                if (m_io->ioctl(m_fd.get(), VIDIOC_ENUM_FRAMESIZES, &size) != 0)
+                    break;
+                if (size.type == V4L2_FRMSIZE_TYPE_DISCRETE) {
+                    add(size.discrete.width, size.discrete.height);
+                    continue;
+                }
+                const v4l2_frmsize_stepwise &range = size.stepwise;
+                for (const auto &[w, h] : kCommonSizes) {
+                    if (inRange(w, range.min_width, range.max_width, range.step_width)
+                        && inRange(h, range.min_height, range.max_height, range.step_height))
+                        add(w, h);
+                }
+                break;
             }
-            break;
         }
     }
 }
@@ -346,13 +474,23 @@ int V4l2Driver::applyFormat(const Offer &offer)
         return -EINVAL;
     const FormatInfo &info = *device->info;
     const VideoFormat format = info.at(std::int32_t(pix.width), std::int32_t(pix.height));
-    const std::uint32_t line = std::max(pix.bytesperline, minimumDeviceLine(info, pix.width));
+    const bool converted = device->bytes == DeviceBytes::Converted;
+    // Converted frames reach the copy as the library's rows, packed.
+    const std::uint32_t line = converted
+        ? std::uint32_t(frameLayout(info, pix.width, 1).rowBytes[0])
+        : std::max(pix.bytesperline, minimumDeviceLine(info, pix.width));
     if (!frameBytes(format)
         || (info.raw() && frameLayout(info, pix.width, pix.height, line).bytes > kMaxFrameBytes))
         return -EINVAL;
+    if (converted && !m_converter.isValid()) {
+        m_converter = V4l2Converter(m_io, m_fd.get());
+        if (!m_converter.isValid())
+            return -EINVAL;
+    }
     m_format = format;
     m_device = *device;
     m_bytesPerLine = line;
+    m_devicePix = pix;
     return 0;
 }
 
@@ -387,8 +525,10 @@ int V4l2Driver::setFormat(const VideoFormat &wanted)
     }
     // Streaming resumes in the old or the new format; a failure here leaves the grabs empty
     // until a later grab can restart it.
-    if (!m_lost)
+    if (!m_lost) {
+        requestFrameRate();
         startStreaming();
+    }
     return result;
 }
 
@@ -501,7 +641,24 @@ GrabbedFrame V4l2Driver::deliver(std::uint32_t index, std::uint32_t bytesUsed)
     bool usable = false;
     bool asIs = true;
     FrameLayout device, delivered;
-    if (!info.raw()) {
+    if (m_device.bytes == DeviceBytes::Converted) {
+        delivered = frameLayout(info, f.width, f.height);
+        device = frameLayout(info, f.width, f.height, m_bytesPerLine);
+        m_convertedRows.resize(device.bytes);
+        usable = m_converter.toBgr(m_devicePix, raw, m_convertedRows);
+        if (usable) {
+            // The camera can have its buffer back: the rows are ours.
+            requeue(index);
+            m_converted.resize(size);
+            copyFrame(info, DeviceBytes::AsFrame, f.width, f.height,
+                      framePlanes(device, std::as_const(m_convertedRows).data(), false),
+                      framePlanes(delivered, m_converted.data(), info.bottomUp));
+            GrabbedFrame frame;
+            frame.timeCapturedMs = capturedMs();
+            frame.bytes = std::span<const std::uint8_t>(m_converted.data(), size);
+            return frame;
+        }
+    } else if (!info.raw()) {
         usable = info.looksWhole(raw, f.width, f.height);
     } else {
         device = frameLayout(info, f.width, f.height, m_bytesPerLine);
@@ -518,9 +675,7 @@ GrabbedFrame V4l2Driver::deliver(std::uint32_t index, std::uint32_t bytesUsed)
         return {};
     }
     GrabbedFrame frame;
-    frame.timeCapturedMs = std::uint32_t(std::chrono::duration_cast<std::chrono::milliseconds>(
-                                             std::chrono::steady_clock::now() - m_connectedAt)
-                                             .count());
+    frame.timeCapturedMs = capturedMs();
     if (asIs) {
         // Held until the next grab, so the bytes stay where the caller reads them.
         m_held = int(index);
@@ -534,6 +689,79 @@ GrabbedFrame V4l2Driver::deliver(std::uint32_t index, std::uint32_t bytesUsed)
     requeue(index);
     frame.bytes = std::span<const std::uint8_t>(m_converted.data(), size);
     return frame;
+}
+
+std::uint32_t V4l2Driver::capturedMs() const
+{
+    return std::uint32_t(std::chrono::duration_cast<std::chrono::milliseconds>(
+                             std::chrono::steady_clock::now() - m_connectedAt)
+                             .count());
+}
+
+void V4l2Driver::requestFrameRate()
+{
+    v4l2_streamparm parameters = {};
+    parameters.type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
+    if (m_io->ioctl(m_fd.get(), VIDIOC_G_PARM, &parameters) != 0
+        || !(parameters.parm.capture.capability & V4L2_CAP_TIMEPERFRAME))
+        return;
+    std::vector<FrameInterval> offered;
+    for (std::uint32_t i = 0; i < kMaxEnumeration; ++i) {
+        v4l2_frmivalenum interval = {};
+        interval.index = i;
+        interval.pixel_format = m_devicePix.pixelformat;
+        interval.width = m_devicePix.width;
+        interval.height = m_devicePix.height;
+        if (m_io->ioctl(m_fd.get(), VIDIOC_ENUM_FRAMEINTERVALS, &interval) != 0)
+            break;
+        if (interval.type == V4L2_FRMIVAL_TYPE_DISCRETE) {
+            offered.push_back({interval.discrete.numerator, interval.discrete.denominator});
+            continue;
+        }
+        // A range: its ends, and 15 frames a second where it lies inside.
+        const v4l2_frmival_stepwise &range = interval.stepwise;
+        offered.push_back({range.min.numerator, range.min.denominator});
+        offered.push_back({range.max.numerator, range.max.denominator});
+        offered.push_back({1, 15});
+        std::erase_if(offered, [&](const FrameInterval &f) {
+            const auto below = [](const FrameInterval &a, const v4l2_fract &b) {
+                return std::uint64_t(a.numerator) * b.denominator
+                    < std::uint64_t(b.numerator) * a.denominator;
+            };
+            const auto above = [](const FrameInterval &a, const v4l2_fract &b) {
+                return std::uint64_t(a.numerator) * b.denominator
+                    > std::uint64_t(b.numerator) * a.denominator;
+            };
+            return below(f, range.min) || above(f, range.max);
+        });
+        break;
+    }
+    const std::optional<FrameInterval> chosen = preferredInterval(offered);
+    if (!chosen)
+        return;
+    parameters.parm.capture.timeperframe = {chosen->numerator, chosen->denominator};
+    if (const int result = m_io->ioctl(m_fd.get(), VIDIOC_S_PARM, &parameters))
+        qCDebug(lcCapture, "%s keeps its frame rate: %d", m_devicePath.c_str(), result);
+}
+
+std::optional<FrameInterval> preferredInterval(std::span<const FrameInterval> offered)
+{
+    // Compared as fractions; a zero denominator is no interval.
+    const auto shorter = [](const FrameInterval &a, const FrameInterval &b) {
+        return std::uint64_t(a.numerator) * b.denominator
+            < std::uint64_t(b.numerator) * a.denominator;
+    };
+    constexpr FrameInterval kLongest {1, 15};
+    std::optional<FrameInterval> best, shortest;
+    for (const FrameInterval &interval : offered) {
+        if (interval.numerator == 0 || interval.denominator == 0)
+            continue;
+        if (!shortest || shorter(interval, *shortest))
+            shortest = interval;
+        if (!shorter(kLongest, interval) && (!best || shorter(*best, interval)))
+            best = interval;
+    }
+    return best ? best : shortest;
 }
 
 std::optional<std::int32_t> V4l2Driver::control(std::uint32_t id) const

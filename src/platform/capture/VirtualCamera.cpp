@@ -28,8 +28,6 @@ struct CameraState
 struct Registry
 {
     bool loaded = false;
-    // Configured cameras are listed whatever else exists; the default one only stands in.
-    bool configured = false;
     std::vector<std::shared_ptr<CameraState>> cameras;
 };
 
@@ -39,11 +37,10 @@ Registry &registry()
     return instance;
 }
 
-void install(std::vector<VirtualCameraConfig> configs, bool configured)
+void install(std::vector<VirtualCameraConfig> configs)
 {
     Registry &r = registry();
     r.loaded = true;
-    r.configured = configured;
     r.cameras.clear();
     for (VirtualCameraConfig &config : configs) {
         auto state = std::make_shared<CameraState>();
@@ -63,12 +60,12 @@ void loadFromEnvironment()
     const char *text = std::getenv("VEDEREVE_VIRTUAL_CAMERAS");
     if (text) {
         if (auto configs = VirtualCameras::parse(text)) {
-            install(std::move(*configs), true);
+            install(std::move(*configs));
             return;
         }
         qCWarning(lcCapture, "VEDEREVE_VIRTUAL_CAMERAS=\"%s\" is not understood; ignored", text);
     }
-    install({VirtualCameraConfig {}}, false);
+    install({});
 }
 
 Registry &loadedRegistry()
@@ -172,6 +169,7 @@ public:
     }
     void disconnect() override { m_connected = false; }
     bool isConnected() const override { return m_connected; }
+    bool lost() const override { return m_connected && m_state->unplugged; }
 
     std::vector<VideoFormat> formats() const override
     {
@@ -319,7 +317,7 @@ GrabbedFrame VirtualCameraDriver::grab()
 
 void VirtualCameras::configure(std::vector<VirtualCameraConfig> cameras)
 {
-    install(std::move(cameras), true);
+    install(std::move(cameras));
 }
 
 void VirtualCameras::reset()
@@ -365,17 +363,17 @@ std::vector<VideoFormat> VirtualCameras::defaultFormats()
     };
 }
 
-std::vector<VirtualCameras::Entry> VirtualCameras::list(bool realCamerasPresent)
+std::vector<DeviceDescriptor> VirtualCameras::list()
 {
     Registry &r = loadedRegistry();
-    std::vector<Entry> entries;
-    if (!r.configured && realCamerasPresent)
-        return entries;
+    std::vector<DeviceDescriptor> entries;
     for (const std::shared_ptr<CameraState> &state : r.cameras) {
         if (state->unplugged)
             continue;
-        Entry entry;
+        DeviceDescriptor entry;
         entry.description = {state->config.name, "vedereve-virtual 1.0"};
+        entry.identity = "virtual:" + std::to_string(state->number);
+        entry.port = "virtual " + std::to_string(state->number);
         entry.open = [state] { return std::make_unique<VirtualCameraDriver>(state); };
         entries.push_back(std::move(entry));
     }

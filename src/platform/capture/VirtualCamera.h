@@ -1,7 +1,7 @@
 #pragma once
 
 #include "platform/capture/CaptureDriver.h"
-#include "platform/capture/V4l2Driver.h"
+#include "platform/capture/DeviceList.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -40,8 +40,8 @@ constexpr std::int32_t kVirtualErrorNumber = 1;
 class VirtualCameras
 {
 public:
-    // Cameras for this process, listed after the real cameras whatever is present. Overrides the
-    // environment until reset(). Cameras connected before keep working on their own.
+    // Cameras for this process, listed after the real cameras. Overrides the environment until
+    // reset(). Cameras connected before keep working on their own.
     static void configure(std::vector<VirtualCameraConfig> cameras);
     // Back to what the environment asks for (read again now).
     static void reset();
@@ -52,14 +52,10 @@ public:
     static std::optional<std::vector<VirtualCameraConfig>> parse(std::string_view text);
     static std::vector<VideoFormat> defaultFormats();
 
-    struct Entry
-    {
-        DriverDescription description;
-        std::function<std::unique_ptr<CaptureDriver>()> open;
-    };
-    // The cameras to list after the real ones: those configured (by configure() or the
-    // environment) always; otherwise one default camera, and only when there is no real camera.
-    static std::vector<Entry> list(bool realCamerasPresent);
+    // The cameras configured (by configure() or the environment), those unplugged left out.
+    // Without configuration there are none: a machine without a camera has no camera, and no
+    // test picture reaches anybody who did not ask for one.
+    static std::vector<DeviceDescriptor> list();
 };
 
 } // namespace platform::vfw

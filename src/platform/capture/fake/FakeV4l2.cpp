@@ -3,9 +3,13 @@
 #include <linux/videodev2.h>
 
 #include <algorithm>
+#include <array>
 #include <cerrno>
+#include <chrono>
 #include <cstdlib>
 #include <cstring>
+#include <thread>
+#include <tuple>
 
 namespace platform::vfw::fake {
 
@@ -56,7 +60,83 @@ std::vector<std::uint8_t> withoutHuffmanTables(const std::vector<std::uint8_t> &
     return out;
 }
 
+// Device codes the conversion library turns into rows: the fake sends their bytes itself.
+// Bytes per pixel, and for Bayer codes the colour (0 red, 1 green, 2 blue) at the four places of
+// the 2 x 2 pattern, row by row.
+struct ConvertedCode
+{
+    std::uint32_t code;
+    std::uint32_t bytes;
+    std::array<int, 4> pattern; // {-1, ...}: greyscale
+};
+constexpr ConvertedCode kConvertedCodes[] = {
+    {V4L2_PIX_FMT_GREY, 1, {-1, -1, -1, -1}}, {V4L2_PIX_FMT_Y16, 2, {-1, -1, -1, -1}},
+    {V4L2_PIX_FMT_SBGGR8, 1, {2, 1, 1, 0}},   {V4L2_PIX_FMT_SGBRG8, 1, {1, 2, 0, 1}},
+    {V4L2_PIX_FMT_SGRBG8, 1, {1, 0, 2, 1}},   {V4L2_PIX_FMT_SRGGB8, 1, {0, 1, 1, 2}},
+};
+
+const ConvertedCode *convertedCode(std::uint32_t code)
+{
+    for (const ConvertedCode &c : kConvertedCodes) {
+        if (c.code == code)
+            return &c;
+    }
+    return nullptr;
+}
+
+// The bands as a sensor of such a code sees them.
+std::vector<std::uint8_t> sensorPicture(const ConvertedCode &c,
+                                        const std::vector<std::uint32_t> &pixels, std::uint32_t w,
+                                        std::uint32_t h)
+{
+    std::vector<std::uint8_t> out(std::size_t(w) * h * c.bytes);
+    for (std::uint32_t y = 0; y < h; ++y) {
+        for (std::uint32_t x = 0; x < w; ++x) {
+            const std::uint32_t p = pixels[std::size_t(y) * w + x];
+            const int red = int(p >> 16 & 0xFF), green = int(p >> 8 & 0xFF), blue = int(p & 0xFF);
+            const int channel = c.pattern[(y % 2) * 2 + x % 2];
+            const int value = channel == 0 ? red
+                : channel == 1             ? green
+                : channel == 2             ? blue
+                                           : (red * 77 + green * 150 + blue * 29) >> 8;
+            std::uint8_t *at = &out[(std::size_t(y) * w + x) * c.bytes];
+            at[c.bytes - 1] = std::uint8_t(value); // 16-bit samples little-endian
+        }
+    }
+    return out;
+}
+
+std::uint64_t intervalOf(const FakeInterval &interval)
+{
+    return interval.denominator == 0
+        ? 33333
+        : std::uint64_t(interval.numerator) * 1000000 / interval.denominator;
+}
+
+class SteadyClock final : public FakeClock
+{
+public:
+    std::uint64_t nowUs() override
+    {
+        return std::uint64_t(std::chrono::duration_cast<std::chrono::microseconds>(
+                                 std::chrono::steady_clock::now().time_since_epoch())
+                                 .count());
+    }
+    void waitUntil(std::uint64_t us) override
+    {
+        const std::uint64_t now = nowUs();
+        if (us > now)
+            std::this_thread::sleep_for(std::chrono::microseconds(us - now));
+    }
+};
+
 } // namespace
+
+std::shared_ptr<FakeClock> steadyClock()
+{
+    static const std::shared_ptr<FakeClock> clock = std::make_shared<SteadyClock>();
+    return clock;
+}
 
 FakeDeviceProfile uvcCamera(const std::string &card, int n)
 {
@@ -108,14 +188,103 @@ FakeDeviceProfile uvcMetadataNode(const FakeDeviceProfile &camera, int n)
 
 FakeDevice::FakeDevice(FakeDeviceProfile s, std::uint64_t id) : profile(std::move(s)), identity(id)
 {
+    busy = profile.busy;
     for (const FakeControl &control : profile.controls)
         controlValues[control.id] = control.defaultValue;
     if (!profile.formats.empty() && !profile.formats.front().sizes.empty()) {
         pixelFormat = profile.formats.front().pixelFormat;
         width = profile.formats.front().sizes.front().first;
         height = profile.formats.front().sizes.front().second;
+        if (profile.currentFormat != 0) {
+            pixelFormat = profile.currentFormat;
+            std::tie(width, height) = profile.currentSize;
+        }
+        if (const auto *offered = offeredIntervals(pixelFormat, width, height);
+            offered && !offered->empty())
+            m_interval = offered->front();
         makePicture();
     }
+}
+
+const std::vector<FakeInterval> *FakeDevice::offeredIntervals(std::uint32_t code, std::uint32_t w,
+                                                              std::uint32_t h) const
+{
+    for (const FakeFormat &format : profile.formats) {
+        if (format.pixelFormat != code)
+            continue;
+        for (std::size_t i = 0; i < format.sizes.size() && i < format.intervals.size(); ++i) {
+            if (format.sizes[i] == std::pair(w, h))
+                return &format.intervals[i];
+        }
+    }
+    return nullptr;
+}
+
+std::uint64_t FakeDevice::intervalUs()
+{
+    const std::uint64_t base = profile.behaviour.frameIntervalMs
+        ? std::uint64_t(profile.behaviour.frameIntervalMs) * 1000
+        : intervalOf(m_interval);
+    // A fixed sequence of jitter, so that every run sees the same frames.
+    m_random = m_random * 1664525u + 1013904223u;
+    const double spread = (double(m_random >> 8) / double(1u << 24)) * 2 - 1;
+    return std::uint64_t(double(base) * (1 + profile.behaviour.jitter * spread));
+}
+
+void FakeDevice::catchUp()
+{
+    const FakeBehaviour &b = profile.behaviour;
+    if (!b.timed || !m_clock || m_firstStreamUs == 0)
+        return;
+    const std::uint64_t now = m_clock->nowUs();
+    const std::uint64_t since = now - m_firstStreamUs;
+    if (b.unplugAfterMs && since >= std::uint64_t(b.unplugAfterMs) * 1000)
+        unplugged = true;
+    if (b.stallAfterMs && since >= std::uint64_t(b.stallAfterMs) * 1000)
+        stalled = true;
+    // After a long gap only the last frames can matter: the queue holds no more.
+    for (int n = 0; streaming && !stalled && !unplugged && m_nextFrameUs <= now; ++n) {
+        if (n >= 16) {
+            m_nextFrameUs = now + intervalUs();
+            break;
+        }
+        ++m_timedFrames;
+        if (b.damagedEvery && m_timedFrames % b.damagedEvery == 0)
+            ++damagedJpegFrames;
+        deliverFrames(1);
+        m_nextFrameUs += intervalUs();
+    }
+}
+
+std::uint64_t FakeDevice::nextFrameUs()
+{
+    return m_nextFrameUs;
+}
+
+int FakeDevice::parameters(unsigned long request, void *arg)
+{
+    auto *parameters = static_cast<v4l2_streamparm *>(arg);
+    if (parameters->type != V4L2_BUF_TYPE_VIDEO_CAPTURE)
+        return -EINVAL;
+    const std::vector<FakeInterval> *offered = offeredIntervals(pixelFormat, width, height);
+    if (request == VIDIOC_S_PARM) {
+        const v4l2_fract asked = parameters->parm.capture.timeperframe;
+        frameRateRequests.push_back({asked.numerator, asked.denominator});
+        if (streaming)
+            return -EBUSY;
+        // The offered interval nearest to the one asked for.
+        if (offered && !offered->empty() && asked.denominator != 0) {
+            const double wanted = double(asked.numerator) / asked.denominator;
+            m_interval = *std::min_element(offered->begin(), offered->end(), [&](auto &a, auto &b) {
+                return std::abs(double(a.numerator) / a.denominator - wanted)
+                    < std::abs(double(b.numerator) / b.denominator - wanted);
+            });
+        }
+    }
+    parameters->parm.capture = {};
+    parameters->parm.capture.capability = offered && !offered->empty() ? V4L2_CAP_TIMEPERFRAME : 0;
+    parameters->parm.capture.timeperframe = {m_interval.numerator, m_interval.denominator};
+    return 0;
 }
 
 const FormatInfo *FakeDevice::formatInfo() const
@@ -126,6 +295,8 @@ const FormatInfo *FakeDevice::formatInfo() const
 
 std::uint32_t FakeDevice::bytesPerLine() const
 {
+    if (const ConvertedCode *c = convertedCode(pixelFormat))
+        return width * c->bytes;
     const FormatInfo *info = formatInfo();
     if (!info || !info->raw())
         return 0;
@@ -134,6 +305,10 @@ std::uint32_t FakeDevice::bytesPerLine() const
 
 std::uint32_t FakeDevice::sizeImage() const
 {
+    if (convertedCode(pixelFormat)
+        || (formatForDevice(pixelFormat)
+            && formatForDevice(pixelFormat)->bytes == DeviceBytes::Converted))
+        return bytesPerLine() ? bytesPerLine() * height : width * height;
     const FormatInfo *info = formatInfo();
     if (!info)
         return 0;
@@ -153,6 +328,13 @@ void FakeDevice::makePicture()
         return;
     const FormatInfo &info = *device->info;
     const std::vector<std::uint32_t> pixels = bands(width, height);
+    if (device->bytes == DeviceBytes::Converted) {
+        // Vendor formats stay blank: their frames do not convert, as a broken camera's.
+        const ConvertedCode *c = convertedCode(pixelFormat);
+        m_picture = c ? sensorPicture(*c, pixels, width, height)
+                      : std::vector<std::uint8_t>(sizeImage(), 0);
+        return;
+    }
     const PictureView picture {reinterpret_cast<const std::uint8_t *>(pixels.data()), int(width),
                                int(height), int(width) * 4};
     std::vector<std::uint8_t> frame;
@@ -198,6 +380,9 @@ void FakeDevice::deliverFrames(int n)
         buffer.sequence = framesDelivered;
         buffer.flags = 0;
         const bool raw = formatInfo() && formatInfo()->raw();
+        // Damaged frames of a timed device: cut short when compressed, flagged when raw.
+        if (raw && errorFrames == 0 && profile.behaviour.timed && damagedJpegFrames > 0)
+            std::swap(errorFrames, damagedJpegFrames);
         if (!raw && damagedJpegFrames > 0) {
             --damagedJpegFrames;
             buffer.bytesUsed /= 2;
@@ -213,6 +398,9 @@ void FakeDevice::deliverFrames(int n)
             --errorFrames;
             buffer.flags |= V4L2_BUF_FLAG_ERROR;
         }
+        const bool whole = buffer.flags == 0 && buffer.bytesUsed == m_picture.size();
+        if (whole && firstGoodFrameUs == 0 && profile.behaviour.timed)
+            firstGoodFrameUs = m_nextFrameUs;
         m_done.push_back(index);
     }
 }
@@ -222,6 +410,7 @@ int FakeDevice::setFormat(void *arg)
     auto *format = static_cast<v4l2_format *>(arg);
     if (format->type != V4L2_BUF_TYPE_VIDEO_CAPTURE || profile.formats.empty())
         return -EINVAL;
+    formatRequests.push_back(format->fmt.pix.pixelformat);
     if (busy || !m_buffers.empty())
         return -EBUSY;
     v4l2_pix_format &pix = format->fmt.pix;
@@ -241,6 +430,8 @@ int FakeDevice::setFormat(void *arg)
     pixelFormat = offered->pixelFormat;
     width = size->first;
     height = size->second;
+    const std::vector<FakeInterval> *intervals = offeredIntervals(pixelFormat, width, height);
+    m_interval = intervals && !intervals->empty() ? intervals->front() : FakeInterval {};
     makePicture();
     pix.pixelformat = pixelFormat;
     pix.width = width;
@@ -306,6 +497,20 @@ int FakeDevice::ioctl(unsigned long request, void *arg)
     }
     case VIDIOC_S_FMT:
         return setFormat(arg);
+    case VIDIOC_G_PARM:
+    case VIDIOC_S_PARM:
+        return parameters(request, arg);
+    case VIDIOC_ENUM_FRAMEINTERVALS: {
+        auto *interval = static_cast<v4l2_frmivalenum *>(arg);
+        const std::vector<FakeInterval> *offered
+            = offeredIntervals(interval->pixel_format, interval->width, interval->height);
+        if (!offered || interval->index >= offered->size())
+            return -EINVAL;
+        interval->type = V4L2_FRMIVAL_TYPE_DISCRETE;
+        interval->discrete
+            = {(*offered)[interval->index].numerator, (*offered)[interval->index].denominator};
+        return 0;
+    }
     case VIDIOC_REQBUFS: {
         auto *buffers = static_cast<v4l2_requestbuffers *>(arg);
         if (busy)
@@ -339,6 +544,9 @@ int FakeDevice::ioctl(unsigned long request, void *arg)
     }
     case VIDIOC_DQBUF: {
         auto *buffer = static_cast<v4l2_buffer *>(arg);
+        catchUp();
+        if (unplugged)
+            return -ENODEV;
         if (!streaming)
             return -EINVAL;
         if (m_done.empty())
@@ -358,6 +566,17 @@ int FakeDevice::ioctl(unsigned long request, void *arg)
         if (m_buffers.empty())
             return -EINVAL;
         streaming = true;
+        ++streamStarts;
+        if (profile.behaviour.timed && m_clock) {
+            // A camera starts anew with every stream start: its first frame comes late, and the
+            // first ones may be damaged.
+            const std::uint64_t now = m_clock->nowUs();
+            if (m_firstStreamUs == 0)
+                m_firstStreamUs = now;
+            m_nextFrameUs = now + std::uint64_t(profile.behaviour.firstFrameMs) * 1000;
+            damagedJpegFrames = profile.behaviour.damagedAtStart;
+            firstGoodFrameUs = 0;
+        }
         return 0;
     case VIDIOC_STREAMOFF:
         streaming = false;
@@ -426,6 +645,9 @@ int FakeDevice::ioctl(unsigned long request, void *arg)
 FakeDevice &FakeV4l2Io::addDevice(FakeDeviceProfile profile)
 {
     m_devices.push_back(std::make_unique<FakeDevice>(std::move(profile), m_nextIdentity++));
+    m_devices.back()->m_clock = m_clock;
+    if (m_devices.back()->profile.behaviour.timed)
+        m_devices.back()->autoFrames = false;
     return *m_devices.back();
 }
 
@@ -434,12 +656,20 @@ void FakeV4l2Io::renumber(std::size_t index, const std::string &devicePath)
     FakeDevice &device = *m_devices.at(index);
     device.profile.devicePath = devicePath;
     device.identity = m_nextIdentity++;
+    // A new device as far as the kernel goes: nothing of the old one's streaming is left.
+    device.unplugged = false;
+    device.streaming = false;
+    device.mappedBuffers = 0;
+    device.m_buffers.clear();
+    device.m_queued.clear();
+    device.m_done.clear();
 }
 
 std::vector<V4l2Node> FakeV4l2Io::listNodes()
 {
     std::vector<V4l2Node> nodes;
     for (const auto &device : m_devices) {
+        device->catchUp();
         if (!device->unplugged)
             nodes.push_back({device->profile.devicePath, device->profile.byIdName,
                              device->profile.byPathName, device->identity});
@@ -499,9 +729,19 @@ int FakeV4l2Io::poll(int fd, int timeoutMs)
     if (!device)
         return -EBADF;
     device->lastPollTimeoutMs = timeoutMs;
+    device->catchUp();
     // A gone device reports an error condition, which the next dequeue explains.
     if (device->unplugged)
         return 1;
+    if (device->profile.behaviour.timed && device->m_done.empty()) {
+        // The wait lasts until the next frame or the timeout, whichever comes first.
+        const std::uint64_t deadline
+            = m_clock->nowUs() + std::uint64_t(std::max(timeoutMs, 0)) * 1000;
+        const bool coming = device->streaming && !device->stalled;
+        m_clock->waitUntil(coming ? std::min(deadline, device->nextFrameUs()) : deadline);
+        device->catchUp();
+        return device->m_done.empty() && !device->unplugged ? 0 : 1;
+    }
     if (device->m_done.empty() && device->autoFrames && !device->stalled)
         device->deliverFrames(1);
     return device->m_done.empty() ? 0 : 1;

@@ -1,0 +1,242 @@
+#include "CaptureTestSupport.h"
+
+#include "capture/DeviceChoice.h"
+#include "capture/FrameWatch.h"
+#include "platform/capture/DeviceList.h"
+#include "platform/capture/fake/CameraProfile.h"
+
+#include <linux/videodev2.h>
+
+namespace capturetest {
+namespace {
+
+DeviceDescriptor device(std::string name, std::string identity, std::string port = {},
+                        PictureKind kind = PictureKind::Colour)
+{
+    DeviceDescriptor d;
+    d.description.name = std::move(name);
+    d.identity = std::move(identity);
+    d.port = std::move(port);
+    d.kind = kind;
+    return d;
+}
+
+std::string captions(const std::vector<DriverEntry> &list)
+{
+    std::string text;
+    for (const DriverEntry &entry : list)
+        text += (text.empty() ? "" : " | ") + entry.description.name
+            + (entry.present ? "" : " (gone)");
+    return text;
+}
+
+TEST(DeviceList, ColourFirstCaptionsUniqueGoneDevicesKeepTheirPinnedIndex)
+{
+    const PinnedDevice pinnedB {"b", 1, {"Cam B", ""}};
+    const PinnedDevice pinnedZ {"z", 0, {"Gone Cam", ""}};
+    struct Case
+    {
+        const char *what;
+        std::vector<DeviceDescriptor> cameras;
+        std::vector<PinnedDevice> pins;
+        std::string expected;
+    } cases[] = {
+        {"infrared, depth and greyscale nodes after the colour cameras, marked",
+         {device("IR", "i", "", PictureKind::Infrared), device("Cam", "c"),
+          device("Depth", "d", "", PictureKind::Depth),
+          device("Mono", "m", "", PictureKind::Greyscale)},
+         {},
+         "Cam | IR (infrared) | Depth (depth) | Mono (greyscale)"},
+        {"identical names: the port, then a number where the ports agree too",
+         {device("Cam", "a", "USB 1"), device("Cam", "b", "USB 2"), device("Solo", "s", "USB 3"),
+          device("Node", "n1", "USB 4"), device("Node", "n2", "USB 4")},
+         {},
+         "Cam (USB 1) | Cam (USB 2) | Solo | Node (USB 4) | Node (USB 4) #2"},
+        {"a pinned device that is gone keeps its index, under its last caption",
+         {device("Cam A", "a"), device("Cam C", "c")},
+         {pinnedB},
+         "Cam A | Cam B (gone) | Cam C"},
+        {"a pinned device back, listed elsewhere now, returns to its index",
+         {device("Cam B", "b"), device("Cam A", "a")},
+         {pinnedB},
+         "Cam A | Cam B"},
+        {"pinned beyond the list: at its end; pinned twice: once",
+         {device("Cam A", "a")},
+         {pinnedZ, {"y", 7, {"Far", ""}}, {"z", 3, {"Gone Cam", ""}}},
+         "Gone Cam (gone) | Cam A | Far (gone)"},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.what);
+        EXPECT_EQ(captions(buildDriverList(c.cameras, {}, c.pins)), c.expected);
+    }
+    // At most ten, virtual cameras after every real one.
+    std::vector<DeviceDescriptor> many;
+    for (int i = 0; i < 12; ++i)
+        many.push_back(device("Cam " + std::to_string(i), std::to_string(i)));
+    const auto list = buildDriverList(many, {device("Virtual", "v")}, {});
+    ASSERT_EQ(list.size(), kMaxDrivers);
+    EXPECT_EQ(list.back().description.name, "Cam 9");
+    EXPECT_EQ(captions(buildDriverList({device("IR", "i", "", PictureKind::Infrared)},
+                                       {device("Virtual", "v")}, {})),
+              "IR (infrared) | Virtual");
+    // A gone device fails to connect.
+    EXPECT_EQ(buildDriverList({}, {}, std::vector {pinnedB}).front().open()->connect(), -ENODEV);
+}
+
+TEST(DeviceList, KindFromTheNameOrFromEveryFormat)
+{
+    using enum PictureKind;
+    const struct
+    {
+        const char *name;
+        std::vector<PictureKind> formats;
+        PictureKind kind;
+    } cases[] = {
+        {"Integrated IR Camera", {Colour}, Infrared},
+        {"HD Camera: USB2.0 IR", {Greyscale, Colour}, Infrared},
+        {"Infrared Camera", {}, Infrared},
+        {"FIREWIRE Camera", {Colour}, Colour}, // "IR" inside a word is no mark
+        {"Integrated Camera: Integrated I", {Greyscale}, Greyscale},
+        {"Depth Sensor", {Depth, Greyscale}, Depth},
+        {"Stereo Module", {Infrared, Depth}, Infrared},
+        {"Webcam", {Greyscale, Colour}, Colour},
+        {"Stream only", {}, Colour},
+    };
+    for (const auto &c : cases)
+        EXPECT_EQ(deviceKind(c.name, c.formats), c.kind) << c.name;
+    EXPECT_EQ(pictureKindOf(V4L2_PIX_FMT_GREY), Greyscale);
+    EXPECT_EQ(pictureKindOf(V4L2_PIX_FMT_Z16), Depth);
+    EXPECT_EQ(pictureKindOf(V4L2_PIX_FMT_SBGGR8), Colour);
+    EXPECT_EQ(pictureKindOf(V4L2_PIX_FMT_H264), Colour);
+}
+
+TEST(DeviceChoice, StandardCameraWhenNothingSavedIdentityWhenTheIndexMoved)
+{
+    const std::vector<capture::DriverListing> drivers = {
+        {"Capture Card", "card", false},
+        {"Cam (microsoft wdm image capture)", "old", false},
+        {"Webcam", "web", true},
+    };
+    const struct
+    {
+        std::int32_t index;
+        const char *identity;
+        std::int32_t chosen;
+        bool save;
+    } cases[] = {
+        {-1, "", 1, true}, // the first standard camera, by its caption
+        {5, "", 5, false}, // a saved index stands, also beyond the list
+        {0, "web", 2, true}, // the saved device moved: found by identity, index saved anew
+        {2, "web", 2, false}, // where it was
+        {1, "gone", 1, false}, // not listed: the saved index stands
+        {4, "", 4, false}, // a stored picture
+    };
+    for (const auto &c : cases) {
+        const capture::DeviceChoice choice = capture::chooseDevice(drivers, c.index, c.identity);
+        EXPECT_EQ(std::pair(choice.index, choice.save), std::pair(c.chosen, c.save))
+            << c.index << " " << c.identity;
+    }
+    EXPECT_EQ(capture::chooseDevice(std::vector {drivers[2]}, -1, "").index, 0);
+    EXPECT_EQ(capture::chooseDevice(std::vector {drivers[0]}, -1, "").index, -1);
+}
+
+TEST(FrameWatch, StartingAndSlowCamerasWaitStalledGoneOrFaultingOnesFail)
+{
+    using capture::GrabVerdict;
+    const std::uint32_t t0 = 0xFFFFF000; // the tick count wraps on the way
+    capture::FrameWatch watch;
+    watch.started(t0);
+    EXPECT_EQ(watch.grabbed(false, false, t0 + capture::kStartBoundMs - 1), GrabVerdict::Waiting);
+    EXPECT_EQ(watch.grabbed(false, false, t0 + capture::kStartBoundMs), GrabVerdict::Failed);
+    EXPECT_EQ(watch.grabbed(true, false, t0 + 3000), GrabVerdict::Frame);
+    // Once running, the shorter bound counts from the last good frame.
+    EXPECT_EQ(watch.grabbed(false, false, t0 + 3000 + capture::kStallBoundMs - 1),
+              GrabVerdict::Waiting);
+    EXPECT_EQ(watch.grabbed(false, false, t0 + 3000 + capture::kStallBoundMs), GrabVerdict::Failed);
+    watch.started(t0 + 9000);
+    EXPECT_EQ(watch.grabbed(false, true, t0 + 9001), GrabVerdict::Failed);
+    static_assert(capture::kStartBoundMs >= 2000 && capture::kStallBoundMs <= 3000);
+}
+
+TEST(FrameRate, LongestIntervalThatKeepsFifteenFramesElseTheShortest)
+{
+    const struct
+    {
+        std::vector<FrameInterval> offered;
+        FrameInterval chosen;
+    } cases[] = {
+        {{{1, 30}, {1, 15}, {2, 15}, {1, 5}}, {1, 15}},
+        {{{1, 60}, {1, 30}}, {1, 30}},
+        {{{1, 10}, {1, 5}, {2, 15}}, {1, 10}},
+        {{{0, 1}, {1, 0}, {1, 24}}, {1, 24}},
+    };
+    for (const auto &c : cases) {
+        const auto chosen = preferredInterval(c.offered);
+        ASSERT_TRUE(chosen);
+        EXPECT_EQ(std::pair(chosen->numerator, chosen->denominator),
+                  std::pair(c.chosen.numerator, c.chosen.denominator));
+    }
+    EXPECT_FALSE(preferredInterval({}));
+}
+
+TEST(CameraProfile, PastedListsAndKeysMakeDevicesAndErrorsNameTheirLine)
+{
+    const fake::ParsedProfile profile = fake::parseCameraProfile(R"(# comment
+[device]
+node = /dev/video4
+card = Cam
+by-id = usb-Cam-video-index0
+metadata = yes
+current = MJPG 640x480
+first-frame-ms = 800
+jitter = 0.5
+formats:
+ioctl: VIDIOC_ENUM_FMT
+	Type: Video Capture
+
+	[0]: 'MJPG' (Motion-JPEG, compressed)
+		Size: Discrete 640x480
+			Interval: Discrete 0.033s (30.000 fps)
+			Interval: Discrete 0.133s (7.500 fps)
+	[1]: 'Y16 ' (16-bit Greyscale)
+		Size: Discrete 320x240
+controls:
+User Controls
+           power_line_frequency 0x00980918 (menu)   : min=0 max=2 default=2 value=2
+				0: Disabled
+				2: 60 Hz
+         white_balance_automatic 0x0098090c (bool)   : default=1 value=1
+)");
+    ASSERT_FALSE(profile.error) << profile.error->line << " " << profile.error->message;
+    ASSERT_EQ(profile.devices.size(), 2u);
+    const fake::FakeDeviceProfile &camera = profile.devices[0];
+    EXPECT_EQ(camera.devicePath, "/dev/video4");
+    EXPECT_EQ(profile.devices[1].devicePath, "/dev/video5");
+    EXPECT_EQ(profile.devices[1].byIdName, "usb-Cam-video-index1");
+    EXPECT_TRUE(profile.devices[1].metadataNode);
+    EXPECT_EQ(camera.currentFormat, V4L2_PIX_FMT_MJPEG);
+    EXPECT_EQ(camera.behaviour.firstFrameMs, 800u);
+    EXPECT_TRUE(camera.behaviour.timed);
+    ASSERT_EQ(camera.formats.size(), 2u);
+    EXPECT_EQ(camera.formats[1].pixelFormat, V4L2_PIX_FMT_Y16);
+    ASSERT_EQ(camera.formats[0].intervals.at(0).size(), 2u);
+    EXPECT_EQ(camera.formats[0].intervals[0][1].numerator, 2u);
+    EXPECT_EQ(camera.formats[0].intervals[0][1].denominator, 15u);
+    ASSERT_EQ(camera.controls.size(), 2u);
+    EXPECT_EQ(camera.controls[0].name, "Power Line Frequency");
+    EXPECT_EQ(camera.controls[0].items, (std::vector<std::string> {"Disabled", "", "60 Hz"}));
+    EXPECT_EQ(camera.controls[1].maximum, 1);
+
+    for (const auto &[text, line] : {std::pair {"[device]\nnode = /dev/video0\nspeed = 3\n", 3},
+                                     {"card = x\n", 1},
+                                     {"[device]\njitter = 2\n", 2},
+                                     {"[device]\nformats:\n\tSize: Discrete 1x1\n", 3},
+                                     {"[device]\ncard = no formats\n", 2}}) {
+        const fake::ParsedProfile bad = fake::parseCameraProfile(text);
+        ASSERT_TRUE(bad.error) << text;
+        EXPECT_EQ(bad.error->line, line) << text;
+    }
+}
+
+} // namespace
+} // namespace capturetest
