@@ -121,7 +121,7 @@ public:
           m_sent(std::size_t(strideOf(kSentWidth)) * kSentHeight), m_tj(tjInitCompress()),
           m_name(platform::shm::objectName("DADevev-bare"))
     {
-        const auto cameras = vfw::VirtualCameras::list(true);
+        const auto cameras = vfw::VirtualCameras::list();
         if (!cameras.empty()) {
             m_camera = cameras.front().open();
             m_camera->connect();
