@@ -424,6 +424,24 @@ RegStatus inKey(Connection *conn, std::int64_t id, Transaction::Kind kind, const
     return ERROR_SUCCESS;
 }
 
+// Runs body(row) on the row at index of those that sql selects for the key (its first parameter;
+// the second is the offset), in one read transaction. ERROR_NO_MORE_ITEMS past the last row.
+template<typename Body>
+RegStatus atRow(Connection *conn, std::int64_t id, const char *what, const char *sql,
+                std::uint32_t index, Body &&body)
+{
+    return inKey(conn, id, Transaction::Read, what, [&](sqlite3 *db) {
+        Statement stmt(db, sql);
+        stmt.bind(1, id).bind(2, index);
+        const int rc = stmt.step();
+        if (rc == SQLITE_DONE)
+            return ERROR_NO_MORE_ITEMS;
+        if (rc != SQLITE_ROW)
+            return failed(rc, what);
+        return body(stmt);
+    });
+}
+
 } // namespace
 
 RegStatus RegKey::queryValue(std::string_view name, std::uint32_t *type, std::byte *data,
@@ -567,38 +585,24 @@ RegStatus RegKey::enumValue(std::uint32_t index, std::string &name, std::uint32_
 {
     if (data && !size)
         return ERROR_INVALID_PARAMETER;
-    return inKey(m_db.get(), m_id, Transaction::Read, "enumerate values", [&](sqlite3 *db) {
-        Statement stmt(db,
-                       "SELECT name, type, data FROM vals WHERE key = ? ORDER BY rowid "
-                       "LIMIT 1 OFFSET ?");
-        stmt.bind(1, m_id).bind(2, index);
-        const int rc = stmt.step();
-        if (rc == SQLITE_DONE)
-            return ERROR_NO_MORE_ITEMS;
-        if (rc != SQLITE_ROW)
-            return failed(rc, "enumerate values");
-        name = std::string(stmt.columnBlob(0));
-        if (type)
-            *type = static_cast<std::uint32_t>(stmt.columnInt(1));
-        return copyOut(stmt.columnBlob(2), data, size);
-    });
+    return atRow(m_db.get(), m_id, "enumerate values",
+                 "SELECT name, type, data FROM vals WHERE key = ? ORDER BY rowid LIMIT 1 OFFSET ?",
+                 index, [&](Statement &row) {
+                     name = std::string(row.columnBlob(0));
+                     if (type)
+                         *type = static_cast<std::uint32_t>(row.columnInt(1));
+                     return copyOut(row.columnBlob(2), data, size);
+                 });
 }
 
 RegStatus RegKey::enumKey(std::uint32_t index, std::string &name) const
 {
-    return inKey(m_db.get(), m_id, Transaction::Read, "enumerate keys", [&](sqlite3 *db) {
-        Statement stmt(db,
-                       "SELECT name FROM keys WHERE parent = ? ORDER BY fold "
-                       "LIMIT 1 OFFSET ?");
-        stmt.bind(1, m_id).bind(2, index);
-        const int rc = stmt.step();
-        if (rc == SQLITE_DONE)
-            return ERROR_NO_MORE_ITEMS;
-        if (rc != SQLITE_ROW)
-            return failed(rc, "enumerate keys");
-        name = std::string(stmt.columnBlob(0));
-        return ERROR_SUCCESS;
-    });
+    return atRow(m_db.get(), m_id, "enumerate keys",
+                 "SELECT name FROM keys WHERE parent = ? ORDER BY fold LIMIT 1 OFFSET ?", index,
+                 [&](Statement &row) {
+                     name = std::string(row.columnBlob(0));
+                     return ERROR_SUCCESS;
+                 });
 }
 
 } // namespace platform::registry
