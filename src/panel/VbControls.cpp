@@ -74,25 +74,26 @@ void PictureControl::paintBorder()
     painter.drawRect(rect().adjusted(0, 0, -1, -1));
 }
 
-// The border of a control with a pressed look follows its buttons: single while one is held.
-// A disabled control keeps its look and runs no handler.
 void PictureControl::mousePressEvent(QMouseEvent *event)
 {
-    if (!isEnabled())
-        return;
-    if (PressedLook & buttonOf(event))
-        setBorderStyle(1);
-    runMouse(MouseDown, event);
+    mouseButton(event, true);
 }
 
 void PictureControl::mouseReleaseEvent(QMouseEvent *event)
 {
+    mouseButton(event, false);
+}
+
+// The border of a control with a pressed look follows its buttons: single while one is held.
+// A disabled control keeps its look and runs no handler.
+void PictureControl::mouseButton(QMouseEvent *event, bool down)
+{
     if (!isEnabled())
         return;
     if (PressedLook & buttonOf(event))
-        setBorderStyle(0);
-    runMouse(MouseUp, event);
-    if (event->button() == Qt::LeftButton && rect().contains(event->position().toPoint()))
+        setBorderStyle(down ? 1 : 0);
+    runMouse(down ? MouseDown : MouseUp, event);
+    if (!down && event->button() == Qt::LeftButton && rect().contains(event->position().toPoint()))
         runClick(Click);
 }
 

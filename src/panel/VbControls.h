@@ -61,6 +61,9 @@ protected:
     void mouseReleaseEvent(QMouseEvent *event) override;
     // Draws the border over what the control painted.
     void paintBorder();
+
+private:
+    void mouseButton(QMouseEvent *event, bool down);
 };
 
 // Picture box: a Picture that the box shows, and a persistent drawn Image (the hDC surface) that

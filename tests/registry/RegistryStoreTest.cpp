@@ -158,6 +158,10 @@ TEST_F(RegistryStore, DeletingKeysRespectsSubkeysAndInvalidatesOpenHandles)
               ERROR_SUCCESS);
     EXPECT_EQ(setText(child, "v", "new"), ERROR_KEY_DELETED);
     EXPECT_EQ(readBytes(again, "v"), "<missing>");
+    // Without a subkey the tree below the key goes and the key itself stays.
+    EXPECT_EQ(parent.deleteTree(""), ERROR_SUCCESS);
+    EXPECT_TRUE(subKeys(parent).empty());
+    EXPECT_EQ(setText(parent, "w", "kept"), ERROR_SUCCESS);
 
     EXPECT_EQ(RegKey().deleteValue("x"), ERROR_INVALID_HANDLE);
 }
