@@ -18,8 +18,8 @@ void cveDerEve::lblParticipant_Click()
         setCurrentTab(0);
 }
 
-// Play and Pause look pressed while the left button is held on them (see
-// PanelControls::makeControls).
+// Play and Pause look pressed while the left button is held on them (PanelControls gives them
+// that look).
 void cveDerEve::imgCamOnMain_MouseUp(int Button, int, int, int)
 {
     if (Button != vb::vbLeftButton)
