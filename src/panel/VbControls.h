@@ -44,7 +44,7 @@ class PictureControl : public QWidget, public ControlBase
 {
     Q_OBJECT
 public:
-    PictureControl(QWidget *parent, const QString &name);
+    explicit PictureControl(QWidget *parent, const QString &name);
 
     int BorderStyle = 0;
     void setBorderStyle(int style);
