@@ -18,6 +18,7 @@ void load(cDibSection &frame, const QImage &picture, int bits)
     frame.LoadPictureBlt(source.dc, 0, 0, -1, -1, platform::gdi::SRCCOPY);
 }
 
+// The quantisation table segments of a JPEG stream, in stream order.
 Bytes quantisationTables(const Bytes &jpeg)
 {
     return jpegtest::splitSegments(jpeg, 0xDB).first;

@@ -51,7 +51,7 @@ inline std::pair<Bytes, Bytes> splitSegments(const Bytes &jpeg, int marker)
     Bytes taken,
         kept(jpeg.begin(), jpeg.begin() + std::ptrdiff_t(std::min<std::size_t>(2, jpeg.size())));
     std::size_t i = 2;
-    for (; i + 4 <= jpeg.size() && jpeg[i + 1] != 0xDA;) {
+    while (i + 4 <= jpeg.size() && jpeg[i + 1] != 0xDA) {
         const std::size_t end
             = std::min(jpeg.size(), i + 2 + (std::size_t(jpeg[i + 2]) << 8 | jpeg[i + 3]));
         Bytes &to = jpeg[i + 1] == marker ? taken : kept;
