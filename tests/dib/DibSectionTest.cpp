@@ -28,22 +28,17 @@ Bytes bitsOf(const cDibSection &dib)
 // object without bits or a device context, and a new bitmap gets new handles.
 TEST(DibSection, SizesFollowTheRowRulesAndAbsurdRequestsOrClearUpLeaveTheObjectEmpty)
 {
+    // 5 x 3 x 4: the property counts whole bytes a pixel; memory rows still hold half-bytes.
+    // The last two refusals overflow the row and the total; after ClearUp the sizes stay.
     const struct
     {
         int width, height, bits; // 0 x 0 x 0: ClearUp, twice, instead of a Create
         int bytesPerScanLine, totalBytes; // no bytes: refused
     } cases[] = {
-        {175, 143, 24, 528, 75504},
-        {5, 3, 4, 0, 12}, // the property counts whole bytes a pixel;
-                          // memory rows hold half-bytes
-        {5, 2, 32, 20, 40},
-        {0, 10, 24, 0, 0},
-        {10, -1, 24, 0, 0},
-        {10, 10, 12, 0, 0},
-        {5000, 5000, 32, 0, 0},
-        {0x7FFFFFFF, 1, 32, 0, 0},
-        {0x10000, 0x10000, 24, 0, 0}, // overflows row, total
-        {0, 0, 0, 0, 4 * 20}, // the sizes stay
+        {175, 143, 24, 528, 75504}, {5, 3, 4, 0, 12},          {5, 2, 32, 20, 40},
+        {0, 10, 24, 0, 0},          {10, -1, 24, 0, 0},        {10, 10, 12, 0, 0},
+        {5000, 5000, 32, 0, 0},     {0x7FFFFFFF, 1, 32, 0, 0}, {0x10000, 0x10000, 24, 0, 0},
+        {0, 0, 0, 0, 4 * 20},
     };
     cDibSection never;
     never.ClearUp(); // on an empty object: nothing to do
