@@ -22,7 +22,6 @@
 #include "support/PanelTestAccess.h"
 #include "support/TestEnvironment.h"
 
-// Failures show texts as texts.
 inline void PrintTo(const QString &text, std::ostream *out)
 {
     *out << '"' << text.toStdString() << '"';
@@ -72,9 +71,12 @@ bool whileShown(const std::function<void()> &open, const std::function<W *()> &f
     return ran;
 }
 
-inline QMenu *popup()
+// whileShown for the modal dialog W.
+template<class W>
+bool whileModal(const std::function<void()> &open, const std::function<void(W &)> &user)
 {
-    return qobject_cast<QMenu *>(QApplication::activePopupWidget());
+    const auto modal = [] { return qobject_cast<W *>(QApplication::activeModalWidget()); };
+    return whileShown<W>(open, modal, user);
 }
 
 // A menu action's text as a person reads it, without the access key's ampersand.
@@ -85,14 +87,12 @@ inline QString plain(QString text)
         .replace(u'\1', u'&');
 }
 
-// "[x] checked | - | disabled (off) | &submenu > | disabled (off: tool tip)": the texts as the
-// menu holds them, the access key's letter after an ampersand and a literal ampersand doubled,
-// and the tool tip of a disabled entry that has one of its own.
+// "[x] checked | - | disabled (off) | &submenu > | disabled (off: its own tool tip)", the texts
+// as the menu holds them.
 inline QString describe(const QMenu &menu)
 {
     QStringList entries;
     for (const QAction *action : menu.actions()) {
-        // An action without a tool tip of its own gives its text, less access keys and dots.
         const QString tip = action->toolTip();
         const bool ownTip = tip != plain(action->text()).remove(QStringLiteral("...")).trimmed();
         entries << (action->isChecked() ? QStringLiteral("[x] ") : QString())
@@ -158,6 +158,7 @@ protected:
     void start(int tab = 1, std::vector<platform::vfw::VirtualCameraConfig> cameras = {{}},
                const char *device = "0")
     {
+        object.reset(); // the cameras change under no panel
         platform::vfw::VirtualCameras::configure(std::move(cameras));
         if (device && setting(QStringLiteral("WebCamDevice")).isEmpty())
             save(QStringLiteral("WebCamDevice"), QString::fromLatin1(device));
@@ -189,31 +190,26 @@ protected:
         }
         return bands.substr(0, bands.find_last_of('#') + 1);
     }
-    // Opens a menu with a click on control and hands it to user; false when none opened.
-    bool withMenu(const char *control, const std::function<void(QMenu &)> &user,
-                  Qt::MouseButton button = Qt::LeftButton)
+    // Opens the menu of control (the settings button takes the left button, the context menus the
+    // right one) and hands it to user; false when none opened.
+    bool withMenu(const char *control, const std::function<void(QMenu &)> &user)
     {
-        return whileShown<QMenu>([&] { click(control, button); }, popup, user);
+        const bool left = QByteArrayView(control) == "picSettingsMain";
+        const auto popup = [] { return qobject_cast<QMenu *>(QApplication::activePopupWidget()); };
+        return whileShown<QMenu>([&] { click(control, left ? Qt::LeftButton : Qt::RightButton); },
+                                 popup, user);
     }
-    // The settings button takes the left button; the context menus open on the right one.
-    static Qt::MouseButton buttonFor(const char *control)
-    {
-        return QByteArrayView(control) == "picSettingsMain" ? Qt::LeftButton : Qt::RightButton;
-    }
-    // Chooses the entry at path in the menu of control.
     void command(const char *control, const QStringList &path)
     {
-        withMenu(
-            control, [&](QMenu &menu) { choose(menu, path); }, buttonFor(control));
+        withMenu(control, [&](QMenu &menu) { choose(menu, path); });
     }
-    // Opens the menu of control, and the submenu named, as text; empty when none opens.
+    // The menu of control, or its submenu named, as text; empty when none opens.
     QString menuOf(const char *control, const QString &submenu = {})
     {
         QString text;
-        const auto read = [&](QMenu &menu) {
+        withMenu(control, [&](QMenu &menu) {
             text = describe(submenu.isEmpty() ? menu : *actionOf(menu, submenu)->menu());
-        };
-        withMenu(control, read, buttonFor(control));
+        });
         return text;
     }
 

@@ -26,9 +26,10 @@ const std::string kDataTrace = kHeaderTrace
       "WebCam UpdateParticipantNow - Image data copied\n";
 const std::string kShownTrace = kDataTrace + "WebCam UpdateParticipantNow Exit\n";
 
-Bytes rawOf(int side, QRgb top, QRgb bottom)
+Bytes rawOf(int width, QRgb top, QRgb bottom, int height = 0)
 {
-    return recvtest::rawBlock(recvtest::twoBandPicture(side, side, top, bottom));
+    return recvtest::rawBlock(
+        recvtest::twoBandPicture(width, height ? height : width, top, bottom));
 }
 
 class ParticipantPanel : public ::testing::Test
@@ -78,7 +79,7 @@ TEST_F(ParticipantPanel, BitmapsAreCentredOrClippedAndWipeThePictureBefore)
 {
     // Top band red, bottom band blue: placement and row order. The larger picture comes first,
     // so the margins of the smaller one show whether it was wiped.
-    show(recvtest::rawBlock(recvtest::twoBandPicture(320, 240, kRed, kBlue)));
+    show(rawOf(320, kRed, kBlue, 240));
     EXPECT_EQ(at(0, 0), kRed);
     EXPECT_EQ(at(173, 143), kBlue);
     show(rawOf(120, kRed, kBlue));
@@ -126,12 +127,12 @@ TEST_F(ParticipantPanel, UnusableBlocksAreDroppedOrOnlyRelabelledAndTraceHowFarT
     Bytes corrupt = packed;
     corrupt[corrupt.size() / 2] ^= 0xff;
     corrupt.back() ^= 0xff; // the checksum too, so the damage cannot go unnoticed
-    BlockFields elsewhere {size, 20, 20, 1}, unmarked = elsewhere, pastEnd = elsewhere;
-    elsewhere.Destination = 24;
-    unmarked.Marker = 33;
-    pastEnd.claimedLength = std::int64_t(packed.size()) + 5000;
-    BlockFields negative = pastEnd;
-    negative.claimedLength = 0xfffffff0;
+    // A raw 20 x 20 block with one field changed.
+    const auto spoilt = [&](auto BlockFields::*field, auto value) {
+        BlockFields fields {size, 20, 20, 1};
+        fields.*field = value;
+        return blockBytes(fields, packed);
+    };
     const Bytes jpeg = recvtest::pictureFile(recvtest::twoBandPicture(8, 8, kRed, kRed));
     const Bytes cutJpeg(jpeg.begin(), jpeg.begin() + std::ptrdiff_t(jpeg.size() / 2));
     // A block whose data expands to plain: width, height, format, bits per pixel.
@@ -146,10 +147,13 @@ TEST_F(ParticipantPanel, UnusableBlocksAreDroppedOrOnlyRelabelledAndTraceHowFarT
     // unless they hold a single byte.
     const std::tuple<const char *, Bytes, std::string, bool> cases[]
         = {{"header cut short", Bytes(10, 0x20), cut, false},
-           {"white board destination", blockBytes(elsewhere, packed), kHeaderTrace, false},
-           {"marker 33", blockBytes(unmarked, packed), kHeaderTrace, false},
-           {"data length past the end", blockBytes(pastEnd, packed), kHeaderTrace, false},
-           {"negative data length", blockBytes(negative, packed), kHeaderTrace, false},
+           {"white board destination", spoilt(&BlockFields::Destination, 24), kHeaderTrace, false},
+           {"marker 33", spoilt(&BlockFields::Marker, 33), kHeaderTrace, false},
+           {"data length past the end",
+            spoilt(&BlockFields::claimedLength, std::int64_t(packed.size()) + 5000), kHeaderTrace,
+            false},
+           {"negative data length", spoilt(&BlockFields::claimedLength, 0xfffffff0), kHeaderTrace,
+            false},
            {"one byte short", blockBytes({size + 1, 20, 20, 1}, packed), kDataTrace, false},
            {"jpeg one byte short", blockBytes({size + 1, 20, 20, 123}, packed), kDataTrace, false},
            {"far over", blockBytes({size / 2, 20, 20, 1}, packed), failed, false},
@@ -209,17 +213,15 @@ TEST_F(ParticipantPanel, NameOfAnotherLengthSwitchesBackToTheParticipantTab)
     }
 }
 
-// A picture file that the faulting reader of the test plugin takes: its decoder faults.
-Bytes faultingPicture(std::size_t size)
-{
-    Bytes file(size, 0x42);
-    std::memcpy(file.data(), "FAULTPIC", 8);
-    return recvtest::fileBlock(file);
-}
-
 TEST_F(ParticipantPanel, FaultInsideADecoderDropsThatPictureOnlyAndLeavesNothingBehind)
 {
+    // A picture file that the faulting reader of the test plugin takes: its decoder faults.
     QCoreApplication::addLibraryPath(QStringLiteral(FAULT_PLUGIN_PATH));
+    const auto faultingPicture = [](std::size_t size) {
+        Bytes file(size, 0x42);
+        std::memcpy(file.data(), "FAULTPIC", 8);
+        return recvtest::fileBlock(file);
+    };
     show(rawOf(20, kRed, kRed));
     const QImage first = shown();
     platform::TraceSink::startCapture();
