@@ -9,7 +9,6 @@
 #include "PanelDriver.h"
 #include "capture/FormatNegotiation.h"
 #include "capture/clsImages.h"
-#include "exchange/modImageMemMapFunctions.h"
 #include "platform/capture/FormatTable.h"
 #include "support/TraceCapture.h"
 #include "support/cDibSection.h"
@@ -180,47 +179,6 @@ TEST_F(Camera, DeviceMenuListsDriversThenStoredPicturesAndPicksAStandardCamera)
     EXPECT_EQ(view->menu(u"mnuDevices(3)")->Caption, "first.png");
     EXPECT_EQ(view->menu(u"mnuDevices(4)")->Caption, "third.jpg");
     EXPECT_EQ(view->menu(u"mnuDevices(4)")->Tag, third);
-}
-
-TEST_F(Camera, ChoosingAPictureHoldsItAndAnnouncesItOnlyWhileTransmitting)
-{
-    QTemporaryDir dir;
-    QImage picture(320, 240, QImage::Format_RGB32);
-    picture.fill(QColor(20, 40, 220));
-    ASSERT_TRUE(picture.save(dir.filePath("me.png")));
-    save("WebCamPic1", dir.filePath("me.png"));
-    start();
-    std::vector<std::int32_t> announced;
-    QObject::connect(object->events(), &zozEZUdeZidEvents::WebCamSnapShot,
-                     [&](QByteArray &, std::int32_t n) { announced.push_back(n); });
-
-    command("picSettingsMain", {"Device", "me.png"});
-    EXPECT_EQ(view->deviceIndex(), 1);
-    EXPECT_FALSE(view->image("imgCamOnMain")->isVisibleTo(panel));
-    ASSERT_NE(view->heldBlock(), 0u);
-    EXPECT_TRUE(announced.empty());
-    EXPECT_EQ(caption("lblStatus"), "");
-    // The held block is for the participant area; the preview shows the picture fitted.
-    const auto *header = reinterpret_cast<const std::uint8_t *>(view->heldHeader().data());
-    ASSERT_EQ(view->heldHeader().size(), 24);
-    EXPECT_EQ(modImageMemMapFunctions::GetHeaderField(std::span(header, 24), 20), 8);
-    EXPECT_GT(qBlue(view->box("picWebCam")->Image().pixel(88, 72)), 180);
-
-    object->setTransmitStatus(true);
-    command("picSettingsMain", {"Device", "me.png"});
-    EXPECT_EQ(announced, std::vector<std::int32_t> {view->heldImageNumber()});
-    EXPECT_EQ(caption("lblStatus"), "[ Picture Sent ]");
-
-    // Back to the camera while it is off: it stays off, the buttons return.
-    command("picSettingsMain", {"Device", "VEDerEve Virtual Camera 1"});
-    EXPECT_FALSE(view->capture().CameraOn());
-    EXPECT_TRUE(view->image("imgCamOnMain")->isVisibleTo(panel));
-    // While it runs, choosing it again restarts it.
-    click("imgCamOnMain");
-    const std::int32_t firstWindow = view->capture().lwndc();
-    command("picSettingsMain", {"Device", "VEDerEve Virtual Camera 1 (176x144)"});
-    EXPECT_TRUE(view->capture().CameraOn());
-    EXPECT_NE(view->capture().lwndc(), firstWindow);
 }
 
 TEST_F(Camera, SavedChoiceBeyondTheMenuMarksNothingAndSendsNothing)

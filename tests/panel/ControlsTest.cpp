@@ -285,7 +285,10 @@ TEST_F(Menus, StoredPicturesStayFourNewestFirstAndTheIndexNamesTheListedEntry)
     QDir::setCurrent(testenv::tempDir());
     start();
     int erased = 0;
+    std::vector<std::int32_t> announced;
     QObject::connect(panel->events(), &WebCamEvents::EraseWebCam, [&] { ++erased; });
+    QObject::connect(object->events(), &zozEZUdeZidEvents::WebCamSnapShot,
+                     [&](QByteArray &, std::int32_t n) { announced.push_back(n); });
     // The chosen entry's path, marked when it carries the check mark.
     const auto chosen = [&] {
         const vb::MenuEntry *entry
@@ -300,6 +303,11 @@ TEST_F(Menus, StoredPicturesStayFourNewestFirstAndTheIndexNamesTheListedEntry)
     EXPECT_EQ(setting("WebCamDevice"), "3");
     EXPECT_EQ(chosen(), "[x] " + four[2]);
     EXPECT_FALSE(view->image("imgCamOnMain")->isVisibleTo(panel));
+    // Held for the participant area, shown in the preview, announced only while transmitting.
+    ASSERT_EQ(view->heldHeader().size(), 24);
+    EXPECT_EQ(view->heldHeader().at(20), 8);
+    EXPECT_EQ(qBlue(view->box("picWebCam")->Image().pixel(88, 72)), 100);
+    EXPECT_EQ(caption("lblStatus"), "");
 
     load(fifth);
     EXPECT_EQ(stored(), (QStringList {fifth, four[0], four[1], four[2]}));
@@ -326,6 +334,22 @@ TEST_F(Menus, StoredPicturesStayFourNewestFirstAndTheIndexNamesTheListedEntry)
     });
     EXPECT_EQ(stored(), (QStringList {fifth, "", four[1], four[2]}));
     EXPECT_EQ(chosen(), "[x] " + four[2]);
+
+    EXPECT_TRUE(announced.empty());
+    object->setTransmitStatus(true);
+    command("picSettingsMain", {"Device", "c.bmp"});
+    EXPECT_EQ(announced, std::vector<std::int32_t> {view->heldImageNumber()});
+    EXPECT_EQ(caption("lblStatus"), "[ Picture Sent ]");
+    // Back to the camera while it is off: it stays off, the buttons return. While it runs,
+    // choosing it again restarts it.
+    command("picSettingsMain", {"Device", "VEDerEve Virtual Camera 1"});
+    EXPECT_FALSE(view->capture().CameraOn());
+    EXPECT_TRUE(view->image("imgCamOnMain")->isVisibleTo(panel));
+    click("imgCamOnMain");
+    const std::int32_t firstWindow = view->capture().lwndc();
+    command("picSettingsMain", {"Device", "VEDerEve Virtual Camera 1 (176x144)"});
+    EXPECT_TRUE(view->capture().CameraOn());
+    EXPECT_NE(view->capture().lwndc(), firstWindow);
 }
 
 TEST_F(Menus, CopyAndSaveTakeWhatEachTabShows)
