@@ -16,7 +16,7 @@ namespace {
 using paneltest::mouseAt;
 using paneltest::save;
 using paneltest::setting;
-using paneltest::whileModal;
+using paneltest::whileShown;
 
 // The picture in a saved file; null unless the file is a 24-bit Windows bitmap.
 QImage savedBitmap(const QString &path)
@@ -154,7 +154,7 @@ protected:
                 beforeAccept(d);
             static_cast<QDialog &>(d).accept();
         };
-        EXPECT_TRUE(whileModal<QFileDialog>([&] { command(control, path); }, user));
+        EXPECT_TRUE(whileShown<QFileDialog>([&] { command(control, path); }, user));
         return seen;
     }
     QStringList load(const QString &path, const std::function<void(QFileDialog &)> &before = {})
@@ -268,7 +268,7 @@ TEST_F(Menus, DriverDialogsHoldTheGrabsAndRestartTheCamera)
             EXPECT_FALSE(view->tmrMain().Enabled());
             d.reject();
         };
-        EXPECT_TRUE(whileModal<QDialog>([&] { command("picSettingsMain", {dialog.first}); }, user));
+        EXPECT_TRUE(whileShown<QDialog>([&] { command("picSettingsMain", {dialog.first}); }, user));
         EXPECT_FALSE(view->hardwareBusy());
         EXPECT_NE(view->capture().lwndc(), window);
         EXPECT_TRUE(view->tmrMain().Enabled());

@@ -49,16 +49,17 @@ inline void mouseAt(QTest::MouseAction action, QWidget *widget, QPoint point,
     QTest::mouseEvent(action, top->windowHandle(), button, {}, widget->mapTo(top, point));
 }
 
-// Runs open(), and user on the first W that find() returns while open() runs a modal loop; true
+// Runs open(), and user on the menu or modal dialog W that open() shows in a modal loop; true
 // when user ran. A menu user leaves open closes without a choice.
 template<class W>
-bool whileShown(const std::function<void()> &open, const std::function<W *()> &find,
-                const std::function<void(W &)> &user)
+bool whileShown(const std::function<void()> &open, const std::function<void(W &)> &user)
 {
     bool ran = false;
     QTimer poll;
     QObject::connect(&poll, &QTimer::timeout, [&] {
-        if (W *widget = find()) {
+        if (W *widget
+            = qobject_cast<W *>(std::is_base_of_v<QMenu, W> ? QApplication::activePopupWidget()
+                                                            : QApplication::activeModalWidget())) {
             poll.stop();
             ran = true;
             user(*widget);
@@ -69,14 +70,6 @@ bool whileShown(const std::function<void()> &open, const std::function<W *()> &f
     poll.start(5);
     open();
     return ran;
-}
-
-// whileShown for the modal dialog W.
-template<class W>
-bool whileModal(const std::function<void()> &open, const std::function<void(W &)> &user)
-{
-    const auto modal = [] { return qobject_cast<W *>(QApplication::activeModalWidget()); };
-    return whileShown<W>(open, modal, user);
 }
 
 // A menu action's text as a person reads it, without the access key's ampersand.
@@ -195,9 +188,8 @@ protected:
     bool withMenu(const char *control, const std::function<void(QMenu &)> &user)
     {
         const bool left = QByteArrayView(control) == "picSettingsMain";
-        const auto popup = [] { return qobject_cast<QMenu *>(QApplication::activePopupWidget()); };
         return whileShown<QMenu>([&] { click(control, left ? Qt::LeftButton : Qt::RightButton); },
-                                 popup, user);
+                                 user);
     }
     void command(const char *control, const QStringList &path)
     {

@@ -134,9 +134,9 @@ TEST_F(PanelStartup, HideThenEndClosesEachHandleOnce)
 
         panel->UserControl_Hide();
         EXPECT_EQ(v.queueLength(), 0u);
-        EXPECT_EQ(modImageMemMapFunctions::hHeaderMutex, 0u);
-        EXPECT_EQ(modImageMemMapFunctions::hHeaderMap, 0u);
-        EXPECT_FALSE(v.initialized());
+        EXPECT_EQ(std::tuple(modImageMemMapFunctions::hHeaderMutex,
+                             modImageMemMapFunctions::hHeaderMap, v.initialized()),
+                  std::tuple(0u, 0u, false));
         EXPECT_EQ(counts(), before);
     } // the end runs the hide steps again
     EXPECT_EQ(counts(), before);
