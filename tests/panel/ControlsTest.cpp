@@ -163,12 +163,7 @@ protected:
     }
     void participant()
     {
-        const auto bytes
-            = recvtest::rawBlock(recvtest::twoBandPicture(60, 40, 0xffc80000, 0xff0000c8));
-        const auto block = modImageMemMapFunctions::ImageBlock::create(4321, qint64(bytes.size()));
-        std::memcpy(block.MapView(), bytes.data(), bytes.size());
-        object->UpdateParticipant(4321, "Ann", "Oslo");
-        view->tickQueue();
+        handOver(recvtest::rawBlock(recvtest::twoBandPicture(60, 40, 0xffc80000, 0xff0000c8)));
     }
     QStringList stored() const
     {

@@ -8,8 +8,10 @@
 #include <QTest>
 #include <QTimer>
 
+#include <cstring>
 #include <functional>
 #include <memory>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -17,6 +19,7 @@
 
 #include "automation/frmWebCam.h"
 #include "automation/zozEZUdeZid.h"
+#include "exchange/modImageMemMapFunctions.h"
 #include "platform/capture/VirtualCamera.h"
 #include "support/CRegSettings.h"
 #include "support/PanelTestAccess.h"
@@ -167,6 +170,19 @@ protected:
         mouseAt(QTest::MouseClick, view->widget(name), QPoint(5, 5), button);
     }
     QString caption(const char *label) const { return view->label(label)->Caption(); }
+    // A participant picture handed over as a parent does: a block written, UpdateParticipant
+    // called, the parent's handle closed at once; shown: the queue's next tick has run.
+    void handOver(std::span<const std::uint8_t> bytes, const QString &name = "Ann",
+                  const QString &location = "Oslo", bool shown = true)
+    {
+        const auto block
+            = modImageMemMapFunctions::ImageBlock::create(++blockNumber, qint64(bytes.size()));
+        ASSERT_TRUE(block);
+        std::memcpy(block.MapView(), bytes.data(), bytes.size());
+        object->UpdateParticipant(blockNumber, name, location);
+        if (shown)
+            view->tickQueue();
+    }
     // Which bands of the preview carry ink: the five rows above the text, then one band per text
     // line; '#' inked, '.' blank, the blank bands below the last text left out.
     std::string inkedLines() const
@@ -208,6 +224,7 @@ protected:
     std::unique_ptr<zozEZUdeZid> object;
     cveDerEve *panel = nullptr;
     std::unique_ptr<PanelTestAccess> view;
+    std::int32_t blockNumber = 7000; // the last participant block's
 };
 
 } // namespace paneltest
