@@ -4,6 +4,8 @@
 // the driver's checks, the capture window, the frame callback into the frame record, the
 // decompressor and the copy into the frame bitmap.
 
+#include "FuzzHarness.h"
+
 #include <QGuiApplication>
 
 #include <array>
@@ -22,7 +24,8 @@ namespace {
 
 using namespace platform::vfw;
 
-// The first byte picks a device code of the format table and a size.
+// The first byte picks a device code of the format table and a size: common camera sizes, and
+// small even and odd ones whose half-size chroma and JPEG blocks end inside a row.
 struct Format
 {
     std::uint32_t pixelFormat;
@@ -41,25 +44,15 @@ Format formatFor(std::uint8_t choice)
         }
         return all;
     }();
-    constexpr std::array<std::pair<std::uint32_t, std::uint32_t>, 3> sizes {
-        {{176, 144}, {320, 240}, {640, 480}}};
+    constexpr std::array<std::pair<std::uint32_t, std::uint32_t>, 7> sizes {
+        {{176, 144}, {320, 240}, {640, 480}, {32, 24}, {16, 8}, {17, 9}, {15, 7}}};
     const auto &[width, height] = sizes[choice % sizes.size()];
     return {codes[choice / sizes.size() % codes.size()], width, height};
 }
 
 struct Harness
 {
-    Harness()
-    {
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-        static int argc = 1;
-        static char name[] = "fuzz_camera_frame";
-        static char *argv[] = {name, nullptr};
-        app = new QGuiApplication(argc, argv);
-        io = std::make_shared<fake::FakeV4l2Io>();
-        setV4l2Io(io);
-        CreateCapturedFrame();
-    }
+    Harness() { CreateCapturedFrame(); }
 
     // A camera offering only the format choice picks, connected through a capture session.
     CaptureSession &sessionFor(std::uint8_t choice)
@@ -81,19 +74,12 @@ struct Harness
         return *session;
     }
 
-    QGuiApplication *app = nullptr;
+    QGuiApplication *app = fuzzharness::application<QGuiApplication>("fuzz_camera_frame");
     std::shared_ptr<fake::FakeV4l2Io> io;
     fake::FakeDevice *device = nullptr;
     std::unique_ptr<CaptureSession> session;
     Format current {};
 };
-
-Harness &harness()
-{
-    // Never destroyed: libFuzzer exits without unwinding.
-    static Harness *h = new Harness();
-    return *h;
-}
 
 } // namespace
 
@@ -101,7 +87,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
 {
     if (size < 1)
         return 0;
-    Harness &h = harness();
+    Harness &h = fuzzharness::once<Harness>();
     CaptureSession &session = h.sessionFor(data[0]);
     if (!session.CameraOn())
         return 0;

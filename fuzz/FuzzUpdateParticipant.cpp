@@ -1,10 +1,11 @@
 // Feeds arbitrary bytes to the panel as a participant's image block, the way a parent hands one
 // over: a block of exactly the input's size holding the bytes, opened by number, then shown.
 
+#include "FuzzHarness.h"
+
 #include <QApplication>
 
 #include <cstdint>
-#include <cstdlib>
 #include <cstring>
 
 #include "exchange/modImageMemMapFunctions.h"
@@ -15,28 +16,11 @@ namespace {
 
 struct Harness
 {
-    Harness()
-    {
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-        static int argc = 1;
-        static char name[] = "fuzz_update_participant";
-        static char *argv[] = {name, nullptr};
-        app = new QApplication(argc, argv);
-        // The panel alone: the automation object would install the fault handlers, which would
-        // turn the sanitizers' findings into skipped steps.
-        panel = new cveDerEve();
-    }
-
-    QApplication *app = nullptr;
-    cveDerEve *panel = nullptr;
+    QApplication *app = fuzzharness::application<QApplication>("fuzz_update_participant");
+    // The panel alone: the automation object would install the fault handlers, which would turn
+    // the sanitizers' findings into skipped steps.
+    cveDerEve *panel = new cveDerEve();
 };
-
-Harness &harness()
-{
-    // Never destroyed: libFuzzer exits without unwinding, and the panel must outlive every input.
-    static Harness *h = new Harness();
-    return *h;
-}
 
 constexpr std::int32_t kImageNumber = 424242;
 
@@ -44,7 +28,7 @@ constexpr std::int32_t kImageNumber = 424242;
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size)
 {
-    Harness &h = harness();
+    Harness &h = fuzzharness::once<Harness>();
     if (size == 0)
         return 0;
     namespace mm = modImageMemMapFunctions;

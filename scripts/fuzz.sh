@@ -15,7 +15,7 @@ CC=clang CXX=clang++ cmake -S "$root" -B "$build" -G Ninja \
     -DCMAKE_C_FLAGS="$sanitize" -DCMAKE_CXX_FLAGS="$sanitize" \
     -DVEDEREVE_BUILD_FUZZ=ON -DVEDEREVE_BUILD_TESTS=OFF -DVEDEREVE_BUILD_BENCH=OFF \
     -DVEDEREVE_WERROR=OFF >/dev/null
-cmake --build "$build" --target fuzz_update_participant fuzz_decompress fuzz_camera_frame -j "$jobs"
+cmake --build "$build" --target fuzz_update_participant fuzz_camera_frame -j "$jobs"
 
 work=$(mktemp -d)
 prefix="/vedereve-fuzz-$$-"
@@ -27,7 +27,7 @@ cleanup() {
 trap cleanup EXIT
 
 status=0
-for target in update_participant decompress camera_frame; do
+for target in update_participant camera_frame; do
     corpus="$work/$target"
     mkdir -p "$corpus" "$work/artifacts"
     cp "$root/fuzz/corpus/$target/"* "$corpus/"

@@ -6,6 +6,8 @@
 #include "platform/capture/VirtualCamera.h"
 #include "platform/capture/fake/FakeV4l2.h"
 
+#include "jpeg/JpegTestSupport.h"
+
 #include <QImage>
 
 #include <gtest/gtest.h>
@@ -56,6 +58,14 @@ protected:
     std::vector<HWND> windows;
 };
 
+inline std::vector<std::string> driverNames()
+{
+    std::vector<std::string> names;
+    for (const DriverEntry &d : captureDrivers())
+        names.push_back(d.description.name);
+    return names;
+}
+
 inline std::intptr_t address(const void *p)
 {
     return reinterpret_cast<std::intptr_t>(p);
@@ -90,18 +100,6 @@ inline Bgr bitmapPixel(std::span<const std::uint8_t> frame, const VideoFormat &f
 constexpr Bgr kRed {0x20, 0x20, 0xE0};
 constexpr Bgr kBlue {0xE0, 0x20, 0x20};
 
-// A picture of width x height showing a red top third, a green middle and a blue bottom third.
-inline QImage bandsPicture(int width, int height)
-{
-    QImage picture(width, height, QImage::Format_RGB32);
-    for (int y = 0; y < height; ++y)
-        std::fill_n(reinterpret_cast<QRgb *>(picture.scanLine(y)), width,
-                    y < height / 3           ? 0xFFE02020u
-                        : y < 2 * height / 3 ? 0xFF20E020u
-                                             : 0xFF2020E0u);
-    return picture;
-}
-
 inline PictureView viewOf(const QImage &picture)
 {
     return {picture.constBits(), picture.width(), picture.height(), int(picture.bytesPerLine())};
@@ -115,36 +113,18 @@ inline std::vector<std::uint8_t> frameOf(const VideoFormat &format, const QImage
     return frame;
 }
 
+// A frame of format showing a red top and a blue bottom.
 inline std::vector<std::uint8_t> bandsFrame(const VideoFormat &format)
 {
-    return frameOf(format, bandsPicture(format.width, format.height));
+    return frameOf(format, jpegtest::testPicture(format.width, format.height));
 }
+
+using jpegtest::GuardedBuffer;
 
 // frame without its segments of marker, as a broken camera may send it.
-inline std::vector<std::uint8_t> withoutSegments(std::vector<std::uint8_t> frame, int marker)
+inline std::vector<std::uint8_t> withoutSegments(const std::vector<std::uint8_t> &frame, int marker)
 {
-    for (std::size_t i = 2; i + 4 <= frame.size() && frame[i + 1] != 0xDA;) {
-        const std::size_t end = i + 2 + (std::size_t(frame[i + 2]) << 8 | frame[i + 3]);
-        if (frame[i + 1] == marker)
-            frame.erase(frame.begin() + std::ptrdiff_t(i), frame.begin() + std::ptrdiff_t(end));
-        else
-            i = end;
-    }
-    return frame;
+    return jpegtest::splitSegments(frame, marker).second;
 }
-
-// An output buffer with guard bytes after the part a decoder may write.
-struct GuardedBuffer
-{
-    explicit GuardedBuffer(std::size_t size) : bytes(size + 64, 0xA5), usable(size) { }
-    std::span<std::uint8_t> span() { return {bytes.data(), usable}; }
-    bool untouchedFrom(std::size_t offset) const
-    {
-        return std::all_of(bytes.begin() + std::ptrdiff_t(offset), bytes.end(),
-                           [](std::uint8_t b) { return b == 0xA5; });
-    }
-    std::vector<std::uint8_t> bytes;
-    std::size_t usable;
-};
 
 } // namespace capturetest

@@ -8,12 +8,7 @@ namespace {
 class DecompressorTest : public ::testing::Test
 {
 protected:
-    ~DecompressorTest() override
-    {
-        for (HIC hic : opened)
-            ICClose(hic);
-    }
-
+    ~DecompressorTest() override { std::for_each(opened.begin(), opened.end(), ICClose); }
     HIC open(const VideoFormat &format, BITMAPINFOHEADER *out)
     {
         const BITMAPINFOHEADER in = headerFor(format);
@@ -34,13 +29,12 @@ protected:
     std::vector<HIC> opened;
 };
 
-// The format table test decodes each format whole.
+// The format table test decodes each format whole, and refuses raw frames cut short.
 TEST_F(DecompressorTest, DamagedFramesAndShortOutputsFailAloneAndTheNextFrameDecodes)
 {
     const VideoFormat mjpg {FOURCC_MJPG, 24, 64, 48};
-    const VideoFormat yuy2 {FOURCC_YUY2, 16, 64, 48};
     const VideoFormat nv12 {FOURCC_NV12, 12, 64, 48};
-    const std::vector<std::uint8_t> jpeg = bandsFrame(mjpg), raw = bandsFrame(yuy2);
+    const std::vector<std::uint8_t> jpeg = bandsFrame(mjpg);
     const struct
     {
         const char *what;
@@ -54,7 +48,6 @@ TEST_F(DecompressorTest, DamagedFramesAndShortOutputsFailAloneAndTheNextFrameDec
         // Without its quantisation tables a JPEG passes the frame check and fails in the decoder.
         {"JPEG without tables", mjpg, withoutSegments(jpeg, 0xDB), 0, ICERR_ERROR},
         {"noise", mjpg, std::vector<std::uint8_t>(500, 0x5A), 0, ICERR_ERROR},
-        {"YUY2 one byte short", yuy2, {raw.begin(), raw.end() - 1}, 0, ICERR_BADSIZE},
         {"JPEG output one byte short", mjpg, jpeg, 1, ICERR_BADSIZE},
         {"NV12 output one byte short", nv12, bandsFrame(nv12), 1, ICERR_BADSIZE},
     };

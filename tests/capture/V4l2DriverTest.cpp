@@ -54,11 +54,8 @@ TEST_F(V4l2DriverTest, ListsCaptureNodesOnlyByPersistentNameWithTheirDescription
 
     // A second camera of the same model: both named by their USB port.
     addCamera("HD Webcam", 2);
-    std::vector<std::string> names;
-    for (const DriverEntry &entry : captureDrivers())
-        names.push_back(entry.description.name);
     EXPECT_EQ(
-        names,
+        driverNames(),
         (std::vector<std::string> {"Capture Card", "HD Webcam (USB 1)", "HD Webcam (USB 3)"}));
 }
 
@@ -214,9 +211,9 @@ TEST_F(V4l2DriverTest, ControlsLeaveOutDisabledOnesAndStayWithinTheirRange)
     EXPECT_NE(driver->setControl(V4L2_CID_EXPOSURE_ABSOLUTE, 100), 0);
 }
 
-// Every device code of the format table, from a camera with padded rows: the device's frame
-// holds the red top and blue bottom in the code's own layout (checked against that layout, not
-// our copy of it), and the driver delivers its row's frame, which shows the same picture.
+// Every device code, from a camera with padded rows: the fake's frame holds the red top and blue
+// bottom in the code's own layout (checked against that layout, not our copy of it), and the
+// driver delivers its row's frame, which decodes to the same picture the right way up.
 TEST_F(V4l2DriverTest, EveryDeviceCodeArrivesAsItsRowsFrame)
 {
     constexpr int w = 8, h = 6, pad = 9;
@@ -276,10 +273,6 @@ TEST_F(V4l2DriverTest, EveryDeviceCodeArrivesAsItsRowsFrame)
         const GrabbedFrame frame = driver->grab();
         ASSERT_FALSE(frame.empty());
         EXPECT_TRUE(!formatInfo(format)->raw() || frame.bytes.size() == *frameBytes(format));
-        if (k.compression == BI_RGB) { // as any reader of bitmaps sees it
-            EXPECT_TRUE(near(bitmapPixel(frame.bytes, format, 0, w - 2), kBlue));
-            EXPECT_TRUE(near(bitmapPixel(frame.bytes, format, h - 1, w - 2), kRed));
-        }
         // The first pixels of the top row carry the fake's frame number: one further right.
         std::vector<std::uint8_t> bits(*frameBytes({BI_RGB, 24, w, h}));
         ASSERT_EQ(FrameDecoder().decode(format, frame.bytes, bits), ICERR_OK);

@@ -21,21 +21,21 @@ void load(cDibSection &frame, const QImage &picture, int bits)
 // The quantisation table segments of a JPEG stream, in stream order.
 Bytes quantisationTables(const Bytes &jpeg)
 {
-    Bytes tables;
-    for (std::size_t i = 2; i + 4 <= jpeg.size() && jpeg[i] == 0xFF && jpeg[i + 1] != 0xDA;) {
-        const std::size_t end = i + 2 + (std::size_t(jpeg[i + 2]) << 8 | jpeg[i + 3]);
-        if (jpeg[i + 1] == 0xDB && end <= jpeg.size())
-            tables.insert(tables.end(), jpeg.begin() + std::ptrdiff_t(i),
-                          jpeg.begin() + std::ptrdiff_t(end));
-        i = end;
-    }
-    return tables;
+    return jpegtest::splitSegments(jpeg, 0xDB).first;
 }
 
 } // namespace
 
-TEST(EncodeJpeg, FramesOfEveryDepthEncodeUprightAtTheirOwnSize)
+// The quality shows in the stream's quantisation tables: those another encoder writes for 70.
+TEST(EncodeJpeg, FramesOfEveryDepthEncodeUprightAtTheirOwnSizeAtQuality70)
 {
+    const auto tablesAt = [](int quality) {
+        return quantisationTables(
+            jpegtest::pictureFile(jpegtest::testPicture(8, 8), "JPG", quality));
+    };
+    const Bytes quality70 = tablesAt(70);
+    ASSERT_FALSE(quality70.empty());
+    EXPECT_NE(tablesAt(71), quality70);
     const struct
     {
         int width, height, bits;
@@ -54,23 +54,12 @@ TEST(EncodeJpeg, FramesOfEveryDepthEncodeUprightAtTheirOwnSize)
         const Bytes jpeg = EncodeJpeg(frame, false);
         ASSERT_GT(jpeg.size(), 2u);
         EXPECT_EQ(jpeg.back(), 0xD9); // complete stream: ends in its end marker
+        EXPECT_EQ(quantisationTables(jpeg), quality70);
         const QImage decoded = QImage::fromData(jpeg.data(), int(jpeg.size()), "JPG");
         ASSERT_EQ(decoded.size(), QSize(c.width, c.height));
         // Upside down, the red and blue bands would be far apart.
         EXPECT_LT(jpegtest::meanAbsoluteError(decoded, picture), c.maxError);
     }
-}
-
-// The quality shows in the stream's quantisation tables: those another encoder writes for 70.
-TEST(EncodeJpeg, QuantisationTablesAreThoseOfQuality70)
-{
-    const QImage picture = jpegtest::testPicture(64, 48);
-    cDibSection frame;
-    load(frame, picture, 24);
-    const Bytes tables = quantisationTables(EncodeJpeg(frame, false));
-    ASSERT_FALSE(tables.empty());
-    EXPECT_EQ(tables, quantisationTables(jpegtest::pictureFile(picture, "JPG", 70)));
-    EXPECT_NE(tables, quantisationTables(jpegtest::pictureFile(picture, "JPG", 71)));
 }
 
 using EncodeJpegTrace = testenv::TraceCaptureTest;

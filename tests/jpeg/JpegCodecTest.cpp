@@ -4,47 +4,37 @@
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
-
 using namespace platform::jpeg;
 using jpegtest::Bytes;
+using jpegtest::GuardedBuffer;
 using jpegtest::testPicture;
 
 namespace {
 
-constexpr std::uint8_t sentinel = 0xA5;
-
-// A buffer of capacity bytes followed by a guard that must stay untouched.
-struct Guarded
-{
-    explicit Guarded(std::size_t size) : capacity(size), bytes(size + 4096, sentinel) { }
-    bool guardIntact() const
-    {
-        return std::all_of(bytes.begin() + std::ptrdiff_t(capacity), bytes.end(),
-                           [](std::uint8_t b) { return b == sentinel; });
-    }
-    std::size_t capacity;
-    Bytes bytes;
-};
-
 const Bytes bits = jpegtest::bottomUpBgr(testPicture(64, 48), 64 * 3);
 const ConstBgrBitmap source {bits.data(), bits.size(), 64, 48, 64 * 3};
+
+Bytes encoded()
+{
+    Encoder encoder; // the stream lives in the encoder
+    const auto stream = encoder.encode(source, 70, 1 << 20);
+    return stream ? Bytes(stream->begin(), stream->end()) : Bytes();
+}
 
 } // namespace
 
 TEST(JpegCodec, EncoderFailsRatherThanOverrunTheBufferOrItsLimit)
 {
+    const Bytes whole = encoded();
+    ASSERT_FALSE(whole.empty());
     Encoder encoder;
-    const auto stream = encoder.encode(source, 70, 1 << 20);
-    ASSERT_TRUE(stream);
-    const Bytes whole(stream->begin(), stream->end());
     // The library's own worst-case size is larger than all of these.
     for (std::size_t capacity : {whole.size() - 1, whole.size(), std::size_t(10)}) {
         SCOPED_TRACE(capacity);
-        Guarded out(capacity);
+        GuardedBuffer out(capacity);
         const bool fits = capacity >= whole.size();
         EXPECT_EQ(encoder.encode(source, 70, out.bytes.data(), capacity).has_value(), fits);
-        EXPECT_TRUE(out.guardIntact());
+        EXPECT_TRUE(out.untouchedFrom(capacity));
         EXPECT_TRUE(!fits || std::equal(whole.begin(), whole.end(), out.bytes.begin()));
         EXPECT_EQ(encoder.encode(source, 70, capacity).has_value(), fits);
     }
@@ -57,27 +47,23 @@ TEST(JpegCodec, DecodesIntoPaddedBottomUpRowsAndLeavesThePaddingAlone)
     // Qt's reader decodes the same stream to compare with.
     const Bytes expected
         = jpegtest::bottomUpBgr(QImage::fromData(jpeg.data(), int(jpeg.size()), "JPG"), stride);
-    Guarded target(expected.size());
-    Decoder decoder;
-    ASSERT_TRUE(decoder.decode(jpeg.data(), jpeg.size(),
-                               {target.bytes.data(), target.capacity, 175, 143, stride}));
-    EXPECT_TRUE(target.guardIntact());
+    GuardedBuffer target(expected.size());
+    ASSERT_TRUE(Decoder().decode(jpeg.data(), jpeg.size(),
+                                 {target.bytes.data(), target.usable, 175, 143, stride}));
+    EXPECT_TRUE(target.untouchedFrom(target.usable));
     double difference = 0;
     for (std::size_t i = 0; i < expected.size(); ++i) {
         if (i % std::size_t(stride) < 175 * 3)
             difference += std::abs(int(expected[i]) - int(target.bytes[i]));
         else
-            ASSERT_EQ(target.bytes[i], sentinel) << "padding byte " << i;
+            ASSERT_EQ(target.bytes[i], 0xA5) << "padding byte " << i;
     }
     EXPECT_LT(difference / (175.0 * 3 * 143), 1.5);
 }
 
 TEST(JpegCodec, DecoderRefusesTargetsItCannotFillDamagedStreamsAndAbsurdSizes)
 {
-    Encoder encoder;
-    const auto encoded = encoder.encode(source, 70, 1 << 20);
-    ASSERT_TRUE(encoded);
-    const Bytes jpeg(encoded->begin(), encoded->end());
+    const Bytes jpeg = encoded();
     // The frame header (FF C0, length, precision, height, width) patched to 60000 x 60000.
     Bytes huge = jpeg;
     const std::uint8_t startOfFrame[] = {0xFF, 0xC0}, size[] = {0xEA, 0x60, 0xEA, 0x60};
@@ -106,10 +92,10 @@ TEST(JpegCodec, DecoderRefusesTargetsItCannotFillDamagedStreamsAndAbsurdSizes)
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.name);
-        Guarded target(c.capacity);
+        GuardedBuffer target(c.capacity);
         EXPECT_FALSE(
             decoder.decode(c.stream.data(), c.streamBytes,
                            {target.bytes.data(), c.capacity, c.width, c.height, c.stride}));
-        EXPECT_TRUE(target.guardIntact());
+        EXPECT_TRUE(target.untouchedFrom(c.capacity));
     }
 }

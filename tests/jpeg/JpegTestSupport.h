@@ -4,7 +4,10 @@
 
 #include "support/Pictures.h"
 
+#include <algorithm>
 #include <cstdlib>
+#include <span>
+#include <utility>
 
 namespace jpegtest {
 
@@ -41,5 +44,36 @@ inline double meanAbsoluteError(const QImage &a, const QImage &b)
     }
     return sum / (3.0 * a.width() * a.height());
 }
+
+// The segments of marker in a JPEG stream, in stream order, and the stream without them.
+inline std::pair<Bytes, Bytes> splitSegments(const Bytes &jpeg, int marker)
+{
+    Bytes taken,
+        kept(jpeg.begin(), jpeg.begin() + std::ptrdiff_t(std::min<std::size_t>(2, jpeg.size())));
+    std::size_t i = 2;
+    while (i + 4 <= jpeg.size() && jpeg[i + 1] != 0xDA) {
+        const std::size_t end
+            = std::min(jpeg.size(), i + 2 + (std::size_t(jpeg[i + 2]) << 8 | jpeg[i + 3]));
+        Bytes &to = jpeg[i + 1] == marker ? taken : kept;
+        to.insert(to.end(), jpeg.begin() + std::ptrdiff_t(i), jpeg.begin() + std::ptrdiff_t(end));
+        i = end;
+    }
+    kept.insert(kept.end(), jpeg.begin() + std::ptrdiff_t(std::min(i, jpeg.size())), jpeg.end());
+    return {taken, kept};
+}
+
+// An output buffer with guard bytes after the part a writer may fill.
+struct GuardedBuffer
+{
+    explicit GuardedBuffer(std::size_t size) : bytes(size + 4096, 0xA5), usable(size) { }
+    std::span<std::uint8_t> span() { return {bytes.data(), usable}; }
+    bool untouchedFrom(std::size_t offset) const
+    {
+        return std::all_of(bytes.begin() + std::ptrdiff_t(offset), bytes.end(),
+                           [](std::uint8_t b) { return b == 0xA5; });
+    }
+    Bytes bytes;
+    std::size_t usable;
+};
 
 } // namespace jpegtest

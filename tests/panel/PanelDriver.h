@@ -8,8 +8,10 @@
 #include <QTest>
 #include <QTimer>
 
+#include <cstring>
 #include <functional>
 #include <memory>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -17,12 +19,12 @@
 
 #include "automation/frmWebCam.h"
 #include "automation/zozEZUdeZid.h"
+#include "exchange/modImageMemMapFunctions.h"
 #include "platform/capture/VirtualCamera.h"
 #include "support/CRegSettings.h"
 #include "support/PanelTestAccess.h"
 #include "support/TestEnvironment.h"
 
-// Failures show texts as texts.
 inline void PrintTo(const QString &text, std::ostream *out)
 {
     *out << '"' << text.toStdString() << '"';
@@ -50,16 +52,17 @@ inline void mouseAt(QTest::MouseAction action, QWidget *widget, QPoint point,
     QTest::mouseEvent(action, top->windowHandle(), button, {}, widget->mapTo(top, point));
 }
 
-// Runs open(), and user on the first W that find() returns while open() runs a modal loop; true
+// Runs open(), and user on the menu or modal dialog W that open() shows in a modal loop; true
 // when user ran. A menu user leaves open closes without a choice.
 template<class W>
-bool whileShown(const std::function<void()> &open, const std::function<W *()> &find,
-                const std::function<void(W &)> &user)
+bool whileShown(const std::function<void()> &open, const std::function<void(W &)> &user)
 {
     bool ran = false;
     QTimer poll;
     QObject::connect(&poll, &QTimer::timeout, [&] {
-        if (W *widget = find()) {
+        if (W *widget
+            = qobject_cast<W *>(std::is_base_of_v<QMenu, W> ? QApplication::activePopupWidget()
+                                                            : QApplication::activeModalWidget())) {
             poll.stop();
             ran = true;
             user(*widget);
@@ -72,11 +75,6 @@ bool whileShown(const std::function<void()> &open, const std::function<W *()> &f
     return ran;
 }
 
-inline QMenu *popup()
-{
-    return qobject_cast<QMenu *>(QApplication::activePopupWidget());
-}
-
 // A menu action's text as a person reads it, without the access key's ampersand.
 inline QString plain(QString text)
 {
@@ -85,14 +83,12 @@ inline QString plain(QString text)
         .replace(u'\1', u'&');
 }
 
-// "[x] checked | - | disabled (off) | &submenu > | disabled (off: tool tip)": the texts as the
-// menu holds them, the access key's letter after an ampersand and a literal ampersand doubled,
-// and the tool tip of a disabled entry that has one of its own.
+// "[x] checked | - | disabled (off) | &submenu > | disabled (off: its own tool tip)", the texts
+// as the menu holds them.
 inline QString describe(const QMenu &menu)
 {
     QStringList entries;
     for (const QAction *action : menu.actions()) {
-        // An action without a tool tip of its own gives its text, less access keys and dots.
         const QString tip = action->toolTip();
         const bool ownTip = tip != plain(action->text()).remove(QStringLiteral("...")).trimmed();
         entries << (action->isChecked() ? QStringLiteral("[x] ") : QString())
@@ -158,6 +154,7 @@ protected:
     void start(int tab = 1, std::vector<platform::vfw::VirtualCameraConfig> cameras = {{}},
                const char *device = "0")
     {
+        object.reset(); // the cameras change under no panel
         platform::vfw::VirtualCameras::configure(std::move(cameras));
         if (device && setting(QStringLiteral("WebCamDevice")).isEmpty())
             save(QStringLiteral("WebCamDevice"), QString::fromLatin1(device));
@@ -173,6 +170,19 @@ protected:
         mouseAt(QTest::MouseClick, view->widget(name), QPoint(5, 5), button);
     }
     QString caption(const char *label) const { return view->label(label)->Caption(); }
+    // A participant picture handed over as a parent does: a block written, UpdateParticipant
+    // called, the parent's handle closed at once; shown: the queue's next tick has run.
+    void handOver(std::span<const std::uint8_t> bytes, const QString &name = "Ann",
+                  const QString &location = "Oslo", bool shown = true)
+    {
+        const auto block
+            = modImageMemMapFunctions::ImageBlock::create(++blockNumber, qint64(bytes.size()));
+        ASSERT_TRUE(block);
+        std::memcpy(block.MapView(), bytes.data(), bytes.size());
+        object->UpdateParticipant(blockNumber, name, location);
+        if (shown)
+            view->tickQueue();
+    }
     // Which bands of the preview carry ink: the five rows above the text, then one band per text
     // line; '#' inked, '.' blank, the blank bands below the last text left out.
     std::string inkedLines() const
@@ -189,37 +199,32 @@ protected:
         }
         return bands.substr(0, bands.find_last_of('#') + 1);
     }
-    // Opens a menu with a click on control and hands it to user; false when none opened.
-    bool withMenu(const char *control, const std::function<void(QMenu &)> &user,
-                  Qt::MouseButton button = Qt::LeftButton)
+    // Opens the menu of control (the settings button takes the left button, the context menus the
+    // right one) and hands it to user; false when none opened.
+    bool withMenu(const char *control, const std::function<void(QMenu &)> &user)
     {
-        return whileShown<QMenu>([&] { click(control, button); }, popup, user);
+        const bool left = QByteArrayView(control) == "picSettingsMain";
+        return whileShown<QMenu>([&] { click(control, left ? Qt::LeftButton : Qt::RightButton); },
+                                 user);
     }
-    // The settings button takes the left button; the context menus open on the right one.
-    static Qt::MouseButton buttonFor(const char *control)
-    {
-        return QByteArrayView(control) == "picSettingsMain" ? Qt::LeftButton : Qt::RightButton;
-    }
-    // Chooses the entry at path in the menu of control.
     void command(const char *control, const QStringList &path)
     {
-        withMenu(
-            control, [&](QMenu &menu) { choose(menu, path); }, buttonFor(control));
+        withMenu(control, [&](QMenu &menu) { choose(menu, path); });
     }
-    // Opens the menu of control, and the submenu named, as text; empty when none opens.
+    // The menu of control, or its submenu named, as text; empty when none opens.
     QString menuOf(const char *control, const QString &submenu = {})
     {
         QString text;
-        const auto read = [&](QMenu &menu) {
+        withMenu(control, [&](QMenu &menu) {
             text = describe(submenu.isEmpty() ? menu : *actionOf(menu, submenu)->menu());
-        };
-        withMenu(control, read, buttonFor(control));
+        });
         return text;
     }
 
     std::unique_ptr<zozEZUdeZid> object;
     cveDerEve *panel = nullptr;
     std::unique_ptr<PanelTestAccess> view;
+    std::int32_t blockNumber = 7000; // the last participant block's
 };
 
 } // namespace paneltest

@@ -17,24 +17,13 @@ namespace {
 using participant::DecodedPicture;
 using recvtest::Bytes;
 
-modImageMemMapFunctions::ImageHeader headerOf(std::int32_t origSize, std::int32_t width,
-                                              std::int32_t height, std::uint8_t format)
+// Expansion and decoding of plain, a raw bitmap that travels zlib-compressed; nothing when it is
+// dropped.
+std::optional<DecodedPicture> pass(participant::Receiver &receiver, std::int32_t origSize,
+                                   std::int32_t width, std::int32_t height, const Bytes &plain)
 {
-    modImageMemMapFunctions::ImageHeader header {};
-    header.OrigSize = origSize;
-    header.Width = width;
-    header.Height = height;
-    header.BitsPerPixel = 24;
-    header.PictureFormat = format;
-    return header;
-}
-
-// Expansion and decoding of plain, which travels zlib-compressed; nothing when it is dropped.
-std::optional<DecodedPicture> pass(participant::Receiver &receiver,
-                                   const modImageMemMapFunctions::ImageHeader &header,
-                                   const Bytes &plain)
-{
-    const auto received = receiver.expand(header, recvtest::zlibCompress(plain));
+    const auto received = receiver.expand({origSize, 0, width, height, 0, 0, 24, 1, 0},
+                                          recvtest::zlibCompress(plain));
     if (!received)
         return std::nullopt;
     DecodedPicture out;
@@ -60,35 +49,31 @@ TEST_F(DecompressDataTest, OnlyAnExactExpansionReportsOrigSize)
         plain[i] = std::uint8_t(i * 7 + i / 251);
     const Bytes packed = recvtest::zlibCompress(plain);
     const Bytes truncated(packed.begin(), packed.end() - 4);
-    struct Case
-    {
-        const char *name;
-        Bytes input;
-        std::int32_t origSize, room, expected; // room: bytes the caller keeps
-        bool traced;
-    };
-    const Case cases[] = {
-        {"exact", packed, 10000, 10000, 10000, false},
-        {"shorter than OrigSize", packed, 10001, 10001, 10000, false},
-        // The spare byte takes one byte too many without an error, but never reports OrigSize.
-        {"one byte longer", packed, 9999, 9999, 10000, false},
-        {"two bytes longer", packed, 9998, 9998, 9999, true},
-        {"kept in part, counted in full", packed, 10000, 10, 10000, false},
-        {"truncated stream", truncated, 10000, 10000, 10001, true},
-        {"corrupt stream", {0x78, 0x9c, 0xff, 0xff, 0x00, 0x13}, 10000, 10000, 10001, true},
-        {"zero OrigSize", packed, 0, 0, -1, false},
-        {"negative OrigSize", packed, -100, 0, 0, false},
-        {"absurd OrigSize", packed, participant::kMaxOrigSize + 1, 0, 0, false},
-    };
-    for (const Case &c : cases) {
+    // Input, OrigSize, the bytes the caller keeps, the count returned, whether traced.
+    const std::tuple<const char *, Bytes, std::int32_t, std::int32_t, std::int32_t, bool> cases[]
+        = {
+            {"exact", packed, 10000, 10000, 10000, false},
+            {"shorter than OrigSize", packed, 10001, 10001, 10000, false},
+            // The spare byte takes one byte too many without an error, but never reports OrigSize.
+            {"one byte longer", packed, 9999, 9999, 10000, false},
+            {"two bytes longer", packed, 9998, 9998, 9999, true},
+            {"kept in part, counted in full", packed, 10000, 10, 10000, false},
+            {"truncated stream", truncated, 10000, 10000, 10001, true},
+            {"corrupt stream", {0x78, 0x9c, 0xff, 0xff, 0x00, 0x13}, 10000, 10000, 10001, true},
+            {"zero OrigSize", packed, 0, 0, -1, false},
+            {"negative OrigSize", packed, -100, 0, 0, false},
+            {"absurd OrigSize", packed, participant::kMaxOrigSize + 1, 0, 0, false},
+        };
+    for (const auto &[name, input, origSize, room, expected, traced] : cases) {
+        SCOPED_TRACE(name);
         platform::TraceSink::startCapture();
-        Bytes out(std::size_t(c.room), 0xee);
-        EXPECT_EQ(participant::DecompressData(c.input, c.origSize, out), c.expected) << c.name;
-        if (!c.traced && c.expected > 0) { // what was kept is the start of the expansion
-            const auto kept = std::ptrdiff_t(std::min(out.size(), std::size_t(c.expected)));
-            EXPECT_TRUE(std::equal(out.begin(), out.begin() + kept, plain.begin())) << c.name;
+        Bytes out(std::size_t(room), 0xee);
+        EXPECT_EQ(participant::DecompressData(input, origSize, out), expected);
+        if (!traced && expected > 0) { // what was kept is the start of the expansion
+            const auto kept = std::ptrdiff_t(std::min(out.size(), std::size_t(expected)));
+            EXPECT_TRUE(std::equal(out.begin(), out.begin() + kept, plain.begin()));
         }
-        EXPECT_EQ(captured(), c.traced ? "WebCam DecompressData failed\n" : "") << c.name;
+        EXPECT_EQ(captured(), traced ? "WebCam DecompressData failed\n" : "");
     }
 }
 
@@ -96,14 +81,14 @@ TEST(Receiver, RawRowsStopAtTheBitmapAndNothingOfAnEarlierPictureRemains)
 {
     participant::Receiver receiver;
     // More bytes than the 16-byte bitmap holds: the surplus is counted, not written past it.
-    auto decoded = pass(receiver, headerOf(1000, 2, 2, 1), Bytes(1000, 0x7f));
+    auto decoded = pass(receiver, 1000, 2, 2, Bytes(1000, 0x7f));
     ASSERT_TRUE(decoded && decoded->kind == DecodedPicture::Kind::Bitmap);
     cDibSection *bitmap = decoded->bitmap;
     EXPECT_EQ(bitmap->TotalBytes(), 16);
     EXPECT_EQ(bitmap->DibPicture().pixel(1, 0), qRgb(0x7f, 0x7f, 0x7f));
 
     // The same size again reuses the bitmap; what short data leaves of it is cleared.
-    decoded = pass(receiver, headerOf(3, 2, 2, 1), Bytes(3, 0xff));
+    decoded = pass(receiver, 3, 2, 2, Bytes(3, 0xff));
     ASSERT_TRUE(decoded && decoded->bitmap == bitmap);
     EXPECT_EQ(bitmap->DibPicture().pixel(0, 1), qRgb(0xff, 0xff, 0xff)); // bottom row
     EXPECT_EQ(bitmap->DibPicture().pixel(1, 1), qRgb(0, 0, 0));
@@ -117,8 +102,7 @@ TEST(Receiver, OnlyBitmapsWithinTheBoundAreKept)
     ASSERT_GT(std::size_t(2048 * 3 * 1366), participant::Receiver::kKeptBytes);
     for (const auto &[width, height, kept] : {std::tuple {2048, 1366, false}, {640, 480, true}}) {
         const std::int32_t size = width * 3 * height;
-        const auto decoded
-            = pass(receiver, headerOf(size, width, height, 1), Bytes(std::size_t(size), 0));
+        const auto decoded = pass(receiver, size, width, height, Bytes(std::size_t(size), 0));
         ASSERT_TRUE(decoded && decoded->kind == DecodedPicture::Kind::Bitmap) << width;
         receiver.trim();
         EXPECT_EQ(decoded->bitmap->HDC() != 0, kept) << width;

@@ -26,18 +26,19 @@ const std::string kDataTrace = kHeaderTrace
       "WebCam UpdateParticipantNow - Image data copied\n";
 const std::string kShownTrace = kDataTrace + "WebCam UpdateParticipantNow Exit\n";
 
-Bytes rawOf(int side, QRgb top, QRgb bottom)
+Bytes rawOf(int width, QRgb top, QRgb bottom, int height = 0)
 {
-    return recvtest::rawBlock(recvtest::twoBandPicture(side, side, top, bottom));
+    return recvtest::rawBlock(
+        recvtest::twoBandPicture(width, height ? height : width, top, bottom));
 }
 
-class ParticipantPanel : public ::testing::Test
+class ParticipantPanel : public paneltest::PanelTest
 {
 protected:
     void SetUp() override
     {
-        object = std::make_unique<zozEZUdeZid>();
-        panel = object->form()->WebCam();
+        PanelTest::SetUp();
+        start(0);
         handlesBefore = platform::shm::openHandleCount();
         viewsBefore = platform::shm::openViewCount();
     }
@@ -46,31 +47,13 @@ protected:
         DebugTrace::setDebugFlag(false);
         platform::TraceSink::stopCapture();
         // Every queued block is closed once shown, whichever way its routine ended.
-        EXPECT_EQ(view().queueLength(), 0u);
+        EXPECT_EQ(view->queueLength(), 0u);
         EXPECT_EQ(platform::shm::openHandleCount(), handlesBefore);
         EXPECT_EQ(platform::shm::openViewCount(), viewsBefore);
+        PanelTest::TearDown();
     }
-
-    PanelTestAccess view() const { return PanelTestAccess(panel); }
-    void send(const Bytes &bytes, const QString &name = "Ann", const QString &location = "Oslo")
-    {
-        const auto block
-            = modImageMemMapFunctions::ImageBlock::create(++number, qint64(bytes.size()));
-        ASSERT_TRUE(block);
-        std::memcpy(block.MapView(), bytes.data(), bytes.size());
-        object->UpdateParticipant(number, name, location);
-    }
-    void show(const Bytes &bytes, const QString &name = "Ann", const QString &location = "Oslo")
-    {
-        send(bytes, name, location);
-        view().tickQueue();
-    }
-    QString caption(const char *label) const { return view().label(label)->Caption(); }
-    QImage shown() const { return view().box("picParticipant")->Image(); }
+    QImage shown() const { return view->box("picParticipant")->Image(); }
     QRgb at(int x, int y) const { return shown().pixel(x, y); }
-    std::unique_ptr<zozEZUdeZid> object;
-    cveDerEve *panel = nullptr;
-    std::int32_t number = 7000;
     std::size_t handlesBefore = 0, viewsBefore = 0;
 };
 
@@ -78,17 +61,17 @@ TEST_F(ParticipantPanel, BitmapsAreCentredOrClippedAndWipeThePictureBefore)
 {
     // Top band red, bottom band blue: placement and row order. The larger picture comes first,
     // so the margins of the smaller one show whether it was wiped.
-    show(recvtest::rawBlock(recvtest::twoBandPicture(320, 240, kRed, kBlue)));
+    handOver(rawOf(320, kRed, kBlue, 240));
     EXPECT_EQ(at(0, 0), kRed);
     EXPECT_EQ(at(173, 143), kBlue);
-    show(rawOf(120, kRed, kBlue));
+    handOver(rawOf(120, kRed, kBlue));
     const std::tuple<int, int, QRgb> spots[]
         = {{28, 12, kRed},   {147, 12, kRed},  {28, 131, kBlue},   {147, 131, kBlue},
            {27, 12, kWhite}, {28, 11, kWhite}, {148, 131, kWhite}, {28, 132, kWhite}};
     for (const auto &[x, y, colour] : spots)
         EXPECT_EQ(at(x, y), colour) << x << "," << y;
     // The drawing is the box's picture now, so it survives a redraw.
-    EXPECT_EQ(view().box("picParticipant")->Picture().pixel(147, 131), kBlue);
+    EXPECT_EQ(view->box("picParticipant")->Picture().pixel(147, 131), kBlue);
 }
 
 TEST_F(ParticipantPanel, PictureFileSitsAtTheTopLeftOverTheWhiteBoxWithoutExpansion)
@@ -101,9 +84,9 @@ TEST_F(ParticipantPanel, PictureFileSitsAtTheTopLeftOverTheWhiteBoxWithoutExpans
                 index[std::size_t(y) * 8 + std::size_t(x)] = 0;
     panel->Maximize(); // no news on the strip while the panel is expanded
     // An OrigSize that matches nothing: a picture file is never expanded.
-    show(blockBytes({12345, 60, 40, 2}, testpic::gifFile(8, 8, {0, kRed}, index, 0)), " Bo ",
-         " Rome ");
-    EXPECT_EQ(view().box("picParticipant")->Picture().size(), QSize(8, 8));
+    handOver(blockBytes({12345, 60, 40, 2}, testpic::gifFile(8, 8, {0, kRed}, index, 0)), " Bo ",
+             " Rome ");
+    EXPECT_EQ(view->box("picParticipant")->Picture().size(), QSize(8, 8));
     for (const QPoint p : {QPoint(0, 0), QPoint(7, 0), QPoint(0, 7), QPoint(7, 7), QPoint(8, 2)})
         EXPECT_EQ(at(p.x(), p.y()), kWhite) << p.x() << "," << p.y();
     EXPECT_EQ(at(2, 0), kRed);
@@ -112,8 +95,8 @@ TEST_F(ParticipantPanel, PictureFileSitsAtTheTopLeftOverTheWhiteBoxWithoutExpans
     EXPECT_EQ(caption("lblStatus"), "");
 
     // An unreadable file leaves the box without a picture; the labels still follow.
-    show(recvtest::fileBlock(Bytes(200, 0x33)), "Cy", "Nice");
-    EXPECT_FALSE(view().box("picParticipant")->hasPicture());
+    handOver(recvtest::fileBlock(Bytes(200, 0x33)), "Cy", "Nice");
+    EXPECT_FALSE(view->box("picParticipant")->hasPicture());
     EXPECT_EQ(at(2, 0), kWhite);
     EXPECT_EQ(caption("lblParticipant"), "Cy");
 }
@@ -126,12 +109,12 @@ TEST_F(ParticipantPanel, UnusableBlocksAreDroppedOrOnlyRelabelledAndTraceHowFarT
     Bytes corrupt = packed;
     corrupt[corrupt.size() / 2] ^= 0xff;
     corrupt.back() ^= 0xff; // the checksum too, so the damage cannot go unnoticed
-    BlockFields elsewhere {size, 20, 20, 1}, unmarked = elsewhere, pastEnd = elsewhere;
-    elsewhere.Destination = 24;
-    unmarked.Marker = 33;
-    pastEnd.claimedLength = std::int64_t(packed.size()) + 5000;
-    BlockFields negative = pastEnd;
-    negative.claimedLength = 0xfffffff0;
+    // A raw 20 x 20 block with one field changed.
+    const auto spoilt = [&](auto BlockFields::*field, auto value) {
+        BlockFields fields {size, 20, 20, 1};
+        fields.*field = value;
+        return blockBytes(fields, packed);
+    };
     const Bytes jpeg = recvtest::pictureFile(recvtest::twoBandPicture(8, 8, kRed, kRed));
     const Bytes cutJpeg(jpeg.begin(), jpeg.begin() + std::ptrdiff_t(jpeg.size() / 2));
     // A block whose data expands to plain: width, height, format, bits per pixel.
@@ -146,10 +129,13 @@ TEST_F(ParticipantPanel, UnusableBlocksAreDroppedOrOnlyRelabelledAndTraceHowFarT
     // unless they hold a single byte.
     const std::tuple<const char *, Bytes, std::string, bool> cases[]
         = {{"header cut short", Bytes(10, 0x20), cut, false},
-           {"white board destination", blockBytes(elsewhere, packed), kHeaderTrace, false},
-           {"marker 33", blockBytes(unmarked, packed), kHeaderTrace, false},
-           {"data length past the end", blockBytes(pastEnd, packed), kHeaderTrace, false},
-           {"negative data length", blockBytes(negative, packed), kHeaderTrace, false},
+           {"white board destination", spoilt(&BlockFields::Destination, 24), kHeaderTrace, false},
+           {"marker 33", spoilt(&BlockFields::Marker, 33), kHeaderTrace, false},
+           {"data length past the end",
+            spoilt(&BlockFields::claimedLength, std::int64_t(packed.size()) + 5000), kHeaderTrace,
+            false},
+           {"negative data length", spoilt(&BlockFields::claimedLength, 0xfffffff0), kHeaderTrace,
+            false},
            {"one byte short", blockBytes({size + 1, 20, 20, 1}, packed), kDataTrace, false},
            {"jpeg one byte short", blockBytes({size + 1, 20, 20, 123}, packed), kDataTrace, false},
            {"far over", blockBytes({size / 2, 20, 20, 1}, packed), failed, false},
@@ -170,12 +156,13 @@ TEST_F(ParticipantPanel, UnusableBlocksAreDroppedOrOnlyRelabelledAndTraceHowFarT
     DebugTrace::setDebugFlag(true);
     for (const auto &[name, bytes, trace, relabelled] : cases) {
         SCOPED_TRACE(name);
-        show(rawOf(20, kRed, kRed), "First", "Here");
+        handOver(rawOf(20, kRed, kRed), "First", "Here");
         const QImage first = shown();
         panel->Maximize(); // expanding clears the strip's status text
         panel->Minimize();
         platform::TraceSink::startCapture();
-        show(bytes, "  \tSecond ", " There "); // names lose spaces at both ends, and only spaces
+        handOver(bytes, "  \tSecond ",
+                 " There "); // names lose spaces at both ends, and only spaces
         EXPECT_EQ(shown(), first);
         EXPECT_EQ(platform::TraceSink::captured(), trace);
         EXPECT_EQ(caption("lblStatus"), trace == kShownTrace ? "[ New Image ]" : "");
@@ -188,7 +175,7 @@ TEST_F(ParticipantPanel, UnusableBlocksAreDroppedOrOnlyRelabelledAndTraceHowFarT
     Bytes good = recvtest::jpegBlock(recvtest::twoBandPicture(40, 30, kBlue, kBlue));
     good.resize(good.size() + 3000, 0xee);
     platform::TraceSink::startCapture();
-    show(good);
+    handOver(good);
     EXPECT_EQ(platform::TraceSink::captured(), kShownTrace);
     EXPECT_GT(qBlue(at(68, 57)), 180);
     EXPECT_GT(qBlue(at(107, 86)), 180);
@@ -200,48 +187,46 @@ TEST_F(ParticipantPanel, NameOfAnotherLengthSwitchesBackToTheParticipantTab)
     // Raw lengths count, not trimmed ones.
     for (const auto &[incoming, tabAfter] : {std::pair {"Annabel", 0}, {"Bob", 1}, {" Ann ", 0}}) {
         panel->setCurrentTab(0);
-        show(recvtest::fileBlock(Bytes(30, 0x01)), "Ann", "Lima");
+        handOver(recvtest::fileBlock(Bytes(30, 0x01)), "Ann", "Lima");
         panel->setCurrentTab(1);
-        ASSERT_TRUE(view().label("lblLocation")->isHidden()) << incoming;
-        show(recvtest::fileBlock(Bytes(30, 0x01)), incoming, "Lima");
+        ASSERT_TRUE(view->label("lblLocation")->isHidden()) << incoming;
+        handOver(recvtest::fileBlock(Bytes(30, 0x01)), incoming, "Lima");
         EXPECT_EQ(panel->CurrentTab(), tabAfter) << incoming;
-        EXPECT_EQ(view().label("lblLocation")->isHidden(), tabAfter == 1) << incoming;
+        EXPECT_EQ(view->label("lblLocation")->isHidden(), tabAfter == 1) << incoming;
     }
-}
-
-// A picture file that the faulting reader of the test plugin takes: its decoder faults.
-Bytes faultingPicture(std::size_t size)
-{
-    Bytes file(size, 0x42);
-    std::memcpy(file.data(), "FAULTPIC", 8);
-    return recvtest::fileBlock(file);
 }
 
 TEST_F(ParticipantPanel, FaultInsideADecoderDropsThatPictureOnlyAndLeavesNothingBehind)
 {
+    // A picture file that the faulting reader of the test plugin takes: its decoder faults.
     QCoreApplication::addLibraryPath(QStringLiteral(FAULT_PLUGIN_PATH));
-    show(rawOf(20, kRed, kRed));
+    const auto faultingPicture = [](std::size_t size) {
+        Bytes file(size, 0x42);
+        std::memcpy(file.data(), "FAULTPIC", 8);
+        return recvtest::fileBlock(file);
+    };
+    handOver(rawOf(20, kRed, kRed));
     const QImage first = shown();
     platform::TraceSink::startCapture();
-    send(faultingPicture(4096), "Faulty");
-    send(rawOf(16, kBlue, kBlue), "Good");
-    EXPECT_TRUE(view().tmrQueue().Enabled());
-    view().tickQueue();
+    handOver(faultingPicture(4096), "Faulty", "Oslo", false);
+    handOver(rawOf(16, kBlue, kBlue), "Good", "Oslo", false);
+    EXPECT_TRUE(view->tmrQueue().Enabled());
+    view->tickQueue();
     EXPECT_EQ(shown(), first);
     EXPECT_EQ(caption("lblParticipant"), "Ann");
     EXPECT_NE(platform::TraceSink::captured().find(
                   "WebCam Exception encountered: -2147220991 Ecode:-1073741819\n"),
               std::string::npos);
     // The picture queued behind it still comes, on the next tick, and the queue rests after it.
-    EXPECT_TRUE(view().tmrQueue().Enabled());
-    view().tickQueue();
+    EXPECT_TRUE(view->tmrQueue().Enabled());
+    view->tickQueue();
     EXPECT_EQ(caption("lblParticipant"), "Good");
     EXPECT_EQ(at(88, 72), kBlue);
-    EXPECT_FALSE(view().tmrQueue().Enabled());
+    EXPECT_FALSE(view->tmrQueue().Enabled());
     // Nothing a fault skips over stays allocated: not the picture's copy, not the decoder's.
     const long before = paneltest::residentBytes();
     for (int i = 0; i < 100; ++i)
-        show(faultingPicture(1 << 20));
+        handOver(faultingPicture(1 << 20));
     // A megabyte per picture would be 100 MB; the bound leaves room for the allocator's moods.
     EXPECT_LT(paneltest::residentBytes() - before, 16L << 20);
 }

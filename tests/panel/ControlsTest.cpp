@@ -1,4 +1,5 @@
-// The settings and context menus opened and chosen with the mouse, and the file dialogs answered.
+// The panel's controls clicked: the tab headers, Play and Pause, collapse and expand, the receive
+// check box, the settings and context menus, and the file dialogs that follow them.
 
 #include <QClipboard>
 #include <QComboBox>
@@ -12,8 +13,10 @@
 
 namespace {
 
+using paneltest::mouseAt;
 using paneltest::save;
 using paneltest::setting;
+using paneltest::whileShown;
 
 // The picture in a saved file; null unless the file is a 24-bit Windows bitmap.
 QImage savedBitmap(const QString &path)
@@ -25,9 +28,89 @@ QImage savedBitmap(const QString &path)
     return QImage(path, "BMP").convertToFormat(QImage::Format_RGB32);
 }
 
-QImage rgb32(const QImage &image)
+const auto rgb32 = [](const QImage &image) { return image.convertToFormat(QImage::Format_RGB32); };
+
+using Tabs = paneltest::PanelTest;
+
+TEST_F(Tabs, HeaderAreasSwitchOnlyToTheOtherTabUpToTheirLastPixel)
 {
-    return image.convertToFormat(QImage::Format_RGB32);
+    // From tab, x, y, to tab, with the left, right or middle button. (100, 10) lies on the
+    // participant's name, which stands for its header with a left click and keeps the other
+    // buttons to itself; the header areas themselves take any button.
+    const int cases[][5]
+        = {{0, 78, 16, 1, 0},  {0, 4, 3, 1, 1},    {0, 79, 16, 0, 0},  {0, 50, 17, 0, 0},
+           {0, 100, 10, 0, 0}, {1, 100, 10, 0, 0}, {1, 100, 10, 1, 1}, {1, 100, 10, 1, 2},
+           {1, 94, 16, 0, 1},  {1, 93, 16, 1, 0},  {1, 178, 16, 1, 0}};
+    const Qt::MouseButton buttons[] = {Qt::LeftButton, Qt::RightButton, Qt::MiddleButton};
+    start();
+    for (const auto &[from, x, y, to, button] : cases) {
+        object->setCurrentTab(from);
+        mouseAt(QTest::MouseClick, view->widget("picTabMain"), {x, y}, buttons[button]);
+        EXPECT_EQ(object->CurrentTab(), to) << from << " at " << x << "," << y << " " << button;
+    }
+}
+
+TEST_F(Tabs, PlayAndPauseAnswerOnlyTheLeftButtonAndFollowTheCamera)
+{
+    start();
+    for (const Qt::MouseButton button : {Qt::RightButton, Qt::LeftButton}) {
+        mouseAt(QTest::MousePress, view->widget("imgCamOnMain"), {5, 5}, button);
+        EXPECT_EQ(view->image("imgCamOnMain")->BorderStyle, button == Qt::LeftButton ? 1 : 0);
+        mouseAt(QTest::MouseRelease, view->widget("imgCamOnMain"), {5, 5}, button);
+        EXPECT_EQ(view->image("imgCamOnMain")->BorderStyle, 0);
+        EXPECT_EQ(view->capture().CameraOn(), button == Qt::LeftButton);
+    }
+    // Running: Play is down, Pause is up, frames are grabbed every 120 ms, not transmitting.
+    EXPECT_FALSE(view->image("imgCamOnMain")->isEnabled());
+    EXPECT_EQ(view->image("imgCamOnMain")->Picture(), view->image("ImgCamOn(1)")->Picture());
+    EXPECT_EQ(view->image("imgCamOffMain")->Picture(), view->image("imgCamStop(1)")->Picture());
+    EXPECT_TRUE(view->tmrMain().Enabled());
+    EXPECT_EQ(view->tmrMain().Interval(), 120);
+    view->tickMain();
+    EXPECT_EQ(caption("lblStatus"), "[ Preview ]");
+    // A pause by the parent stops the camera and has the parent erase its picture; its end resumes.
+    int erased = 0;
+    QObject::connect(object->events(), &zozEZUdeZidEvents::EraseWebCam, [&] { ++erased; });
+    object->setPause(true);
+    EXPECT_FALSE(view->capture().CameraOn());
+    EXPECT_EQ(erased, 1);
+    object->setPause(false);
+    click("imgCamOffMain", Qt::RightButton);
+    EXPECT_TRUE(view->capture().CameraOn());
+    // Pause pressed by hand forgets the resume.
+    click("imgCamOffMain");
+    EXPECT_FALSE(view->capture().CameraOn());
+    EXPECT_FALSE(view->resumeCam());
+    EXPECT_EQ(view->image("imgCamOnMain")->Picture(), view->image("ImgCamOn(0)")->Picture());
+    // Each start puts the frame size after the device's name, once.
+    click("imgCamOnMain");
+    EXPECT_EQ(view->menu(u"mnuDevices(0)")->Caption, "VEDerEve Virtual Camera 1 (176x144)");
+    object->setCurrentTab(0);
+    EXPECT_FALSE(view->image("imgCamOnMain")->isVisibleTo(panel));
+}
+
+TEST_F(Tabs, ArrowAndCheckBoxToggleAndTellTheParentEachTime)
+{
+    start(0);
+    std::vector<std::pair<bool, std::int32_t>> resized;
+    std::vector<bool> receiving;
+    QObject::connect(
+        panel->events(), &WebCamEvents::MinMaxResize,
+        [&](bool minimized, std::int32_t height) { resized.emplace_back(minimized, height); });
+    QObject::connect(panel->events(), &WebCamEvents::ReceiveCamImages,
+                     [&](bool yes) { receiving.push_back(yes); });
+    for (const char *arrow : {"imgUpArrow", "imgDArrow"}) {
+        click("imgMinMax");
+        EXPECT_EQ(view->image("imgMinMax")->Picture(), view->image(arrow)->Picture());
+        EXPECT_EQ(view->box("picMain")->height(), object->Maximized() ? 215 : 17);
+    }
+    EXPECT_EQ(resized, (std::vector<std::pair<bool, std::int32_t>> {{true, 17}, {false, 215}}));
+    for (const char *box : {"img(1)", "img(0)"}) {
+        click("imgChk");
+        EXPECT_EQ(view->label("lblDisable")->isVisibleTo(panel), box[4] == '1'); // the notice
+        EXPECT_EQ(view->image("imgChk")->Picture(), view->image(box)->Picture());
+    }
+    EXPECT_EQ(receiving, (std::vector<bool> {false, true}));
 }
 
 class Menus : public paneltest::PanelTest
@@ -71,10 +154,7 @@ protected:
                 beforeAccept(d);
             static_cast<QDialog &>(d).accept();
         };
-        const auto modal
-            = [] { return qobject_cast<QFileDialog *>(QApplication::activeModalWidget()); };
-        EXPECT_TRUE(
-            paneltest::whileShown<QFileDialog>([&] { command(control, path); }, modal, user));
+        EXPECT_TRUE(whileShown<QFileDialog>([&] { command(control, path); }, user));
         return seen;
     }
     QStringList load(const QString &path, const std::function<void(QFileDialog &)> &before = {})
@@ -83,19 +163,12 @@ protected:
     }
     void participant()
     {
-        const auto bytes
-            = recvtest::rawBlock(recvtest::twoBandPicture(60, 40, 0xffc80000, 0xff0000c8));
-        const auto block = modImageMemMapFunctions::ImageBlock::create(4321, qint64(bytes.size()));
-        std::memcpy(block.MapView(), bytes.data(), bytes.size());
-        object->UpdateParticipant(4321, "Ann", "Oslo");
-        view->tickQueue();
+        handOver(recvtest::rawBlock(recvtest::twoBandPicture(60, 40, 0xffc80000, 0xff0000c8)));
     }
     QStringList stored() const
     {
-        QStringList list;
-        for (int k = 1; k <= 4; ++k)
-            list << setting(QStringLiteral("WebCamPic%1").arg(k));
-        return list;
+        return {setting("WebCamPic1"), setting("WebCamPic2"), setting("WebCamPic3"),
+                setting("WebCamPic4")};
     }
     const QString pictures = testenv::tempDir() + QStringLiteral("/Pictures");
 };
@@ -109,19 +182,19 @@ TEST_F(Menus, EachEntryShowsItsStateInTheMenuThatOpens)
         = " | - | &Size && pixel depth (off: Start the camera to change its picture size and pixel "
           "depth) | &Gamma, contrast, hue... (off: Start the camera to change its brightness, "
           "contrast and colours)";
-    const QString copySave = "&Copy | - | &Save as..";
-    // What a person does, then the menu a click on control opens, read whole ("" when none
-    // opens), and whether the sending is held back afterwards.
-    struct Step
-    {
-        std::function<void()> act;
-        const char *control, *submenu;
-        QString shown;
-        bool menuOpen;
-    };
+    const QString areas = "[x] Output to webcam &participant area (default) | Output to white "
+                          "board &bottom right | Output to white board &center";
+    const QString rates = "every &2 seconds | every &5 seconds | [x] as &fast as possible";
+    const QString copySave = "&Copy | - | &Save as..", clear = copySave + " | - | C&lear";
+    const QString pictureTop = "&Device > | - | &Load a Picture.. | &Remove Picture | - | "
+                               "Destination &area > | &Capture rate > (off: A picture is sent "
+                               "once; the capture rate applies to a camera)";
+    const auto device = [&] { command("picSettingsMain", {"Device", "a.bmp"}); };
     save("WebCamPic1", picture("a.bmp"));
     start(0);
-    const Step steps[] = {
+    // What a person does, then the menu a click on control opens, read whole ("" when none
+    // opens), and whether the sending is held back afterwards.
+    const std::tuple<std::function<void()>, const char *, const char *, QString, bool> steps[] = {
         {{}, "picParticipant", "", "", false},
         {[&] { participant(); }, "picParticipant", "", copySave, false},
         // The notice of disabled receiving over the picture keeps its clicks to itself.
@@ -130,53 +203,27 @@ TEST_F(Menus, EachEntryShowsItsStateInTheMenuThatOpens)
         {{}, "picSettingsMain", "", top + dialogsOff, false},
         // Dismissed without a choice, the menu of the running camera still holds the sending.
         {[&] { click("imgCamOnMain"); }, "picSettingsMain", "", top + dialogs, true},
-        {{},
-         "picSettingsMain",
-         "Destination area",
-         "[x] Output to webcam &participant area (default) | Output to white board &bottom right "
-         "| Output to white board &center",
-         true},
-        {{},
-         "picSettingsMain",
-         "Capture rate",
-         "every &2 seconds | every &5 seconds | [x] as &fast as possible",
-         true},
-        {{},
-         "picWebCam",
-         "",
-         copySave + " | - | C&lear (off: Pause the camera to clear the preview)",
-         true},
-        {[&] { click("imgCamOffMain"); }, "picWebCam", "", copySave + " | - | C&lear", false},
-        {[&] {
-             command("picSettingsMain", {"Device", "a.bmp"});
-         },
-         "picSettingsMain", "Device", "VEDerEve Virtual Camera 1 (176x144) | [x] a.bmp", false},
-        {{},
-         "picSettingsMain",
-         "",
-         "&Device > | - | &Load a Picture.. | &Remove Picture | - | Destination &area > | &Capture "
-         "rate > (off: A picture is sent once; the capture rate applies to a camera)"
-             + dialogsOff,
+        {{}, "picSettingsMain", "Destination area", areas, true},
+        {{}, "picSettingsMain", "Capture rate", rates, true},
+        {{}, "picWebCam", "", clear + " (off: Pause the camera to clear the preview)", true},
+        {[&] { click("imgCamOffMain"); }, "picWebCam", "", clear, false},
+        {device, "picSettingsMain", "Device", "VEDerEve Virtual Camera 1 (176x144) | [x] a.bmp",
          false},
+        {{}, "picSettingsMain", "", pictureTop + dialogsOff, false},
     };
-    for (const Step &step : steps) {
-        if (step.act)
-            step.act();
-        EXPECT_EQ(menuOf(step.control, step.submenu), step.shown) << step.control;
-        EXPECT_EQ(view->menuOpen(), step.menuOpen) << step.control;
+    for (const auto &[act, control, submenu, shown, menuOpen] : steps) {
+        if (act)
+            act();
+        EXPECT_EQ(menuOf(control, submenu), shown) << control;
+        EXPECT_EQ(view->menuOpen(), menuOpen) << control;
     }
 }
 
 TEST_F(Menus, DestinationAndRateRestartARunningCameraAndMoveTheirChecks)
 {
-    struct Case
-    {
-        bool running;
-        const char *submenu, *entry;
-        std::int32_t windowPos, interval;
-        int erased; // the parent clears what it showed once frames go to the white board
-    };
-    const Case cases[] = {
+    // Whether the camera runs, the entry, the window position and interval after, and how often
+    // the parent clears what it showed (once frames go to the white board).
+    const std::tuple<bool, const char *, const char *, std::int32_t, std::int32_t, int> cases[] = {
         {true, "Destination area", "Output to white board center", 40, 0, 1},
         {true, "Destination area", "Output to webcam participant area (default)", 8, 0, 0},
         {true, "Capture rate", "every 5 seconds", 8, 5000, 0},
@@ -186,20 +233,20 @@ TEST_F(Menus, DestinationAndRateRestartARunningCameraAndMoveTheirChecks)
     start();
     int erased = 0;
     QObject::connect(panel->events(), &WebCamEvents::EraseWebCam, [&] { ++erased; });
-    for (const Case &c : cases) {
-        SCOPED_TRACE(c.entry);
-        if (c.running != view->capture().CameraOn())
-            click(c.running ? "imgCamOnMain" : "imgCamOffMain");
+    for (const auto &[running, submenu, entry, windowPos, interval, erasures] : cases) {
+        SCOPED_TRACE(entry);
+        if (running != view->capture().CameraOn())
+            click(running ? "imgCamOnMain" : "imgCamOffMain");
         const std::int32_t window = view->capture().lwndc();
-        command("picSettingsMain", {c.submenu, c.entry});
-        EXPECT_EQ(view->windowPos(), c.windowPos);
-        EXPECT_EQ(object->CaptureInterval(), c.interval);
-        EXPECT_EQ(std::exchange(erased, 0), c.erased);
-        EXPECT_EQ(view->capture().lwndc() != window, c.running && c.submenu[0] == 'D');
-        EXPECT_EQ(view->capture().CameraOn(), c.running);
+        command("picSettingsMain", {submenu, entry});
+        EXPECT_EQ(view->windowPos(), windowPos);
+        EXPECT_EQ(object->CaptureInterval(), interval);
+        EXPECT_EQ(std::exchange(erased, 0), erasures);
+        EXPECT_EQ(view->capture().lwndc() != window, running && submenu[0] == 'D');
+        EXPECT_EQ(view->capture().CameraOn(), running);
         EXPECT_FALSE(view->menuOpen());
-        const QString checks = paneltest::plain(menuOf("picSettingsMain", c.submenu));
-        EXPECT_TRUE(checks.count("[x] ") == 1 && checks.contains("[x] " + QString(c.entry)));
+        const QString checks = paneltest::plain(menuOf("picSettingsMain", submenu));
+        EXPECT_TRUE(checks.count("[x] ") == 1 && checks.contains("[x] " + QString(entry)));
     }
 }
 
@@ -216,10 +263,7 @@ TEST_F(Menus, DriverDialogsHoldTheGrabsAndRestartTheCamera)
             EXPECT_FALSE(view->tmrMain().Enabled());
             d.reject();
         };
-        const auto modal
-            = [] { return qobject_cast<QDialog *>(QApplication::activeModalWidget()); };
-        EXPECT_TRUE(paneltest::whileShown<QDialog>(
-            [&] { command("picSettingsMain", {dialog.first}); }, modal, user));
+        EXPECT_TRUE(whileShown<QDialog>([&] { command("picSettingsMain", {dialog.first}); }, user));
         EXPECT_FALSE(view->hardwareBusy());
         EXPECT_NE(view->capture().lwndc(), window);
         EXPECT_TRUE(view->tmrMain().Enabled());
@@ -236,7 +280,10 @@ TEST_F(Menus, StoredPicturesStayFourNewestFirstAndTheIndexNamesTheListedEntry)
     QDir::setCurrent(testenv::tempDir());
     start();
     int erased = 0;
+    std::vector<std::int32_t> announced;
     QObject::connect(panel->events(), &WebCamEvents::EraseWebCam, [&] { ++erased; });
+    QObject::connect(object->events(), &zozEZUdeZidEvents::WebCamSnapShot,
+                     [&](QByteArray &, std::int32_t n) { announced.push_back(n); });
     // The chosen entry's path, marked when it carries the check mark.
     const auto chosen = [&] {
         const vb::MenuEntry *entry
@@ -251,6 +298,11 @@ TEST_F(Menus, StoredPicturesStayFourNewestFirstAndTheIndexNamesTheListedEntry)
     EXPECT_EQ(setting("WebCamDevice"), "3");
     EXPECT_EQ(chosen(), "[x] " + four[2]);
     EXPECT_FALSE(view->image("imgCamOnMain")->isVisibleTo(panel));
+    // Held for the participant area, shown in the preview, announced only while transmitting.
+    ASSERT_EQ(view->heldHeader().size(), 24);
+    EXPECT_EQ(view->heldHeader().at(20), 8);
+    EXPECT_EQ(qBlue(view->box("picWebCam")->Image().pixel(88, 72)), 100);
+    EXPECT_EQ(caption("lblStatus"), "");
 
     load(fifth);
     EXPECT_EQ(stored(), (QStringList {fifth, four[0], four[1], four[2]}));
@@ -277,6 +329,22 @@ TEST_F(Menus, StoredPicturesStayFourNewestFirstAndTheIndexNamesTheListedEntry)
     });
     EXPECT_EQ(stored(), (QStringList {fifth, "", four[1], four[2]}));
     EXPECT_EQ(chosen(), "[x] " + four[2]);
+
+    EXPECT_TRUE(announced.empty());
+    object->setTransmitStatus(true);
+    command("picSettingsMain", {"Device", "c.bmp"});
+    EXPECT_EQ(announced, std::vector<std::int32_t> {view->heldImageNumber()});
+    EXPECT_EQ(caption("lblStatus"), "[ Picture Sent ]");
+    // Back to the camera while it is off: it stays off, the buttons return. While it runs,
+    // choosing it again restarts it.
+    command("picSettingsMain", {"Device", "VEDerEve Virtual Camera 1"});
+    EXPECT_FALSE(view->capture().CameraOn());
+    EXPECT_TRUE(view->image("imgCamOnMain")->isVisibleTo(panel));
+    click("imgCamOnMain");
+    const std::int32_t firstWindow = view->capture().lwndc();
+    command("picSettingsMain", {"Device", "VEDerEve Virtual Camera 1 (176x144)"});
+    EXPECT_TRUE(view->capture().CameraOn());
+    EXPECT_NE(view->capture().lwndc(), firstWindow);
 }
 
 TEST_F(Menus, CopyAndSaveTakeWhatEachTabShows)

@@ -1,0 +1,24 @@
+#pragma once
+
+#include <QByteArray>
+
+// What every fuzz target sets up once: an offscreen application of type App named after the
+// target, kept with the target's own state in T for the whole run. Never destroyed: libFuzzer
+// exits without unwinding, and what the inputs reach must outlive every one of them.
+namespace fuzzharness {
+
+template<class App> App *application(const char *name)
+{
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    static int argc = 1;
+    static char *argv[] = {const_cast<char *>(name), nullptr};
+    return new App(argc, argv);
+}
+
+template<class T> T &once()
+{
+    static T *instance = new T();
+    return *instance;
+}
+
+} // namespace fuzzharness
