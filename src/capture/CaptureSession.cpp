@@ -199,3 +199,18 @@ bool CaptureSession::recreatePrevCap(std::int32_t width, std::int32_t height)
     m_PrevCap = std::move(fresh);
     return true;
 }
+
+void CaptureSession::previewInPrevCap(platform::gdi::HDC source, std::int32_t width,
+                                      std::int32_t height)
+{
+    m_frameSize = {m_PrevCap->Width(), m_PrevCap->Height()};
+    recreatePrevCap(width, height);
+    m_PrevCap->LoadPictureBlt(source, 0, 0, -1, -1, platform::gdi::SRCCOPY);
+}
+
+void CaptureSession::restoreFrameSize()
+{
+    if (m_frameSize)
+        recreatePrevCap(m_frameSize->first, m_frameSize->second);
+    m_frameSize.reset();
+}

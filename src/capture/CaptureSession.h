@@ -2,12 +2,15 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "capture/FrameWatch.h"
 #include "platform/capture/Drivers.h"
 #include "platform/capture/VfwTypes.h"
+#include "platform/gdi/Gdi.h"
 
 class cDibSection;
 
@@ -88,11 +91,17 @@ public:
     // The frame bytes as they reached PrevCap on the last takeFrame().
     const std::vector<std::uint8_t> &frameBytes() const { return *m_lastFrame; }
 
-    // PrevCap made again at the given size and the frames' bit count, as the transmit pipeline's
-    // scaled refill and its restore need it. False when it cannot be made.
-    bool recreatePrevCap(std::int32_t width, std::int32_t height);
+    // With scaling, the picture sent is the preview rather than the frame: PrevCap is made again
+    // at width x height from the drawing at source, until restoreFrameSize() puts it back at the
+    // frame's size. Every way out of a tick restores it, an abandoned one included.
+    void previewInPrevCap(platform::gdi::HDC source, std::int32_t width, std::int32_t height);
+    void restoreFrameSize();
 
 private:
+    // PrevCap made again at the given size and the frames' bit count. False when it cannot be
+    // made.
+    bool recreatePrevCap(std::int32_t width, std::int32_t height);
+
     bool m_CameraOn = false;
     std::int32_t m_lwndc = 0;
     std::int32_t m_hic = 0;
@@ -104,6 +113,8 @@ private:
     std::int32_t m_FrameBitCount = 24;
     std::unique_ptr<cDibSection> m_PrevCap;
     std::unique_ptr<cDibSection> m_spare;
+    // The frame's size while PrevCap holds the preview.
+    std::optional<std::pair<std::int32_t, std::int32_t>> m_frameSize;
     bool m_UseScaling = false;
     bool m_MustScale = false;
     // The decompressor's output, kept from frame to frame.

@@ -1,14 +1,11 @@
 // Camera start and stop, device discovery and selection.
 
-#include <QGuiApplication>
-
 #include "base/DebugTrace.h"
 #include "base/ExceptionFilter.h"
 #include "capture/CaptureCommands.h"
 #include "capture/DeviceChoice.h"
-#include "capture/FormatNegotiation.h"
+#include "panel/StillPicture.h"
 #include "panel/cveDerEve.h"
-#include "platform/picture/PictureLoader.h"
 #include "support/CRegSettings.h"
 #include "support/PathHelpers.h"
 #include "support/ScreenDpi.h"
@@ -19,28 +16,6 @@
 
 using DebugTrace::Trace;
 using ExceptionFilter::Guarded;
-
-namespace {
-
-std::int32_t roundHalfEven(double value)
-{
-    return std::int32_t(std::nearbyint(value));
-}
-
-} // namespace
-
-void cveDerEve::setBusyCursor(bool busy)
-{
-    // One override at most, whatever the number of calls: the camera start shows the hourglass
-    // again after its callbacks are in place, and every way out restores the default once.
-    if (busy == m_busyCursor)
-        return;
-    m_busyCursor = busy;
-    if (busy)
-        QGuiApplication::setOverrideCursor(Qt::WaitCursor);
-    else
-        QGuiApplication::restoreOverrideCursor();
-}
 
 void cveDerEve::PaintPreviewLines(const QStringList &lines)
 {
@@ -81,7 +56,7 @@ void cveDerEve::startCamera()
     if (m_Capture.CameraOn())
         CamOff();
     m_MenuOpen = false;
-    setBusyCursor(true);
+    m_busyCursor.set(true);
     InitHardwareDrivers();
     if (DeviceCount == 0) {
         PaintPreviewLines({QStringLiteral("No webcam hardware available."),
@@ -92,7 +67,7 @@ void cveDerEve::startCamera()
     }
     const vb::MenuEntry *entry = mnuDevices().at(DeviceIndex);
     if (DeviceIndex < 0 || (entry && !entry->Tag.isEmpty())) {
-        setBusyCursor(false);
+        m_busyCursor.set(false);
         return;
     }
     releaseHeldBlock();
@@ -101,7 +76,7 @@ void cveDerEve::startCamera()
     // dialogs, so the panel's top-level window stands for it.
     const bool connected
         = m_Capture.connect(DeviceIndex, std::int32_t(picWebCam->window()->winId()));
-    setBusyCursor(true);
+    m_busyCursor.set(true);
     if (!connected) {
         const std::string name = CaptureSession::driverDescription(DeviceIndex, 128);
         PaintPreviewLines(
@@ -129,13 +104,13 @@ void cveDerEve::startCamera()
     picWebCam->Print(QString());
     tmrMain->setInterval(120);
     tmrMain->setEnabled(true);
-    setBusyCursor(false);
+    m_busyCursor.set(false);
 }
 
 void cveDerEve::CamOff()
 {
     imgCamOffMain->setBorderStyle(0);
-    setBusyCursor(true);
+    m_busyCursor.set(true);
     tmrMain->setEnabled(false);
     tmrStart->setEnabled(false);
     // A driver that faults while it stops must not keep the buttons and the pointer as they were.
@@ -144,7 +119,7 @@ void cveDerEve::CamOff()
     showCameraRunning(false);
     if (m_Maximized)
         lblStatus->setCaption(QString());
-    setBusyCursor(false);
+    m_busyCursor.set(false);
 }
 
 void cveDerEve::InitHardwareDrivers()
@@ -194,51 +169,14 @@ void cveDerEve::InitHardwareDrivers()
     Trace("InitHardwareDrivers Exit");
 }
 
-void cveDerEve::FitPicture(vb::ImageControl *source, vb::ImageControl *stretcher,
-                           vb::PictureBox *canvas)
-{
-    const QImage picture = source->Picture();
-    const capture::FittedSize fitted = capture::fitPictureSize(picture.width(), picture.height());
-    stretcher->Stretch = true;
-    stretcher->place(stretcher->x(), stretcher->y(), fitted.width, fitted.height);
-    stretcher->setPicture(picture);
-    const std::int32_t x = roundHalfEven((176 - fitted.width) / 2.0);
-    const std::int32_t y = roundHalfEven((144 - fitted.height) / 2.0);
-    canvas->setPicture(QImage());
-    canvas->place(canvas->x(), canvas->y(), 176, 144);
-    canvas->Cls();
-    canvas->PaintPicture(stretcher->Picture(), x, y, fitted.width, fitted.height);
-    canvas->keepDrawing();
-}
-
 void cveDerEve::SendPicture(const QString &path, bool announce)
 {
-    const std::optional<QImage> loaded = platform::picture::loadFromFile(path);
-    imgOriginal->setPicture(loaded.value_or(QImage()));
-    if (loaded)
-        FitPicture(imgOriginal, imgStretch, DefaultPic);
+    cDibSection bitmap;
+    const bool made = makeStillPicture(path, {imgOriginal, imgStretch, DefaultPic}, bitmap);
     if (!announce)
         Trace("InitHardwareDrivers Picture ", path, " loaded");
-    if (!loaded)
+    if (!made)
         return;
-
-    // DefaultPic holds the picture fitted and centred in the 176 x 144 area; the part that is
-    // sent is what lies in that area.
-    const std::int32_t W = DefaultPic->width();
-    const std::int32_t H = DefaultPic->height();
-    const std::int32_t x = W < 176 ? roundHalfEven((176 - W) / 2.0) : 0;
-    const std::int32_t y = H < 144 ? roundHalfEven((144 - H) / 2.0) : 0;
-    const std::int32_t w = W < 176 ? W : 176;
-    const std::int32_t h = H < 144 ? H : 144;
-    cDibSection bitmap;
-    if (!bitmap.Create(w, h, 24))
-        return;
-    bitmap.LoadPictureBlt(DefaultPic->hDC(), 0, 0, w, h, platform::gdi::SRCCOPY);
-    DefaultPic->place(DefaultPic->x(), DefaultPic->y(), 176, 144);
-    DefaultPic->setPicture(QImage());
-    DefaultPic->Cls();
-    bitmap.PaintPicture(DefaultPic->hDC(), x, y, w, h, 0, 0, platform::gdi::SRCCOPY);
-    DefaultPic->keepDrawing();
     picWebCam->setPicture(DefaultPic->Picture());
 
     // The held still picture: it stays for the parent to be told about again.

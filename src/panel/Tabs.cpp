@@ -18,7 +18,8 @@ void cveDerEve::lblParticipant_Click()
         setCurrentTab(0);
 }
 
-// Play and Pause look pressed while the left button is held on them (see createControls).
+// Play and Pause look pressed while the left button is held on them (PanelControls gives them
+// that look).
 void cveDerEve::imgCamOnMain_MouseUp(int Button, int, int, int)
 {
     if (Button != vb::vbLeftButton)
@@ -39,19 +40,18 @@ void cveDerEve::imgCamOffMain_MouseUp(int Button, int, int, int)
 void cveDerEve::imgChk_Click()
 {
     // The tag is the check box's state: empty while receiving, "x" while not.
-    if (!imgChk->Tag.isEmpty()) {
-        imgChk->Tag.clear();
-        Q_EMIT m_events.ReceiveCamImages(true);
-        lblDisable->hide();
-        imgChk->setToolTipText(QStringLiteral("Disable receiving"));
-        imgChk->setPicture(img[0]->Picture());
-    } else {
-        imgChk->Tag = QStringLiteral("x");
-        Q_EMIT m_events.ReceiveCamImages(false);
-        lblDisable->show();
-        imgChk->setToolTipText(QStringLiteral("Enable receiving"));
-        imgChk->setPicture(img[1]->Picture());
-    }
+    const bool receive = !imgChk->Tag.isEmpty();
+    imgChk->Tag = receive ? QString() : QStringLiteral("x");
+    Q_EMIT m_events.ReceiveCamImages(receive);
+    showReceiving(receive);
+}
+
+void cveDerEve::showReceiving(bool receive)
+{
+    lblDisable->setVisible(!receive);
+    imgChk->setToolTipText(receive ? QStringLiteral("Disable receiving")
+                                   : QStringLiteral("Enable receiving"));
+    imgChk->setPicture(img[receive ? 0 : 1]->Picture());
 }
 
 void cveDerEve::imgMinMax_Click()

@@ -21,9 +21,7 @@ void cveDerEve::tmrMain_Timer(std::int32_t)
     // changed for its length comes back as on a normal way out, and the frame's block goes.
     if (!ExceptionFilter::Guarded([this] { captureTick(); })) {
         m_Sender.abandonFrame();
-        if (m_scaledFrom)
-            m_Capture.recreatePrevCap(m_scaledFrom->width(), m_scaledFrom->height());
-        m_scaledFrom.reset();
+        m_Capture.restoreFrameSize();
         tmrStart->setEnabled(true);
     }
 }
@@ -110,20 +108,11 @@ void cveDerEve::captureTick()
 bool cveDerEve::transmitFrame()
 {
     // With scaling, the picture sent is the top-left 176 x 144 of the preview: the scaled frame
-    // at 8, 8 with the box's background around it. PrevCap is made again at that size for the
-    // encoding and put back at the frame's size on every way out.
-    const std::int32_t frameWidth = m_Capture.PrevCap()->Width();
-    const std::int32_t frameHeight = m_Capture.PrevCap()->Height();
-    const bool scaled = m_Capture.UseScaling();
-    if (scaled) {
-        m_scaledFrom = QSize(frameWidth, frameHeight);
-        m_Capture.recreatePrevCap(176, 144);
-        m_Capture.PrevCap()->LoadPictureBlt(picWebCam->hDC(), 0, 0, -1, -1, platform::gdi::SRCCOPY);
-    }
+    // at 8, 8 with the box's background around it.
+    if (m_Capture.UseScaling())
+        m_Capture.previewInPrevCap(picWebCam->hDC(), 176, 144);
     const bool sent = m_Sender.sendFrame(*m_Capture.PrevCap(), WindowPos);
-    if (scaled)
-        m_Capture.recreatePrevCap(frameWidth, frameHeight);
-    m_scaledFrom.reset();
+    m_Capture.restoreFrameSize();
     return sent;
 }
 

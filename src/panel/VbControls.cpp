@@ -46,33 +46,59 @@ void runMouse(const MouseHandler &handler, const QMouseEvent *event)
     ExceptionFilter::Guarded([&] { handler(button, shift, pos.x(), pos.y()); });
 }
 
-// The border of a control with a pressed look follows its buttons: single while one is held.
-template<class Control> void showPressed(Control *control, const QMouseEvent *event, bool down)
-{
-    if (control->PressedLook & buttonOf(event))
-        control->setBorderStyle(down ? 1 : 0);
-}
-
 void runClick(const ClickHandler &handler)
 {
     if (handler)
         ExceptionFilter::Guarded([&] { handler(); });
 }
 
-void drawBorder(QWidget *widget, int style)
-{
-    if (style == 0)
-        return;
-    QPainter painter(widget);
-    painter.setPen(QColor(64, 64, 64));
-    painter.drawRect(widget->rect().adjusted(0, 0, -1, -1));
-}
-
 } // namespace
 
-PictureBox::PictureBox(QWidget *parent, const QString &name) : QWidget(parent)
+PictureControl::PictureControl(QWidget *parent, const QString &name) : QWidget(parent)
 {
     setObjectName(name);
+}
+
+void PictureControl::setBorderStyle(int style)
+{
+    BorderStyle = style;
+    update();
+}
+
+void PictureControl::paintBorder()
+{
+    if (BorderStyle == 0)
+        return;
+    QPainter painter(this);
+    painter.setPen(QColor(64, 64, 64));
+    painter.drawRect(rect().adjusted(0, 0, -1, -1));
+}
+
+void PictureControl::mousePressEvent(QMouseEvent *event)
+{
+    mouseButton(event, true);
+}
+
+void PictureControl::mouseReleaseEvent(QMouseEvent *event)
+{
+    mouseButton(event, false);
+}
+
+// The border of a control with a pressed look follows its buttons: single while one is held.
+// A disabled control keeps its look and runs no handler.
+void PictureControl::mouseButton(QMouseEvent *event, bool down)
+{
+    if (!isEnabled())
+        return;
+    if (PressedLook & buttonOf(event))
+        setBorderStyle(down ? 1 : 0);
+    runMouse(down ? MouseDown : MouseUp, event);
+    if (!down && event->button() == Qt::LeftButton && rect().contains(event->position().toPoint()))
+        runClick(Click);
+}
+
+PictureBox::PictureBox(QWidget *parent, const QString &name) : PictureControl(parent, name)
+{
     setAttribute(Qt::WA_OpaquePaintEvent);
     m_image = QImage(1, 1, QImage::Format_RGB32);
     m_image.fill(BackColor);
@@ -122,12 +148,6 @@ void PictureBox::setBackColor(const QColor &color)
     rebuildImage();
 }
 
-void PictureBox::setBorderStyle(int style)
-{
-    BorderStyle = style;
-    update();
-}
-
 void PictureBox::PaintPicture(const QImage &picture, int x, int y, int width, int height)
 {
     if (picture.isNull())
@@ -174,7 +194,7 @@ void PictureBox::paintEvent(QPaintEvent *)
     QPainter painter(this);
     painter.drawImage(0, 0, m_image);
     painter.end();
-    drawBorder(this, BorderStyle);
+    paintBorder();
 }
 
 void PictureBox::resizeEvent(QResizeEvent *)
@@ -183,24 +203,8 @@ void PictureBox::resizeEvent(QResizeEvent *)
         rebuildImage();
 }
 
-void PictureBox::mousePressEvent(QMouseEvent *event)
-{
-    showPressed(this, event, true);
-    runMouse(MouseDown, event);
-}
-
-void PictureBox::mouseReleaseEvent(QMouseEvent *event)
-{
-    showPressed(this, event, false);
-    runMouse(MouseUp, event);
-    if (event->button() == Qt::LeftButton && rect().contains(event->position().toPoint()))
-        runClick(Click);
-}
-
-ImageControl::ImageControl(QWidget *parent, const QString &name) : QWidget(parent)
-{
-    setObjectName(name);
-}
+ImageControl::ImageControl(QWidget *parent, const QString &name) : PictureControl(parent, name)
+{ }
 
 void ImageControl::place(int left, int top, int width, int height)
 {
@@ -210,12 +214,6 @@ void ImageControl::place(int left, int top, int width, int height)
 void ImageControl::setPicture(const QImage &picture)
 {
     m_picture = picture;
-    update();
-}
-
-void ImageControl::setBorderStyle(int style)
-{
-    BorderStyle = style;
     update();
 }
 
@@ -229,25 +227,7 @@ void ImageControl::paintEvent(QPaintEvent *)
             painter.drawImage(0, 0, m_picture);
     }
     painter.end();
-    drawBorder(this, BorderStyle);
-}
-
-void ImageControl::mousePressEvent(QMouseEvent *event)
-{
-    if (!isEnabled())
-        return;
-    showPressed(this, event, true);
-    runMouse(MouseDown, event);
-}
-
-void ImageControl::mouseReleaseEvent(QMouseEvent *event)
-{
-    if (!isEnabled())
-        return;
-    showPressed(this, event, false);
-    runMouse(MouseUp, event);
-    if (event->button() == Qt::LeftButton && rect().contains(event->position().toPoint()))
-        runClick(Click);
+    paintBorder();
 }
 
 Label::Label(QWidget *parent, const QString &name) : QLabel(parent)

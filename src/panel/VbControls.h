@@ -38,10 +38,38 @@ public:
     virtual void setPicture(const QImage &) { }
 };
 
+// What the picture box and the image control share: a border, a pressed look, and mouse and
+// click handlers, each run inside the fault guard.
+class PictureControl : public QWidget, public ControlBase
+{
+    Q_OBJECT
+public:
+    explicit PictureControl(QWidget *parent, const QString &name);
+
+    int BorderStyle = 0;
+    void setBorderStyle(int style);
+    // The buttons (vbLeftButton | ...) that give the control a single border while they are held
+    // down on it, the look of a pressed button.
+    int PressedLook = 0;
+
+    MouseHandler MouseDown;
+    MouseHandler MouseUp;
+    ClickHandler Click;
+
+protected:
+    void mousePressEvent(QMouseEvent *event) override;
+    void mouseReleaseEvent(QMouseEvent *event) override;
+    // Draws the border over what the control painted.
+    void paintBorder();
+
+private:
+    void mouseButton(QMouseEvent *event, bool down);
+};
+
 // Picture box: a Picture that the box shows, and a persistent drawn Image (the hDC surface) that
 // starts as the picture over the back colour. Drawing goes to the image; `Picture = Image` makes
 // the drawing the picture.
-class PictureBox final : public QWidget, public ControlBase
+class PictureBox final : public PictureControl
 {
     Q_OBJECT
 public:
@@ -65,11 +93,6 @@ public:
     void setBackColor(const QColor &color);
     // The box sizes itself to each new picture.
     bool AutoSize = false;
-    int BorderStyle = 0;
-    void setBorderStyle(int style);
-    // The buttons (vbLeftButton | ...) that give the box a single border while they are held
-    // down on it, the look of a pressed button.
-    int PressedLook = 0;
 
     // Draws picture scaled into the rectangle of the drawing.
     void PaintPicture(const QImage &picture, int x, int y, int width, int height);
@@ -81,15 +104,9 @@ public:
     int CurrentY = 0;
     void Print(const QString &text);
 
-    MouseHandler MouseDown;
-    MouseHandler MouseUp;
-    ClickHandler Click;
-
 protected:
     void paintEvent(QPaintEvent *event) override;
     void resizeEvent(QResizeEvent *event) override;
-    void mousePressEvent(QMouseEvent *event) override;
-    void mouseReleaseEvent(QMouseEvent *event) override;
 
 private:
     void rebuildImage();
@@ -101,7 +118,7 @@ private:
 };
 
 // Image control: shows its picture at its top-left corner (or stretched to its size).
-class ImageControl final : public QWidget, public ControlBase
+class ImageControl final : public PictureControl
 {
     Q_OBJECT
 public:
@@ -111,21 +128,11 @@ public:
     const QImage &Picture() const { return m_picture; }
     void setPicture(const QImage &picture) override;
     bool Stretch = false;
-    int BorderStyle = 0;
-    void setBorderStyle(int style);
-    // As for the picture box.
-    int PressedLook = 0;
     void setToolTipText(const QString &text) { setToolTip(text); }
     QString ToolTipText() const { return toolTip(); }
 
-    MouseHandler MouseDown;
-    MouseHandler MouseUp;
-    ClickHandler Click;
-
 protected:
     void paintEvent(QPaintEvent *event) override;
-    void mousePressEvent(QMouseEvent *event) override;
-    void mouseReleaseEvent(QMouseEvent *event) override;
 
 private:
     QImage m_picture;

@@ -1,97 +1,15 @@
 #include "panel/cveDerEve.h"
 
-#include <cmath>
-#include <type_traits>
-
 #include "base/DebugTrace.h"
 #include "base/ExceptionFilter.h"
 #include "capture/clsImages.h"
 #include "exchange/modImageMemMapFunctions.h"
 #include "panel/PanelSkin.h"
 #include "platform/capture/dialogs/DriverDialogs.h"
-#include "support/CRegSettings.h"
-#include "support/ScreenDpi.h"
-#include "support/SettingKeys.h"
+#include "support/StoredDevice.h"
 
 using DebugTrace::Trace;
 using ExceptionFilter::Guarded;
-using namespace Qt::Literals::StringLiterals;
-
-namespace {
-
-// Rounds to the nearest whole number, halves to the even neighbour.
-std::int32_t roundHalfEven(double value)
-{
-    return static_cast<std::int32_t>(std::nearbyint(value));
-}
-
-} // namespace
-
-// ---------------------------------------------------------------------------------------------
-// Controls
-
-// One row of the layout: the control's name, its container (none: the panel itself), its place
-// in pixels, and how to make it. Start-up creates the controls and then places them by walking
-// the same rows.
-struct cveDerEve::ControlRow
-{
-    const char *name;
-    vb::PictureBox *cveDerEve::*container;
-    int left, top, width, height;
-    vb::ControlBase *(*make)(cveDerEve &panel, QWidget *parent, const QString &name);
-};
-
-namespace {
-// The widget type a control member holds.
-template<class Slot> using ControlOf = std::remove_pointer_t<std::remove_cvref_t<Slot>>;
-} // namespace
-
-const std::array<cveDerEve::ControlRow, 31> &cveDerEve::controlTable()
-{
-#define VEDEREVE_CONTROL(member)                                                                   \
-    [](cveDerEve &p, QWidget *parent, const QString &name) -> vb::ControlBase * {                  \
-        auto *control = new ControlOf<decltype(p.member)>(parent, name);                           \
-        p.member = control;                                                                        \
-        return control;                                                                            \
-    }
-    using P = cveDerEve;
-    // The containers come before what they hold; the stores lie outside the visible 202 x 215.
-    static const std::array<ControlRow, 31> rows {{
-        {"picMainDown", nullptr, 435, 241, 202, 17, VEDEREVE_CONTROL(picMainDown)},
-        {"picMainUp", nullptr, 434, 17, 202, 215, VEDEREVE_CONTROL(picMainUp)},
-        {"picTmp", nullptr, 325, 440, 50, 29, VEDEREVE_CONTROL(picTmp)},
-        {"DefaultPic", nullptr, 260, 440, 50, 29, VEDEREVE_CONTROL(DefaultPic)},
-        {"picMain", nullptr, 0, 0, 202, 215, VEDEREVE_CONTROL(picMain)},
-        {"picTabMain", &P::picMain, 1, 19, 200, 191, VEDEREVE_CONTROL(picTabMain)},
-        {"picSettingsMain", &P::picTabMain, 117, 169, 66, 18, VEDEREVE_CONTROL(picSettingsMain)},
-        {"picParticipant", &P::picTabMain, 13, 22, 174, 144, VEDEREVE_CONTROL(picParticipant)},
-        {"imgChk", &P::picParticipant, 156, 3, 13, 13, VEDEREVE_CONTROL(imgChk)},
-        {"lblDisable", &P::picParticipant, 15, 2, 138, 14, VEDEREVE_CONTROL(lblDisable)},
-        {"picWebCam", &P::picTabMain, 13, 22, 174, 144, VEDEREVE_CONTROL(picWebCam)},
-        {"lblParticipant", &P::picTabMain, 86, 3, 94, 13, VEDEREVE_CONTROL(lblParticipant)},
-        {"lblLocation", &P::picTabMain, 13, 167, 174, 22, VEDEREVE_CONTROL(lblLocation)},
-        {"imgCamOnMain", &P::picTabMain, 13, 169, 20, 18, VEDEREVE_CONTROL(imgCamOnMain)},
-        {"imgCamOffMain", &P::picTabMain, 37, 169, 19, 18, VEDEREVE_CONTROL(imgCamOffMain)},
-        {"imgBrand", &P::picMain, 4, 3, 14, 12, VEDEREVE_CONTROL(imgBrand)},
-        {"lblStatus", &P::picMain, 104, 4, 78, 11, VEDEREVE_CONTROL(lblStatus)},
-        {"imgMinMax", &P::picMain, 185, 3, 12, 12, VEDEREVE_CONTROL(imgMinMax)},
-        {"imgStretch", nullptr, 593, 451, 29, 15, VEDEREVE_CONTROL(imgStretch)},
-        {"imgOriginal", nullptr, 592, 430, 29, 15, VEDEREVE_CONTROL(imgOriginal)},
-        {"img(1)", nullptr, 453, 374, 13, 13, VEDEREVE_CONTROL(img[1])},
-        {"img(0)", nullptr, 453, 343, 13, 13, VEDEREVE_CONTROL(img[0])},
-        {"PicTabWebcam", nullptr, 216, 15, 200, 191, VEDEREVE_CONTROL(PicTabWebcam)},
-        {"picTabParticipant", nullptr, 218, 229, 200, 191, VEDEREVE_CONTROL(picTabParticipant)},
-        {"picStopCam", nullptr, 21, 237, 176, 144, VEDEREVE_CONTROL(picStopCam)},
-        {"imgCamStop(1)", nullptr, 98, 443, 19, 18, VEDEREVE_CONTROL(imgCamStop[1])},
-        {"ImgCamOn(1)", nullptr, 72, 443, 20, 18, VEDEREVE_CONTROL(ImgCamOn[1])},
-        {"imgCamStop(0)", nullptr, 48, 443, 19, 18, VEDEREVE_CONTROL(imgCamStop[0])},
-        {"ImgCamOn(0)", nullptr, 22, 443, 20, 18, VEDEREVE_CONTROL(ImgCamOn[0])},
-        {"imgDArrow", nullptr, 50, 409, 12, 12, VEDEREVE_CONTROL(imgDArrow)},
-        {"imgUpArrow", nullptr, 28, 410, 12, 12, VEDEREVE_CONTROL(imgUpArrow)},
-    }};
-#undef VEDEREVE_CONTROL
-    return rows;
-}
 
 cveDerEve::cveDerEve(QWidget *parent) : QWidget(parent)
 {
@@ -103,7 +21,8 @@ cveDerEve::cveDerEve(QWidget *parent) : QWidget(parent)
     Q_UNUSED(dialogs);
     setObjectName(QStringLiteral("WebCam"));
     resize(202, 215);
-    createControls();
+    makeControls(*this);
+    connectControls();
     buildMenus();
     UserControl_Initialize();
 }
@@ -113,68 +32,16 @@ cveDerEve::~cveDerEve()
     UserControl_Terminate();
 }
 
-void cveDerEve::createControls()
+void cveDerEve::connectControls()
 {
-    for (const ControlRow &row : controlTable()) {
-        QWidget *container = row.container ? static_cast<QWidget *>(this->*row.container) : this;
-        vb::ControlBase *control = row.make(*this, container, QString::fromLatin1(row.name));
-        // Stores only hold pictures; nobody ever sees them. Whatever lies outside the visible
-        // area of the panel is one.
-        auto *widget = dynamic_cast<QWidget *>(control);
-        if (!row.container && (row.left >= 202 || row.top >= 215))
-            widget->hide();
-    }
-
-    picMain->AutoSize = true;
-    picParticipant->setBackColor(Qt::white);
-    picWebCam->setBackColor(Qt::white);
-    lblDisable->setCaption(QStringLiteral("Receiving has been disabled"));
-    lblDisable->hide();
-    lblParticipant->setCaption(QStringLiteral("Participant cam"));
-    lblLocation->hide();
-    lblStatus->setForeColor(QColor(0x60, 0x60, 0x60));
-    imgChk->setToolTipText(QStringLiteral("Disable receiving"));
-    imgCamOnMain->setToolTipText(QStringLiteral("Play"));
-    imgCamOffMain->setToolTipText(QStringLiteral("Pause"));
-    for (QWidget *webcamTab :
-         std::initializer_list<QWidget *> {picSettingsMain, picWebCam, imgCamOnMain, imgCamOffMain})
-        webcamTab->hide();
-    for (QWidget *clickable :
-         std::initializer_list<QWidget *> {picSettingsMain, imgCamOnMain, imgCamOffMain, imgMinMax})
-        clickable->setCursor(Qt::PointingHandCursor);
-
     picTabMain->MouseUp = [this](int b, int s, int x, int y) { picTabMain_MouseUp(b, s, x, y); };
     lblParticipant->Click = [this] { lblParticipant_Click(); };
     imgCamOnMain->MouseUp
         = [this](int b, int s, int x, int y) { imgCamOnMain_MouseUp(b, s, x, y); };
     imgCamOffMain->MouseUp
         = [this](int b, int s, int x, int y) { imgCamOffMain_MouseUp(b, s, x, y); };
-    // The buttons look pressed while held: Play and Pause for the left button, the settings
-    // button for any.
-    imgCamOnMain->PressedLook = imgCamOffMain->PressedLook = vb::vbLeftButton;
-    picSettingsMain->PressedLook = vb::vbLeftButton | vb::vbRightButton | vb::vbMiddleButton;
     imgChk->Click = [this] { imgChk_Click(); };
     imgMinMax->Click = [this] { imgMinMax_Click(); };
-}
-
-void cveDerEve::applyLayout()
-{
-    for (const ControlRow &row : controlTable()) {
-        auto *control
-            = dynamic_cast<vb::ControlBase *>(findChild<QWidget *>(QString::fromLatin1(row.name)));
-        control->place(row.left, row.top, row.width, row.height);
-    }
-    setLabelFonts();
-}
-
-void cveDerEve::setLabelFonts()
-{
-    const QFont large = ArialAtScreenDpi(8.25);
-    const QFont small = ArialAtScreenDpi(6.75);
-    lblDisable->setFont(large);
-    lblParticipant->setFont(large);
-    lblLocation->setFont(small);
-    lblStatus->setFont(small);
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -186,7 +53,7 @@ void cveDerEve::UserControl_Initialize()
     if (m_Initialized)
         return;
     PanelSkin::assignBuiltIn(*this);
-    applyLayout();
+    placeControls(*this);
 
     ParticipantQueue.clear();
 
@@ -227,14 +94,7 @@ void cveDerEve::UserControl_Initialize()
     setCaptureInterval(0);
     m_TransmitStatus = false;
 
-    const QString device
-        = CRegSettings().GetSetting(SettingKeys::Defaults, SettingKeys::WebCamDevice, u"-1"_s);
-    // A number rounds half to even; text that is not a number gives 0.
-    bool isNumber = false;
-    const double value = device.trimmed().toDouble(&isNumber);
-    DeviceIndex = isNumber && std::isfinite(value) && std::fabs(value) < 2147483647.0
-        ? roundHalfEven(value)
-        : 0;
+    DeviceIndex = StoredDevice::index();
 
     // Output to the participant area; the camera is not running yet, so nothing restarts.
     chooseDestination(8);
@@ -324,17 +184,8 @@ void cveDerEve::setCurrentTab(std::int32_t Value)
 
 void cveDerEve::RecieveWebCamImages(bool YorN)
 {
-    if (YorN) {
-        lblDisable->hide();
-        imgChk->setToolTipText(QStringLiteral("Disable receiving"));
-        imgChk->setPicture(img[0]->Picture());
-        imgChk->Tag.clear();
-    } else {
-        lblDisable->show();
-        imgChk->setToolTipText(QStringLiteral("Enable receiving"));
-        imgChk->setPicture(img[1]->Picture());
-        imgChk->Tag = QStringLiteral("x");
-    }
+    showReceiving(YorN);
+    imgChk->Tag = YorN ? QString() : QStringLiteral("x");
 }
 
 std::int32_t cveDerEve::MinHeight() const

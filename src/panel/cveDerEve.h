@@ -5,16 +5,15 @@
 #include <QString>
 #include <QWidget>
 
-#include <array>
 #include <cstdint>
-#include <functional>
 #include <memory>
-#include <optional>
 
 #include "capture/CaptureSession.h"
 #include "exchange/ParticipantDecode.h"
 #include "exchange/ParticipantQueue.h"
 #include "exchange/Sender.h"
+#include "panel/BusyCursor.h"
+#include "panel/PanelControls.h"
 #include "panel/VbControls.h"
 #include "panel/WebCamEvents.h"
 #include "support/AsyncPictureRead.h"
@@ -30,7 +29,7 @@ class PanelTestAccess;
 // can follow the behaviour and the code side by side. Everything but the members the host form
 // calls is private; tests read the state through PanelTestAccess and drive the panel with mouse
 // events on its controls, which carry the control names as their object names.
-class cveDerEve final : public QWidget
+class cveDerEve final : public QWidget, private PanelControls
 {
     Q_OBJECT
 public:
@@ -69,19 +68,16 @@ public:
 
 private:
     friend class PanelTestAccess;
-    struct ControlRow;
-    static const std::array<ControlRow, 31> &controlTable();
 
     // Start-up and shutdown.
     void UserControl_Initialize();
     void UserControl_Terminate();
     void UserControl_AsyncReadComplete(const QString &PropertyName, const QImage &Value);
-    void createControls();
-    void applyLayout();
+    // Gives the controls their handlers.
+    void connectControls();
     // Creates both menu trees from their table and connects each entry to its handler.
     void buildMenus();
     void releaseHeldBlock();
-    void setLabelFonts();
     void disableTimers();
 
     // Camera start and stop, device discovery and selection.
@@ -91,10 +87,8 @@ private:
     void InitHardwareDrivers();
     void mnuDevices_Click(int Index);
     void SendPicture(const QString &path, bool announce);
-    void FitPicture(vb::ImageControl *source, vb::ImageControl *stretcher, vb::PictureBox *canvas);
     void PaintPreviewLines(const QStringList &lines);
     void showCameraRunning(bool running);
-    void setBusyCursor(bool busy);
     // The capture tick after its guards, with tmrMain off.
     void captureTick();
     // Sends the tick's frame; false when its block could not be made.
@@ -106,6 +100,8 @@ private:
     void imgCamOnMain_MouseUp(int Button, int Shift, int X, int Y);
     void imgCamOffMain_MouseUp(int Button, int Shift, int X, int Y);
     void imgChk_Click();
+    // The receive check box and the label beside it as they show receiving on or off.
+    void showReceiving(bool receive);
     void imgMinMax_Click();
 
     // The two pop-up menus: openers and commands.
@@ -159,40 +155,10 @@ private:
     participant::Receiver m_Receiver;
     bool HardwareBusyFlag = false;
     std::int32_t LastAttempt = 0;
-    bool m_busyCursor = false;
+    BusyCursor m_busyCursor;
 
     // The camera: capture window, decompressor, formats and the frame bitmap PrevCap.
     CaptureSession m_Capture;
-
-    // Controls, in layout order (controlTable() places and names them).
-    vb::PictureBox *picMainDown = nullptr;
-    vb::PictureBox *picMainUp = nullptr;
-    vb::PictureBox *picTmp = nullptr;
-    vb::PictureBox *DefaultPic = nullptr;
-    vb::PictureBox *picMain = nullptr;
-    vb::PictureBox *picTabMain = nullptr;
-    vb::PictureBox *picSettingsMain = nullptr;
-    vb::PictureBox *picParticipant = nullptr;
-    vb::ImageControl *imgChk = nullptr;
-    vb::Label *lblDisable = nullptr;
-    vb::PictureBox *picWebCam = nullptr;
-    vb::Label *lblParticipant = nullptr;
-    vb::Label *lblLocation = nullptr;
-    vb::ImageControl *imgCamOnMain = nullptr;
-    vb::ImageControl *imgCamOffMain = nullptr;
-    vb::ImageControl *imgBrand = nullptr;
-    vb::Label *lblStatus = nullptr;
-    vb::ImageControl *imgMinMax = nullptr;
-    vb::ImageControl *imgStretch = nullptr;
-    vb::ImageControl *imgOriginal = nullptr;
-    std::array<vb::ImageControl *, 2> img = {};
-    vb::ImageControl *PicTabWebcam = nullptr;
-    vb::ImageControl *picTabParticipant = nullptr;
-    vb::ImageControl *picStopCam = nullptr;
-    std::array<vb::ImageControl *, 2> imgCamStop = {};
-    std::array<vb::ImageControl *, 2> ImgCamOn = {};
-    vb::ImageControl *imgDArrow = nullptr;
-    vb::ImageControl *imgUpArrow = nullptr;
 
     // Menus: the settings menu mnu_Main and the context menu mnuContext, with their entries by
     // name (buildMenus lists them).
@@ -206,9 +172,6 @@ private:
     std::unique_ptr<CcrpTimer> TransmitNow;
     TimerControl tmrReset;
 
-    // The frame's size while PrevCap is made again at 176 x 144 for sending: a tick abandoned
-    // meanwhile puts it back.
-    std::optional<QSize> m_scaledFrom;
     // The white board's frame, kept here so that a tick abandoned during its event leaves no copy.
     QByteArray m_clientPicture;
 

@@ -88,11 +88,12 @@ TEST_F(RegistryStore, PrivateStoreWhoseNamesIgnoreCaseButKeepTheCaseAndPlaceThey
     std::string first, second, none;
     EXPECT_EQ(key.enumValue(0, first, nullptr, nullptr, nullptr), ERROR_SUCCESS);
     EXPECT_EQ(key.enumValue(1, second, nullptr, nullptr, nullptr), ERROR_SUCCESS);
-    EXPECT_NE(key.enumValue(2, none, nullptr, nullptr, nullptr), ERROR_SUCCESS);
+    EXPECT_EQ(key.enumValue(2, none, nullptr, nullptr, nullptr), ERROR_NO_MORE_ITEMS);
     EXPECT_EQ(first + "|" + second, "WebCamPic1|Other");
 
     ASSERT_EQ(RegKey::openCurrentUser("software", key), ERROR_SUCCESS);
     EXPECT_EQ(subKeys(key), std::vector<std::string> {"Zedazido"});
+    EXPECT_EQ(key.enumKey(1, none), ERROR_NO_MORE_ITEMS);
 }
 
 TEST_F(RegistryStore, MalformedPathsAreRefusedBeforeTouchingTheDisk)
@@ -157,6 +158,10 @@ TEST_F(RegistryStore, DeletingKeysRespectsSubkeysAndInvalidatesOpenHandles)
               ERROR_SUCCESS);
     EXPECT_EQ(setText(child, "v", "new"), ERROR_KEY_DELETED);
     EXPECT_EQ(readBytes(again, "v"), "<missing>");
+    // Without a subkey the tree below the key goes and the key itself stays.
+    EXPECT_EQ(parent.deleteTree(""), ERROR_SUCCESS);
+    EXPECT_TRUE(subKeys(parent).empty());
+    EXPECT_EQ(setText(parent, "w", "kept"), ERROR_SUCCESS);
 
     EXPECT_EQ(RegKey().deleteValue("x"), ERROR_INVALID_HANDLE);
 }

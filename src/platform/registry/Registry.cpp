@@ -424,6 +424,46 @@ RegStatus inKey(Connection *conn, std::int64_t id, Transaction::Kind kind, const
     return ERROR_SUCCESS;
 }
 
+// Runs body(row) on the row at index of those that sql selects for the key (its first parameter;
+// the second is the offset), in one read transaction. ERROR_NO_MORE_ITEMS past the last row.
+template<typename Body>
+RegStatus atRow(Connection *conn, std::int64_t id, const char *what, const char *sql,
+                std::uint32_t index, Body &&body)
+{
+    return inKey(conn, id, Transaction::Read, what, [&](sqlite3 *db) {
+        Statement stmt(db, sql);
+        stmt.bind(1, id).bind(2, index);
+        const int rc = stmt.step();
+        if (rc == SQLITE_DONE)
+            return ERROR_NO_MORE_ITEMS;
+        if (rc != SQLITE_ROW)
+            return failed(rc, what);
+        return body(stmt);
+    });
+}
+
+// Runs body(db, subkey) in one write transaction on the subkey that subKey names below the key
+// (the key itself when it names none). ERROR_FILE_NOT_FOUND when there is no such subkey.
+template<typename Body>
+RegStatus onSubKey(Connection *conn, std::int64_t id, std::string_view subKey, bool allowSelf,
+                   const char *what, Body &&body)
+{
+    std::vector<std::string_view> parts;
+    if (RegStatus status = splitPath(subKey, parts); status != ERROR_SUCCESS)
+        return status;
+    if (parts.empty() && !allowSelf)
+        return ERROR_INVALID_PARAMETER;
+    return inKey(conn, id, Transaction::Write, what, [&](sqlite3 *db) {
+        int rc = SQLITE_OK;
+        const std::int64_t target = walk(db, id, parts, false, nullptr, rc);
+        if (rc != SQLITE_OK)
+            return failed(rc, what);
+        if (target == 0)
+            return ERROR_FILE_NOT_FOUND;
+        return body(db, target, parts.empty());
+    });
+}
+
 } // namespace
 
 RegStatus RegKey::queryValue(std::string_view name, std::uint32_t *type, std::byte *data,
@@ -478,64 +518,47 @@ RegStatus RegKey::deleteValue(std::string_view name)
 
 RegStatus RegKey::deleteKey(std::string_view subKey)
 {
-    std::vector<std::string_view> parts;
-    if (RegStatus status = splitPath(subKey, parts); status != ERROR_SUCCESS)
-        return status;
-    if (parts.empty())
-        return ERROR_INVALID_PARAMETER;
-    return inKey(m_db.get(), m_id, Transaction::Write, "delete key", [&](sqlite3 *db) {
-        int rc = SQLITE_OK;
-        const std::int64_t target = walk(db, m_id, parts, false, nullptr, rc);
-        if (rc != SQLITE_OK)
-            return failed(rc, "delete key");
-        if (target == 0)
-            return ERROR_FILE_NOT_FOUND;
-        Statement children(db, "SELECT 1 FROM keys WHERE parent = ? LIMIT 1");
-        children.bind(1, target);
-        rc = children.step();
-        if (rc == SQLITE_ROW)
-            return ERROR_ACCESS_DENIED;
-        if (rc != SQLITE_DONE)
-            return failed(rc, "delete key");
-        Statement values(db, "DELETE FROM vals WHERE key = ?");
-        values.bind(1, target);
-        if (values.step() != SQLITE_DONE)
-            return failed(values.error(), "delete key");
-        Statement key(db, "DELETE FROM keys WHERE id = ?");
-        key.bind(1, target);
-        if (key.step() != SQLITE_DONE)
-            return failed(key.error(), "delete key");
-        return ERROR_SUCCESS;
-    });
+    return onSubKey(m_db.get(), m_id, subKey, false, "delete key",
+                    [&](sqlite3 *db, std::int64_t target, bool) {
+                        Statement children(db, "SELECT 1 FROM keys WHERE parent = ? LIMIT 1");
+                        children.bind(1, target);
+                        const int rc = children.step();
+                        if (rc == SQLITE_ROW)
+                            return ERROR_ACCESS_DENIED;
+                        if (rc != SQLITE_DONE)
+                            return failed(rc, "delete key");
+                        Statement values(db, "DELETE FROM vals WHERE key = ?");
+                        values.bind(1, target);
+                        if (values.step() != SQLITE_DONE)
+                            return failed(values.error(), "delete key");
+                        Statement key(db, "DELETE FROM keys WHERE id = ?");
+                        key.bind(1, target);
+                        if (key.step() != SQLITE_DONE)
+                            return failed(key.error(), "delete key");
+                        return ERROR_SUCCESS;
+                    });
 }
 
 RegStatus RegKey::deleteTree(std::string_view subKey)
 {
-    std::vector<std::string_view> parts;
-    if (RegStatus status = splitPath(subKey, parts); status != ERROR_SUCCESS)
-        return status;
-    return inKey(m_db.get(), m_id, Transaction::Write, "delete tree", [&](sqlite3 *db) {
-        int rc = SQLITE_OK;
-        const std::int64_t target = walk(db, m_id, parts, false, nullptr, rc);
-        if (rc != SQLITE_OK)
-            return failed(rc, "delete tree");
-        if (target == 0)
-            return ERROR_FILE_NOT_FOUND;
-        // With no subkey the key itself stays and only its contents go.
-        const std::int64_t keep = parts.empty() ? target : 0;
-        const std::string branch = "WITH RECURSIVE branch(id) AS (SELECT ? UNION ALL "
-                                   "SELECT keys.id FROM keys JOIN branch ON keys.parent = "
-                                   "branch.id) ";
-        Statement values(db, branch + "DELETE FROM vals WHERE key IN branch");
-        values.bind(1, target);
-        if (values.step() != SQLITE_DONE)
-            return failed(values.error(), "delete tree");
-        Statement keys(db, branch + "DELETE FROM keys WHERE id IN branch AND id != ?");
-        keys.bind(1, target).bind(2, keep);
-        if (keys.step() != SQLITE_DONE)
-            return failed(keys.error(), "delete tree");
-        return ERROR_SUCCESS;
-    });
+    return onSubKey(
+        m_db.get(), m_id, subKey, true, "delete tree",
+        [&](sqlite3 *db, std::int64_t target, bool self) {
+            // With no subkey the key itself stays and only its contents go.
+            const std::int64_t keep = self ? target : 0;
+            const std::string branch = "WITH RECURSIVE branch(id) AS (SELECT ? UNION ALL "
+                                       "SELECT keys.id FROM keys JOIN branch ON keys.parent = "
+                                       "branch.id) ";
+            Statement values(db, branch + "DELETE FROM vals WHERE key IN branch");
+            values.bind(1, target);
+            if (values.step() != SQLITE_DONE)
+                return failed(values.error(), "delete tree");
+            Statement keys(db, branch + "DELETE FROM keys WHERE id IN branch AND id != ?");
+            keys.bind(1, target).bind(2, keep);
+            if (keys.step() != SQLITE_DONE)
+                return failed(keys.error(), "delete tree");
+            return ERROR_SUCCESS;
+        });
 }
 
 RegStatus RegKey::queryInfo(RegKeyInfo &info) const
@@ -567,38 +590,24 @@ RegStatus RegKey::enumValue(std::uint32_t index, std::string &name, std::uint32_
 {
     if (data && !size)
         return ERROR_INVALID_PARAMETER;
-    return inKey(m_db.get(), m_id, Transaction::Read, "enumerate values", [&](sqlite3 *db) {
-        Statement stmt(db,
-                       "SELECT name, type, data FROM vals WHERE key = ? ORDER BY rowid "
-                       "LIMIT 1 OFFSET ?");
-        stmt.bind(1, m_id).bind(2, index);
-        const int rc = stmt.step();
-        if (rc == SQLITE_DONE)
-            return ERROR_NO_MORE_ITEMS;
-        if (rc != SQLITE_ROW)
-            return failed(rc, "enumerate values");
-        name = std::string(stmt.columnBlob(0));
-        if (type)
-            *type = static_cast<std::uint32_t>(stmt.columnInt(1));
-        return copyOut(stmt.columnBlob(2), data, size);
-    });
+    return atRow(m_db.get(), m_id, "enumerate values",
+                 "SELECT name, type, data FROM vals WHERE key = ? ORDER BY rowid LIMIT 1 OFFSET ?",
+                 index, [&](Statement &row) {
+                     name = std::string(row.columnBlob(0));
+                     if (type)
+                         *type = static_cast<std::uint32_t>(row.columnInt(1));
+                     return copyOut(row.columnBlob(2), data, size);
+                 });
 }
 
 RegStatus RegKey::enumKey(std::uint32_t index, std::string &name) const
 {
-    return inKey(m_db.get(), m_id, Transaction::Read, "enumerate keys", [&](sqlite3 *db) {
-        Statement stmt(db,
-                       "SELECT name FROM keys WHERE parent = ? ORDER BY fold "
-                       "LIMIT 1 OFFSET ?");
-        stmt.bind(1, m_id).bind(2, index);
-        const int rc = stmt.step();
-        if (rc == SQLITE_DONE)
-            return ERROR_NO_MORE_ITEMS;
-        if (rc != SQLITE_ROW)
-            return failed(rc, "enumerate keys");
-        name = std::string(stmt.columnBlob(0));
-        return ERROR_SUCCESS;
-    });
+    return atRow(m_db.get(), m_id, "enumerate keys",
+                 "SELECT name FROM keys WHERE parent = ? ORDER BY fold LIMIT 1 OFFSET ?", index,
+                 [&](Statement &row) {
+                     name = std::string(row.columnBlob(0));
+                     return ERROR_SUCCESS;
+                 });
 }
 
 } // namespace platform::registry
