@@ -3,17 +3,8 @@
 //                            "ready" after opening the header and start on a line of input
 //   hold                     take the counter mutex, print "locked", release on a line of input
 //   read <number>            print "<DataLength> <bytes read> <byte sum>" of image block <number>
-//   plant <name> <mode>      with umask 0, create object <name> of 4096 bytes with the octal mode,
-//                            as a careless peer of the same user would
 #include "exchange/modImageMemMapFunctions.h"
-#include "platform/core/UniqueFd.h"
 #include "platform/shm/HandleTable.h"
-#include "platform/shm/ShmName.h"
-
-#include <fcntl.h>
-#include <sys/mman.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -25,10 +16,12 @@ namespace mod = modImageMemMapFunctions;
 
 namespace {
 
-void waitForInput()
+void say(const char *line)
 {
-    std::string line;
-    std::getline(std::cin, line);
+    std::printf("%s\n", line);
+    std::fflush(stdout);
+    std::string input;
+    std::getline(std::cin, input);
 }
 
 } // namespace
@@ -39,11 +32,8 @@ int main(int argc, char **argv)
     const int number = argc > 2 ? int(std::strtol(argv[2], nullptr, 10)) : 0;
     if (command == "next" && number >= 0) {
         mod::OpenSharedHeader();
-        if (argc > 3) {
-            std::printf("ready\n");
-            std::fflush(stdout);
-            waitForInput();
-        }
+        if (argc > 3)
+            say("ready");
         // Printed only afterwards, so that output does not pace the processes' increments.
         std::vector<std::int32_t> numbers(static_cast<std::size_t>(number));
         for (std::int32_t &taken : numbers)
@@ -57,9 +47,7 @@ int main(int argc, char **argv)
         mod::OpenSharedHeader();
         if (platform::shm::lockMutex(mod::hHeaderMutex, 5000) != 0)
             return 1;
-        std::printf("locked\n");
-        std::fflush(stdout);
-        waitForInput();
+        say("locked");
         platform::shm::unlockMutex(mod::hHeaderMutex);
         mod::CloseSharedHeader();
         return 0;
@@ -77,13 +65,6 @@ int main(int argc, char **argv)
         mod::UnmapViewOfFile(view);
         mod::CloseHandle(handle);
         return 0;
-    }
-    if (command == "plant" && argc > 3) {
-        ::umask(0);
-        const platform::UniqueFd fd(::shm_open(platform::shm::objectName(argv[2]).c_str(),
-                                               O_CREAT | O_EXCL | O_RDWR,
-                                               mode_t(std::strtol(argv[3], nullptr, 8))));
-        return fd && ::ftruncate(fd.get(), 4096) == 0 ? 0 : 1;
     }
     return 64;
 }

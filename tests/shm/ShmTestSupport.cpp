@@ -32,56 +32,45 @@ void ShmNamespaceTest::TearDown()
 std::vector<std::string> ShmNamespaceTest::leftovers() const
 {
     std::vector<std::string> found;
-    const QStringList entries = QDir(QStringLiteral("/dev/shm"))
+    for (const QString &entry : QDir(QStringLiteral("/dev/shm"))
                                     .entryList({QString::fromStdString(m_prefix.substr(1)) + '*'},
-                                               QDir::Files | QDir::System | QDir::Hidden);
-    for (const QString &entry : entries)
+                                               QDir::Files | QDir::System | QDir::Hidden))
         found.push_back(entry.toStdString());
     return found;
 }
 
 namespace {
-
-std::vector<std::string> *g_warnings = nullptr;
-
-void collect(QtMsgType, const QMessageLogContext &, const QString &message)
-{
-    if (g_warnings)
-        g_warnings->push_back(message.toStdString());
-}
-
+std::vector<std::string> g_warnings;
 } // namespace
 
 Warnings::Warnings()
 {
-    g_warnings = &m_lines;
-    qInstallMessageHandler(collect);
+    g_warnings.clear();
+    qInstallMessageHandler([](QtMsgType, const QMessageLogContext &, const QString &message) {
+        g_warnings.push_back(message.toStdString());
+    });
 }
 
 Warnings::~Warnings()
 {
     qInstallMessageHandler(nullptr);
-    g_warnings = nullptr;
 }
 
 bool Warnings::contains(const std::string &text) const
 {
-    return std::find(m_lines.begin(), m_lines.end(), text) != m_lines.end();
+    return std::find(g_warnings.begin(), g_warnings.end(), text) != g_warnings.end();
+}
+
+HelperProcess::HelperProcess(const QStringList &arguments)
+{
+    m_process.start(QStringLiteral(SHM_TEST_HELPER), arguments);
+    EXPECT_TRUE(m_process.waitForStarted());
 }
 
 HelperProcess::~HelperProcess()
 {
     m_process.kill();
     m_process.waitForFinished();
-}
-
-bool HelperProcess::start(const std::vector<std::string> &arguments)
-{
-    QStringList words;
-    for (const std::string &word : arguments)
-        words << QString::fromStdString(word);
-    m_process.start(QStringLiteral(SHM_TEST_HELPER), words);
-    return m_process.waitForStarted();
 }
 
 std::optional<std::string> HelperProcess::readLine(std::chrono::milliseconds timeout)

@@ -11,6 +11,8 @@
 
 namespace shmtest {
 
+using namespace std::chrono_literals;
+
 // Gives each test a shm namespace of its own (VEDEREVE_SHM_PREFIX) and removes whatever is left
 // in it afterwards, so tests neither see nor disturb each other's or a real user's objects.
 class ShmNamespaceTest : public ::testing::Test
@@ -30,12 +32,7 @@ class Warnings
 public:
     Warnings();
     ~Warnings();
-    Warnings(const Warnings &) = delete;
-    Warnings &operator=(const Warnings &) = delete;
     bool contains(const std::string &text) const;
-
-private:
-    std::vector<std::string> m_lines;
 };
 
 // The helper binary (ShmTestHelper.cpp) run as a child in the test's namespace; killed if still
@@ -43,11 +40,11 @@ private:
 class HelperProcess
 {
 public:
+    explicit HelperProcess(const QStringList &arguments);
     ~HelperProcess();
-    bool start(const std::vector<std::string> &arguments);
     // One line without its line end; nullopt at end of output or after timeout without output.
-    std::optional<std::string> readLine(std::chrono::milliseconds timeout);
-    std::vector<std::string> readAll(std::chrono::milliseconds timeout);
+    std::optional<std::string> readLine(std::chrono::milliseconds timeout = 5s);
+    std::vector<std::string> readAll(std::chrono::milliseconds timeout = 5s);
     bool writeLine(const std::string &line);
     void kill(int signal);
     // The exit code, or -1 when it ended by a signal.
