@@ -67,9 +67,18 @@ TEST_F(ImageBlock, WrittenBlockIsReadBackHereAndInAnotherProcess)
     EXPECT_EQ(std::pair(st.st_size, st.st_mode & 0777), std::pair(off_t(5024), mode_t(0600)));
 
     EXPECT_EQ(mod::WriteImageBlock(view, headerOf(5000, 40), jpeg), 5000);
-    shmtest::HelperProcess other({"read", "40"});
+    shmtest::Child other([](shmtest::Child &self) {
+        const auto contents = mod::ReadImageBlock(mod::MapImageBlock(mod::OpenImageBlock(40)));
+        return contents
+                && self.send(std::to_string(contents->header.DataLength) + " "
+                             + std::to_string(contents->data.size()) + " "
+                             + std::to_string(std::accumulate(contents->data.begin(),
+                                                              contents->data.end(), 0ul)))
+            ? 0
+            : 1;
+    });
     const unsigned long sum = std::accumulate(jpeg.begin(), jpeg.end(), 0ul);
-    EXPECT_EQ(other.readLine(), "5000 5000 " + std::to_string(sum));
+    EXPECT_EQ(other.receive(), "5000 5000 " + std::to_string(sum));
     EXPECT_EQ(other.wait(), 0);
     close(block, view);
     EXPECT_TRUE(leftovers().empty());

@@ -6,6 +6,7 @@
 #include <signal.h>
 
 #include <cstring>
+#include <functional>
 #include <limits>
 #include <memory>
 #include <set>
@@ -13,8 +14,36 @@
 namespace {
 
 namespace mod = modImageMemMapFunctions;
-using shmtest::HelperProcess;
+using shmtest::Child;
 using namespace std::chrono_literals;
+
+// Takes the counter's mutex, says "locked" and lets it go on a line from the test.
+int hold(Child &self)
+{
+    mod::OpenSharedHeader();
+    if (platform::shm::lockMutex(mod::hHeaderMutex, 5000) != 0 || !self.send("locked"))
+        return 1;
+    self.receive(-1ms);
+    return platform::shm::unlockMutex(mod::hHeaderMutex);
+}
+
+// Takes count numbers, with "together" after saying "ready" and hearing a line back, and sends
+// them only afterwards, so that output does not pace the processes' increments.
+std::function<int(Child &)> take(int count, bool together = false)
+{
+    return [=](Child &self) {
+        mod::OpenSharedHeader();
+        if (together && !(self.send("ready") && self.receive(-1ms)))
+            return 1;
+        std::vector<std::int32_t> numbers(static_cast<std::size_t>(count));
+        for (std::int32_t &taken : numbers)
+            taken = mod::NextImageNumber();
+        std::string lines;
+        for (const std::int32_t taken : numbers)
+            lines += (lines.empty() ? "" : "\n") + std::to_string(taken);
+        return self.send(lines) ? 0 : 1;
+    };
+}
 
 class SharedHeader : public shmtest::ShmNamespaceTest
 {
@@ -38,19 +67,19 @@ TEST_F(SharedHeader, NumbersCountAcrossProcessesPastALiveHolderAndAfterAKilledOn
     mod::OpenSharedHeader();
     EXPECT_EQ(mod::ViewSize(mod::pHeaderView), mod::kHeaderBlockSize);
     ASSERT_EQ(mod::NextImageNumber(), 1);
-    auto holder = std::make_unique<HelperProcess>(QStringList {"hold"});
-    ASSERT_EQ(holder->readLine(), "locked");
+    auto holder = std::make_unique<Child>(hold);
+    ASSERT_EQ(holder->receive(), "locked");
     EXPECT_EQ(mod::NextImageNumber(), 2);
-    HelperProcess other({"next", "2"});
-    EXPECT_EQ(other.readAll(), (std::vector<std::string> {"3", "4"}));
+    Child other(take(2));
+    EXPECT_EQ(other.receiveAll(), (std::vector<std::string> {"3", "4"}));
     EXPECT_EQ(other.wait(), 0);
     holder->kill(SIGKILL);
     ASSERT_EQ(holder->wait(), -1);
     // Recovered for good: another process takes the mutex again, not merely a number.
     EXPECT_EQ(mod::NextImageNumber(), 5);
-    holder = std::make_unique<HelperProcess>(QStringList {"hold"});
-    EXPECT_EQ(holder->readLine(), "locked");
-    EXPECT_TRUE(holder->writeLine("release"));
+    holder = std::make_unique<Child>(hold);
+    EXPECT_EQ(holder->receive(), "locked");
+    EXPECT_TRUE(holder->send("release"));
     EXPECT_EQ(holder->wait(), 0);
     // Reopening keeps the counter.
     mod::CloseSharedHeader();
@@ -100,18 +129,17 @@ TEST_F(SharedHeader, RacingProcessesCreateOnceAndNeverShareANumber)
     // All start on an empty namespace, so they also race to create the mutex and the block.
     constexpr int kProcesses = 4;
     constexpr int kEach = 100000;
-    std::vector<std::unique_ptr<HelperProcess>> helpers;
+    std::vector<std::unique_ptr<Child>> helpers;
     for (int i = 0; i < kProcesses; ++i)
-        helpers.push_back(std::make_unique<HelperProcess>(
-            QStringList {"next", QString::number(kEach), "together"}));
+        helpers.push_back(std::make_unique<Child>(take(kEach, true)));
     // Released together, so that their increments really overlap.
     for (auto &helper : helpers)
-        ASSERT_EQ(helper->readLine(), "ready");
+        ASSERT_EQ(helper->receive(), "ready");
     for (auto &helper : helpers)
-        ASSERT_TRUE(helper->writeLine("go"));
+        ASSERT_TRUE(helper->send("go"));
     std::multiset<int> numbers;
     for (auto &helper : helpers) {
-        const std::vector<std::string> lines = helper->readAll(20s);
+        const std::vector<std::string> lines = helper->receiveAll(20s);
         EXPECT_EQ(lines.size(), std::size_t(kEach));
         EXPECT_EQ(helper->wait(), 0);
         for (const std::string &line : lines)
