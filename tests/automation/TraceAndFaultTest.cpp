@@ -32,13 +32,7 @@ TEST_F(TraceTest, ValuesAppendInTheirDefaultTextFormAndOnlyTheExceptionLineIgnor
 
 TEST(ExceptionCodes, SignalsMapToWindowsCodes)
 {
-    struct Case
-    {
-        int signal;
-        int code;
-        std::int32_t expected;
-    };
-    const Case cases[] = {
+    const std::tuple<int, int, std::int32_t> cases[] = {
         {SIGSEGV, SEGV_MAPERR, -1073741819}, // access violation
         {SIGSEGV, SEGV_ACCERR, -1073741819},
         {SIGFPE, FPE_INTDIV, -1073741676}, // integer divide by zero
@@ -46,10 +40,9 @@ TEST(ExceptionCodes, SignalsMapToWindowsCodes)
         {SIGILL, ILL_ILLOPC, -1073741795}, // illegal instruction
         {SIGBUS, BUS_ADRERR, -1073741818}, // in-page error
     };
-    for (const Case &c : cases)
-        EXPECT_EQ(static_cast<std::int32_t>(platform::windowsExceptionCode(c.signal, c.code)),
-                  c.expected)
-            << "signal " << c.signal << " code " << c.code;
+    for (const auto &[signal, code, expected] : cases)
+        EXPECT_EQ(std::int32_t(platform::windowsExceptionCode(signal, code)), expected)
+            << "signal " << signal << " code " << code;
 }
 
 TEST_F(TraceTest, FaultInsideAGuardedStepSkipsThatStepOnly)
@@ -64,10 +57,7 @@ TEST_F(TraceTest, FaultInsideAGuardedStepSkipsThatStepOnly)
     const bool third = ExceptionFilter::Guarded([&] { ++stepsAfterFault; });
     ExceptionFilter::RemoveExceptionFilter();
 
-    EXPECT_FALSE(first);
-    EXPECT_FALSE(second);
-    EXPECT_TRUE(third);
-    EXPECT_EQ(stepsAfterFault, 1);
+    EXPECT_EQ(std::tuple(first, second, third, stepsAfterFault), std::tuple(false, false, true, 1));
     EXPECT_EQ(platform::TraceSink::captured(),
               "WebCam Exception encountered: -2147220991 Ecode:-1073741819\n"
               "WebCam Exception encountered: -2147220991 Ecode:-1073741676\n");
@@ -95,13 +85,10 @@ TEST_F(TraceTest, FaultWhileTheTraceIsBeingWrittenLeavesNoLockBehind)
 // for the steps the fault abandoned; a step that ends normally undoes nothing.
 TEST_F(TraceTest, AbandonedStepsUndoWhatTheyAskedInnermostFirst)
 {
-    struct Undo
-    {
-        std::string *log;
-        char tag;
+    using Undo = std::pair<std::string *, char>; // where to note, and what
+    const auto note = [](void *undo) {
+        *static_cast<Undo *>(undo)->first += static_cast<Undo *>(undo)->second;
     };
-    const auto note
-        = [](void *undo) { *static_cast<Undo *>(undo)->log += static_cast<Undo *>(undo)->tag; };
     ExceptionFilter::InstallExceptionFilter();
     // inner step faults, outer step faults after it: what was undone, in order
     const std::tuple<bool, bool, std::string> cases[]
