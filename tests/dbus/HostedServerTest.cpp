@@ -104,7 +104,7 @@ const QByteArray kHeader = QByteArray::fromHex("a0a1a2a3a4a5a6a7a8a9aaabacadaeaf
 
 } // namespace
 
-TEST_F(BusParent, PropertiesAndSetPositionReachTheObjectAndComeBack)
+TEST_F(BusParent, PropertiesReachTheObjectAndComeBackAndEachMistakeHasOneError)
 {
     zozEZUdeZid *o = object();
     ASSERT_NE(o, nullptr);
@@ -120,11 +120,8 @@ TEST_F(BusParent, PropertiesAndSetPositionReachTheObjectAndComeBack)
     EXPECT_EQ(Values({c.CaptureInterval(), c.CurrentTab(), c.TransmitStatus(), c.Height(),
                       c.MaxHeight(), c.MinHeight()}),
               Values({480, 1, 1, 17, o->MaxHeight(), o->MinHeight()}));
-}
 
-TEST_F(BusParent, EachMistakeHasOneErrorWhateverTheMemberAndNothingIsForwarded)
-{
-    ASSERT_TRUE(m_client->setCaptureInterval(300));
+    // Whatever the member, one error per mistake, and nothing is forwarded.
     const QVariant nine = QVariant::fromValue(QDBusVariant(uint(9))); // u where i is expected
     const QVariant five = QVariant::fromValue(QDBusVariant(5));
     const struct
@@ -144,12 +141,13 @@ TEST_F(BusParent, EachMistakeHasOneErrorWhateverTheMemberAndNothingIsForwarded)
         {kObject, "Frobnicate", {}, "UnknownMethod"},
         {"com.example.Other", "Show", {}, "UnknownInterface"},
     };
-    for (const auto &c : cases) {
-        const QDBusMessage reply = rawCall(m_client->path(), c.interface, c.member, c.arguments);
-        EXPECT_EQ(reply.errorName().toStdString(), "org.freedesktop.DBus.Error." + c.error)
-            << (c.member + ' ' + c.arguments.value(1).toString()).toStdString();
+    for (const auto &row : cases) {
+        const QDBusMessage reply
+            = rawCall(m_client->path(), row.interface, row.member, row.arguments);
+        EXPECT_EQ(reply.errorName().toStdString(), "org.freedesktop.DBus.Error." + row.error)
+            << (row.member + ' ' + row.arguments.value(1).toString()).toStdString();
     }
-    EXPECT_EQ(object()->CaptureInterval(), 300);
+    EXPECT_EQ(o->CaptureInterval(), 480);
 }
 
 // From the panel through the form, the object, the bus and the client's sink to the parent's
@@ -158,23 +156,19 @@ TEST_F(BusParent, PanelEventsReachTheSinkAndInOutArraysComeBackChanged)
 {
     QStringList seen;
     const auto note = [&seen](const char *event, auto... values) {
-        QStringList words {event};
-        ((words << QVariant::fromValue(values).toString()), ...);
-        seen << words.join(' ');
+        seen << (QStringList {event} << ... << QString::number(int(values))).join(u' ');
     };
     QObject::connect(&m_sink, &VEDerEveEventSink::MinMaxResize,
                      [&](bool m, std::int32_t h) { note("MinMaxResize", m, h); });
     QObject::connect(&m_sink, &VEDerEveEventSink::EraseWebCam, [&] { note("EraseWebCam"); });
     QObject::connect(&m_sink, &VEDerEveEventSink::ReceiveCamImages,
                      [&](bool on) { note("ReceiveCamImages", on); });
-    QObject::connect(&m_sink, &VEDerEveEventSink::WebCamSnapShot,
-                     [&](QByteArray &hdr, std::int32_t n) {
-                         note("WebCamSnapShot", n, hdr == kHeader);
-                         hdr[0] = 'Z';
-                     });
+    QObject::connect(&m_sink, &VEDerEveEventSink::WebCamSnapShot, [&](QByteArray &hdr, int n) {
+        note("WebCamSnapShot", n, hdr == kHeader);
+        hdr[0] = 'Z';
+    });
     QObject::connect(&m_sink, &VEDerEveEventSink::WebCamClientPicture,
-                     [&](QByteArray &bytes, std::int32_t orig, std::int32_t wd, std::int32_t ht,
-                         std::int32_t bpp, std::int32_t pos) {
+                     [&](QByteArray &bytes, int orig, int wd, int ht, int bpp, int pos) {
                          note("WebCamClientPicture", bytes.size(), orig, wd, ht, bpp, pos);
                          bytes.truncate(3);
                      });
@@ -189,8 +183,8 @@ TEST_F(BusParent, PanelEventsReachTheSinkAndInOutArraysComeBackChanged)
     Q_EMIT events->EraseWebCam();
     Q_EMIT events->ReceiveCamImages(false);
     EXPECT_EQ(seen.join(u'\n').toStdString(),
-              "MinMaxResize true 198\nWebCamSnapShot 41 true\n"
-              "WebCamClientPicture 76032 76032 176 144 24 40\nEraseWebCam\nReceiveCamImages false");
+              "MinMaxResize 1 198\nWebCamSnapShot 41 1\n"
+              "WebCamClientPicture 76032 76032 176 144 24 40\nEraseWebCam\nReceiveCamImages 0");
     EXPECT_EQ(header, 'Z' + kHeader.mid(1));
     EXPECT_EQ(frame, QByteArray(3, '\x5A'));
 }
