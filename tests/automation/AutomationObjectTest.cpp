@@ -37,18 +37,6 @@ protected:
     std::unique_ptr<PanelTestAccess> view;
 };
 
-TEST_F(AutomationObject, HeightPutResizesFormAndPanelButNotWidth)
-{
-    EXPECT_EQ(panel->geometry(), QRect(0, 0, 202, 215));
-    EXPECT_EQ(std::vector({object->Height(), object->MinHeight(), object->MaxHeight()}),
-              std::vector({215, 17, 215}));
-    for (const std::int32_t height : {17, 100}) {
-        object->setHeight(height);
-        EXPECT_EQ(object->Height(), height);
-        EXPECT_EQ(panel->size(), QSize(202, height));
-    }
-}
-
 TEST_F(AutomationObject, DebugFlagIsSharedByAllObjectsAndTracesPutsWordForWord)
 {
     zozEZUdeZid second;
@@ -64,7 +52,7 @@ TEST_F(AutomationObject, DebugFlagIsSharedByAllObjectsAndTracesPutsWordForWord)
               "WebCam TransmitStatus = True\n");
 }
 
-TEST_F(AutomationObject, MinimiseAndRestoreShiftTheTopBy198WhileTheFormIsHidden)
+TEST_F(AutomationObject, MinimiseAndRestoreShiftTheTopBy198WhileHiddenAndHeightPutsResize)
 {
     std::vector<Resize> told, panelTold;
     std::vector<bool> visibleDuring;
@@ -75,6 +63,9 @@ TEST_F(AutomationObject, MinimiseAndRestoreShiftTheTopBy198WhileTheFormIsHidden)
                      });
     QObject::connect(panel->events(), &WebCamEvents::MinMaxResize,
                      [&](bool m, std::int32_t h) { panelTold.emplace_back(m, h); });
+    EXPECT_EQ(panel->geometry(), QRect(0, 0, 202, 215));
+    EXPECT_EQ(std::vector({object->Height(), object->MinHeight(), object->MaxHeight()}),
+              std::vector({215, 17, 215}));
     object->Show();
     object->SetPosition(400, 10); // top, then left
     EXPECT_EQ(object->form()->pos(), QPoint(10, 400));
@@ -90,6 +81,12 @@ TEST_F(AutomationObject, MinimiseAndRestoreShiftTheTopBy198WhileTheFormIsHidden)
     EXPECT_EQ(panelTold, (std::vector<Resize> {{false, 215}, {true, 17}}));
     EXPECT_EQ(visibleDuring, (std::vector<bool> {false, false}));
     EXPECT_TRUE(object->Visible());
+    // A height put resizes the form and the panel, never the width.
+    for (const std::int32_t height : {17, 100}) {
+        object->setHeight(height);
+        EXPECT_EQ(object->Height(), height);
+        EXPECT_EQ(panel->size(), QSize(202, height));
+    }
 }
 
 TEST_F(AutomationObject, ReceivePutSetsTheCheckBoxWithoutTellingTheParent)

@@ -45,39 +45,31 @@ TEST(ExceptionCodes, SignalsMapToWindowsCodes)
             << "signal " << signal << " code " << code;
 }
 
-TEST_F(TraceTest, FaultInsideAGuardedStepSkipsThatStepOnly)
+// A fault skips its step only, also one inside the trace sink while the sink's lock is held:
+// the exception line is written, and every later line too.
+TEST_F(TraceTest, FaultInsideAGuardedStepSkipsThatStepOnlyAndLeavesNoLockBehind)
 {
     ExceptionFilter::InstallExceptionFilter();
+    platform::TraceSink::setObserver([](std::string_view record) {
+        if (record == "boom")
+            testenv::writeThroughNull();
+    });
     int stepsAfterFault = 0;
     const bool first = ExceptionFilter::Guarded([&] {
         testenv::writeThroughNull();
         ++stepsAfterFault; // never reached
     });
     const bool second = ExceptionFilter::Guarded([&] { testenv::divideByZero(); });
-    const bool third = ExceptionFilter::Guarded([&] { ++stepsAfterFault; });
-    ExceptionFilter::RemoveExceptionFilter();
-
-    EXPECT_EQ(std::tuple(first, second, third, stepsAfterFault), std::tuple(false, false, true, 1));
-    EXPECT_EQ(platform::TraceSink::captured(),
-              "WebCam Exception encountered: -2147220991 Ecode:-1073741819\n"
-              "WebCam Exception encountered: -2147220991 Ecode:-1073741676\n");
-}
-
-TEST_F(TraceTest, FaultWhileTheTraceIsBeingWrittenLeavesNoLockBehind)
-{
-    // The step faults inside the sink itself, while the sink's lock is held: the exception line
-    // must still be written, and every later line too.
-    ExceptionFilter::InstallExceptionFilter();
-    platform::TraceSink::setObserver([](std::string_view record) {
-        if (record == "boom")
-            testenv::writeThroughNull();
-    });
-    const bool completed = ExceptionFilter::Guarded([] { DebugTrace::Trace("boom"); });
+    const bool third = ExceptionFilter::Guarded([] { DebugTrace::Trace("boom"); });
+    const bool fourth = ExceptionFilter::Guarded([&] { ++stepsAfterFault; });
     platform::TraceSink::setObserver(nullptr);
     DebugTrace::Trace("after");
     ExceptionFilter::RemoveExceptionFilter();
-    EXPECT_FALSE(completed);
+    EXPECT_EQ(std::tuple(first, second, third, fourth, stepsAfterFault),
+              std::tuple(false, false, false, true, 1));
     EXPECT_EQ(platform::TraceSink::captured(),
+              "WebCam Exception encountered: -2147220991 Ecode:-1073741819\n"
+              "WebCam Exception encountered: -2147220991 Ecode:-1073741676\n"
               "WebCam Exception encountered: -2147220991 Ecode:-1073741819\nafter\n");
 }
 
