@@ -42,28 +42,6 @@ std::vector<std::string> ShmNamespaceTest::leftovers() const
     return found;
 }
 
-namespace {
-std::vector<std::string> g_warnings;
-} // namespace
-
-Warnings::Warnings()
-{
-    g_warnings.clear();
-    qInstallMessageHandler([](QtMsgType, const QMessageLogContext &, const QString &message) {
-        g_warnings.push_back(message.toStdString());
-    });
-}
-
-Warnings::~Warnings()
-{
-    qInstallMessageHandler(nullptr);
-}
-
-bool Warnings::contains(const std::string &text) const
-{
-    return std::find(g_warnings.begin(), g_warnings.end(), text) != g_warnings.end();
-}
-
 Child::Child(const std::function<int(Child &)> &body)
 {
     ::signal(SIGPIPE, SIG_IGN); // a child that ended early fails a send, not the test

@@ -27,15 +27,6 @@ protected:
     std::string m_prefix;
 };
 
-// The diagnostics written while it lives, for the refusals that only they tell apart.
-class Warnings
-{
-public:
-    Warnings();
-    ~Warnings();
-    bool contains(const std::string &text) const;
-};
-
 // A second process running body, whose result is its exit code; killed if still running when
 // destroyed. It starts without the test's shared header, and the two exchange lines.
 class Child
