@@ -37,6 +37,18 @@ protected:
     std::unique_ptr<PanelTestAccess> view;
 };
 
+TEST_F(AutomationObject, HeightPutResizesFormAndPanelButNotWidth)
+{
+    EXPECT_EQ(panel->geometry(), QRect(0, 0, 202, 215));
+    EXPECT_EQ(std::vector({object->Height(), object->MinHeight(), object->MaxHeight()}),
+              std::vector({215, 17, 215}));
+    for (const std::int32_t height : {17, 100}) {
+        object->setHeight(height);
+        EXPECT_EQ(object->Height(), height);
+        EXPECT_EQ(panel->size(), QSize(202, height));
+    }
+}
+
 TEST_F(AutomationObject, DebugFlagIsSharedByAllObjectsAndTracesPutsWordForWord)
 {
     zozEZUdeZid second;
@@ -52,7 +64,7 @@ TEST_F(AutomationObject, DebugFlagIsSharedByAllObjectsAndTracesPutsWordForWord)
               "WebCam TransmitStatus = True\n");
 }
 
-TEST_F(AutomationObject, MinimiseAndRestoreShiftTheTopBy198WhileHiddenAndHeightPutsResize)
+TEST_F(AutomationObject, MinimiseAndRestoreShiftTheTopBy198WhileTheFormIsHidden)
 {
     std::vector<Resize> told, panelTold;
     std::vector<bool> visibleDuring;
@@ -63,9 +75,6 @@ TEST_F(AutomationObject, MinimiseAndRestoreShiftTheTopBy198WhileHiddenAndHeightP
                      });
     QObject::connect(panel->events(), &WebCamEvents::MinMaxResize,
                      [&](bool m, std::int32_t h) { panelTold.emplace_back(m, h); });
-    EXPECT_EQ(panel->geometry(), QRect(0, 0, 202, 215));
-    EXPECT_EQ(std::vector({object->Height(), object->MinHeight(), object->MaxHeight()}),
-              std::vector({215, 17, 215}));
     object->Show();
     object->SetPosition(400, 10); // top, then left
     EXPECT_EQ(object->form()->pos(), QPoint(10, 400));
@@ -81,12 +90,6 @@ TEST_F(AutomationObject, MinimiseAndRestoreShiftTheTopBy198WhileHiddenAndHeightP
     EXPECT_EQ(panelTold, (std::vector<Resize> {{false, 215}, {true, 17}}));
     EXPECT_EQ(visibleDuring, (std::vector<bool> {false, false}));
     EXPECT_TRUE(object->Visible());
-    // A height put resizes the form and the panel, never the width.
-    for (const std::int32_t height : {17, 100}) {
-        object->setHeight(height);
-        EXPECT_EQ(object->Height(), height);
-        EXPECT_EQ(panel->size(), QSize(202, height));
-    }
 }
 
 TEST_F(AutomationObject, ReceivePutSetsTheCheckBoxWithoutTellingTheParent)
