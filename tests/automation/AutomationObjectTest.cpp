@@ -96,21 +96,20 @@ TEST_F(AutomationObject, ReceivePutSetsTheCheckBoxWithoutTellingTheParent)
 {
     int told = 0;
     QObject::connect(object->events(), &zozEZUdeZidEvents::ReceiveCamImages, [&] { ++told; });
-    object->RecieveWebCamImages(false);
     // The tag is what the next click toggles from.
-    EXPECT_EQ(view->image("imgChk")->Tag, QStringLiteral("x"));
-    EXPECT_TRUE(view->label("lblDisable")->isVisibleTo(panel));
-    EXPECT_EQ(view->image("imgChk")->ToolTipText(), QStringLiteral("Enable receiving"));
-    object->RecieveWebCamImages(true);
-    EXPECT_TRUE(view->image("imgChk")->Tag.isEmpty());
-    EXPECT_FALSE(view->label("lblDisable")->isVisibleTo(panel));
+    for (const bool on : {false, true}) {
+        object->RecieveWebCamImages(on);
+        EXPECT_EQ(view->image("imgChk")->Tag, on ? QString() : QStringLiteral("x"));
+        EXPECT_EQ(view->label("lblDisable")->isVisibleTo(panel), !on);
+        EXPECT_TRUE(on || view->image("imgChk")->ToolTipText() == u"Enable receiving");
+    }
     EXPECT_EQ(told, 0);
 }
 
-TEST(AutomationLifetime, FilterStaysWhileAnyObjectLivesAndTerminateIsTraced)
+using AutomationLifetime = testenv::TraceCaptureTest;
+
+TEST_F(AutomationLifetime, FilterStaysWhileAnyObjectLivesAndTerminateIsTraced)
 {
-    platform::TraceSink::startCapture();
-    DebugTrace::setDebugFlag(true);
     {
         // One server serves several parents: the end of one object leaves the others guarded.
         zozEZUdeZid kept;
@@ -126,13 +125,11 @@ TEST(AutomationLifetime, FilterStaysWhileAnyObjectLivesAndTerminateIsTraced)
         zozEZUdeZid again;
         EXPECT_EQ(ExceptionFilter::PrevExceptionFilter(), 1);
     }
-    const std::string trace = platform::TraceSink::captured();
+    const std::string trace = captured();
     EXPECT_NE(trace.find("WebCam Class_Terminate Entry\nWebCam BeforeUnload Entry\n"),
               std::string::npos);
     EXPECT_NE(trace.find("WebCam UserControl_Hide Exit\nWebCam Class_Terminate Exit\n"),
               std::string::npos);
-    DebugTrace::setDebugFlag(false);
-    platform::TraceSink::stopCapture();
 }
 
 } // namespace

@@ -53,8 +53,7 @@ TEST(TimerObject, NoTickAfterDisableReturns)
     // before the loop gets a chance to deliver them.
     spin(5);
     QElapsedTimer busy;
-    busy.start();
-    while (busy.elapsed() < 20) { }
+    for (busy.start(); busy.elapsed() < 20;) { }
     timer.setEnabled(false);
     const int atDisable = ticks;
     spin(50);
@@ -63,12 +62,10 @@ TEST(TimerObject, NoTickAfterDisableReturns)
 
 TEST(TimerObject, TicksNeverNestInsideAnotherTick)
 {
-    CcrpTimer outer;
-    CcrpTimer inner;
+    CcrpTimer outer, inner;
     outer.setInterval(5);
     inner.setInterval(1);
-    int innerTicks = 0;
-    int innerTicksDuringOuter = 0;
+    int innerTicks = 0, innerTicksDuringOuter = 0;
     bool inOuter = false;
     inner.onTimer([&](std::int32_t) {
         ++innerTicks;

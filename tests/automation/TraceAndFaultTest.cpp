@@ -32,13 +32,7 @@ TEST_F(TraceTest, ValuesAppendInTheirDefaultTextFormAndOnlyTheExceptionLineIgnor
 
 TEST(ExceptionCodes, SignalsMapToWindowsCodes)
 {
-    struct Case
-    {
-        int signal;
-        int code;
-        std::int32_t expected;
-    };
-    const Case cases[] = {
+    const std::tuple<int, int, std::int32_t> cases[] = {
         {SIGSEGV, SEGV_MAPERR, -1073741819}, // access violation
         {SIGSEGV, SEGV_ACCERR, -1073741819},
         {SIGFPE, FPE_INTDIV, -1073741676}, // integer divide by zero
@@ -46,48 +40,36 @@ TEST(ExceptionCodes, SignalsMapToWindowsCodes)
         {SIGILL, ILL_ILLOPC, -1073741795}, // illegal instruction
         {SIGBUS, BUS_ADRERR, -1073741818}, // in-page error
     };
-    for (const Case &c : cases)
-        EXPECT_EQ(static_cast<std::int32_t>(platform::windowsExceptionCode(c.signal, c.code)),
-                  c.expected)
-            << "signal " << c.signal << " code " << c.code;
+    for (const auto &[signal, code, expected] : cases)
+        EXPECT_EQ(std::int32_t(platform::windowsExceptionCode(signal, code)), expected)
+            << "signal " << signal << " code " << code;
 }
 
-TEST_F(TraceTest, FaultInsideAGuardedStepSkipsThatStepOnly)
+// A fault skips its step only, also one inside the trace sink while the sink's lock is held:
+// the exception line is written, and every later line too.
+TEST_F(TraceTest, FaultInsideAGuardedStepSkipsThatStepOnlyAndLeavesNoLockBehind)
 {
     ExceptionFilter::InstallExceptionFilter();
+    platform::TraceSink::setObserver([](std::string_view record) {
+        if (record == "boom")
+            testenv::writeThroughNull();
+    });
     int stepsAfterFault = 0;
     const bool first = ExceptionFilter::Guarded([&] {
         testenv::writeThroughNull();
         ++stepsAfterFault; // never reached
     });
     const bool second = ExceptionFilter::Guarded([&] { testenv::divideByZero(); });
-    const bool third = ExceptionFilter::Guarded([&] { ++stepsAfterFault; });
-    ExceptionFilter::RemoveExceptionFilter();
-
-    EXPECT_FALSE(first);
-    EXPECT_FALSE(second);
-    EXPECT_TRUE(third);
-    EXPECT_EQ(stepsAfterFault, 1);
-    EXPECT_EQ(platform::TraceSink::captured(),
-              "WebCam Exception encountered: -2147220991 Ecode:-1073741819\n"
-              "WebCam Exception encountered: -2147220991 Ecode:-1073741676\n");
-}
-
-TEST_F(TraceTest, FaultWhileTheTraceIsBeingWrittenLeavesNoLockBehind)
-{
-    // The step faults inside the sink itself, while the sink's lock is held: the exception line
-    // must still be written, and every later line too.
-    ExceptionFilter::InstallExceptionFilter();
-    platform::TraceSink::setObserver([](std::string_view record) {
-        if (record == "boom")
-            testenv::writeThroughNull();
-    });
-    const bool completed = ExceptionFilter::Guarded([] { DebugTrace::Trace("boom"); });
+    const bool third = ExceptionFilter::Guarded([] { DebugTrace::Trace("boom"); });
+    const bool fourth = ExceptionFilter::Guarded([&] { ++stepsAfterFault; });
     platform::TraceSink::setObserver(nullptr);
     DebugTrace::Trace("after");
     ExceptionFilter::RemoveExceptionFilter();
-    EXPECT_FALSE(completed);
+    EXPECT_EQ(std::tuple(first, second, third, fourth, stepsAfterFault),
+              std::tuple(false, false, false, true, 1));
     EXPECT_EQ(platform::TraceSink::captured(),
+              "WebCam Exception encountered: -2147220991 Ecode:-1073741819\n"
+              "WebCam Exception encountered: -2147220991 Ecode:-1073741676\n"
               "WebCam Exception encountered: -2147220991 Ecode:-1073741819\nafter\n");
 }
 
@@ -95,13 +77,10 @@ TEST_F(TraceTest, FaultWhileTheTraceIsBeingWrittenLeavesNoLockBehind)
 // for the steps the fault abandoned; a step that ends normally undoes nothing.
 TEST_F(TraceTest, AbandonedStepsUndoWhatTheyAskedInnermostFirst)
 {
-    struct Undo
-    {
-        std::string *log;
-        char tag;
+    using Undo = std::pair<std::string *, char>; // where to note, and what
+    const auto note = [](void *undo) {
+        *static_cast<Undo *>(undo)->first += static_cast<Undo *>(undo)->second;
     };
-    const auto note
-        = [](void *undo) { *static_cast<Undo *>(undo)->log += static_cast<Undo *>(undo)->tag; };
     ExceptionFilter::InstallExceptionFilter();
     // inner step faults, outer step faults after it: what was undone, in order
     const std::tuple<bool, bool, std::string> cases[]

@@ -10,32 +10,26 @@
 
 namespace {
 
-// Where the X server has the window, asked of the server itself rather than of Qt.
-QRect serverGeometry(std::int32_t window)
-{
-    QProcess xwininfo;
-    xwininfo.start(QStringLiteral("xwininfo"), {QStringLiteral("-id"), QString::number(window)});
-    if (!xwininfo.waitForFinished(5000))
-        return {};
-    const QString out = QString::fromLocal8Bit(xwininfo.readAllStandardOutput());
-    auto field = [&](const char *name) {
-        const QRegularExpression re(QLatin1String(name) + QStringLiteral(":\\s+(-?\\d+)"));
-        return re.match(out).captured(1).toInt();
-    };
-    return {field("Absolute upper-left X"), field("Absolute upper-left Y"), field("Width"),
-            field("Height")};
-}
-
-// Lets the window system catch up with a request.
+// Where the X server has the window, asked of the server itself rather than of Qt, once the
+// window system has caught up with the request (or after a second).
 QRect settledGeometry(std::int32_t window, const QRect &expected)
 {
     QRect seen;
-    for (int i = 0; i < 50; ++i) {
-        QApplication::processEvents();
-        seen = serverGeometry(window);
-        if (seen == expected)
-            break;
-        QTest::qWait(20);
+    for (int i = 0; i < 50 && seen != expected; ++i) {
+        QTest::qWait(i == 0 ? 0 : 20);
+        QProcess xwininfo;
+        xwininfo.start(QStringLiteral("xwininfo"),
+                       {QStringLiteral("-id"), QString::number(window)});
+        xwininfo.waitForFinished(5000);
+        const QString out = QString::fromLocal8Bit(xwininfo.readAllStandardOutput());
+        const auto field = [&](const char *name) {
+            return QRegularExpression(QLatin1String(name) + QStringLiteral(":\\s+(-?\\d+)"))
+                .match(out)
+                .captured(1)
+                .toInt();
+        };
+        seen = {field("Absolute upper-left X"), field("Absolute upper-left Y"), field("Width"),
+                field("Height")};
     }
     return seen;
 }

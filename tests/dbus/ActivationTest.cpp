@@ -23,28 +23,6 @@
 #include <cstdio>
 #include <memory>
 
-namespace {
-
-class ActivatedServer : public ::testing::Test
-{
-protected:
-    void SetUp() override
-    {
-        ASSERT_TRUE(m_dir.isValid());
-        m_trace = m_dir.filePath("trace.txt");
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert("QT_QPA_PLATFORM", "offscreen");
-        env.insert("VEDEREVE_TRACE_FILE", m_trace);
-        ASSERT_TRUE(m_bus.start(VEDEREVE_SERVICES_DIR, env));
-    }
-
-    QTemporaryDir m_dir;
-    QString m_trace;
-    PrivateBus m_bus;
-};
-
-} // namespace
-
 // Runs in a child process: a hostile parent with two objects. The first one's sink calls
 // Minimize again from every MinMaxResize, and the parent keeps calling Minimize itself, until it
 // is killed.
@@ -93,24 +71,27 @@ bool processEnded(qint64 pid)
 
 // A hostile parent, and another one that points the default picture at a fifo, cost bounded work;
 // a server started by hand steps back; the parents' end ends their objects and then the server.
-TEST_F(ActivatedServer, HostileOrCarelessParentsCostBoundedWorkAndTheirEndEndsTheServer)
+TEST(ActivatedServer, HostileOrCarelessParentsCostBoundedWorkAndTheirEndEndsTheServer)
 {
+    QTemporaryDir dir;
+    const QString tracePath = dir.filePath("trace.txt");
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    QProcessEnvironment serverEnv = env;
+    serverEnv.insert("QT_QPA_PLATFORM", "offscreen");
+    serverEnv.insert("VEDEREVE_TRACE_FILE", tracePath);
+    PrivateBus bus;
+    ASSERT_TRUE(dir.isValid() && bus.start(VEDEREVE_SERVICES_DIR, serverEnv));
     // This binary, running the hostile role.
     const auto hostile = std::make_unique<QProcess>();
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert("VEDEREVE_HOSTILE_BUS", m_bus.address());
+    env.insert("VEDEREVE_HOSTILE_BUS", bus.address());
     hostile->setProcessEnvironment(env);
     hostile->setProcessChannelMode(QProcess::MergedChannels);
     hostile->start(QCoreApplication::applicationFilePath(), {"--gtest_filter=HostileRole.*"});
     QByteArray output;
-    ASSERT_TRUE(QTest::qWaitFor(
-        [&] {
-            output += hostile->readAll();
-            return output.contains("HOSTILE_READY");
-        },
-        20000));
+    const auto read = [&] { return (output += hostile->readAll()).contains("HOSTILE_READY"); };
+    ASSERT_TRUE(QTest::qWaitFor(read, 20000));
     QTest::qWait(1000); // let it nest as deep as it can
-    output += hostile->readAll();
+    read();
     EXPECT_TRUE(output.contains("INTERVALS 500 2000\n")) << output.toStdString();
     // The minimise reached the parent's sink while the parent waited for its own call.
     EXPECT_TRUE(output.contains("DEPTH 1 1 198\n")) << output.toStdString();
@@ -120,9 +101,9 @@ TEST_F(ActivatedServer, HostileOrCarelessParentsCostBoundedWorkAndTheirEndEndsTh
     EXPECT_LE(output.mid(last + 6).split(' ').first().toInt(), 8); // the documented depth
 
     // Another parent is served meanwhile, also after naming a fifo as its default picture.
-    const QString fifo = m_dir.filePath("picture.png");
+    const QString fifo = dir.filePath("picture.png");
     ASSERT_EQ(::mkfifo(fifo.toLocal8Bit().constData(), 0600), 0);
-    QDBusConnection other = m_bus.connect("other");
+    QDBusConnection other = bus.connect("other");
     VEDerEveClient client(other);
     client.setCallTimeout(3000);
     ASSERT_TRUE(client.create()) << client.lastError().toStdString();
@@ -134,7 +115,7 @@ TEST_F(ActivatedServer, HostileOrCarelessParentsCostBoundedWorkAndTheirEndEndsTh
 
     // A server started by hand while the name is taken leaves the running one alone.
     QProcess second;
-    env.insert("DBUS_SESSION_BUS_ADDRESS", m_bus.address());
+    env.insert("DBUS_SESSION_BUS_ADDRESS", bus.address());
     env.insert("QT_QPA_PLATFORM", "offscreen");
     second.setProcessEnvironment(env);
     second.start(VEDEREVE_SERVER_PATH, {});
@@ -156,7 +137,7 @@ TEST_F(ActivatedServer, HostileOrCarelessParentsCostBoundedWorkAndTheirEndEndsTh
         [&] { return !other.interface()->isServiceRegistered(bus::kServiceName).value(); }, 5000));
     EXPECT_LT(clock.elapsed(), 1000);
     EXPECT_TRUE(QTest::qWaitFor([&] { return processEnded(pid.value()); }, 1500));
-    QFile traceFile(m_trace);
+    QFile traceFile(tracePath);
     ASSERT_TRUE(traceFile.open(QIODevice::ReadOnly));
     const QString trace = QString::fromUtf8(traceFile.readAll());
     EXPECT_EQ(trace.count("WebCam Class_Terminate Entry"), 3) << trace.right(2000).toStdString();

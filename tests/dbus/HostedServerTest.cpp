@@ -13,7 +13,9 @@
 #include "automation/zozEZUdeZid.h"
 #include "base/DebugTrace.h"
 #include "panel/cveDerEve.h"
+#include "platform/capture/VirtualCamera.h"
 #include "platform/core/TraceSink.h"
+#include "support/CRegSettings.h"
 #include "support/PanelTestAccess.h"
 #include "support/Pictures.h"
 
@@ -28,6 +30,7 @@
 #include <QSignalSpy>
 #include <QTest>
 
+#include <map>
 #include <memory>
 #include <vector>
 
@@ -104,7 +107,7 @@ const QByteArray kHeader = QByteArray::fromHex("a0a1a2a3a4a5a6a7a8a9aaabacadaeaf
 
 } // namespace
 
-TEST_F(BusParent, PropertiesAndSetPositionReachTheObjectAndComeBack)
+TEST_F(BusParent, PropertiesReachTheObjectAndComeBackAndEachMistakeHasOneError)
 {
     zozEZUdeZid *o = object();
     ASSERT_NE(o, nullptr);
@@ -120,11 +123,8 @@ TEST_F(BusParent, PropertiesAndSetPositionReachTheObjectAndComeBack)
     EXPECT_EQ(Values({c.CaptureInterval(), c.CurrentTab(), c.TransmitStatus(), c.Height(),
                       c.MaxHeight(), c.MinHeight()}),
               Values({480, 1, 1, 17, o->MaxHeight(), o->MinHeight()}));
-}
 
-TEST_F(BusParent, EachMistakeHasOneErrorWhateverTheMemberAndNothingIsForwarded)
-{
-    ASSERT_TRUE(m_client->setCaptureInterval(300));
+    // Whatever the member, one error per mistake, and nothing is forwarded.
     const QVariant nine = QVariant::fromValue(QDBusVariant(uint(9))); // u where i is expected
     const QVariant five = QVariant::fromValue(QDBusVariant(5));
     const struct
@@ -144,12 +144,13 @@ TEST_F(BusParent, EachMistakeHasOneErrorWhateverTheMemberAndNothingIsForwarded)
         {kObject, "Frobnicate", {}, "UnknownMethod"},
         {"com.example.Other", "Show", {}, "UnknownInterface"},
     };
-    for (const auto &c : cases) {
-        const QDBusMessage reply = rawCall(m_client->path(), c.interface, c.member, c.arguments);
-        EXPECT_EQ(reply.errorName().toStdString(), "org.freedesktop.DBus.Error." + c.error)
-            << (c.member + ' ' + c.arguments.value(1).toString()).toStdString();
+    for (const auto &row : cases) {
+        const QDBusMessage reply
+            = rawCall(m_client->path(), row.interface, row.member, row.arguments);
+        EXPECT_EQ(reply.errorName().toStdString(), "org.freedesktop.DBus.Error." + row.error)
+            << (row.member + ' ' + row.arguments.value(1).toString()).toStdString();
     }
-    EXPECT_EQ(object()->CaptureInterval(), 300);
+    EXPECT_EQ(o->CaptureInterval(), 480);
 }
 
 // From the panel through the form, the object, the bus and the client's sink to the parent's
@@ -158,23 +159,19 @@ TEST_F(BusParent, PanelEventsReachTheSinkAndInOutArraysComeBackChanged)
 {
     QStringList seen;
     const auto note = [&seen](const char *event, auto... values) {
-        QStringList words {event};
-        ((words << QVariant::fromValue(values).toString()), ...);
-        seen << words.join(' ');
+        seen << (QStringList {event} << ... << QString::number(int(values))).join(u' ');
     };
     QObject::connect(&m_sink, &VEDerEveEventSink::MinMaxResize,
                      [&](bool m, std::int32_t h) { note("MinMaxResize", m, h); });
     QObject::connect(&m_sink, &VEDerEveEventSink::EraseWebCam, [&] { note("EraseWebCam"); });
     QObject::connect(&m_sink, &VEDerEveEventSink::ReceiveCamImages,
                      [&](bool on) { note("ReceiveCamImages", on); });
-    QObject::connect(&m_sink, &VEDerEveEventSink::WebCamSnapShot,
-                     [&](QByteArray &hdr, std::int32_t n) {
-                         note("WebCamSnapShot", n, hdr == kHeader);
-                         hdr[0] = 'Z';
-                     });
+    QObject::connect(&m_sink, &VEDerEveEventSink::WebCamSnapShot, [&](QByteArray &hdr, int n) {
+        note("WebCamSnapShot", n, hdr == kHeader);
+        hdr[0] = 'Z';
+    });
     QObject::connect(&m_sink, &VEDerEveEventSink::WebCamClientPicture,
-                     [&](QByteArray &bytes, std::int32_t orig, std::int32_t wd, std::int32_t ht,
-                         std::int32_t bpp, std::int32_t pos) {
+                     [&](QByteArray &bytes, int orig, int wd, int ht, int bpp, int pos) {
                          note("WebCamClientPicture", bytes.size(), orig, wd, ht, bpp, pos);
                          bytes.truncate(3);
                      });
@@ -189,8 +186,8 @@ TEST_F(BusParent, PanelEventsReachTheSinkAndInOutArraysComeBackChanged)
     Q_EMIT events->EraseWebCam();
     Q_EMIT events->ReceiveCamImages(false);
     EXPECT_EQ(seen.join(u'\n').toStdString(),
-              "MinMaxResize true 198\nWebCamSnapShot 41 true\n"
-              "WebCamClientPicture 76032 76032 176 144 24 40\nEraseWebCam\nReceiveCamImages false");
+              "MinMaxResize 1 198\nWebCamSnapShot 41 1\n"
+              "WebCamClientPicture 76032 76032 176 144 24 40\nEraseWebCam\nReceiveCamImages 0");
     EXPECT_EQ(header, 'Z' + kHeader.mid(1));
     EXPECT_EQ(frame, QByteArray(3, '\x5A'));
 }
@@ -297,4 +294,63 @@ TEST_F(BusParent, ParticipantPictureAnnouncedOverTheBusIsShownAfterTheParentRele
     EXPECT_EQ(view.label("lblParticipant")->Caption(), QStringLiteral("Ann Lee"));
     EXPECT_EQ(view.label("lblLocation")->Caption(), QStringLiteral("Oslo office"));
     EXPECT_EQ(view.box("picParticipant")->Picture().size(), QSize(160, 120));
+}
+
+// A person presses Play on a virtual camera: each frame reaches the parent's sink, its block
+// readable while the handler runs and showing what the preview showed, and gone by the next.
+TEST_F(BusParent, CameraFramesAreReadDuringTheirEventAsPreviewedAndGoneAfterwards)
+{
+    platform::vfw::VirtualCameraConfig camera;
+    camera.formats = {{platform::vfw::BI_RGB, 24, 176, 144}};
+    platform::vfw::VirtualCameras::configure({camera});
+    CRegSettings().SaveSetting("Defaults", "WebCamDevice", "0");
+    VEDerEveClient client(*m_parent);
+    ASSERT_TRUE(client.create() && client.advise(m_sink));
+    ASSERT_TRUE(client.setTransmitPost(true) && client.setTransmitStatus(true) && client.Show()
+                && client.Maximize() && client.setCurrentTab(1));
+    zozEZUdeZid *o = m_factory->object(client.path());
+    const PanelTestAccess view(o->form()->WebCam());
+    struct Frame
+    {
+        bool matches; // size and header as announced
+        QImage sent, previewed;
+    };
+    std::map<std::int32_t, Frame> frames;
+    std::vector<bool> gone;
+    const QObject scope;
+    QObject::connect(&m_sink, &VEDerEveEventSink::WebCamSnapShot, &scope,
+                     [&](QByteArray &picHdr, std::int32_t number) {
+                         if (!frames.empty())
+                             gone.push_back(!readImageBlock(frames.rbegin()->first));
+                         const std::optional<ImageBlockCopy> block = readImageBlock(number);
+                         ASSERT_TRUE(block);
+                         frames[number] = {block->header.DataLength == block->data.size()
+                                               && picHdr == block->headerBytes,
+                                           QImage::fromData(block->data, "JPG"),
+                                           {}};
+                     });
+    // Runs after the parent's handler, while the frame is still the preview's.
+    QObject::connect(o->events(), &zozEZUdeZidEvents::WebCamSnapShot, &scope,
+                     [&](QByteArray &, std::int32_t n) {
+                         frames[n].previewed = view.box("picWebCam")->Image();
+                     });
+    QTest::mouseClick(view.widget("imgCamOnMain"), Qt::LeftButton, {}, QPoint(5, 5));
+    ASSERT_TRUE(view.capture().CameraOn());
+    ASSERT_TRUE(QTest::qWaitFor([&] { return gone.size() >= 2; }, 15000));
+    EXPECT_EQ(gone, std::vector<bool>(gone.size(), true));
+    // Amid the test picture's colour bars, away from their edges and the text, where JPEG keeps
+    // colours close.
+    for (const auto &[number, frame] : frames) {
+        SCOPED_TRACE(number);
+        EXPECT_TRUE(frame.matches);
+        ASSERT_EQ(frame.sent.size(), QSize(176, 144));
+        for (const QPoint at : {QPoint(33, 72), QPoint(77, 72), QPoint(121, 100)}) {
+            const QRgb seen = frame.sent.pixel(at), shown = frame.previewed.pixel(at);
+            EXPECT_LT(std::abs(qRed(seen) - qRed(shown)) + std::abs(qGreen(seen) - qGreen(shown))
+                          + std::abs(qBlue(seen) - qBlue(shown)),
+                      60)
+                << at.x() << "," << at.y();
+        }
+    }
+    platform::vfw::VirtualCameras::reset();
 }

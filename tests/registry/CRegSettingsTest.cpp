@@ -3,10 +3,11 @@
 #include "support/CRegSettings.h"
 
 using RegSettings = TempRegistry;
+using namespace Qt::StringLiterals;
 
 namespace {
 
-const QString Defaults = QStringLiteral("Defaults");
+const QString Defaults = u"Defaults"_s;
 constexpr std::string_view DefaultsPath = "Software\\Zedazido\\Defaults";
 
 void storeDword(std::string_view path, std::string_view name, std::uint32_t value)
@@ -23,29 +24,27 @@ void storeDword(std::string_view path, std::string_view name, std::uint32_t valu
 TEST_F(RegSettings, ReadingOnAFreshProfileGivesTheDefaultAndCreatesNothing)
 {
     CRegSettings settings;
-    const QString device = QStringLiteral("WebCamDevice");
-    EXPECT_EQ(settings.GetSetting(Defaults, device, QStringLiteral("-1")), QStringLiteral("-1"));
-    EXPECT_EQ(settings.GetIESetting(QString::fromLatin1(DefaultsPath), device, QStringLiteral("x")),
-              QStringLiteral("x"));
+    const QString device = u"WebCamDevice"_s;
+    EXPECT_EQ(settings.GetSetting(Defaults, device, u"-1"_s), u"-1"_s);
+    EXPECT_EQ(settings.GetIESetting(QString::fromLatin1(DefaultsPath), device, u"x"_s), u"x"_s);
     EXPECT_TRUE(settings.GetAllSettings(Defaults).empty());
     EXPECT_FALSE(settings.DeleteSetting(Defaults, device));
     EXPECT_EQ(fileBytes(dbPath()), "<missing>") << "a read created the database";
     // Once the store exists, a read of another section still creates no key.
-    ASSERT_TRUE(settings.SaveSetting(QStringLiteral("Other"), device, QStringLiteral("1")));
-    EXPECT_EQ(settings.GetSetting(Defaults, device, QStringLiteral("-1")), QStringLiteral("-1"));
+    ASSERT_TRUE(settings.SaveSetting(u"Other"_s, device, u"1"_s));
+    EXPECT_EQ(settings.GetSetting(Defaults, device, u"-1"_s), u"-1"_s);
     EXPECT_FALSE(keyExists(DefaultsPath));
 }
 
 TEST_F(RegSettings, TextsAreStoredTerminatedAndListedInCreationOrderWithStarAsTheDefaultValue)
 {
     CRegSettings settings;
-    const QString text = QStringLiteral("Überblick 日本");
-    ASSERT_TRUE(settings.SaveSetting(Defaults, QStringLiteral("WebCamPic2"), text));
+    const QString text = u"Überblick 日本"_s, longText(300, u'z');
+    ASSERT_TRUE(settings.SaveSetting(Defaults, u"WebCamPic2"_s, text));
     storeDword(DefaultsPath, "Count", 3);
-    ASSERT_TRUE(settings.SaveSetting(Defaults, QStringLiteral("WebCamPic1"), QString()));
-    ASSERT_TRUE(settings.SaveSetting(Defaults, QStringLiteral("*"), QStringLiteral("d")));
-    const QString longText(300, QLatin1Char('z'));
-    ASSERT_TRUE(settings.SaveSetting(Defaults, QStringLiteral("Long"), longText));
+    ASSERT_TRUE(settings.SaveSetting(Defaults, u"WebCamPic1"_s, QString()));
+    ASSERT_TRUE(settings.SaveSetting(Defaults, u"*"_s, u"d"_s));
+    ASSERT_TRUE(settings.SaveSetting(Defaults, u"Long"_s, longText));
     std::uint32_t type = reg::REG_NONE;
     EXPECT_EQ(readBytes(DefaultsPath, "WebCamPic2", &type), text.toStdString() + '\0');
     EXPECT_EQ(type, reg::REG_SZ);
@@ -53,46 +52,43 @@ TEST_F(RegSettings, TextsAreStoredTerminatedAndListedInCreationOrderWithStarAsTh
     EXPECT_EQ(readBytes(DefaultsPath, ""), std::string("d\0", 2));
     EXPECT_EQ(readBytes(DefaultsPath, "*"), "<missing>");
     // An existing empty text is a value, not a missing one: the default must not win.
-    EXPECT_EQ(settings.GetSetting(Defaults, QStringLiteral("WebCamPic1"), QStringLiteral("-")),
-              QString());
-    EXPECT_EQ(settings.GetSetting(Defaults, QStringLiteral("*")), QStringLiteral("d"));
+    EXPECT_EQ(settings.GetSetting(Defaults, u"WebCamPic1"_s, u"-"_s), QString());
+    EXPECT_EQ(settings.GetSetting(Defaults, u"*"_s), u"d"_s);
     // DWORDs are not texts and are left out.
-    const CRegSettings::SettingList expected = {{QStringLiteral("WebCamPic2"), text},
-                                                {QStringLiteral("WebCamPic1"), QString()},
-                                                {QString(), QStringLiteral("d")},
-                                                {QStringLiteral("Long"), longText}};
+    const CRegSettings::SettingList expected = {
+        {u"WebCamPic2"_s, text}, {u"WebCamPic1"_s, QString()}, {{}, u"d"_s}, {u"Long"_s, longText}};
     EXPECT_EQ(settings.GetAllSettings(Defaults), expected);
 
-    const QString elsewhere = QStringLiteral("Software\\Elsewhere");
-    ASSERT_TRUE(settings.SaveWinSetting(elsewhere, QStringLiteral("*"), QStringLiteral("w")));
-    EXPECT_EQ(settings.GetIESetting(elsewhere, QStringLiteral("*")), QStringLiteral("w"));
+    const QString elsewhere = u"Software\\Elsewhere"_s;
+    ASSERT_TRUE(settings.SaveWinSetting(elsewhere, u"*"_s, u"w"_s));
+    EXPECT_EQ(settings.GetIESetting(elsewhere, u"*"_s), u"w"_s);
     // SaveRegDWord takes the name literally.
-    ASSERT_TRUE(settings.SaveRegDWord(elsewhere, QStringLiteral("*"), 7));
+    ASSERT_TRUE(settings.SaveRegDWord(elsewhere, u"*"_s, 7));
     EXPECT_EQ(readBytes("Software\\Elsewhere", "*"), std::string("\7\0\0\0", 4));
 }
 
 TEST_F(RegSettings, CompanyIsTrimmedOfSpacesAndResetByEmptyText)
 {
     CRegSettings settings;
-    settings.setCompany(QStringLiteral("\tTabbed "));
-    EXPECT_EQ(settings.Company(), QStringLiteral("\tTabbed"));
+    settings.setCompany(u"\tTabbed "_s);
+    EXPECT_EQ(settings.Company(), u"\tTabbed"_s);
     settings.setCompany(QString());
-    EXPECT_EQ(settings.Company(), QStringLiteral("Zedazido"));
-    settings.setCompany(QStringLiteral(" Acme "));
-    ASSERT_TRUE(settings.SaveSetting(Defaults, QStringLiteral("k"), QStringLiteral("v")));
+    EXPECT_EQ(settings.Company(), u"Zedazido"_s);
+    settings.setCompany(u" Acme "_s);
+    ASSERT_TRUE(settings.SaveSetting(Defaults, u"k"_s, u"v"_s));
     EXPECT_TRUE(keyExists("Software\\Acme\\Defaults"));
 }
 
 TEST_F(RegSettings, DeleteSettingRemovesTheSectionOrOnlyTheNamedValue)
 {
     CRegSettings settings;
-    const QString file = QStringLiteral("ResourceFile");
-    ASSERT_TRUE(settings.SaveSetting(Defaults, file, QStringLiteral("r")));
-    ASSERT_TRUE(settings.SaveSetting(Defaults, QStringLiteral("Device"), QStringLiteral("2")));
-    ASSERT_TRUE(settings.SaveSetting(QStringLiteral("Keep"), file, QStringLiteral("1")));
+    const QString file = u"ResourceFile"_s;
+    ASSERT_TRUE(settings.SaveSetting(Defaults, file, u"r"_s));
+    ASSERT_TRUE(settings.SaveSetting(Defaults, u"Device"_s, u"2"_s));
+    ASSERT_TRUE(settings.SaveSetting(u"Keep"_s, file, u"1"_s));
     EXPECT_TRUE(settings.DeleteSetting(Defaults, file));
     EXPECT_FALSE(settings.DeleteSetting(Defaults, file));
-    EXPECT_EQ(settings.GetSetting(Defaults, QStringLiteral("Device")), QStringLiteral("2"));
+    EXPECT_EQ(settings.GetSetting(Defaults, u"Device"_s), u"2"_s);
     EXPECT_TRUE(settings.DeleteSetting(Defaults));
     EXPECT_FALSE(keyExists(DefaultsPath));
     EXPECT_TRUE(keyExists("Software\\Zedazido\\Keep"));
@@ -104,14 +100,13 @@ TEST_F(RegSettings, DeleteSettingRemovesTheSectionOrOnlyTheNamedValue)
 TEST_F(RegSettings, OnlyGetIESettingReadsDwordsAsDecimalText)
 {
     CRegSettings settings;
-    const QString path = QStringLiteral("Software\\Browser\\Main");
+    const QString path = u"Software\\Browser\\Main"_s;
     for (const auto &[stored, text] :
          {std::pair {1u, "1"}, std::pair {0xffffffffu, "-1"}, std::pair {0x00434241u, "4407873"}}) {
         storeDword(path.toStdString(), "Flag", stored);
-        EXPECT_EQ(settings.GetIESetting(path, QStringLiteral("flag"), QStringLiteral("x")),
-                  QLatin1String(text));
+        EXPECT_EQ(settings.GetIESetting(path, u"flag"_s, u"x"_s), QLatin1String(text));
     }
     // GetSetting does not look at the type: a DWORD yields its bytes less the last one.
     storeDword(DefaultsPath, "Raw", 0x00434241);
-    EXPECT_EQ(settings.GetSetting(Defaults, QStringLiteral("Raw")), QStringLiteral("ABC"));
+    EXPECT_EQ(settings.GetSetting(Defaults, u"Raw"_s), u"ABC"_s);
 }

@@ -12,6 +12,15 @@ QString savedDefault()
     return CRegSettings().GetSetting(QStringLiteral("Defaults"), QStringLiteral("*"));
 }
 
+// Runs the tool and expects its exit code.
+ToolResult run(const QStringList &arguments, int exitCode, const QByteArray &input = {})
+{
+    ToolResult r = runTool(arguments, input);
+    EXPECT_EQ(r.exitCode, exitCode)
+        << arguments.join(u' ').toStdString() << ": " << r.err.toStdString();
+    return r;
+}
+
 constexpr const char *Key = "HKCU\\Software\\Zedazido\\Defaults";
 
 } // namespace
@@ -44,7 +53,6 @@ TEST(RegToolParse, DwordDataAndDisplay)
     };
     for (const auto &[text, value] : numbers)
         EXPECT_EQ(regtool::parseDword(text), value) << '"' << text << '"';
-
     EXPECT_EQ(regtool::formatData(1, "no terminator"), "no terminator");
     // A DWORD of the wrong size is shown as bytes, not read past its end.
     EXPECT_EQ(regtool::formatData(4, "\x01\xab"), "01AB");
@@ -52,57 +60,44 @@ TEST(RegToolParse, DwordDataAndDisplay)
 
 TEST_F(RegToolCommand, AddQueryDeleteRoundTripThroughTheExecutable)
 {
-    ToolResult r = runTool({"query", Key});
-    EXPECT_EQ(r.exitCode, 1);
-    EXPECT_TRUE(r.err.startsWith(QStringLiteral("ERROR:"))) << r.err.toStdString();
-
+    EXPECT_TRUE(run({"query", Key}, 1).err.startsWith(QStringLiteral("ERROR:")));
     // What an installer does; the component then reads it back.
-    r = runTool(
-        {"add", Key, "/v", "ResourceFile", "/t", "REG_SZ", "/d", "/opt/skins/blue skin.rcc", "/f"});
-    ASSERT_EQ(r.exitCode, 0) << r.err.toStdString();
+    run({"add", Key, "/v", "ResourceFile", "/t", "REG_SZ", "/d", "/opt/skins/blue skin.rcc", "/f"},
+        0);
     EXPECT_EQ(CRegSettings().GetSetting(QStringLiteral("Defaults"), QStringLiteral("ResourceFile")),
               QStringLiteral("/opt/skins/blue skin.rcc"));
-    r = runTool({"add", "HKEY_CURRENT_USER\\Software\\Zedazido\\Defaults", "/v", "Count", "/t",
-                 "REG_DWORD", "/d", "0x10"});
-    ASSERT_EQ(r.exitCode, 0) << r.err.toStdString();
-    ASSERT_EQ(runTool({"add", "HKCU\\Software\\Zedazido\\Defaults\\Sub"}).exitCode, 0);
+    run({"add", "HKEY_CURRENT_USER\\Software\\Zedazido\\Defaults", "/v", "Count", "/t", "REG_DWORD",
+         "/d", "0x10"},
+        0);
+    run({"add", "HKCU\\Software\\Zedazido\\Defaults\\Sub"}, 0);
 
-    r = runTool({"QUERY", "hkcu\\software\\zedazido\\defaults", "-V", "resourcefile"});
-    EXPECT_EQ(r.exitCode, 0);
-    EXPECT_EQ(r.out,
+    EXPECT_EQ(run({"QUERY", "hkcu\\software\\zedazido\\defaults", "-V", "resourcefile"}, 0).out,
               QStringLiteral("\nHKEY_CURRENT_USER\\software\\zedazido\\defaults\n"
                              "    resourcefile    REG_SZ    /opt/skins/blue skin.rcc\n\n"));
-    r = runTool({"query", Key});
-    EXPECT_EQ(r.exitCode, 0);
-    EXPECT_EQ(r.out,
+    EXPECT_EQ(run({"query", Key}, 0).out,
               QStringLiteral("\nHKEY_CURRENT_USER\\Software\\Zedazido\\Defaults\n"
                              "    ResourceFile    REG_SZ    /opt/skins/blue skin.rcc\n"
                              "    Count    REG_DWORD    0x10\n"
                              "\n"
                              "HKEY_CURRENT_USER\\Software\\Zedazido\\Defaults\\Sub\n"));
-
-    EXPECT_EQ(runTool({"delete", Key, "/v", "ResourceFile", "/f"}).exitCode, 0);
-    EXPECT_EQ(runTool({"query", Key, "/v", "ResourceFile"}).exitCode, 1);
-    EXPECT_EQ(runTool({"delete", "HKCU\\Software\\Zedazido", "/f"}).exitCode, 0);
-    EXPECT_EQ(runTool({"query", Key}).exitCode, 1);
-    r = runTool({"query", "HKCU\\Software"});
-    EXPECT_EQ(r.exitCode, 0);
-    EXPECT_EQ(r.out, QStringLiteral("\nHKEY_CURRENT_USER\\Software\n\n"));
+    run({"delete", Key, "/v", "ResourceFile", "/f"}, 0);
+    run({"query", Key, "/v", "ResourceFile"}, 1);
+    run({"delete", "HKCU\\Software\\Zedazido", "/f"}, 0);
+    run({"query", Key}, 1);
+    EXPECT_EQ(run({"query", "HKCU\\Software"}, 0).out,
+              QStringLiteral("\nHKEY_CURRENT_USER\\Software\n\n"));
 }
 
 TEST_F(RegToolCommand, WithoutForceItAsksAndANoChangesNothing)
 {
     ASSERT_TRUE(CRegSettings().SaveSetting(QStringLiteral("Defaults"), QStringLiteral("*"),
                                            QStringLiteral("old")));
-    ToolResult r = runTool({"add", Key, "/ve", "/d", "new"}, "no\n");
-    EXPECT_EQ(r.exitCode, 1);
+    const ToolResult r = run({"add", Key, "/ve", "/d", "new"}, 1, "no\n");
     EXPECT_TRUE(r.out.contains(QStringLiteral("(Default) exists, overwrite")))
         << r.out.toStdString();
-    EXPECT_EQ(runTool({"delete", Key, "/ve"}).exitCode, 1); // no answer at all
+    run({"delete", Key, "/ve"}, 1); // no answer at all
     EXPECT_EQ(savedDefault(), QStringLiteral("old"));
-
-    EXPECT_EQ(runTool({"add", Key, "/ve", "/d", "new"}, "yes\n").exitCode, 0);
+    run({"add", Key, "/ve", "/d", "new"}, 0, "yes\n");
     EXPECT_EQ(savedDefault(), QStringLiteral("new"));
-
-    EXPECT_EQ(runTool({"delete", "HKCU", "/f"}).exitCode, 1);
+    run({"delete", "HKCU", "/f"}, 1);
 }

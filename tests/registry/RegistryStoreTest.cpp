@@ -8,7 +8,6 @@
 
 #include <chrono>
 #include <cstring>
-#include <functional>
 #include <memory>
 #include <set>
 
@@ -20,14 +19,10 @@ using RegistryStore = TempRegistry;
 
 const QString Defaults = QStringLiteral("Defaults");
 const QString Device = QStringLiteral("WebCamDevice");
-constexpr std::string_view DefaultsPath = "Software\\Zedazido\\Defaults";
 
 // A second connection holding a lock: a writer's keeps other writers out, an exclusive one
 // readers as well.
 using Database = std::unique_ptr<sqlite3, int (*)(sqlite3 *)>;
-constexpr const char *writerLock = "BEGIN IMMEDIATE";
-constexpr const char *exclusiveLock
-    = "PRAGMA locking_mode=EXCLUSIVE; BEGIN EXCLUSIVE; SELECT count(*) FROM keys";
 Database lockDatabase(const std::string &path, const char *sql)
 {
     sqlite3 *raw = nullptr;
@@ -38,22 +33,24 @@ Database lockDatabase(const std::string &path, const char *sql)
 }
 
 // A clock whose sleep only moves the time on, so a test learns exactly how long a call would
-// have waited (g_slept, which the test may reset).
+// have waited (g_slept, which the test may reset); past g_releaseAfter it drops g_lock.
 std::chrono::steady_clock::time_point g_now;
 std::chrono::microseconds g_slept;
-std::function<void()> g_onSleep;
+std::chrono::milliseconds g_releaseAfter {-1};
+Database *g_lock = nullptr;
 constexpr WaitClock fakeClock {
     [] { return g_now; },
     [](std::chrono::microseconds pause) {
         g_now += pause;
         g_slept += pause;
-        if (g_onSleep)
-            g_onSleep();
+        if (g_lock && g_releaseAfter.count() >= 0 && g_slept >= g_releaseAfter)
+            g_lock->reset();
     },
 };
 long long waitedMs()
 {
-    return std::chrono::duration_cast<std::chrono::milliseconds>(g_slept).count();
+    return std::chrono::duration_cast<std::chrono::milliseconds>(std::exchange(g_slept, {}))
+        .count();
 }
 
 std::vector<std::string> subKeys(const RegKey &key)
@@ -81,9 +78,9 @@ TEST_F(RegistryStore, PrivateStoreWhoseNamesIgnoreCaseButKeepTheCaseAndPlaceThey
     ASSERT_EQ(RegKey::createCurrentUser("SOFTWARE\\zedazido\\DÉFAUTS", key, &created),
               ERROR_SUCCESS);
     EXPECT_FALSE(created);
-    ASSERT_EQ(setText(key, "WebCamPic1", "a"), ERROR_SUCCESS);
-    ASSERT_EQ(setText(key, "Other", "x"), ERROR_SUCCESS);
-    ASSERT_EQ(setText(key, "WEBCAMPIC1", "longer"), ERROR_SUCCESS);
+    for (const auto &[name, text] :
+         {std::pair {"WebCamPic1", "a"}, {"Other", "x"}, {"WEBCAMPIC1", "longer"}})
+        ASSERT_EQ(setText(key, name, text), ERROR_SUCCESS);
     EXPECT_EQ(readBytes(key, "webcampic1"), std::string("longer\0", 7));
     std::string first, second, none;
     EXPECT_EQ(key.enumValue(0, first, nullptr, nullptr, nullptr), ERROR_SUCCESS);
@@ -107,7 +104,6 @@ TEST_F(RegistryStore, MalformedPathsAreRefusedBeforeTouchingTheDisk)
     for (const auto &[path, expected] : cases)
         EXPECT_EQ(RegKey::createCurrentUser(path, key), expected) << path;
     EXPECT_EQ(fileBytes(dbPath()), "<missing>");
-
     // A name at the limit is fine.
     EXPECT_EQ(RegKey::createCurrentUser(std::string(maxKeyNameLength, 'k'), key), ERROR_SUCCESS);
 }
@@ -117,34 +113,28 @@ TEST_F(RegistryStore, QueryValueNeverWritesPastTheCallersBuffer)
     RegKey key;
     ASSERT_EQ(RegKey::createCurrentUser("Software", key), ERROR_SUCCESS);
     ASSERT_EQ(setText(key, "Path", "abcdef"), ERROR_SUCCESS);
-
     std::uint32_t type = REG_NONE;
     std::byte buffer[8];
     std::memset(buffer, 0x5a, sizeof buffer);
     std::uint32_t size = 6;
     EXPECT_EQ(key.queryValue("Path", &type, buffer, &size), ERROR_MORE_DATA);
     EXPECT_EQ(size, 7u);
-    for (std::byte b : buffer)
-        EXPECT_EQ(b, std::byte {0x5a});
+    EXPECT_EQ(std::memcmp(buffer, "ZZZZZZZZ", 8), 0);
 
     EXPECT_EQ(key.queryValue("Path", &type, buffer, &size), ERROR_SUCCESS);
     EXPECT_EQ(type, REG_SZ);
-    EXPECT_EQ(std::memcmp(buffer, "abcdef", 7), 0);
-    EXPECT_EQ(buffer[7], std::byte {0x5a});
-
+    EXPECT_EQ(std::memcmp(buffer, "abcdef\0Z", 8), 0);
     EXPECT_EQ(key.queryValue("Path", &type, buffer, nullptr), ERROR_INVALID_PARAMETER);
     EXPECT_EQ(key.setValue("Big", REG_SZ, buffer, maxValueDataSize + 1), ERROR_INVALID_PARAMETER);
 }
 
 TEST_F(RegistryStore, DeletingKeysRespectsSubkeysAndInvalidatesOpenHandles)
 {
-    RegKey parent;
-    RegKey child;
+    RegKey parent, child;
     ASSERT_EQ(RegKey::createCurrentUser("Software\\Zedazido", parent), ERROR_SUCCESS);
     ASSERT_EQ(RegKey::createCurrentUser("Software\\Zedazido\\Defaults\\Deep", child),
               ERROR_SUCCESS);
     ASSERT_EQ(setText(child, "v", "old"), ERROR_SUCCESS);
-
     EXPECT_EQ(parent.deleteKey("Defaults"), ERROR_ACCESS_DENIED);
     EXPECT_EQ(parent.deleteKey("Missing"), ERROR_FILE_NOT_FOUND);
     EXPECT_EQ(parent.deleteKey(""), ERROR_INVALID_PARAMETER);
@@ -182,8 +172,7 @@ TEST_F(RegistryStore, TwoProcessesWritingAtOnceLoseNothing)
     const char *tag = child == 0 ? "child" : "parent";
     for (int i = 0; i < perProcess; ++i) {
         const QString name = QStringLiteral("%1-%2").arg(QLatin1String(tag)).arg(i);
-        if (!CRegSettings().SaveSetting(QStringLiteral("Defaults"), name, QString::number(i)))
-            ++failures;
+        failures += !CRegSettings().SaveSetting(Defaults, name, QString::number(i));
     }
     if (child == 0)
         ::_exit(failures == 0 ? 0 : 1);
@@ -193,7 +182,7 @@ TEST_F(RegistryStore, TwoProcessesWritingAtOnceLoseNothing)
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "the other process failed";
     EXPECT_EQ(failures, 0);
     std::set<QString> names;
-    for (const auto &[name, text] : CRegSettings().GetAllSettings(QStringLiteral("Defaults"))) {
+    for (const auto &[name, text] : CRegSettings().GetAllSettings(Defaults)) {
         names.insert(name);
         EXPECT_EQ(text, name.section(QLatin1Char('-'), 1));
     }
@@ -203,30 +192,26 @@ TEST_F(RegistryStore, TwoProcessesWritingAtOnceLoseNothing)
 TEST_F(RegistryStore, LockedDatabaseIsWaitedForAtMostTheBoundPerOperation)
 {
     ASSERT_TRUE(CRegSettings().SaveSetting(Defaults, Device, QStringLiteral("2")));
-    Database lock = lockDatabase(dbPath(), exclusiveLock);
+    Database lock = lockDatabase(
+        dbPath(), "PRAGMA locking_mode=EXCLUSIVE; BEGIN EXCLUSIVE; SELECT count(*) FROM keys");
     setWaitClock(&fakeClock);
-    g_slept = {};
+    waitedMs();
     EXPECT_EQ(CRegSettings().GetSetting(Defaults, Device, QStringLiteral("-1")), "-1");
     EXPECT_EQ(waitedMs(), busyTimeoutMs);
-    g_slept = {};
     EXPECT_FALSE(CRegSettings().SaveSetting(Defaults, Device, QStringLiteral("3")));
     EXPECT_EQ(waitedMs(), busyTimeoutMs);
 
     // An open that got in after 1.5 s leaves the write after it the rest of the same 2 s, and a
     // writer's lock does not hold up reading; past those 2 s a call has a wait of its own.
-    g_slept = {};
-    g_onSleep = [&] {
-        if (waitedMs() >= 1500)
-            lock.reset();
-    };
+    g_lock = &lock;
+    g_releaseAfter = std::chrono::milliseconds(1500);
     RegKey key;
-    ASSERT_EQ(RegKey::openCurrentUser(DefaultsPath, key), ERROR_SUCCESS);
-    g_onSleep = nullptr;
-    const Database writer = lockDatabase(dbPath(), writerLock);
+    ASSERT_EQ(RegKey::openCurrentUser("Software\\Zedazido\\Defaults", key), ERROR_SUCCESS);
+    g_lock = nullptr;
+    const Database writer = lockDatabase(dbPath(), "BEGIN IMMEDIATE");
     EXPECT_EQ(setText(key, "WebCamDevice", "4"), ERROR_BUSY);
     EXPECT_EQ(readBytes(key, "WebCamDevice"), std::string("2\0", 2));
     EXPECT_EQ(waitedMs(), busyTimeoutMs);
-    g_slept = {};
     EXPECT_EQ(setText(key, "WebCamDevice", "4"), ERROR_BUSY);
     EXPECT_EQ(waitedMs(), busyTimeoutMs);
 }

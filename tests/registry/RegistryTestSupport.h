@@ -84,18 +84,16 @@ inline std::string readBytes(std::string_view path, std::string_view name,
                              std::uint32_t *type = nullptr)
 {
     reg::RegKey key;
-    if (reg::RegKey::openCurrentUser(path, key) != reg::ERROR_SUCCESS)
-        return "<missing>";
-    return readBytes(key, name, type);
+    return reg::RegKey::openCurrentUser(path, key) == reg::ERROR_SUCCESS
+        ? readBytes(key, name, type)
+        : "<missing>";
 }
 
 // The whole content of a file, or "<missing>".
 inline std::string fileBytes(const std::string &path)
 {
     std::ifstream in(path, std::ios::binary);
-    if (!in)
-        return "<missing>";
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+    return in ? std::string(std::istreambuf_iterator<char>(in), {}) : "<missing>";
 }
 
 struct ToolResult
@@ -105,11 +103,8 @@ struct ToolResult
 };
 
 // Runs the vedereve-reg executable; it inherits the test's database.
-inline ToolResult runTool(std::initializer_list<const char *> args, const QByteArray &input = {})
+inline ToolResult runTool(const QStringList &arguments, const QByteArray &input = {})
 {
-    QStringList arguments;
-    for (const char *arg : args)
-        arguments << QString::fromUtf8(arg);
     QProcess process;
     process.start(QStringLiteral(VEDEREVE_REG_TOOL), arguments);
     process.write(input);

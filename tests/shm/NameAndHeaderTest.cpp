@@ -28,34 +28,30 @@ TEST(ImageHeader, FieldsAreLittleEndianAndBytesOutOfRangeStayZero)
         {{300, 24, -1, 32}, {0, 24, 0, 32}},
         {{255, 256, 32, kMin}, {255, 0, 32, 0}},
     };
-    for (const auto &[arguments, stored] : bytes) {
-        const mod::Header header = mod::BuildImageHeader(1, 2, 3, 4, 5, arguments[0], arguments[1],
-                                                         arguments[2], arguments[3]);
-        EXPECT_TRUE(std::equal(stored.begin(), stored.end(), header.begin() + 20))
-            << arguments[0] << " " << arguments[1];
+    for (const auto &[in, stored] : bytes) {
+        const mod::Header header = mod::BuildImageHeader(1, 2, 3, 4, 5, in[0], in[1], in[2], in[3]);
+        EXPECT_TRUE(std::equal(stored.begin(), stored.end(), header.begin() + 20)) << in[0];
         EXPECT_EQ(mod::GetHeaderField(header, 16), 5);
     }
 }
 
-TEST(ImageHeader, GetHeaderFieldReadsOnlyTheDefinedOffsets)
+TEST(ImageHeader, GetHeaderFieldReadsOnlyTheDefinedOffsetsOfWhatIsThere)
 {
     const mod::Header header = mod::BuildImageHeader(123456, 5000, -1, kMin, kMax, 40, 24, 123, 32);
-    const std::pair<std::int32_t, std::int32_t> cases[] = {
-        {0, 123456}, {8, -1}, {12, kMin}, {16, kMax}, {20, 40}, {22, 123},
-        {23, 32},    {2, 0},  {19, 0},    {24, 0},    {-4, 0},  {kMax, 0},
-    };
-    for (const auto &[offset, expected] : cases)
-        EXPECT_EQ(mod::GetHeaderField(header, offset), expected) << "offset " << offset;
-
-    // A field that does not fit in shorter input reads as 0.
     const std::span<const std::uint8_t> all(header);
-    EXPECT_EQ(mod::GetHeaderField(all.first(19), 16), 0);
-    EXPECT_EQ(mod::GetHeaderField(all.first(20), 16), kMax);
-    EXPECT_EQ(mod::GetHeaderField(all.first(23), 23), 0);
-    EXPECT_EQ(mod::GetHeaderField({}, 0), 0);
+    // offset, bytes given, value
+    const std::tuple<std::int32_t, std::size_t, std::int32_t> cases[] = {
+        {0, 24, 123456}, {8, 24, -1},    {12, 24, kMin}, {16, 24, kMax},
+        {20, 24, 40},    {22, 24, 123},  {23, 24, 32},   {2, 24, 0},
+        {19, 24, 0},     {24, 24, 0},    {-4, 24, 0},    {kMax, 24, 0},
+        {16, 19, 0},     {16, 20, kMax}, {23, 23, 0},    {0, 0, 0},
+    };
+    for (const auto &[offset, given, expected] : cases)
+        EXPECT_EQ(mod::GetHeaderField(all.first(given), offset), expected)
+            << "offset " << offset << " of " << given;
 }
 
-TEST(ShmName, ObjectNameHasExactlyOneSlash)
+TEST(ShmName, ObjectNameHasExactlyOneSlashAndAPerUserPrefixUnlessOverridden)
 {
     const std::string cases[][3] = {
         {"/vedereve-1000-", "DADevev7", "/vedereve-1000-DADevev7"},
@@ -66,10 +62,7 @@ TEST(ShmName, ObjectNameHasExactlyOneSlash)
     };
     for (const auto &[prefix, name, expected] : cases)
         EXPECT_EQ(platform::shm::objectName(prefix, name), expected) << prefix;
-}
 
-TEST(ShmName, PrefixIsPerUserUnlessOverridden)
-{
     ::setenv(platform::shm::kPrefixVariable, "/side-by-side-", 1);
     EXPECT_EQ(platform::shm::objectName("DADevev3"), "/side-by-side-DADevev3");
     ::unsetenv(platform::shm::kPrefixVariable);

@@ -1,11 +1,14 @@
 #include "ShmTestSupport.h"
 
+#include "exchange/modImageMemMapFunctions.h"
 #include "platform/shm/ShmName.h"
 
 #include <QDir>
 
+#include <poll.h>
 #include <signal.h>
 #include <sys/mman.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -32,92 +35,83 @@ void ShmNamespaceTest::TearDown()
 std::vector<std::string> ShmNamespaceTest::leftovers() const
 {
     std::vector<std::string> found;
-    const QStringList entries = QDir(QStringLiteral("/dev/shm"))
+    for (const QString &entry : QDir(QStringLiteral("/dev/shm"))
                                     .entryList({QString::fromStdString(m_prefix.substr(1)) + '*'},
-                                               QDir::Files | QDir::System | QDir::Hidden);
-    for (const QString &entry : entries)
+                                               QDir::Files | QDir::System | QDir::Hidden))
         found.push_back(entry.toStdString());
     return found;
 }
 
-namespace {
-
-std::vector<std::string> *g_warnings = nullptr;
-
-void collect(QtMsgType, const QMessageLogContext &, const QString &message)
+Child::Child(const std::function<int(Child &)> &body)
 {
-    if (g_warnings)
-        g_warnings->push_back(message.toStdString());
-}
-
-} // namespace
-
-Warnings::Warnings()
-{
-    g_warnings = &m_lines;
-    qInstallMessageHandler(collect);
-}
-
-Warnings::~Warnings()
-{
-    qInstallMessageHandler(nullptr);
-    g_warnings = nullptr;
-}
-
-bool Warnings::contains(const std::string &text) const
-{
-    return std::find(m_lines.begin(), m_lines.end(), text) != m_lines.end();
-}
-
-HelperProcess::~HelperProcess()
-{
-    m_process.kill();
-    m_process.waitForFinished();
-}
-
-bool HelperProcess::start(const std::vector<std::string> &arguments)
-{
-    QStringList words;
-    for (const std::string &word : arguments)
-        words << QString::fromStdString(word);
-    m_process.start(QStringLiteral(SHM_TEST_HELPER), words);
-    return m_process.waitForStarted();
-}
-
-std::optional<std::string> HelperProcess::readLine(std::chrono::milliseconds timeout)
-{
-    while (!m_process.canReadLine()) {
-        if (!m_process.waitForReadyRead(int(timeout.count())))
-            return std::nullopt;
+    ::signal(SIGPIPE, SIG_IGN); // a child that ended early fails a send, not the test
+    int up[2], down[2];
+    if (::pipe(up) != 0 || ::pipe(down) != 0)
+        return;
+    m_pid = ::fork();
+    const bool child = m_pid == 0;
+    m_read = child ? down[0] : up[0];
+    m_write = child ? up[1] : down[1];
+    ::close(child ? down[1] : up[1]);
+    ::close(child ? up[0] : down[0]);
+    if (child) {
+        modImageMemMapFunctions::CloseSharedHeader();
+        ::_exit(body(*this));
     }
-    return m_process.readLine().chopped(1).toStdString();
 }
 
-std::vector<std::string> HelperProcess::readAll(std::chrono::milliseconds timeout)
+Child::~Child()
+{
+    if (m_pid > 0)
+        kill(SIGKILL);
+    wait();
+    ::close(m_read);
+    ::close(m_write);
+}
+
+bool Child::send(const std::string &line) const
+{
+    const std::string text = line + '\n';
+    return ::write(m_write, text.data(), text.size()) == ssize_t(text.size());
+}
+
+std::optional<std::string> Child::receive(std::chrono::milliseconds timeout)
+{
+    std::size_t end;
+    while ((end = m_buffer.find('\n')) == std::string::npos) {
+        pollfd ready {m_read, POLLIN, 0};
+        char chunk[65536];
+        const ssize_t got = ::poll(&ready, 1, int(timeout.count())) == 1
+            ? ::read(m_read, chunk, sizeof chunk)
+            : 0;
+        if (got <= 0)
+            return std::nullopt;
+        m_buffer.append(chunk, std::size_t(got));
+    }
+    std::string line = m_buffer.substr(0, end);
+    m_buffer.erase(0, end + 1);
+    return line;
+}
+
+std::vector<std::string> Child::receiveAll(std::chrono::milliseconds timeout)
 {
     std::vector<std::string> lines;
-    while (auto line = readLine(timeout))
+    while (auto line = receive(timeout))
         lines.push_back(*line);
     return lines;
 }
 
-bool HelperProcess::writeLine(const std::string &line)
+void Child::kill(int signal) const
 {
-    const QByteArray text = QByteArray::fromStdString(line + "\n");
-    return m_process.write(text) == text.size() && m_process.waitForBytesWritten();
+    ::kill(m_pid, signal);
 }
 
-void HelperProcess::kill(int signal)
+int Child::wait()
 {
-    if (m_process.processId() > 0)
-        ::kill(pid_t(m_process.processId()), signal);
-}
-
-int HelperProcess::wait()
-{
-    if (!m_process.waitForFinished() && m_process.state() != QProcess::NotRunning)
+    int status = 0;
+    if (m_pid <= 0 || ::waitpid(std::exchange(m_pid, -1), &status, 0) <= 0)
         return -2;
-    return m_process.exitStatus() == QProcess::NormalExit ? m_process.exitCode() : -1;
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
 } // namespace shmtest

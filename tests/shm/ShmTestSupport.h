@@ -2,14 +2,17 @@
 
 #include <gtest/gtest.h>
 
-#include <QProcess>
+#include <sys/types.h>
 
 #include <chrono>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
 
 namespace shmtest {
+
+using namespace std::chrono_literals;
 
 // Gives each test a shm namespace of its own (VEDEREVE_SHM_PREFIX) and removes whatever is left
 // in it afterwards, so tests neither see nor disturb each other's or a real user's objects.
@@ -24,37 +27,25 @@ protected:
     std::string m_prefix;
 };
 
-// The diagnostics written while it lives, for the refusals that only they tell apart.
-class Warnings
+// A second process running body, whose result is its exit code; killed if still running when
+// destroyed. It starts without the test's shared header, and the two exchange lines.
+class Child
 {
 public:
-    Warnings();
-    ~Warnings();
-    Warnings(const Warnings &) = delete;
-    Warnings &operator=(const Warnings &) = delete;
-    bool contains(const std::string &text) const;
-
-private:
-    std::vector<std::string> m_lines;
-};
-
-// The helper binary (ShmTestHelper.cpp) run as a child in the test's namespace; killed if still
-// running when destroyed.
-class HelperProcess
-{
-public:
-    ~HelperProcess();
-    bool start(const std::vector<std::string> &arguments);
+    explicit Child(const std::function<int(Child &)> &body);
+    ~Child();
+    bool send(const std::string &line) const;
     // One line without its line end; nullopt at end of output or after timeout without output.
-    std::optional<std::string> readLine(std::chrono::milliseconds timeout);
-    std::vector<std::string> readAll(std::chrono::milliseconds timeout);
-    bool writeLine(const std::string &line);
-    void kill(int signal);
+    std::optional<std::string> receive(std::chrono::milliseconds timeout = 5s);
+    std::vector<std::string> receiveAll(std::chrono::milliseconds timeout = 5s);
+    void kill(int signal) const;
     // The exit code, or -1 when it ended by a signal.
     int wait();
 
 private:
-    QProcess m_process;
+    pid_t m_pid = -1;
+    int m_read = -1, m_write = -1;
+    std::string m_buffer;
 };
 
 } // namespace shmtest

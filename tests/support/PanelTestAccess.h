@@ -31,7 +31,6 @@ public:
     bool initialized() const { return p->m_Initialized; }
     std::int32_t deviceIndex() const { return p->DeviceIndex; }
     std::int32_t deviceCount() const { return p->DeviceCount; }
-    std::int32_t lastDriverIndex() const { return p->LastDriverIndex; }
     std::int32_t windowPos() const { return p->WindowPos; }
     bool resumeCam() const { return p->m_ResumeCam; }
     bool menuOpen() const { return p->m_MenuOpen; }
@@ -46,19 +45,14 @@ public:
     bool readingDefaultPicture() const { return p->m_defaultPicReader.busy(); }
 
     std::size_t queueLength() const { return p->ParticipantQueue.size(); }
-    const clsQueue &queued(std::size_t i) const { return p->ParticipantQueue.at(i); }
 
     const CcrpTimer &tmrQueue() const { return *p->tmrQueue; }
     const CcrpTimer &tmrMain() const { return *p->tmrMain; }
     const CcrpTimer &tmrStart() const { return *p->tmrStart; }
-    const CcrpTimer &TransmitNow() const { return *p->TransmitNow; }
-    const TimerControl &tmrReset() const { return p->tmrReset; }
 
     void tickQueue() const { p->tmrQueue_Timer(40); }
     void tickMain() const { p->tmrMain_Timer(120); }
     void tickStart() const { p->tmrStart_Timer(40); }
-    void tickTransmitNow() const { p->TransmitNow_Timer(40); }
-    void tickReset() const { p->tmrReset_Timer(); }
 
 private:
     template<class T> T *find(const char *name) const

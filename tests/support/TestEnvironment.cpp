@@ -24,13 +24,6 @@ std::string g_prefix;
 // A test binary started by a test of the same run (a parent process, a helper) joins that run's
 // environment instead of making its own; the run that made it cleans up.
 bool g_joined = false;
-
-int countEntries(const char *folder, const QString &prefix)
-{
-    return int(QDir(QString::fromLatin1(folder))
-                   .entryList({prefix + u'*'}, QDir::Files | QDir::System | QDir::Hidden)
-                   .size());
-}
 } // namespace
 
 QString tempDir()
@@ -45,7 +38,10 @@ const std::string &shmPrefix()
 
 int shmObjectCount()
 {
-    return countEntries("/dev/shm", QString::fromStdString(g_prefix.substr(1)));
+    return int(QDir(QStringLiteral("/dev/shm"))
+                   .entryList({QString::fromStdString(g_prefix.substr(1)) + u'*'},
+                              QDir::Files | QDir::System | QDir::Hidden)
+                   .size());
 }
 
 int openDescriptorCount()
@@ -63,22 +59,21 @@ void removeRegistry()
 // Before Qt or any of our code reads the environment.
 void setUp(const char *argv0)
 {
-    if (const char *run = std::getenv("VEDEREVE_TEST_RUN"); run && *run) {
-        g_joined = true;
-        g_prefix = run;
-        g_dir = std::make_unique<QTemporaryDir>();
-        return;
-    }
+    const char *run = std::getenv("VEDEREVE_TEST_RUN");
+    g_joined = run && *run;
     const std::string name = QFileInfo(QString::fromLocal8Bit(argv0)).fileName().toStdString();
-    g_dir = std::make_unique<QTemporaryDir>(QDir::tempPath() + QStringLiteral("/vedereve-")
-                                            + QString::fromStdString(name)
-                                            + QStringLiteral("-XXXXXX"));
-    g_prefix = "/vedereve-test-" + name + "-" + std::to_string(::getpid()) + "-";
+    g_dir = g_joined
+        ? std::make_unique<QTemporaryDir>()
+        : std::make_unique<QTemporaryDir>(
+            QDir::tempPath() + QStringLiteral("/vedereve-%1-XXXXXX").arg(name.c_str()));
+    g_prefix = g_joined ? run : "/vedereve-test-" + name + "-" + std::to_string(::getpid()) + "-";
+    if (g_joined)
+        return;
     ::setenv("VEDEREVE_SHM_PREFIX", g_prefix.c_str(), 1);
     ::setenv("VEDEREVE_TEST_RUN", g_prefix.c_str(), 1);
-    ::setenv("VEDEREVE_REGISTRY",
-             (g_dir->path() + QStringLiteral("/registry.sqlite")).toLocal8Bit(), 1);
-    ::setenv("XDG_CONFIG_HOME", (g_dir->path() + QStringLiteral("/config")).toLocal8Bit(), 1);
+    ::setenv("VEDEREVE_REGISTRY", qPrintable(g_dir->filePath(QStringLiteral("registry.sqlite"))),
+             1);
+    ::setenv("XDG_CONFIG_HOME", qPrintable(g_dir->filePath(QStringLiteral("config"))), 1);
 }
 
 } // namespace testenv
