@@ -210,13 +210,17 @@ int PipeWireDriver::startStream(const PipeWireOffer &offer)
     if (result < 0)
         return result;
     // A session manager links the stream to its target; without one (a bare daemon) we link it
-    // ourselves, which a portal's restricted connection may not.
+    // ourselves, which a portal's restricted connection may not. Our node must exist first.
     const auto linked = [&] {
         const std::uint32_t self = pw_stream_get_node_id(s->stream);
         return s->failed || s->negotiated || goneLocked()
             || (self != SPA_ID_INVALID && m_session->linkedInto(self));
     };
-    m_session->waitFor(linked, kLinkWaitMs);
+    m_session->waitFor(
+        [&] { return linked() || pw_stream_get_node_id(s->stream) != SPA_ID_INVALID; },
+        kNegotiationWaitMs);
+    if (m_session->managed())
+        m_session->waitFor(linked, kLinkWaitMs);
     const std::uint32_t self = pw_stream_get_node_id(s->stream);
     if (!linked() && m_session->direct() && self != SPA_ID_INVALID) {
         const std::string output = std::to_string(m_nodeId), input = std::to_string(self);
@@ -301,17 +305,24 @@ int PipeWireDriver::setFormat(const VideoFormat &wanted)
                                     [&](const PipeWireOffer &o) { return o.format == *choice; });
     if (offer == m_offers.end())
         return -EINVAL;
-    // A fixed format is asked for on a new stream; the producer renegotiates for it.
     const PipeWireOffer previous = m_offer;
-    stopStream();
-    const int result = startStream(*offer);
+    int result = renegotiate(*offer);
     if (result == 0)
         return 0;
     qCInfo(lcCapture, "PipeWire camera %s refused a format: %d", m_name.c_str(), result);
+    // A stream that failed is started anew, in the format it had.
     stopStream();
     if (result == -ENODEV || startStream(previous) == -ENODEV)
         becomeLost();
     return result;
+}
+
+int PipeWireDriver::renegotiate(const PipeWireOffer &offer)
+{
+    // A new stream with the new format: asking a running stream for another format through its
+    // parameters left some sources without frames at all.
+    stopStream();
+    return startStream(offer);
 }
 
 GrabbedFrame PipeWireDriver::grab()
@@ -327,13 +338,19 @@ GrabbedFrame PipeWireDriver::grab()
             Stream &s = *m_stream;
             m_session->waitFor([&] { return s.seq != m_seenSeq || goneLocked(); }, kGrabWaitMs);
             gone = goneLocked();
+            // The producer may settle on another format than asked for, later too.
+            if (s.negotiated)
+                m_offer = *s.negotiated;
+            // A frame still in the format before a change is not handed out as one in the new.
             if (!gone && s.seq != m_seenSeq) {
-                // The slot's vector is swapped out, not copied: the callback refills the one it
-                // gets back without allocating.
                 m_seenSeq = s.seq;
-                m_taken.swap(s.slot);
-                stride = s.slotStride;
-                offer = s.slotFormat;
+                if (s.slotFormat == m_offer) {
+                    // The slot's vector is swapped out, not copied: the callback refills the one
+                    // it gets back without allocating.
+                    m_taken.swap(s.slot);
+                    stride = s.slotStride;
+                    offer = s.slotFormat;
+                }
             }
         }
     }
@@ -343,8 +360,6 @@ GrabbedFrame PipeWireDriver::grab()
     }
     if (offer.format.width == 0)
         return {};
-    // The producer may settle on another size than asked for; its frames describe what it does.
-    m_offer = offer;
     return deliver(offer, stride);
 }
 

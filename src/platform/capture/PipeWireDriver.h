@@ -43,12 +43,14 @@ public:
     // setFormat() return; frames may still come later, within the start bound.
     static constexpr int kNegotiationWaitMs = 1500;
     // How long a session manager gets to link a new stream before the driver links it itself.
-    static constexpr int kLinkWaitMs = 300;
+    static constexpr int kLinkWaitMs = 1000;
 
     struct Stream; // what the stream's callbacks share with the driver, under the loop's lock
 
 private:
     int startStream(const PipeWireOffer &offer);
+    // Asks the running stream for another format.
+    int renegotiate(const PipeWireOffer &offer);
     void stopStream();
     // Under the loop's lock: whether the node, the stream or the session is gone.
     bool goneLocked() const;

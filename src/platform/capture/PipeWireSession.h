@@ -84,6 +84,8 @@ public:
     // What the node offers, from the node and its output ports.
     PipeWireFormats formatsOf(const Node &node) const;
     bool linkedInto(std::uint32_t nodeId) const;
+    // A session manager runs: it links new streams to their targets.
+    bool managed() const { return !m_managerMetadata.empty(); }
     // Waits until done() is true or the time is up, on the loop; true when done.
     template<class Done> bool waitFor(Done done, int ms) const
     {
@@ -131,6 +133,8 @@ private:
     std::map<std::uint32_t, std::unique_ptr<Node>> m_nodes;
     std::map<std::uint32_t, std::unique_ptr<Port>> m_ports;
     std::map<std::uint32_t, std::uint32_t> m_linkInputs; // link id: the node it feeds
+    // The session manager's "default" metadata objects: a session manager made them.
+    std::vector<std::uint32_t> m_managerMetadata;
 };
 
 // The session current now, connected when needed with the chosen settings; nullptr without

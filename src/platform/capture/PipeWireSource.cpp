@@ -5,6 +5,7 @@
 #include "platform/capture/PipeWirePortal.h"
 #include "platform/capture/PipeWireSession.h"
 
+#include <pipewire/extensions/metadata.h>
 #include <spa/param/param.h>
 #include <spa/utils/keys.h>
 #include <spa/utils/result.h>
@@ -222,6 +223,9 @@ void PipeWireSession::onGlobal(void *data, std::uint32_t id, std::uint32_t, cons
                                               SPA_PARAM_EnumFormat, 0, UINT32_MAX, nullptr);
         self->m_ports.emplace(id, std::move(port));
         self->resync();
+    } else if (std::strcmp(type, PW_TYPE_INTERFACE_Metadata) == 0) {
+        if (text(props, PW_KEY_METADATA_NAME) == "default")
+            self->m_managerMetadata.push_back(id);
     } else if (std::strcmp(type, PW_TYPE_INTERFACE_Link) == 0) {
         const std::string input(text(props, PW_KEY_LINK_INPUT_NODE));
         if (!input.empty())
@@ -243,6 +247,7 @@ void PipeWireSession::onGlobalRemove(void *data, std::uint32_t id)
         self->m_ports.erase(port);
     }
     self->m_linkInputs.erase(id);
+    std::erase(self->m_managerMetadata, id);
     // Drivers waiting for frames of a node that left stop waiting.
     pw_thread_loop_signal(self->m_loop, false);
 }
