@@ -73,8 +73,6 @@ public:
 
     pw_thread_loop *loop() const { return m_loop; }
     pw_core *core() const { return m_core; }
-    // A direct connection may link streams itself; a portal's restricted one may not.
-    bool direct() const { return m_direct; }
 
     // The rest under the lock.
     // The daemon went away, or the session was dropped for another one.
@@ -125,7 +123,6 @@ private:
     pw_registry *m_registry = nullptr;
     spa_hook m_coreListener {};
     spa_hook m_registryListener {};
-    bool m_direct = true;
     bool m_broken = false;
     int m_syncSeq = 0;
     bool m_listed = false; // the daemon answered everything asked so far at least once

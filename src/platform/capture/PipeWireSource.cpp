@@ -57,7 +57,6 @@ std::shared_ptr<PipeWireSession> PipeWireSession::connect(int fd, int &error)
             pw_log_set_level(SPA_LOG_LEVEL_NONE);
     });
     std::shared_ptr<PipeWireSession> session(new PipeWireSession);
-    session->m_direct = fd < 0;
     session->m_loop = pw_thread_loop_new("vedereve-pipewire", nullptr);
     if (!session->m_loop) {
         error = -errno;
