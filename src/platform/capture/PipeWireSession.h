@@ -30,6 +30,7 @@ public:
         spa_hook listener {};
         bool camera = false; // a video source with the camera role
         std::string name;
+        std::string key; // names the camera in the list: the name, unique by a number
         std::string description;
         std::string serial;
         std::string devicePath;
@@ -78,7 +79,9 @@ public:
     // The daemon went away, or the session was dropped for another one.
     bool broken() const { return m_broken; }
     void drop();
-    const Node *camera(const std::string &name) const;
+    // The camera node listed under key.
+    const Node *camera(const std::string &key) const;
+    std::string freeKey(const std::string &name) const;
     // What the node offers, from the node and its output ports.
     PipeWireFormats formatsOf(const Node &node) const;
     bool linkedInto(std::uint32_t nodeId) const;

@@ -283,6 +283,8 @@ void PipeWireSession::onNodeInfo(void *data, const pw_node_info *info)
             node->devicePath = objectPath.substr(5);
         node->camera = text(props, PW_KEY_MEDIA_CLASS) == "Video/Source"
             && text(props, PW_KEY_MEDIA_ROLE) == "Camera" && !node->name.empty();
+        if (node->camera && node->key.empty())
+            node->key = node->session->freeKey(node->name);
     }
     if (!node->camera || !(info->change_mask & PW_NODE_CHANGE_MASK_PARAMS))
         return;
@@ -333,10 +335,20 @@ void PipeWireSession::onPortParam(void *data, int seq, std::uint32_t id, std::ui
         addEnumFormat(param, port->formats);
 }
 
-const PipeWireSession::Node *PipeWireSession::camera(const std::string &name) const
+std::string PipeWireSession::freeKey(const std::string &name) const
+{
+    // Programs that provide sources name their nodes after themselves unless told otherwise;
+    // a later node of a name already listed is told apart by a number.
+    std::string key = name;
+    for (int n = 2; camera(key); ++n)
+        key = name + "#" + std::to_string(n);
+    return key;
+}
+
+const PipeWireSession::Node *PipeWireSession::camera(const std::string &key) const
 {
     for (const auto &[id, node] : m_nodes) {
-        if (node->camera && node->name == name)
+        if (node->camera && node->key == key)
             return node.get();
     }
     return nullptr;
@@ -392,18 +404,11 @@ std::vector<PipeWireCamera> PipeWireSession::cameras()
         if (!node->camera)
             continue;
         const PipeWireFormats formats = formatsOf(*node);
-        cameras.push_back({node->name, node->description, node->devicePath, formats.kinds,
+        cameras.push_back({node->key, node->description, node->devicePath, formats.kinds,
                            !formats.offers.empty()});
     }
     std::sort(cameras.begin(), cameras.end(),
               [](const PipeWireCamera &a, const PipeWireCamera &b) { return a.name < b.name; });
-    // Two nodes of one name (a node that left and came back before we heard of the leaving)
-    // are one camera.
-    cameras.erase(std::unique(cameras.begin(), cameras.end(),
-                              [](const PipeWireCamera &a, const PipeWireCamera &b) {
-                                  return a.name == b.name;
-                              }),
-                  cameras.end());
     return cameras;
 }
 
