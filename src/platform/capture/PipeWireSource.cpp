@@ -288,20 +288,18 @@ void PipeWireSession::onNodeInfo(void *data, const pw_node_info *info)
     }
     if (!node->camera || !(info->change_mask & PW_NODE_CHANGE_MASK_PARAMS))
         return;
-    // Video4Linux nodes answer their formats and controls themselves; asked again whenever the
-    // node says they changed.
+    // Video4Linux nodes answer their formats and controls themselves, once they can be read.
+    // Asked once: what a camera offers does not change while it is there, and a list emptied
+    // for a new answer would drop a camera in use from the device list for that moment.
     for (std::uint32_t i = 0; i < info->n_params; ++i) {
         const spa_param_info &param = info->params[i];
         if (!(param.flags & SPA_PARAM_INFO_READ))
             continue;
         auto *proxy = reinterpret_cast<pw_node *>(node->proxy);
-        if (param.id == SPA_PARAM_EnumFormat) {
-            node->formats = {};
+        if (param.id == SPA_PARAM_EnumFormat && node->formatSeq < 0) {
             node->formatSeq
                 = pw_node_enum_params(proxy, 2, SPA_PARAM_EnumFormat, 0, UINT32_MAX, nullptr);
-        } else if (param.id == SPA_PARAM_PropInfo) {
-            node->controls.clear();
-            node->controlProps.clear();
+        } else if (param.id == SPA_PARAM_PropInfo && node->controlSeq < 0) {
             node->controlSeq
                 = pw_node_enum_params(proxy, 3, SPA_PARAM_PropInfo, 0, UINT32_MAX, nullptr);
         }
