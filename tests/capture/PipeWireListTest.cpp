@@ -228,9 +228,9 @@ TEST_F(NoDaemon, NoCamerasAtOnceAndTheListStaysCheapWhileNothingAnswers)
     // The device list is asked for once per driver index: a missing daemon is not looked for
     // again each time.
     start = std::chrono::steady_clock::now();
-    for (int i = 0; i < 50; ++i)
+    for (int i = 0; i < 200; ++i)
         EXPECT_TRUE(pipeWireCameras().empty());
-    EXPECT_LT(msSince(start), 150);
+    EXPECT_LT(msSince(start), 50);
     EXPECT_EQ(openPipeWireCamera("test-camera")->connect(), -ENODEV);
 
     // A handed-in descriptor whose daemon hung up: no cameras, no wait beyond the list's bound.
