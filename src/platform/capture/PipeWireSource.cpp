@@ -477,8 +477,9 @@ std::shared_ptr<PipeWireSession> connectSession(SessionManager &m)
     if (!sandboxed()) {
         if (auto session = PipeWireSession::connect(-1, error))
             return session;
-        // No socket at all: no daemon, and so no camera the portal could offer either.
-        if (error == -ENOENT)
+        // No socket at all (the library says the host is down): no daemon, and so no camera
+        // the portal could offer either. A daemon that refuses us may still serve the portal.
+        if (error == -EHOSTDOWN || error == -ENOENT)
             return nullptr;
     }
     requestPortalDescriptor();
