@@ -18,6 +18,7 @@
 #include <mutex>
 #include <optional>
 #include <string_view>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace platform::vfw {
@@ -450,6 +451,24 @@ bool sandboxed()
     return ::access("/.flatpak-info", F_OK) == 0;
 }
 
+// Where the library looks for the daemon's socket (it says only that it found none).
+bool daemonSocketExists()
+{
+    const char *remote = std::getenv("PIPEWIRE_REMOTE");
+    std::string path = remote && *remote ? remote : "pipewire-0";
+    if (!path.starts_with('/')) {
+        const char *dir = std::getenv("PIPEWIRE_RUNTIME_DIR");
+        if (!dir || !*dir)
+            dir = std::getenv("XDG_RUNTIME_DIR");
+        if (!dir || !*dir)
+            return false;
+        path = std::string(dir) + "/" + path;
+    }
+    struct stat info
+    { };
+    return ::stat(path.c_str(), &info) == 0 && S_ISSOCK(info.st_mode);
+}
+
 std::shared_ptr<PipeWireSession> connectSession(SessionManager &m)
 {
     const PipeWireConnection connection = effectiveConnection(m.connection);
@@ -477,9 +496,9 @@ std::shared_ptr<PipeWireSession> connectSession(SessionManager &m)
     if (!sandboxed()) {
         if (auto session = PipeWireSession::connect(-1, error))
             return session;
-        // No socket at all (the library says the host is down): no daemon, and so no camera
-        // the portal could offer either. A daemon that refuses us may still serve the portal.
-        if (error == -EHOSTDOWN || error == -ENOENT)
+        // No socket at all: no daemon, and so no camera the portal could offer either. A daemon
+        // that refuses us may still serve the portal.
+        if (!daemonSocketExists())
             return nullptr;
     }
     requestPortalDescriptor();
