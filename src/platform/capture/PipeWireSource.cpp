@@ -67,8 +67,8 @@ std::shared_ptr<PipeWireSession> PipeWireSession::connect(int fd, int &error)
     }
     session->m_context = pw_context_new(pw_thread_loop_get_loop(session->m_loop), nullptr, 0);
     if (!session->m_context || pw_thread_loop_start(session->m_loop) < 0) {
-        // Without the client configuration the library ships, no context (pitfall of bare
-        // installs): no PipeWire cameras.
+        // A bare install without the client configuration the library ships gives no
+        // context: no PipeWire cameras.
         error = errno ? -errno : -EIO;
         if (fd >= 0)
             ::close(fd);
