@@ -129,6 +129,7 @@ private:
     bool m_broken = false;
     int m_syncSeq = 0;
     bool m_listed = false; // the daemon answered everything asked so far at least once
+    bool m_answered = false; // ... and has answered everything asked since
     std::chrono::steady_clock::time_point m_connectedAt;
     std::map<std::uint32_t, std::unique_ptr<Node>> m_nodes;
     std::map<std::uint32_t, std::unique_ptr<Port>> m_ports;

@@ -27,6 +27,8 @@ namespace {
 
 // The longest the first list waits for the daemon's answers after connecting.
 constexpr int kFirstListWaitMs = 1000;
+// The longest a later list waits for what the daemon has still to say about new nodes.
+constexpr int kNewCameraWaitMs = 100;
 // A failed connection is tried again only after this pause: the device list is asked for once
 // per driver index, and a machine without a daemon must not pay for a connection attempt each
 // time.
@@ -147,6 +149,7 @@ void PipeWireSession::drop()
 void PipeWireSession::resync()
 {
     m_syncSeq = pw_core_sync(m_core, PW_ID_CORE, m_syncSeq);
+    m_answered = false;
 }
 
 void PipeWireSession::onCoreDone(void *data, std::uint32_t id, int seq)
@@ -154,6 +157,7 @@ void PipeWireSession::onCoreDone(void *data, std::uint32_t id, int seq)
     auto *self = static_cast<PipeWireSession *>(data);
     if (id == PW_ID_CORE && seq == self->m_syncSeq) {
         self->m_listed = true;
+        self->m_answered = true;
         pw_thread_loop_signal(self->m_loop, false);
     }
 }
@@ -395,6 +399,9 @@ std::vector<PipeWireCamera> PipeWireSession::cameras()
                 int(std::max<std::int64_t>(0, kFirstListWaitMs - waited)));
         // Asked and not answered in time: the list stands as it is from now on.
         m_listed = true;
+    } else if (!m_answered) {
+        // A camera just plugged in is listed once its formats are known, a moment later.
+        waitFor([this] { return m_answered || m_broken; }, kNewCameraWaitMs);
     }
     std::vector<PipeWireCamera> cameras;
     if (m_broken)
