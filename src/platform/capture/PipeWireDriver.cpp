@@ -12,6 +12,11 @@
 #include <optional>
 #include <utility>
 
+// The library's method calls are macros made of GNU statement expressions.
+#if defined(__clang__)
+#pragma clang diagnostic ignored "-Wgnu-statement-expression"
+#endif
+
 namespace platform::vfw {
 
 struct PipeWireDriver::Stream

@@ -21,6 +21,11 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+// The library's method calls are macros made of GNU statement expressions.
+#if defined(__clang__)
+#pragma clang diagnostic ignored "-Wgnu-statement-expression"
+#endif
+
 namespace platform::vfw {
 
 namespace {
@@ -39,12 +44,6 @@ std::string_view text(const spa_dict *props, const char *key)
     const char *value = props ? spa_dict_lookup(props, key) : nullptr;
     return value ? std::string_view(value) : std::string_view();
 }
-
-const pw_core_events kCoreEvents = [] {
-    pw_core_events events {};
-    events.version = PW_VERSION_CORE_EVENTS;
-    return events;
-}();
 
 } // namespace
 
@@ -86,7 +85,8 @@ std::shared_ptr<PipeWireSession> PipeWireSession::connect(int fd, int &error)
         return nullptr;
     }
     static const pw_core_events coreEvents = [] {
-        pw_core_events events = kCoreEvents;
+        pw_core_events events {};
+        events.version = PW_VERSION_CORE_EVENTS;
         events.done = &PipeWireSession::onCoreDone;
         events.error = &PipeWireSession::onCoreError;
         return events;
