@@ -36,7 +36,6 @@ public:
         std::string devicePath;
         PipeWireFormats formats; // what the node itself answers (Video4Linux nodes)
         std::vector<DriverControl> controls;
-        std::vector<std::uint32_t> controlProps; // the node property behind each control
         int formatSeq = -1;
         int controlSeq = -1;
     };

@@ -324,7 +324,6 @@ void PipeWireSession::onNodeParam(void *data, int seq, std::uint32_t id, std::ui
         if (control && node->controls.size() < 256
             && std::none_of(node->controls.begin(), node->controls.end(),
                             [&](const DriverControl &c) { return c.id == control->id; })) {
-            node->controlProps.push_back(propOfControlId(control->id));
             node->controls.push_back(std::move(*control));
         }
     }
