@@ -52,7 +52,11 @@ Format formatFor(std::uint8_t choice)
 
 struct Harness
 {
-    Harness() { CreateCapturedFrame(); }
+    Harness()
+    {
+        setPipeWireConnection({PipeWireConnection::Mode::Off});
+        CreateCapturedFrame();
+    }
 
     // A camera offering only the format choice picks, connected through a capture session.
     CaptureSession &sessionFor(std::uint8_t choice)

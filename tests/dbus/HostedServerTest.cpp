@@ -13,6 +13,7 @@
 #include "automation/zozEZUdeZid.h"
 #include "base/DebugTrace.h"
 #include "panel/cveDerEve.h"
+#include "platform/capture/PipeWireSource.h"
 #include "platform/capture/VirtualCamera.h"
 #include "platform/core/TraceSink.h"
 #include "support/CRegSettings.h"
@@ -303,6 +304,7 @@ TEST_F(BusParent, CameraFramesAreReadDuringTheirEventAsPreviewedAndGoneAfterward
     platform::vfw::VirtualCameraConfig camera;
     camera.formats = {{platform::vfw::BI_RGB, 24, 176, 144}};
     platform::vfw::VirtualCameras::configure({camera});
+    platform::vfw::setPipeWireConnection({platform::vfw::PipeWireConnection::Mode::Off});
     CRegSettings().SaveSetting("Defaults", "WebCamDevice", "0");
     VEDerEveClient client(*m_parent);
     ASSERT_TRUE(client.create() && client.advise(m_sink));
@@ -353,4 +355,5 @@ TEST_F(BusParent, CameraFramesAreReadDuringTheirEventAsPreviewedAndGoneAfterward
         }
     }
     platform::vfw::VirtualCameras::reset();
+    platform::vfw::setPipeWireConnection({});
 }
