@@ -217,7 +217,12 @@ public:
         m_box.place(0, 0, kBoxWidth, kBoxHeight);
         m_frame.Create(width, height, 24);
         m_sent.Create(kSentWidth, kSentHeight, 24);
+        // Numbers come from the process's share of the header, as the sender's do.
+        mm::OpenSharedHeader();
     }
+    ~OwnSteps() { mm::CloseSharedHeader(); }
+    OwnSteps(const OwnSteps &) = delete;
+    OwnSteps &operator=(const OwnSteps &) = delete;
 
     double run(const std::vector<std::uint8_t> &frame, benchsupport::StepTimes &times)
     {
