@@ -121,10 +121,4 @@ inline std::vector<std::uint8_t> bandsFrame(const VideoFormat &format)
 
 using jpegtest::GuardedBuffer;
 
-// frame without its segments of marker, as a broken camera may send it.
-inline std::vector<std::uint8_t> withoutSegments(const std::vector<std::uint8_t> &frame, int marker)
-{
-    return jpegtest::splitSegments(frame, marker).second;
-}
-
 } // namespace capturetest

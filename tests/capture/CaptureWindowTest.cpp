@@ -1,7 +1,5 @@
 #include "CaptureTestSupport.h"
 
-#include "capture/CaptureSession.h"
-
 #include <sys/mman.h>
 #include <unistd.h>
 
@@ -190,34 +188,6 @@ TEST_F(CaptureWindowTest, HandlesAreNeverReusedAndDescriptionsAreCutToTheirBuffe
     EXPECT_TRUE(capGetDriverDescriptionA(0, nullptr, 0, version, 1));
     EXPECT_STREQ(version, "");
     EXPECT_FALSE(capGetDriverDescriptionA(1, name, sizeof name, version, sizeof version));
-}
-
-// A size too wide or too high alone is asked down as one too big both ways is; what stays too big
-// is scaled.
-TEST_F(CaptureWindowTest, NegotiationShrinksFramesTooBigInOneDirection)
-{
-    const VideoFormat wide {BI_RGB, 24, 192, 144}, high {BI_RGB, 24, 176, 160},
-        small {BI_RGB, 24, 160, 120};
-    const struct
-    {
-        std::vector<VideoFormat> offered;
-        VideoFormat result;
-        bool useScaling;
-    } cases[] = {
-        {{wide, small}, small, false},
-        {{high, small}, small, false},
-        {{wide}, wide, true},
-        {{high}, high, true},
-    };
-    for (const auto &c : cases) {
-        VirtualCameras::configure({VirtualCameraConfig {"Cam", c.offered}});
-        CaptureSession session;
-        ASSERT_TRUE(session.connect(0, 0));
-        session.negotiate(8);
-        EXPECT_EQ(std::pair(session.CapWidth(), session.CapHeight()),
-                  std::pair(c.result.width, c.result.height));
-        EXPECT_EQ(session.UseScaling(), c.useScaling) << c.result.width;
-    }
 }
 
 } // namespace

@@ -132,7 +132,7 @@ TEST(FormatTable, JpegFrameCheckFindsDamagedAndForeignFrames)
         {edited([](auto &f) { f.resize(f.size() + 100, 0); }), true}, // as cameras pad them
         {edited([](auto &f) { f[1] = 0xD9; }), false},
         {edited([](auto &f) { f[f.size() - 1] = 0xDA; }), false},
-        {withoutSegments(good, 0xC0), false},
+        {jpegtest::splitSegments(good, 0xC0).second, false},
         {edited([](auto &f) { f[4] = 0xFF; }), false}, // a segment longer than the frame
         {{0xFF, 0xD8, 0xFF, 0xD9}, false},
     };

@@ -22,9 +22,15 @@ using paneltest::save;
 TEST(FormatNegotiation, AttemptsFollowTheDestinationAndTheScalingRule)
 {
     // The driver takes the offered size of the nearest width; the first one offered is reported.
-    const QSize cif(176, 144), qqvga(160, 120), qvga(320, 240), vga(640, 480);
+    const QSize cif(176, 144), qqvga(160, 120), qvga(320, 240), vga(640, 480), wide(192, 144),
+        high(176, 160);
     const std::tuple<std::vector<QSize>, std::int32_t, bool, std::vector<QSize>, bool> cases[] = {
         {{cif, vga}, 8, false, {cif}, false},
+        // Too wide or too high alone is too big: asked down, else scaled.
+        {{wide, qqvga}, 8, false, {cif, cif, qqvga}, false},
+        {{high, qqvga}, 8, false, {cif, cif, qqvga}, false},
+        {{wide}, 8, false, {cif, cif, qqvga}, true},
+        {{high}, 8, false, {cif, cif, qqvga}, true},
         {{vga}, 8, false, {cif, cif, qqvga, qvga}, true},
         {{qvga, vga}, 8, false, {cif, cif, qqvga}, true},
         {{vga}, 8, true, {vga}, true},

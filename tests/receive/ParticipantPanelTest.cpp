@@ -76,16 +76,16 @@ TEST_F(ParticipantPanel, BitmapsAreCentredOrClippedAndWipeThePictureBefore)
 
 TEST_F(ParticipantPanel, PictureFileSitsAtTheTopLeftOverTheWhiteBoxWithoutExpansion)
 {
-    // 8 x 8 red, its 2 x 2 corners transparent; their own colour is black.
-    std::vector<std::uint8_t> index(64, 1);
+    // 8 x 8 red, its 2 x 2 corners transparent black.
+    QImage file(8, 8, QImage::Format_ARGB32);
+    file.fill(kRed);
     for (int y = 0; y < 8; ++y)
         for (int x = 0; x < 8; ++x)
             if ((x < 2 || x > 5) && (y < 2 || y > 5))
-                index[std::size_t(y) * 8 + std::size_t(x)] = 0;
+                file.setPixel(x, y, 0);
     panel->Maximize(); // no news on the strip while the panel is expanded
     // An OrigSize that matches nothing: a picture file is never expanded.
-    handOver(blockBytes({12345, 60, 40, 2}, testpic::gifFile(8, 8, {0, kRed}, index, 0)), " Bo ",
-             " Rome ");
+    handOver(blockBytes({12345, 60, 40, 2}, recvtest::pictureFile(file, "PNG")), " Bo ", " Rome ");
     EXPECT_EQ(view->box("picParticipant")->Picture().size(), QSize(8, 8));
     for (const QPoint p : {QPoint(0, 0), QPoint(7, 0), QPoint(0, 7), QPoint(7, 7), QPoint(8, 2)})
         EXPECT_EQ(at(p.x(), p.y()), kWhite) << p.x() << "," << p.y();
