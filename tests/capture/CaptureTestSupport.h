@@ -19,8 +19,7 @@ namespace capturetest {
 
 using namespace platform::vfw;
 
-// Every test starts from a device layer it owns: a fake with no devices and no virtual cameras,
-// so that whatever the machine has never shows up.
+// A fake device layer without devices or virtual cameras: the machine's never show up.
 class CaptureTest : public ::testing::Test
 {
 protected:

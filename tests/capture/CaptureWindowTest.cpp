@@ -111,8 +111,7 @@ TEST_F(CaptureWindowTest, CallbacksGetTheWholeErrorTextAndMayDestroyTheirWindow)
     EXPECT_EQ(frameAddress(seen.header.lpData, 1), nullptr);
 }
 
-// The reply to each message, and how much of the caller's buffer it writes whatever size it
-// claims; without a driver, or for an unknown handle or message, nothing happens.
+// Each reply, and how much of the buffer it writes whatever size is claimed.
 TEST_F(CaptureWindowTest, MessageRepliesNeverTrustTheirSizes)
 {
     const HWND idle = capCreateCaptureWindowA("w", 0, 0, 0, 1, 1, 0, 0), live = connected();
@@ -152,8 +151,7 @@ TEST_F(CaptureWindowTest, MessageRepliesNeverTrustTheirSizes)
     }
     EXPECT_FALSE(DestroyWindow(0x7FFF0000));
 
-    // A header shorter than its structure is refused; a long size reads 40 bytes only, even
-    // when the header ends right before memory that cannot be read.
+    // A short header is refused; a long size reads 40 bytes only, up to unreadable memory.
     const BITMAPINFOHEADER qvga = headerFor({BI_RGB, 24, 320, 240});
     EXPECT_EQ(SendMessageA(live, WM_CAP_SET_VIDEOFORMAT, 20, address(&qvga)), 0);
     EXPECT_EQ(width(live), 176);
@@ -169,8 +167,7 @@ TEST_F(CaptureWindowTest, MessageRepliesNeverTrustTheirSizes)
     munmap(memory, page * 2);
 }
 
-// Handles are never 0 and never come back, so a stale one cannot reach a newer window; driver
-// descriptions are cut to their buffers.
+// Handles are never 0 nor reused; descriptions are cut to their buffers.
 TEST_F(CaptureWindowTest, HandlesAreNeverReusedAndDescriptionsAreCutToTheirBuffers)
 {
     HWND last = 0;

@@ -59,9 +59,7 @@ TEST_F(V4l2DriverTest, ListsCaptureNodesOnlyByPersistentNameWithTheirDescription
         (std::vector<std::string> {"Capture Card", "HD Webcam (USB 1)", "HD Webcam (USB 3)"}));
 }
 
-// A camera that another program holds, or one that takes the format but has no bandwidth left
-// for buffers or the stream, fails the connect (the panel then says it cannot access it) and
-// keeps nothing of ours.
+// A camera held elsewhere or without bandwidth for buffers or the stream fails the connect.
 TEST_F(V4l2DriverTest, CameraThatCannotStartFailsToConnectAndEveryDisconnectReleasesIt)
 {
     const struct
@@ -211,14 +209,12 @@ TEST_F(V4l2DriverTest, ControlsLeaveOutDisabledOnesAndStayWithinTheirRange)
     EXPECT_NE(driver->setControl(V4L2_CID_EXPOSURE_ABSOLUTE, 100), 0);
 }
 
-// Every device code, from a camera with padded rows: the fake's frame holds the red top and blue
-// bottom in the code's own layout (checked against that layout, not our copy of it), and the
-// driver delivers its row's frame, which decodes to the same picture the right way up.
+// Every device code, padded rows: the fake's frame checked against the code's own layout, and
+// the driver's frame decoded the right way up.
 TEST_F(V4l2DriverTest, EveryDeviceCodeArrivesAsItsRowsFrame)
 {
     constexpr int w = 8, h = 6, pad = 9;
-    // Offsets and values (off by 3 at most, under a mask: 555 pixels have a bit to spare) of
-    // bytes of the red top-left and blue bottom-left pixels, or of their luma and chroma samples.
+    // Bytes (within 3, under a mask) of the red top-left and blue bottom-left pixels or samples.
     struct Sample
     {
         std::size_t offset;
@@ -283,8 +279,7 @@ TEST_F(V4l2DriverTest, EveryDeviceCodeArrivesAsItsRowsFrame)
     }
 }
 
-// Bayer and greyscale sensors go through the conversion library, over the driver's own ioctl
-// entry; a size the camera also has in a format we decode ourselves is taken that way.
+// Bayer and grey sensors are converted, unless a format we decode has that size.
 TEST_F(V4l2DriverTest, BayerAndGreyscaleFramesAreConvertedWhereNoNativeFormatHasTheSize)
 {
     for (const std::uint32_t code : {V4L2_PIX_FMT_SBGGR8, V4L2_PIX_FMT_SRGGB8, V4L2_PIX_FMT_GREY}) {

@@ -13,8 +13,7 @@ namespace {
 
 constexpr std::int64_t kMs = 1'000'000;
 
-// A grey picture with a white bar at x, as a camera's moving test picture looks; noise of up to
-// two levels stands for the difference between two decoders of the same stream.
+// A grey picture with a white bar at x, and noise of two levels as between two decoders.
 QImage barPicture(int x, unsigned noiseSeed)
 {
     QImage picture(150, 144, QImage::Format_RGB32);
@@ -75,8 +74,7 @@ TEST(CallStats, FramesPerSecondCountGapsBetweenFirstAndLast)
 
 TEST(CallStats, BottomUpRowsBecomeAnUprightPicture)
 {
-    // Two rows of three pixels, each padded to a multiple of four bytes; in memory the bottom row
-    // (blue, green, red) comes first.
+    // Two padded rows of three pixels; in memory the bottom row comes first.
     const QRgb rows[2][3] = {{qRgb(0, 0, 255), qRgb(0, 255, 0), qRgb(255, 0, 0)},
                              {qRgb(255, 255, 255), qRgb(0, 0, 0), qRgb(128, 128, 128)}};
     const auto bytes = [&](int bits) {

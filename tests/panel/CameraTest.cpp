@@ -136,8 +136,7 @@ TEST_F(Camera, RefusedConnectIsPaintedInThePreview)
     EXPECT_EQ(inkedLines(), ".##.#"); // the device's name on the second line, then the advice
 }
 
-// While it lives, the calling thread reads files as their mode bits say, also as root: its
-// file-access capabilities are off.
+// While it lives, the thread's file-access capabilities are off (mode bits apply to root too).
 class ModeBitsApply
 {
 public:

@@ -1,5 +1,4 @@
-// Participant pictures handed over as a parent does: a block written, UpdateParticipant called,
-// the parent's handle closed at once; the panel shows one queued picture per queue tick.
+// Participant pictures handed over as a parent does, shown one per queue tick.
 
 #include <cstring>
 
@@ -59,8 +58,7 @@ protected:
 
 TEST_F(ParticipantPanel, BitmapsAreCentredOrClippedAndWipeThePictureBefore)
 {
-    // Top band red, bottom band blue: placement and row order. The larger picture comes first,
-    // so the margins of the smaller one show whether it was wiped.
+    // Red over blue; the larger picture first, so the smaller one's margins show the wipe.
     handOver(rawOf(320, kRed, kBlue, 240));
     EXPECT_EQ(at(0, 0), kRed);
     EXPECT_EQ(at(173, 143), kBlue);
@@ -125,8 +123,7 @@ TEST_F(ParticipantPanel, UnusableBlocksAreDroppedOrOnlyRelabelledAndTraceHowFarT
     };
     const std::string failed = kDataTrace + "WebCam DecompressData failed\n";
     const std::string cut = kHeaderTrace.substr(0, kHeaderTrace.find('\n') + 1);
-    // The trace shows how far each got; those that reach the end bring the news, and their names
-    // unless they hold a single byte.
+    // The trace shows how far each got; the last column: whether the names follow.
     const std::tuple<const char *, Bytes, std::string, bool> cases[]
         = {{"header cut short", Bytes(10, 0x20), cut, false},
            {"white board destination", spoilt(&BlockFields::Destination, 24), kHeaderTrace, false},
@@ -161,8 +158,7 @@ TEST_F(ParticipantPanel, UnusableBlocksAreDroppedOrOnlyRelabelledAndTraceHowFarT
         panel->Maximize(); // expanding clears the strip's status text
         panel->Minimize();
         platform::TraceSink::startCapture();
-        handOver(bytes, "  \tSecond ",
-                 " There "); // names lose spaces at both ends, and only spaces
+        handOver(bytes, "  \tSecond ", " There "); // names lose spaces, and only spaces
         EXPECT_EQ(shown(), first);
         EXPECT_EQ(platform::TraceSink::captured(), trace);
         EXPECT_EQ(caption("lblStatus"), trace == kShownTrace ? "[ New Image ]" : "");
@@ -170,8 +166,7 @@ TEST_F(ParticipantPanel, UnusableBlocksAreDroppedOrOnlyRelabelledAndTraceHowFarT
         EXPECT_EQ(caption("lblLocation"), relabelled ? "There" : "Here");
     }
 
-    // After the damaged stream the decoder reads the next one, at the stream's own size: the
-    // block's header gives none. And a block may be longer than its header says.
+    // The next stream decodes at its own size, from a block longer than its header says.
     Bytes good = recvtest::jpegBlock(recvtest::twoBandPicture(40, 30, kBlue, kBlue));
     good.resize(good.size() + 3000, 0xee);
     platform::TraceSink::startCapture();
