@@ -186,10 +186,12 @@ TEST_F(Camera, DeviceMenuListsDriversThenStoredPicturesAndPicksAStandardCamera)
     EXPECT_EQ(view->menu(u"mnuDevices(4)")->Tag, third);
 }
 
+// A saved index stands when its saved identity is not listed (a picture's, a camera's elsewhere).
 TEST_F(Camera, SavedChoiceBeyondTheMenuMarksNothingAndSendsNothing)
 {
+    save("WebCamDeviceId", "v4l2-id:gone");
     start(1, {{}}, "5");
-    EXPECT_EQ(view->deviceCount(), 1);
+    EXPECT_EQ(std::pair(view->deviceIndex(), view->deviceCount()), std::pair(5, 1));
     EXPECT_FALSE(view->menu(u"mnuDevices(0)")->Checked);
     EXPECT_EQ(view->heldBlock(), 0u);
     EXPECT_FALSE(view->image("imgCamOnMain")->isVisibleTo(panel));
