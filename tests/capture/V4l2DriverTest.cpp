@@ -39,8 +39,7 @@ TEST_F(V4l2DriverTest, ListsCaptureNodesOnlyByPersistentNameWithTheirDescription
     capture.version = 0x050A11;
     io->addDevice(capture);
 
-    // The card's node has the higher number, its persistent name comes first. Only a USB video
-    // class camera is a standard camera.
+    // The card sorts first by its persistent name; only the USB video class camera is standard.
     std::string listed;
     for (const DriverEntry &d : captureDrivers())
         listed += d.description.name + ", " + d.description.version + ", " + d.identity

@@ -138,8 +138,7 @@ TEST(CallStats, DisplayWatchTimesEachPictureFromItsHandOverToTheScreenChangeItMa
     EXPECT_EQ(look(pictures[1], 60), std::pair(50L, 0L));
     EXPECT_FALSE(watch.waiting());
 
-    // Replaced before the screen showed it: the third is skipped, the fourth timed. Something
-    // else on the screen (a label, a tab) matches no picture.
+    // The third, replaced unseen, is skipped; something else on the screen matches no picture.
     watch.expect(100 * kMs, pictures[2]);
     watch.expect(200 * kMs, pictures[3]);
     QImage other(150, 144, QImage::Format_RGB32);
@@ -147,9 +146,7 @@ TEST(CallStats, DisplayWatchTimesEachPictureFromItsHandOverToTheScreenChangeItMa
     EXPECT_EQ(look(other, 210), none);
     EXPECT_EQ(look(pictures[3], 240), std::pair(40L, 1L));
 
-    // A still scene: consecutive pictures differ by noise only, as little as the host's decoding
-    // differs from the panel's. Until the screen changes it shows the last one seen, however
-    // alike the next is; of two alike pictures waiting, it shows the one it is closest to.
+    // A still scene (pictures alike but for noise): the screen shows the one it is closest to.
     const QImage still[] = {barPicture(40, 5), barPicture(40, 6)};
     watch.expect(300 * kMs, still[0]);
     EXPECT_EQ(look(pictures[3], 310), none);

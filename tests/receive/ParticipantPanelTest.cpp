@@ -218,11 +218,10 @@ TEST_F(ParticipantPanel, FaultInsideADecoderDropsThatPictureOnlyAndLeavesNothing
     EXPECT_EQ(caption("lblParticipant"), "Good");
     EXPECT_EQ(at(88, 72), kBlue);
     EXPECT_FALSE(view->tmrQueue().Enabled());
-    // Nothing a fault skips over stays allocated: not the picture's copy, not the decoder's.
+    // Nothing a fault skips over stays allocated (a megabyte a picture would be 100 MB).
     const long before = paneltest::residentBytes();
     for (int i = 0; i < 100; ++i)
         handOver(faultingPicture(1 << 20));
-    // A megabyte per picture would be 100 MB; the bound leaves room for the allocator's moods.
     EXPECT_LT(paneltest::residentBytes() - before, 16L << 20);
 }
 
