@@ -20,8 +20,7 @@ namespace capturetest {
 
 using namespace platform::vfw;
 
-// Every test starts from a device layer it owns: a fake with no devices, no virtual cameras and
-// no PipeWire, so that whatever the machine has never shows up.
+// A fake device layer without devices, virtual cameras or PipeWire: the machine's never show up.
 class CaptureTest : public ::testing::Test
 {
 protected:
@@ -123,11 +122,5 @@ inline std::vector<std::uint8_t> bandsFrame(const VideoFormat &format)
 }
 
 using jpegtest::GuardedBuffer;
-
-// frame without its segments of marker, as a broken camera may send it.
-inline std::vector<std::uint8_t> withoutSegments(const std::vector<std::uint8_t> &frame, int marker)
-{
-    return jpegtest::splitSegments(frame, marker).second;
-}
 
 } // namespace capturetest
