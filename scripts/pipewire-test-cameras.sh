@@ -1,0 +1,151 @@
+#!/usr/bin/env bash
+# A private PipeWire daemon with test cameras, for the tests, the demo and checks by hand. It
+# needs no desktop session, no systemd and no session bus, and works as a plain user and as root
+# with an almost empty environment (env -i PATH=/usr/bin:/bin ...).
+#
+#   pipewire-test-cameras.sh [--cameras LIST] [--session-manager] [-- COMMAND [ARG...]]
+#       Starts the daemon (its own runtime folder under /tmp, mode 700) with a test-pattern camera
+#       node, plus the GStreamer cameras in LIST (comma-separated: yuy2, mjpg; default both;
+#       "none" for none). With a COMMAND, runs it in the daemon's environment and stops
+#       everything when it ends, with its exit status. Without one, prints the environment
+#       (export lines, then a line READY) and runs until interrupted, or until the process that
+#       started it is gone.
+#       --session-manager also runs WirePlumber (under a private session bus), for clients that
+#       leave linking their streams to a session manager.
+#   pipewire-test-cameras.sh source KIND NAME DESCRIPTION [WIDTHxHEIGHT]
+#       Runs one GStreamer test camera (KIND yuy2 or mjpg) on the daemon the environment names,
+#       until it is stopped; tests start and stop these to plug and unplug cameras.
+#
+# The GStreamer cameras show the standard colour bars, still, at 320 x 240 and 30 frames/s unless
+# told otherwise.
+set -euo pipefail
+export PATH=${PATH:-/usr/local/bin:/usr/bin:/bin}
+root=$(cd "$(dirname "$0")/.." && pwd)
+config=${VEDEREVE_PIPEWIRE_CONFIG:-$root/tests/pipewire/pipewire-test.conf}
+
+# One GStreamer camera in the foreground (exec: stopping this process stops the camera).
+run_source() {
+    local kind=$1 name=$2 description=$3 size=${4:-320x240}
+    local width=${size%x*} height=${size#*x}
+    local raw="video/x-raw,width=$width,height=$height,framerate=30/1"
+    local encode
+    case $kind in
+        yuy2) encode=(capsfilter "caps=${raw},format=YUY2") ;;
+        # A still picture gives frames of one size: the sink sizes its buffers from the first
+        # frame, and a larger later one would arrive cut short.
+        mjpg) encode=(capsfilter "caps=$raw" ! jpegenc quality=90 ! image/jpeg) ;;
+        *) echo "pipewire-test-cameras: unknown camera kind '$kind' (yuy2, mjpg)" >&2; exit 2 ;;
+    esac
+    # identity drop-allocation: without it the sink serves only its first consumer.
+    exec gst-launch-1.0 -q videotestsrc is-live=true pattern=smpte ! "${encode[@]}" \
+        ! identity drop-allocation=true \
+        ! pipewiresink mode=provide \
+        "stream-properties=\"props,media.class=Video/Source,media.role=Camera,node.name=$name,node.description=(string)\\\"$description\\\"\""
+}
+
+if [[ ${1:-} == source ]]; then
+    shift
+    [[ $# -ge 3 ]] || { echo "usage: $0 source KIND NAME DESCRIPTION [WIDTHxHEIGHT]" >&2; exit 2; }
+    run_source "$@"
+fi
+
+cameras=yuy2,mjpg
+session_manager=0
+while [[ $# -gt 0 ]]; do
+    case $1 in
+        --cameras) cameras=$2; shift 2 ;;
+        --session-manager) session_manager=1; shift ;;
+        --) shift; break ;;
+        -h|--help) sed -n '2,21p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
+        *) echo "pipewire-test-cameras: unknown option $1 (--help)" >&2; exit 2 ;;
+    esac
+done
+for tool in pipewire gst-launch-1.0; do
+    if ! command -v "$tool" >/dev/null; then
+        echo "pipewire-test-cameras: $tool is missing (scripts/install-deps.sh installs it)" >&2
+        exit 3
+    fi
+done
+
+# The socket's path must stay well under the UNIX socket limit of about 100 characters.
+runtime=$(mktemp -d /tmp/vpw.XXXXXX)
+chmod 700 "$runtime"
+export XDG_RUNTIME_DIR=$runtime PIPEWIRE_RUNTIME_DIR=$runtime PIPEWIRE_REMOTE=pipewire-0
+# GStreamer keeps its plugin registry in the home folder; a home that is missing or not ours
+# (env -i, user nobody) gets one in the runtime folder.
+if [[ -z ${HOME:-} || ! -w ${HOME:-/nonexistent} ]]; then
+    export GST_REGISTRY=$runtime/gst-registry.bin
+fi
+
+children=()
+cleanup() {
+    trap - EXIT INT TERM HUP
+    # Cameras first, so that none complains about the daemon leaving under it.
+    local i
+    for ((i = ${#children[@]} - 1; i >= 0; i--)); do
+        kill -TERM "${children[i]}" 2>/dev/null || true
+    done
+    for pid in "${children[@]}"; do
+        for _ in $(seq 30); do kill -0 "$pid" 2>/dev/null || break; sleep 0.1; done
+        kill -KILL "$pid" 2>/dev/null || true
+        wait "$pid" 2>/dev/null || true
+    done
+    rm -rf "$runtime"
+}
+trap cleanup EXIT
+trap 'exit 130' INT
+trap 'exit 143' TERM HUP
+
+log=$runtime/daemon.log
+pipewire -c "$config" >"$log" 2>&1 &
+children+=($!)
+for _ in $(seq 100); do
+    [[ -S $runtime/pipewire-0 ]] && break
+    kill -0 "${children[0]}" 2>/dev/null || break
+    sleep 0.05
+done
+if [[ ! -S $runtime/pipewire-0 ]]; then
+    echo "pipewire-test-cameras: the daemon did not start:" >&2
+    cat "$log" >&2
+    exit 3
+fi
+
+if [[ $session_manager == 1 ]]; then
+    # A bus of its own: WirePlumber leaves at once without one. Our own daemon rather than
+    # dbus-run-session, which leaves its bus behind when it is stopped by a signal.
+    dbus-daemon --session --nofork --print-address=3 3>"$runtime/bus" 2>"$runtime/bus.log" &
+    children+=($!)
+    for _ in $(seq 50); do [[ -s $runtime/bus ]] && break; sleep 0.05; done
+    DBUS_SESSION_BUS_ADDRESS=$(head -n 1 "$runtime/bus") wireplumber \
+        >"$runtime/wireplumber.log" 2>&1 &
+    children+=($!)
+fi
+
+IFS=, read -ra kinds <<<"$cameras"
+for kind in "${kinds[@]}"; do
+    case $kind in
+        none | "") ;;
+        yuy2) "$0" source yuy2 vedereve-test-yuy2 "YUY2 Test Camera" >"$runtime/yuy2.log" 2>&1 &
+            children+=($!) ;;
+        mjpg) "$0" source mjpg vedereve-test-mjpg "MJPG Test Camera" >"$runtime/mjpg.log" 2>&1 &
+            children+=($!) ;;
+        *) echo "pipewire-test-cameras: unknown camera kind '$kind' (yuy2, mjpg, none)" >&2
+            exit 2 ;;
+    esac
+done
+
+if [[ $# -gt 0 ]]; then
+    status=0
+    "$@" || status=$?
+    exit $status
+fi
+
+echo "export XDG_RUNTIME_DIR=$runtime"
+echo "export PIPEWIRE_RUNTIME_DIR=$runtime"
+echo "export PIPEWIRE_REMOTE=pipewire-0"
+echo "READY"
+# Until interrupted, or until whoever started us has gone without stopping us.
+parent=$PPID
+while kill -0 "$parent" 2>/dev/null && kill -0 "${children[0]}" 2>/dev/null; do
+    sleep 0.3
+done
