@@ -9,7 +9,8 @@
 #       "none" for none). With a COMMAND, runs it in the daemon's environment and stops
 #       everything when it ends, with its exit status. Without one, prints the environment
 #       (export lines, then a line READY) and runs until interrupted, or until the process that
-#       started it is gone.
+#       started it is gone. Clients find the daemon through PIPEWIRE_RUNTIME_DIR and
+#       PIPEWIRE_REMOTE (and XDG_RUNTIME_DIR when it was not set).
 #       --session-manager also runs WirePlumber (under a private session bus), for clients that
 #       leave linking their streams to a session manager.
 #   pipewire-test-cameras.sh source KIND NAME DESCRIPTION [WIDTHxHEIGHT]
@@ -70,7 +71,14 @@ done
 # The socket's path must stay well under the UNIX socket limit of about 100 characters.
 runtime=$(mktemp -d /tmp/vpw.XXXXXX)
 chmod 700 "$runtime"
-export XDG_RUNTIME_DIR=$runtime PIPEWIRE_RUNTIME_DIR=$runtime PIPEWIRE_REMOTE=pipewire-0
+# Clients look in PIPEWIRE_RUNTIME_DIR before XDG_RUNTIME_DIR, so a desktop's runtime folder (its
+# display sockets, its bus) stays as it is; without one, ours serves.
+export PIPEWIRE_RUNTIME_DIR=$runtime PIPEWIRE_REMOTE=pipewire-0
+set_runtime=0
+if [[ -z ${XDG_RUNTIME_DIR:-} ]]; then
+    export XDG_RUNTIME_DIR=$runtime
+    set_runtime=1
+fi
 # GStreamer keeps its plugin registry in the home folder; a home that is missing or not ours
 # (env -i, user nobody) gets one in the runtime folder.
 if [[ -z ${HOME:-} || ! -w ${HOME:-/nonexistent} ]]; then
@@ -140,7 +148,7 @@ if [[ $# -gt 0 ]]; then
     exit $status
 fi
 
-echo "export XDG_RUNTIME_DIR=$runtime"
+if [[ $set_runtime == 1 ]]; then echo "export XDG_RUNTIME_DIR=$runtime"; fi
 echo "export PIPEWIRE_RUNTIME_DIR=$runtime"
 echo "export PIPEWIRE_REMOTE=pipewire-0"
 echo "READY"
