@@ -1,6 +1,7 @@
 // A PipeWire camera that the tests control: a Video/Source node that sends its first frame only
 // after a delay, stops sending while stalled and leaves when told.
-//   vedereve-slow-camera NAME DESCRIPTION [DELAY_MS] [yuy2|bgr]
+//   vedereve-slow-camera NAME DESCRIPTION [DELAY_MS] [yuy2|bgr] [V4L2_PATH]
+// V4L2_PATH: the node says it serves that Video4Linux device, as a desktop's camera nodes do.
 // Picture: four quadrants, red top left, green top right, blue bottom left, white bottom right;
 // 320 x 240 at 30 frames/s. Lines on standard input: "stall", "resume", "quit" (or end of input).
 // Prints "paused" once the node is registered and "first" when the first frame goes out.
@@ -125,8 +126,7 @@ void armTimer(Camera &camera, int firstMs)
     if (firstMs <= 0)
         first = {0, firstMs < 0 ? 0 : 1};
     pw_loop_update_timer(pw_main_loop_get_loop(camera.loop), camera.timer,
-                         firstMs < 0 ? nullptr : &first, firstMs < 0 ? nullptr : &interval,
-                         false);
+                         firstMs < 0 ? nullptr : &first, firstMs < 0 ? nullptr : &interval, false);
 }
 
 void onStateChanged(void *data, pw_stream_state, pw_stream_state state, const char *error)
@@ -147,8 +147,7 @@ void onStateChanged(void *data, pw_stream_state, pw_stream_state state, const ch
 void onParamChanged(void *data, std::uint32_t id, const spa_pod *param)
 {
     auto &camera = *static_cast<Camera *>(data);
-    if (!param || id != SPA_PARAM_Format
-        || spa_format_video_raw_parse(param, &camera.format) < 0)
+    if (!param || id != SPA_PARAM_Format || spa_format_video_raw_parse(param, &camera.format) < 0)
         return;
     const int stride = strideOf(camera.format.format);
     std::uint8_t storage[256];
@@ -199,7 +198,8 @@ pw_stream_events streamEvents()
 int main(int argc, char **argv)
 {
     if (argc < 3) {
-        std::fprintf(stderr, "usage: %s NAME DESCRIPTION [DELAY_MS] [yuy2|bgr]\n", argv[0]);
+        std::fprintf(stderr, "usage: %s NAME DESCRIPTION [DELAY_MS] [yuy2|bgr] [V4L2_PATH]\n",
+                     argv[0]);
         return 2;
     }
     pw_init(&argc, &argv);
@@ -213,12 +213,13 @@ int main(int argc, char **argv)
     const pw_stream_events events = streamEvents();
     pw_loop_add_io(loop, STDIN_FILENO, SPA_IO_IN | SPA_IO_HUP, false, onInput, &camera);
 
-    camera.stream = pw_stream_new_simple(
-        loop, argv[1],
-        pw_properties_new(PW_KEY_MEDIA_TYPE, "Video", PW_KEY_MEDIA_CATEGORY, "Capture",
-                          PW_KEY_MEDIA_CLASS, "Video/Source", PW_KEY_MEDIA_ROLE, "Camera",
-                          PW_KEY_NODE_NAME, argv[1], PW_KEY_NODE_DESCRIPTION, argv[2], nullptr),
-        &events, &camera);
+    pw_properties *properties
+        = pw_properties_new(PW_KEY_MEDIA_TYPE, "Video", PW_KEY_MEDIA_CATEGORY, "Capture",
+                            PW_KEY_MEDIA_CLASS, "Video/Source", PW_KEY_MEDIA_ROLE, "Camera",
+                            PW_KEY_NODE_NAME, argv[1], PW_KEY_NODE_DESCRIPTION, argv[2], nullptr);
+    if (argc > 5)
+        pw_properties_set(properties, "api.v4l2.path", argv[5]);
+    camera.stream = pw_stream_new_simple(loop, argv[1], properties, &events, &camera);
 
     std::uint8_t storage[512];
     spa_pod_builder builder = SPA_POD_BUILDER_INIT(storage, sizeof storage);
@@ -226,9 +227,10 @@ int main(int argc, char **argv)
     spa_fraction rate {1000 / kFrameMs, 1};
     const spa_pod *params[] = {static_cast<const spa_pod *>(spa_pod_builder_add_object(
         &builder, SPA_TYPE_OBJECT_Format, SPA_PARAM_EnumFormat, SPA_FORMAT_mediaType,
-        SPA_POD_Id(SPA_MEDIA_TYPE_video), SPA_FORMAT_mediaSubtype, SPA_POD_Id(SPA_MEDIA_SUBTYPE_raw),
-        SPA_FORMAT_VIDEO_format, SPA_POD_Id(camera.wanted), SPA_FORMAT_VIDEO_size,
-        SPA_POD_Rectangle(&size), SPA_FORMAT_VIDEO_framerate, SPA_POD_Fraction(&rate)))};
+        SPA_POD_Id(SPA_MEDIA_TYPE_video), SPA_FORMAT_mediaSubtype,
+        SPA_POD_Id(SPA_MEDIA_SUBTYPE_raw), SPA_FORMAT_VIDEO_format, SPA_POD_Id(camera.wanted),
+        SPA_FORMAT_VIDEO_size, SPA_POD_Rectangle(&size), SPA_FORMAT_VIDEO_framerate,
+        SPA_POD_Fraction(&rate)))};
     const int rc = pw_stream_connect(
         camera.stream, PW_DIRECTION_OUTPUT, PW_ID_ANY,
         pw_stream_flags(PW_STREAM_FLAG_DRIVER | PW_STREAM_FLAG_MAP_BUFFERS), params, 1);
