@@ -130,17 +130,34 @@ if [[ $session_manager == 1 ]]; then
 fi
 
 IFS=, read -ra kinds <<<"$cameras"
+nodes=()
 for kind in "${kinds[@]}"; do
     case $kind in
-        none | "") ;;
-        yuy2) "$0" source yuy2 vedereve-test-yuy2 "YUY2 Test Camera" >"$runtime/yuy2.log" 2>&1 &
-            children+=($!) ;;
-        mjpg) "$0" source mjpg vedereve-test-mjpg "MJPG Test Camera" >"$runtime/mjpg.log" 2>&1 &
-            children+=($!) ;;
+        none | "") continue ;;
+        yuy2) description="YUY2 Test Camera" ;;
+        mjpg) description="MJPG Test Camera" ;;
         *) echo "pipewire-test-cameras: unknown camera kind '$kind' (yuy2, mjpg, none)" >&2
             exit 2 ;;
     esac
+    "$0" source "$kind" "vedereve-test-$kind" "$description" >"$runtime/$kind.log" 2>&1 &
+    children+=($!)
+    nodes+=("vedereve-test-$kind")
 done
+# Ready once every camera is registered (GStreamer takes a moment to start).
+for _ in $(seq 100); do
+    listed=$(pw-cli ls Node 2>/dev/null || true)
+    missing=0
+    for node in "${nodes[@]+"${nodes[@]}"}"; do
+        [[ $listed == *"\"$node\""* ]] || missing=1
+    done
+    [[ $missing == 0 ]] && break
+    sleep 0.1
+done
+if [[ $missing == 1 ]]; then
+    echo "pipewire-test-cameras: a GStreamer camera did not register:" >&2
+    cat "$runtime"/*.log >&2
+    exit 3
+fi
 
 if [[ $# -gt 0 ]]; then
     status=0
