@@ -58,6 +58,7 @@ struct Harness
         app = new QGuiApplication(argc, argv);
         io = std::make_shared<fake::FakeV4l2Io>();
         setV4l2Io(io);
+        setPipeWireConnection({PipeWireConnection::Mode::Off});
         CreateCapturedFrame();
     }
 

@@ -35,6 +35,7 @@
 #include "exchange/ImageBlock.h"
 #include "exchange/modImageMemMapFunctions.h"
 #include "panel/VbControls.h"
+#include "platform/capture/PipeWireSource.h"
 #include "platform/capture/VirtualCamera.h"
 #include "platform/core/System.h"
 #include "platform/shm/HandleTable.h"
@@ -71,6 +72,7 @@ struct Call
         vfw::VirtualCameraConfig camera;
         camera.formats = {{vfw::BI_RGB, 24, width, height}};
         vfw::VirtualCameras::configure({camera});
+        vfw::setPipeWireConnection({vfw::PipeWireConnection::Mode::Off});
         CRegSettings().SaveSetting("Defaults", "WebCamDevice", "0");
         object = std::make_unique<zozEZUdeZid>();
         QObject::connect(object->events(), &zozEZUdeZidEvents::WebCamSnapShot,
@@ -242,8 +244,8 @@ public:
         sum += times.lap("own_encode");
         const auto length = std::int32_t(jpeg.size());
         std::int32_t number = 0;
-        mm::ImageBlock block = mm::ImageBlock::createNext(mm::NextImageNumber,
-                                                          std::int64_t(length) + 24, &number);
+        mm::ImageBlock block
+            = mm::ImageBlock::createNext(mm::NextImageNumber, std::int64_t(length) + 24, &number);
         const mm::Header header = mm::BuildImageHeader(length, length, encoded->Width(),
                                                        encoded->Height(), number, 8, 24, 2, 32);
         const bool written = block && block.fill(header, jpeg);

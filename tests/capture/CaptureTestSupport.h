@@ -3,6 +3,7 @@
 #include "platform/capture/CaptureWindow.h"
 #include "platform/capture/Drivers.h"
 #include "platform/capture/FrameCodec.h"
+#include "platform/capture/PipeWireSource.h"
 #include "platform/capture/VirtualCamera.h"
 #include "platform/capture/fake/FakeV4l2.h"
 
@@ -17,8 +18,8 @@ namespace capturetest {
 
 using namespace platform::vfw;
 
-// Every test starts from a device layer it owns: a fake with no devices and no virtual cameras,
-// so that whatever the machine has never shows up.
+// Every test starts from a device layer it owns: a fake with no devices, no virtual cameras and
+// no PipeWire, so that whatever the machine has never shows up.
 class CaptureTest : public ::testing::Test
 {
 protected:
@@ -26,6 +27,7 @@ protected:
     {
         setV4l2Io(io);
         VirtualCameras::configure({});
+        setPipeWireConnection({PipeWireConnection::Mode::Off});
     }
     ~CaptureTest() override
     {
@@ -34,6 +36,7 @@ protected:
         setDriverDialogs(nullptr);
         VirtualCameras::reset();
         setV4l2Io(nullptr);
+        setPipeWireConnection({});
     }
 
     // A camera node and its metadata node, as a USB camera brings them.

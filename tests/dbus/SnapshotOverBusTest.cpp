@@ -11,6 +11,7 @@
 #include "automation/dbus/ClassFactory.h"
 #include "automation/frmWebCam.h"
 #include "automation/zozEZUdeZid.h"
+#include "platform/capture/PipeWireSource.h"
 #include "platform/capture/VirtualCamera.h"
 #include "support/CRegSettings.h"
 #include "support/PanelTestAccess.h"
@@ -90,6 +91,7 @@ TEST(SnapshotOverBus, ParentReadsEachFrameDuringItsEventAndTheBlockGoesAfterward
     platform::vfw::VirtualCameraConfig camera;
     camera.formats = {{platform::vfw::BI_RGB, 24, 176, 144}};
     platform::vfw::VirtualCameras::configure({camera});
+    platform::vfw::setPipeWireConnection({platform::vfw::PipeWireConnection::Mode::Off});
     CRegSettings().SaveSetting("Defaults", "WebCamDevice", "0");
 
     PrivateBus bus;
@@ -161,6 +163,7 @@ TEST(SnapshotOverBus, ParentReadsEachFrameDuringItsEventAndTheBlockGoesAfterward
     EXPECT_GE(snapshots, 2);
     EXPECT_GE(checkedGone, 1) << output.toStdString();
     platform::vfw::VirtualCameras::reset();
+    platform::vfw::setPipeWireConnection({});
 }
 
 } // namespace

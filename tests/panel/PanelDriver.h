@@ -17,6 +17,7 @@
 
 #include "automation/frmWebCam.h"
 #include "automation/zozEZUdeZid.h"
+#include "platform/capture/PipeWireSource.h"
 #include "platform/capture/VirtualCamera.h"
 #include "support/CRegSettings.h"
 #include "support/PanelTestAccess.h"
@@ -147,11 +148,16 @@ inline platform::vfw::VirtualCameraConfig camera(int width = 176, int height = 1
 class PanelTest : public ::testing::Test
 {
 protected:
-    void SetUp() override { testenv::removeRegistry(); }
+    void SetUp() override
+    {
+        testenv::removeRegistry();
+        platform::vfw::setPipeWireConnection({platform::vfw::PipeWireConnection::Mode::Off});
+    }
     void TearDown() override
     {
         object.reset();
         platform::vfw::VirtualCameras::reset();
+        platform::vfw::setPipeWireConnection({});
         // Every way out of a camera start restores the pointer.
         EXPECT_EQ(QGuiApplication::overrideCursor(), nullptr);
     }
