@@ -105,23 +105,28 @@ void BM_Paired(benchmark::State &state)
             for (int i = 0; i < 100 && !pipeWire.run(); ++i)
                 QThread::msleep(10);
             benchsupport::StepTimes times;
+            int missed = 0;
             for (auto _ : state) {
-                // A frame period, so that each grab finds a frame that has arrived meanwhile.
+                // More than a frame period, so that each grab finds a frame that has arrived
+                // meanwhile.
                 state.PauseTiming();
-                QThread::msleep(40);
+                QThread::msleep(45);
                 state.ResumeTiming();
                 double before = threadCpuUs();
                 const bool fromPipeWire = pipeWire.run();
                 double after = threadCpuUs();
-                times.add("pipewire", after - before);
-                before = after;
+                before = after - before;
                 const bool fromV4l2 = v4l2.run();
-                times.add("v4l2", threadCpuUs() - before);
-                if (!fromPipeWire || !fromV4l2) {
-                    state.SkipWithError("grab or decompression failed");
-                    break;
+                after = threadCpuUs() - after;
+                // A frame late or lost counts on neither side; the count says how often.
+                if (fromPipeWire && fromV4l2) {
+                    times.add("pipewire", before);
+                    times.add("v4l2", after);
+                } else {
+                    ++missed;
                 }
             }
+            state.counters["missed"] = missed;
             times.report(state, "pipewire", "v4l2");
         }
     }
@@ -146,7 +151,12 @@ void BM_FirstFrame(benchmark::State &state)
     }
 }
 
-BENCHMARK(BM_Paired)->ArgName("yuy2")->Arg(0)->Arg(1)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_Paired)
+    ->ArgName("yuy2")
+    ->Arg(0)
+    ->Arg(1)
+    ->Iterations(200)
+    ->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_FirstFrame)
     ->ArgName("yuy2")
     ->Arg(0)
