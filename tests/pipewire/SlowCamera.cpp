@@ -3,19 +3,20 @@
 //   vedereve-slow-camera NAME DESCRIPTION [DELAY_MS] [yuy2|bgr] [V4L2_PATH]
 // V4L2_PATH: the node says it serves that Video4Linux device, as a desktop's camera nodes do.
 // Picture: four quadrants, red top left, green top right, blue bottom left, white bottom right;
-// 320 x 240 at 30 frames/s. Lines on standard input: "stall", "resume", "quit" (or end of input).
+// 320 x 240 at 30 frames/s. Lines on standard input: "stall", "resume" (end of input: leave).
 // Prints "paused" once the node is registered and "first" when the first frame goes out.
 // GStreamer's test sources cannot be held back like this: they crash when their first frame waits.
 
 #include <pipewire/pipewire.h>
 #include <spa/param/video/format-utils.h>
 
-#include <array>
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <string>
 #include <string_view>
+#include <utility>
+#include <vector>
 
 #include <unistd.h>
 
@@ -25,24 +26,17 @@ constexpr int kWidth = 320;
 constexpr int kHeight = 240;
 constexpr int kFrameMs = 33;
 
-struct Rgb
-{
-    std::uint8_t r, g, b;
-};
-constexpr std::array<Rgb, 4> kQuadrants {{{255, 0, 0}, {0, 255, 0}, {0, 0, 255}, {255, 255, 255}}};
-
 struct Camera
 {
     pw_main_loop *loop = nullptr;
     pw_stream *stream = nullptr;
-    spa_hook listener {};
     spa_source *timer = nullptr;
-    spa_video_format wanted = SPA_VIDEO_FORMAT_YUY2;
-    spa_video_info_raw format {};
+    spa_video_format format = SPA_VIDEO_FORMAT_YUY2;
+    std::vector<std::uint8_t> frame;
+    int stride = 0;
     int delayMs = 0;
     bool stalled = false;
     bool sentFirst = false;
-    std::string input;
 };
 
 void say(const char *line)
@@ -51,41 +45,28 @@ void say(const char *line)
     std::fflush(stdout);
 }
 
-Rgb colourAt(int x, int y)
+// The picture in the camera's format; YUY2 in limited-range BT.601, as cameras send it.
+void draw(Camera &camera)
 {
-    return kQuadrants[std::size_t((y >= kHeight / 2) * 2 + (x >= kWidth / 2))];
-}
-
-// Limited-range BT.601, as cameras send it.
-std::array<std::uint8_t, 3> toYuv(Rgb c)
-{
-    const int y = (66 * c.r + 129 * c.g + 25 * c.b + 128) / 256 + 16;
-    const int u = (-38 * c.r - 74 * c.g + 112 * c.b + 128) / 256 + 128;
-    const int v = (112 * c.r - 94 * c.g - 18 * c.b + 128) / 256 + 128;
-    return {std::uint8_t(y), std::uint8_t(u), std::uint8_t(v)};
-}
-
-int strideOf(spa_video_format format)
-{
-    return format == SPA_VIDEO_FORMAT_YUY2 ? kWidth * 2 : (kWidth * 3 + 3) / 4 * 4;
-}
-
-void fill(const Camera &camera, std::uint8_t *out, int stride)
-{
+    static constexpr std::uint8_t kRgb[4][3]
+        = {{255, 0, 0}, {0, 255, 0}, {0, 0, 255}, {255, 255, 255}};
+    const bool yuy2 = camera.format == SPA_VIDEO_FORMAT_YUY2;
+    camera.stride = yuy2 ? kWidth * 2 : (kWidth * 3 + 3) / 4 * 4;
+    camera.frame.assign(std::size_t(camera.stride * kHeight), 0);
     for (int y = 0; y < kHeight; ++y) {
-        std::uint8_t *row = out + std::ptrdiff_t(y) * stride;
-        if (camera.format.format == SPA_VIDEO_FORMAT_YUY2) {
-            for (int x = 0; x < kWidth; x += 2) {
-                const auto yuv = toYuv(colourAt(x, y));
-                const std::uint8_t pair[4] = {yuv[0], yuv[1], yuv[0], yuv[2]};
-                std::memcpy(row + x * 2, pair, 4);
-            }
-        } else {
-            for (int x = 0; x < kWidth; ++x) {
-                const Rgb c = colourAt(x, y);
-                row[x * 3] = c.b;
-                row[x * 3 + 1] = c.g;
-                row[x * 3 + 2] = c.r;
+        for (int x = 0; x < kWidth; ++x) {
+            const std::uint8_t *c = kRgb[(y >= kHeight / 2) * 2 + (x >= kWidth / 2)];
+            std::uint8_t *out = &camera.frame[std::size_t(y * camera.stride)];
+            if (!yuy2) {
+                const std::uint8_t bgr[3] = {c[2], c[1], c[0]};
+                std::memcpy(out + x * 3, bgr, 3);
+            } else if (x % 2 == 0) {
+                const int luma = (66 * c[0] + 129 * c[1] + 25 * c[2] + 128) / 256 + 16;
+                const int u = (-38 * c[0] - 74 * c[1] + 112 * c[2] + 128) / 256 + 128;
+                const int v = (112 * c[0] - 94 * c[1] - 18 * c[2] + 128) / 256 + 128;
+                const std::uint8_t pair[4]
+                    = {std::uint8_t(luma), std::uint8_t(u), std::uint8_t(luma), std::uint8_t(v)};
+                std::memcpy(out + x * 2, pair, 4);
             }
         }
     }
@@ -98,16 +79,11 @@ void onProcess(void *data)
     if (!buffer)
         return;
     spa_data &d = buffer->buffer->datas[0];
-    const int stride = strideOf(camera.format.format);
-    if (d.data && d.maxsize >= std::uint32_t(stride * kHeight)) {
-        fill(camera, static_cast<std::uint8_t *>(d.data), stride);
-        d.chunk->offset = 0;
-        d.chunk->stride = stride;
-        d.chunk->size = std::uint32_t(stride * kHeight);
-        if (!camera.sentFirst) {
-            camera.sentFirst = true;
+    if (d.data && d.maxsize >= camera.frame.size()) {
+        std::memcpy(d.data, camera.frame.data(), camera.frame.size());
+        *d.chunk = {0, std::uint32_t(camera.frame.size()), camera.stride, 0};
+        if (!std::exchange(camera.sentFirst, true))
             say("first");
-        }
     }
     pw_stream_queue_buffer(camera.stream, buffer);
 }
@@ -119,44 +95,40 @@ void onTimer(void *data, std::uint64_t)
         pw_stream_trigger_process(camera.stream);
 }
 
-void armTimer(Camera &camera, int firstMs)
-{
-    timespec first {firstMs / 1000, long(firstMs % 1000) * 1000000L};
-    timespec interval {0, long(kFrameMs) * 1000000L};
-    if (firstMs <= 0)
-        first = {0, firstMs < 0 ? 0 : 1};
-    pw_loop_update_timer(pw_main_loop_get_loop(camera.loop), camera.timer,
-                         firstMs < 0 ? nullptr : &first, firstMs < 0 ? nullptr : &interval, false);
-}
-
 void onStateChanged(void *data, pw_stream_state, pw_stream_state state, const char *error)
 {
     auto &camera = *static_cast<Camera *>(data);
+    pw_loop *loop = pw_main_loop_get_loop(camera.loop);
     if (state == PW_STREAM_STATE_ERROR) {
         std::fprintf(stderr, "slow camera: %s\n", error ? error : "stream error");
         pw_main_loop_quit(camera.loop);
     } else if (state == PW_STREAM_STATE_PAUSED) {
-        armTimer(camera, -1);
+        pw_loop_update_timer(loop, camera.timer, nullptr, nullptr, false);
         say("paused");
     } else if (state == PW_STREAM_STATE_STREAMING) {
         // The delay counts from each start, as a camera's does.
-        armTimer(camera, camera.sentFirst ? kFrameMs : camera.delayMs);
+        const int firstMs = camera.sentFirst ? kFrameMs : std::max(camera.delayMs, 1);
+        timespec first {firstMs / 1000, (firstMs % 1000) * 1000000L};
+        timespec interval {0, kFrameMs * 1000000L};
+        pw_loop_update_timer(loop, camera.timer, &first, &interval, false);
     }
 }
 
 void onParamChanged(void *data, std::uint32_t id, const spa_pod *param)
 {
     auto &camera = *static_cast<Camera *>(data);
-    if (!param || id != SPA_PARAM_Format || spa_format_video_raw_parse(param, &camera.format) < 0)
+    spa_video_info_raw info {};
+    if (!param || id != SPA_PARAM_Format || spa_format_video_raw_parse(param, &info) < 0)
         return;
-    const int stride = strideOf(camera.format.format);
+    camera.format = info.format;
+    draw(camera);
     std::uint8_t storage[256];
     spa_pod_builder builder = SPA_POD_BUILDER_INIT(storage, sizeof storage);
     const spa_pod *params[] = {static_cast<const spa_pod *>(spa_pod_builder_add_object(
         &builder, SPA_TYPE_OBJECT_ParamBuffers, SPA_PARAM_Buffers, SPA_PARAM_BUFFERS_buffers,
         SPA_POD_CHOICE_RANGE_Int(4, 2, 8), SPA_PARAM_BUFFERS_blocks, SPA_POD_Int(1),
-        SPA_PARAM_BUFFERS_size, SPA_POD_Int(stride * kHeight), SPA_PARAM_BUFFERS_stride,
-        SPA_POD_Int(stride), SPA_PARAM_BUFFERS_dataType,
+        SPA_PARAM_BUFFERS_size, SPA_POD_Int(int(camera.frame.size())), SPA_PARAM_BUFFERS_stride,
+        SPA_POD_Int(camera.stride), SPA_PARAM_BUFFERS_dataType,
         SPA_POD_CHOICE_FLAGS_Int((1 << SPA_DATA_MemPtr) | (1 << SPA_DATA_MemFd))))};
     pw_stream_update_params(camera.stream, params, 1);
 }
@@ -164,33 +136,15 @@ void onParamChanged(void *data, std::uint32_t id, const spa_pod *param)
 void onInput(void *data, int fd, std::uint32_t)
 {
     auto &camera = *static_cast<Camera *>(data);
-    char chunk[256];
-    const ssize_t n = read(fd, chunk, sizeof chunk);
-    if (n <= 0) {
+    char line[64] = {};
+    const ssize_t n = read(fd, line, sizeof line - 1);
+    if (n <= 0)
         pw_main_loop_quit(camera.loop);
-        return;
-    }
-    camera.input.append(chunk, std::size_t(n));
-    for (std::size_t end; (end = camera.input.find('\n')) != std::string::npos;) {
-        const std::string line = camera.input.substr(0, end);
-        camera.input.erase(0, end + 1);
-        if (line == "stall")
-            camera.stalled = true;
-        else if (line == "resume")
-            camera.stalled = false;
-        else if (line == "quit")
-            pw_main_loop_quit(camera.loop);
-    }
-}
-
-pw_stream_events streamEvents()
-{
-    pw_stream_events events {};
-    events.version = PW_VERSION_STREAM_EVENTS;
-    events.state_changed = onStateChanged;
-    events.param_changed = onParamChanged;
-    events.process = onProcess;
-    return events;
+    // The test writes one command and waits for its effect before the next.
+    else if (std::string_view(line).starts_with("stall"))
+        camera.stalled = true;
+    else if (std::string_view(line).starts_with("resume"))
+        camera.stalled = false;
 }
 
 } // namespace
@@ -206,13 +160,17 @@ int main(int argc, char **argv)
     Camera camera;
     camera.delayMs = argc > 3 ? std::atoi(argv[3]) : 0;
     if (argc > 4 && std::string_view(argv[4]) == "bgr")
-        camera.wanted = SPA_VIDEO_FORMAT_BGR;
+        camera.format = SPA_VIDEO_FORMAT_BGR;
     camera.loop = pw_main_loop_new(nullptr);
     pw_loop *loop = pw_main_loop_get_loop(camera.loop);
     camera.timer = pw_loop_add_timer(loop, onTimer, &camera);
-    const pw_stream_events events = streamEvents();
     pw_loop_add_io(loop, STDIN_FILENO, SPA_IO_IN | SPA_IO_HUP, false, onInput, &camera);
 
+    pw_stream_events events {};
+    events.version = PW_VERSION_STREAM_EVENTS;
+    events.state_changed = onStateChanged;
+    events.param_changed = onParamChanged;
+    events.process = onProcess;
     pw_properties *properties
         = pw_properties_new(PW_KEY_MEDIA_TYPE, "Video", PW_KEY_MEDIA_CATEGORY, "Capture",
                             PW_KEY_MEDIA_CLASS, "Video/Source", PW_KEY_MEDIA_ROLE, "Camera",
@@ -228,7 +186,7 @@ int main(int argc, char **argv)
     const spa_pod *params[] = {static_cast<const spa_pod *>(spa_pod_builder_add_object(
         &builder, SPA_TYPE_OBJECT_Format, SPA_PARAM_EnumFormat, SPA_FORMAT_mediaType,
         SPA_POD_Id(SPA_MEDIA_TYPE_video), SPA_FORMAT_mediaSubtype,
-        SPA_POD_Id(SPA_MEDIA_SUBTYPE_raw), SPA_FORMAT_VIDEO_format, SPA_POD_Id(camera.wanted),
+        SPA_POD_Id(SPA_MEDIA_SUBTYPE_raw), SPA_FORMAT_VIDEO_format, SPA_POD_Id(camera.format),
         SPA_FORMAT_VIDEO_size, SPA_POD_Rectangle(&size), SPA_FORMAT_VIDEO_framerate,
         SPA_POD_Fraction(&rate)))};
     const int rc = pw_stream_connect(
