@@ -7,9 +7,6 @@
 #include "capture/FrameWatch.h"
 #include "panel/PanelDriver.h"
 #include "platform/capture/Decompressor.h"
-#include "platform/capture/Drivers.h"
-#include "platform/capture/PipeWireSource.h"
-#include "platform/capture/fake/FakeV4l2.h"
 
 #include <QElapsedTimer>
 
@@ -20,17 +17,6 @@ namespace {
 namespace vfw = platform::vfw;
 using vfw::BITMAPINFOHEADER;
 using vfw::HIC;
-
-// The GStreamer cameras' colour bars, left to right across the upper part of the picture, and the
-// slow camera's quadrants (top left, top right, bottom left, bottom right), by colour class.
-constexpr const char *kBars = "WYCGMRB";
-constexpr const char *kQuadrants = "RGBW";
-
-// A colour by which channels are bright: white, yellow, cyan, green, magenta, red, blue, black.
-char colourClass(int r, int g, int b)
-{
-    return "KBGCRMYW"[(r > 128) * 4 + (g > 128) * 2 + (b > 128)];
-}
 
 // The driver index of the camera whose identity is, or ends in, identity; -1 when it is not
 // listed or gone.
@@ -71,17 +57,7 @@ std::string sample(vfw::CaptureDriver &driver, vfw::GrabbedFrame frame,
     return classes;
 }
 
-class PipeWireCameras : public WithPipeWire<>
-{
-protected:
-    void SetUp() override
-    {
-        WithPipeWire::SetUp();
-        // No Video4Linux cameras of the machine in the list.
-        vfw::setV4l2Io(std::make_shared<vfw::fake::FakeV4l2Io>());
-    }
-    void TearDown() override { vfw::setV4l2Io(nullptr); }
-};
+using PipeWireCameras = WithPipeWire<>;
 
 TEST_F(PipeWireCameras, EachSourceIsListedAndItsFramesDecodeToItsPicture)
 {
@@ -203,16 +179,6 @@ TEST_F(PipeWirePortal, ConnectionHandedInAsADescriptorServesTheCameras)
 class PipeWirePanel : public WithPipeWire<paneltest::PanelTest>
 {
 protected:
-    void SetUp() override
-    {
-        WithPipeWire::SetUp();
-        vfw::setV4l2Io(std::make_shared<vfw::fake::FakeV4l2Io>());
-    }
-    void TearDown() override
-    {
-        WithPipeWire::TearDown();
-        vfw::setV4l2Io(nullptr);
-    }
     // The panel on the camera with this identity, Play pressed, sending; the time since Play
     // of each picture sent is recorded.
     void playOn(const std::string &identity)

@@ -11,9 +11,7 @@
 #include "automation/frmWebCam.h"
 #include "automation/zozEZUdeZid.h"
 #include "dbus/PrivateBus.h"
-#include "platform/capture/Drivers.h"
 #include "platform/capture/VirtualCamera.h"
-#include "platform/capture/fake/FakeV4l2.h"
 #include "support/CRegSettings.h"
 #include "support/PanelTestAccess.h"
 
@@ -46,7 +44,7 @@ int runParent()
             const QRgb p = picture.isNull()
                 ? 0
                 : picture.pixel(fx * picture.width() / 4, fy * picture.height() / 4);
-            classes += "KBGCRMYW"[(qRed(p) > 128) * 4 + (qGreen(p) > 128) * 2 + (qBlue(p) > 128)];
+            classes += colourClass(qRed(p), qGreen(p), qBlue(p));
         }
         std::printf("SNAPSHOT %s\n", classes.c_str());
         std::fflush(stdout);
@@ -73,7 +71,6 @@ using PipeWireOverBus = WithPipeWire<>;
 TEST_F(PipeWireOverBus, ParentReceivesTheCamerasPictures)
 {
     ASSERT_TRUE(pipeWire().plugSlow("vedereve-bus", "Bus Camera", 0));
-    vfw::setV4l2Io(std::make_shared<vfw::fake::FakeV4l2Io>());
     vfw::VirtualCameras::configure({});
     int index = -1;
     ASSERT_TRUE(waitUntil(
@@ -122,11 +119,10 @@ TEST_F(PipeWireOverBus, ParentReceivesTheCamerasPictures)
         if (!line.startsWith("SNAPSHOT "))
             continue;
         ++pictures;
-        EXPECT_EQ(line.mid(9).toStdString(), "RGBW");
+        EXPECT_EQ(line.mid(9).toStdString(), kQuadrants);
     }
     EXPECT_GE(pictures, 3);
     vfw::VirtualCameras::reset();
-    vfw::setV4l2Io(nullptr);
 }
 
 } // namespace

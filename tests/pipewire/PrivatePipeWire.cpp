@@ -11,9 +11,7 @@
 #include <cstring>
 
 namespace {
-
 constexpr int kStartMs = 10000;
-
 } // namespace
 
 bool waitUntil(const std::function<bool()> &predicate, int timeoutMs)
@@ -53,45 +51,25 @@ bool PrivatePipeWire::start(const QString &cameras, bool sessionManager)
     for (const QByteArray &line : output.split('\n')) {
         if (!line.startsWith("export "))
             continue;
-        const QByteArray assignment = line.mid(7);
-        const qsizetype equals = assignment.indexOf('=');
-        const QByteArray name = assignment.left(equals);
-        if (!m_savedEnvironment.contains(name))
-            m_savedEnvironment[name] = qEnvironmentVariableIsSet(name.constData())
-                ? std::optional<QByteArray>(qgetenv(name.constData()))
-                : std::nullopt;
-        qputenv(name.constData(), assignment.mid(equals + 1));
+        const QList<QByteArray> assignment = line.mid(7).split('=');
+        m_variables << assignment.first();
+        qputenv(assignment.first().constData(), assignment.value(1));
     }
     return true;
 }
 
 void PrivatePipeWire::stop()
 {
-    for (auto &[name, camera] : m_cameras)
-        camera->terminate();
-    for (auto &[name, camera] : m_cameras)
-        if (!camera->waitForFinished(3000))
-            camera->kill();
-    m_cameras.clear();
+    while (!m_cameras.empty())
+        unplug(m_cameras.begin()->first);
     if (m_daemon.state() != QProcess::NotRunning) {
         // The script stops its daemon and cameras on TERM and removes its runtime folder.
         m_daemon.terminate();
         if (!m_daemon.waitForFinished(5000))
             m_daemon.kill();
     }
-    for (const auto &[name, value] : m_savedEnvironment) {
-        if (value)
-            qputenv(name.constData(), *value);
-        else
-            qunsetenv(name.constData());
-    }
-    m_savedEnvironment.clear();
-}
-
-QProcessEnvironment PrivatePipeWire::environment() const
-{
-    // Read afresh: start() put the daemon's variables into this process's environment.
-    return QProcessEnvironment::systemEnvironment();
+    for (const QByteArray &name : std::exchange(m_variables, {}))
+        qunsetenv(name.constData());
 }
 
 int PrivatePipeWire::connectedSocket() const
@@ -115,14 +93,13 @@ bool PrivatePipeWire::startCamera(const QString &name, const QString &program,
 {
     unplug(name);
     auto camera = std::make_unique<QProcess>();
-    camera->setProcessEnvironment(environment());
     camera->setProcessChannelMode(QProcess::ForwardedErrorChannel);
     camera->start(program, args);
     if (!camera->waitForStarted(kStartMs)) {
         m_error = QStringLiteral("cannot start ") + program;
         return false;
     }
-    m_cameras[name] = std::move(camera);
+    m_cameras[name] = {std::move(camera), {}};
     return true;
 }
 
@@ -139,17 +116,15 @@ bool PrivatePipeWire::plugSlow(const QString &name, const QString &description, 
     QStringList args {name, description, QString::number(delayMs), format};
     if (!v4l2Path.isEmpty())
         args << v4l2Path;
-    if (!startCamera(name, QStringLiteral(VEDEREVE_SLOW_CAMERA), args))
-        return false;
     // Registered once it says so.
-    m_said.erase(name);
-    return waitUntil([&] { return said(name).contains("paused"); }, kStartMs);
+    return startCamera(name, QStringLiteral(VEDEREVE_SLOW_CAMERA), args)
+        && waitUntil([&] { return said(name).contains("paused"); }, kStartMs);
 }
 
 void PrivatePipeWire::stall(const QString &name, bool stalled)
 {
     if (const auto it = m_cameras.find(name); it != m_cameras.end())
-        it->second->write(stalled ? "stall\n" : "resume\n");
+        it->second.process->write(stalled ? "stall\n" : "resume\n");
 }
 
 void PrivatePipeWire::unplug(const QString &name)
@@ -157,31 +132,15 @@ void PrivatePipeWire::unplug(const QString &name)
     const auto it = m_cameras.find(name);
     if (it == m_cameras.end())
         return;
-    it->second->terminate();
-    if (!it->second->waitForFinished(3000))
-        it->second->kill();
+    it->second.process->terminate();
+    if (!it->second.process->waitForFinished(3000))
+        it->second.process->kill();
     m_cameras.erase(it);
-    m_said.erase(name);
 }
 
 QByteArray PrivatePipeWire::said(const QString &name)
 {
     const auto it = m_cameras.find(name);
-    if (it == m_cameras.end())
-        return {};
-    m_said[name] += it->second->readAllStandardOutput();
-    return m_said[name];
-}
-
-void startSuiteDaemon(std::unique_ptr<PrivatePipeWire> &pipeWire, bool sessionManager)
-{
-    pipeWire = std::make_unique<PrivatePipeWire>();
-    pipeWire->start(QStringLiteral("yuy2,mjpg"), sessionManager);
-    platform::vfw::setPipeWireConnection({});
-}
-
-void stopSuiteDaemon(std::unique_ptr<PrivatePipeWire> &pipeWire)
-{
-    platform::vfw::setPipeWireConnection({platform::vfw::PipeWireConnection::Mode::Off});
-    pipeWire.reset();
+    return it == m_cameras.end() ? QByteArray()
+                                 : (it->second.said += it->second.process->readAllStandardOutput());
 }

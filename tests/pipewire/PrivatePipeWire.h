@@ -1,19 +1,18 @@
 #pragma once
 
+#include "platform/capture/Drivers.h"
 #include "platform/capture/PipeWireSource.h"
+#include "platform/capture/fake/FakeV4l2.h"
 
 #include <gtest/gtest.h>
 
 #include <QByteArray>
 #include <QProcess>
-#include <QProcessEnvironment>
 #include <QString>
 
 #include <functional>
 #include <map>
 #include <memory>
-#include <optional>
-#include <vector>
 
 // A private PipeWire daemon with test cameras (scripts/pipewire-test-cameras.sh), its
 // environment put into this process while it runs, so that the component finds it the way it
@@ -35,8 +34,6 @@ public:
     bool start(const QString &cameras = QStringLiteral("none"), bool sessionManager = false);
     void stop();
     const QString &error() const { return m_error; }
-    // This process's environment with the daemon's; for processes the test starts.
-    QProcessEnvironment environment() const;
     // A connected socket to the daemon, as the portal hands out; -1 on failure. The caller owns it.
     int connectedSocket() const;
 
@@ -56,34 +53,58 @@ public:
 private:
     bool startCamera(const QString &name, const QString &program, const QStringList &args);
 
+    struct Camera
+    {
+        std::unique_ptr<QProcess> process;
+        QByteArray said;
+    };
     QProcess m_daemon;
     QString m_error;
-    std::map<QByteArray, std::optional<QByteArray>> m_savedEnvironment;
-    std::map<QString, std::unique_ptr<QProcess>> m_cameras;
-    std::map<QString, QByteArray> m_said;
+    QList<QByteArray> m_variables; // set from the daemon's, unset when it stops
+    std::map<QString, Camera> m_cameras;
 };
+
+// The test cameras' pictures by colour class: the GStreamer cameras' bars, left to right across
+// the upper part, and the slow camera's quadrants (top left, top right, bottom left, bottom right).
+constexpr const char *kBars = "WYCGMRB";
+constexpr const char *kQuadrants = "RGBW";
+// White, yellow, cyan, green, magenta, red, blue or black, by which channels are bright.
+inline char colourClass(int r, int g, int b)
+{
+    return "KBGCRMYW"[(r > 128) * 4 + (g > 128) * 2 + (b > 128)];
+}
 
 // Runs until predicate holds or timeoutMs passed, serving Qt events meanwhile.
 bool waitUntil(const std::function<bool()> &predicate, int timeoutMs);
 
-// Starts the suite's daemon with the yuy2 and mjpg GStreamer cameras plugged and points the
-// component at it; stops both.
-void startSuiteDaemon(std::unique_ptr<PrivatePipeWire> &pipeWire, bool sessionManager);
-void stopSuiteDaemon(std::unique_ptr<PrivatePipeWire> &pipeWire);
-
-// One daemon per test suite, over any test base class; the component drops its PipeWire session
-// before and after, so that it connects to this daemon and leaves it before it goes.
+// One daemon per test suite, with the yuy2 and mjpg GStreamer cameras, over any test base
+// class; the component drops its PipeWire session before and after, so that it connects to this
+// daemon and leaves it before it goes. The machine's Video4Linux cameras are left out.
 template<class Base = ::testing::Test, bool sessionManager = false> class WithPipeWire : public Base
 {
 protected:
-    static void SetUpTestSuite() { startSuiteDaemon(s_pipeWire, sessionManager); }
-    static void TearDownTestSuite() { stopSuiteDaemon(s_pipeWire); }
+    static void SetUpTestSuite()
+    {
+        s_pipeWire = std::make_unique<PrivatePipeWire>();
+        s_pipeWire->start(QStringLiteral("yuy2,mjpg"), sessionManager);
+    }
+    static void TearDownTestSuite()
+    {
+        platform::vfw::setPipeWireConnection({platform::vfw::PipeWireConnection::Mode::Off});
+        s_pipeWire.reset();
+    }
     void SetUp() override
     {
         Base::SetUp();
         ASSERT_TRUE(s_pipeWire->error().isEmpty()) << s_pipeWire->error().toStdString();
         // Test bases may have switched PipeWire off.
         platform::vfw::setPipeWireConnection({});
+        platform::vfw::setV4l2Io(std::make_shared<platform::vfw::fake::FakeV4l2Io>());
+    }
+    void TearDown() override
+    {
+        Base::TearDown();
+        platform::vfw::setV4l2Io(nullptr);
     }
     static PrivatePipeWire &pipeWire() { return *s_pipeWire; }
 
