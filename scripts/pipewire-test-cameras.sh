@@ -27,18 +27,19 @@ config=${VEDEREVE_PIPEWIRE_CONFIG:-$root/tests/pipewire/pipewire-test.conf}
 # One GStreamer camera in the foreground (exec: stopping this process stops the camera).
 run_source() {
     local kind=$1 name=$2 description=$3 size=${4:-320x240}
-    local width=${size%x*} height=${size#*x}
-    local raw="video/x-raw,width=$width,height=$height,framerate=30/1"
+    local raw="video/x-raw,width=${size%x*},height=${size#*x}"
     local encode
     case $kind in
-        yuy2) encode=(capsfilter "caps=${raw},format=YUY2") ;;
-        # A still picture gives frames of one size: the sink sizes its buffers from the first
-        # frame, and a larger later one would arrive cut short.
-        mjpg) encode=(capsfilter "caps=$raw" ! jpegenc quality=90 ! image/jpeg) ;;
+        yuy2) encode=(identity) raw+=",format=YUY2" ;;
+        mjpg) encode=(jpegenc quality=90 ! image/jpeg) ;;
         *) echo "pipewire-test-cameras: unknown camera kind '$kind' (yuy2, mjpg)" >&2; exit 2 ;;
     esac
-    # identity drop-allocation: without it the sink serves only its first consumer.
-    exec gst-launch-1.0 -q videotestsrc is-live=true pattern=smpte ! "${encode[@]}" \
+    # One picture, frozen and sent 30 times a second: every JPEG frame comes out the same size.
+    # The sink sizes its buffers from the first frame, and a larger later one (the bars' corner
+    # of noise changes from frame to frame) would arrive cut short. identity drop-allocation:
+    # without it the sink serves only its first consumer.
+    exec gst-launch-1.0 -q videotestsrc num-buffers=1 pattern=smpte ! "$raw" \
+        ! imagefreeze is-live=true ! video/x-raw,framerate=30/1 ! "${encode[@]}" \
         ! identity drop-allocation=true \
         ! pipewiresink mode=provide \
         "stream-properties=\"props,media.class=Video/Source,media.role=Camera,node.name=$name,node.description=(string)\\\"$description\\\"\""

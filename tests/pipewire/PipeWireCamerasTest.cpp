@@ -112,7 +112,7 @@ TEST_F(PipeWireCameras, EachSourceIsListedAndItsFramesDecodeToItsPicture)
         }
     }
     // The daemon's own test-pattern node answers its formats on its port only.
-    EXPECT_GE(indexOf("vedereve-test-pattern"), 0);
+    EXPECT_GE(indexOf("vedereve-videotestsrc"), 0);
     pipeWire().unplug("vedereve-bgr");
     pipeWire().unplug("vedereve-quadrants");
 }
