@@ -17,8 +17,8 @@
 #       Runs one GStreamer test camera (KIND yuy2 or mjpg) on the daemon the environment names,
 #       until it is stopped; tests start and stop these to plug and unplug cameras.
 #
-# The GStreamer cameras show the standard colour bars, still, at 320 x 240 and 30 frames/s unless
-# told otherwise.
+# The GStreamer cameras show the standard colour bars (the MJPG one a still picture of them) at
+# 320 x 240 and 30 frames/s unless told otherwise.
 set -euo pipefail
 export PATH=${PATH:-/usr/local/bin:/usr/bin:/bin}
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -27,20 +27,21 @@ config=${VEDEREVE_PIPEWIRE_CONFIG:-$root/tests/pipewire/pipewire-test.conf}
 # One GStreamer camera in the foreground (exec: stopping this process stops the camera).
 run_source() {
     local kind=$1 name=$2 description=$3 size=${4:-320x240}
-    local raw="video/x-raw,width=${size%x*},height=${size#*x}"
-    local encode
+    local raw="video/x-raw,width=${size%x*},height=${size#*x},framerate=30/1"
+    local picture
     case $kind in
-        yuy2) encode=(identity) raw+=",format=YUY2" ;;
-        mjpg) encode=(jpegenc quality=90 ! image/jpeg) ;;
+        # The bars, live: the corner of noise at the bottom right changes from frame to frame.
+        yuy2) picture=(videotestsrc is-live=true pattern=smpte ! "$raw,format=YUY2") ;;
+        # One picture, frozen and encoded 30 times a second, so that every frame has the same
+        # size: the sink sizes its buffers from the first frame, and a larger later one would
+        # arrive cut short.
+        mjpg) picture=(videotestsrc num-buffers=1 pattern=smpte ! "$raw" ! imagefreeze is-live=true
+                ! video/x-raw,framerate=30/1
+                ! jpegenc quality=90 ! image/jpeg) ;;
         *) echo "pipewire-test-cameras: unknown camera kind '$kind' (yuy2, mjpg)" >&2; exit 2 ;;
     esac
-    # One picture, frozen and sent 30 times a second: every JPEG frame comes out the same size.
-    # The sink sizes its buffers from the first frame, and a larger later one (the bars' corner
-    # of noise changes from frame to frame) would arrive cut short. identity drop-allocation:
-    # without it the sink serves only its first consumer.
-    exec gst-launch-1.0 -q videotestsrc num-buffers=1 pattern=smpte ! "$raw" \
-        ! imagefreeze is-live=true ! video/x-raw,framerate=30/1 ! "${encode[@]}" \
-        ! identity drop-allocation=true \
+    # identity drop-allocation: without it the sink serves only its first consumer.
+    exec gst-launch-1.0 -q "${picture[@]}" ! identity drop-allocation=true \
         ! pipewiresink mode=provide \
         "stream-properties=\"props,media.class=Video/Source,media.role=Camera,node.name=$name,node.description=(string)\\\"$description\\\"\""
 }
