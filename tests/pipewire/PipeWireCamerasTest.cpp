@@ -10,6 +10,8 @@
 
 #include <QElapsedTimer>
 
+#include <iostream>
+
 #include <unistd.h>
 
 namespace {
@@ -32,7 +34,7 @@ int indexOf(const std::string &identity)
 // Colour classes of a frame decoded to a bottom-up 24-bit bitmap, at points given in fractions of
 // the picture's size, from its top left corner.
 std::string sample(vfw::CaptureDriver &driver, vfw::GrabbedFrame frame,
-                   std::initializer_list<std::pair<double, double>> points)
+                   const std::vector<std::pair<double, double>> &points)
 {
     const BITMAPINFOHEADER in = vfw::headerFor(driver.format());
     BITMAPINFOHEADER out = in;
@@ -94,17 +96,11 @@ TEST_F(PipeWireCameras, EachSourceIsListedAndItsFramesDecodeToItsPicture)
         if (c.bars) {
             // Across the bars, then in the band below them: blue under white, black under
             // yellow.
-            const std::string seen = sample(*driver, frame,
-                                            {{0.07, 0.3},
-                                             {0.21, 0.3},
-                                             {0.36, 0.3},
-                                             {0.5, 0.3},
-                                             {0.64, 0.3},
-                                             {0.79, 0.3},
-                                             {0.93, 0.3},
-                                             {0.07, 0.71},
-                                             {0.21, 0.71}});
-            EXPECT_EQ(seen, std::string(kBars) + "BK");
+            std::vector<std::pair<double, double>> points;
+            for (int bar = 0; bar < 7; ++bar)
+                points.emplace_back((bar + 0.5) / 7, 0.3);
+            points.insert(points.end(), {{0.07, 0.71}, {0.21, 0.71}});
+            EXPECT_EQ(sample(*driver, frame, points), std::string(kBars) + "BK");
         } else {
             EXPECT_EQ(
                 sample(*driver, frame, {{0.25, 0.25}, {0.75, 0.25}, {0.25, 0.75}, {0.75, 0.75}}),
@@ -231,8 +227,9 @@ TEST_F(PipeWirePanel, LateFirstFrameIsWaitedForAndAStallRestartsThatCamera)
     EXPECT_EQ(view->deviceIndex(), indexOf("vedereve-slow"));
 }
 
-// Unplugged mid-call: nothing more is sent, no other camera is started, and the camera keeps its
-// index; a camera plugged meanwhile is listed after it; plugged again, it comes back there.
+// A camera plugged mid-call is listed without taking the call's camera's index. Unplugged
+// mid-call: nothing more is sent, no other camera is started, and the camera keeps its index;
+// plugged again, it comes back there.
 TEST_F(PipeWirePanel, UnpluggedCameraSendsNothingMoreAndReturnsAtItsIndex)
 {
     ASSERT_TRUE(pipeWire().plugSlow("vedereve-unplug", "Unplugged Camera", 0));
@@ -241,8 +238,11 @@ TEST_F(PipeWirePanel, UnpluggedCameraSendsNothingMoreAndReturnsAtItsIndex)
     const int index = view->deviceIndex();
     ASSERT_TRUE(sentMoreThan(1, 3000));
 
+    std::cout << "PipeWire camera: first picture " << sentAt.front() << " ms after Play\n";
+
     ASSERT_TRUE(pipeWire().plugSlow("vedereve-later", "Later Camera", 0));
     ASSERT_TRUE(waitUntil([&] { return indexOf("vedereve-later") >= 0; }, 3000));
+    EXPECT_EQ(indexOf("vedereve-unplug"), index);
     ASSERT_TRUE(sentMoreThan(sentAt.size(), 1000)) << "plugging another camera disturbed the call";
 
     // Noticed at once from the daemon's word, well before the stall bound.
