@@ -105,15 +105,15 @@ TEST(PipeWireFormats, OffersEachDecodedFormatAtListedOrCommonSizesDefaultFirst)
 {
     Pods pods;
     PipeWireFormats formats;
-    // A test source: RGB or UYVY (or grey, which we do not decode) at any size up to 800x600.
+    // A test source: RGB or UYVY (or grey, which we do not decode) from 176x144 to 800x600.
     addEnumFormat(
         pods.enumFormat({SPA_VIDEO_FORMAT_RGB, SPA_VIDEO_FORMAT_UYVY, SPA_VIDEO_FORMAT_GRAY8},
-                        SPA_CHOICE_Range, {{320, 240}, {1, 1}, {800, 600}}),
+                        SPA_CHOICE_Range, {{320, 240}, {176, 144}, {800, 600}}),
         formats);
     EXPECT_EQ(offered(formats),
-              "rgb24:320x240 rgb24:160x120 rgb24:176x144 rgb24:352x288 "
-              "rgb24:640x480 rgb24:800x600 uyvy:320x240 uyvy:160x120 "
-              "uyvy:176x144 uyvy:352x288 uyvy:640x480 uyvy:800x600");
+              "rgb24:320x240 rgb24:176x144 rgb24:352x288 rgb24:640x480 "
+              "rgb24:800x600 uyvy:320x240 uyvy:176x144 uyvy:352x288 "
+              "uyvy:640x480 uyvy:800x600");
     EXPECT_EQ(formats.kinds,
               (std::vector {PictureKind::Colour, PictureKind::Colour, PictureKind::Greyscale}));
     EXPECT_EQ(formats.offers[0].spaFormat, std::uint32_t(SPA_VIDEO_FORMAT_RGB));

@@ -4,7 +4,14 @@
 #include "platform/capture/DeviceList.h"
 #include "platform/capture/PipeWireList.h"
 
+#include <QTemporaryDir>
+
 #include <linux/videodev2.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
 
 namespace capturetest {
 namespace {
@@ -174,6 +181,67 @@ TEST(PipeWireList, PinnedCameraKeepsItsIndexWhileGoneAndReturnsToItWhicheverPath
     EXPECT_EQ(listed(merged({v4l2Camera("Webcam", "v4l2-id:w", "/dev/video0")}, cameras(true, true),
                             pins)),
               "Webcam=v4l2-id:w@pw | Cam B=pipewire:cam-b@pw | Cam A=pipewire:cam-a@pw");
+}
+
+// The daemon is found through the environment; each test here points it at nothing.
+class NoDaemon : public ::testing::Test
+{
+protected:
+    NoDaemon()
+    {
+        for (const char *name : kNames) {
+            if (const char *value = std::getenv(name))
+                saved.emplace_back(name, value);
+            unsetenv(name);
+        }
+        setenv("XDG_RUNTIME_DIR", qPrintable(runtime.path()), 1);
+    }
+    ~NoDaemon() override
+    {
+        for (const char *name : kNames)
+            unsetenv(name);
+        for (const auto &[name, value] : saved)
+            setenv(name.c_str(), value.c_str(), 1);
+        setPipeWireConnection({});
+    }
+
+    static constexpr const char *kNames[]
+        = {"XDG_RUNTIME_DIR", "PIPEWIRE_REMOTE", "PIPEWIRE_RUNTIME_DIR", "VEDEREVE_PIPEWIRE",
+           "VEDEREVE_PIPEWIRE_FD"};
+    QTemporaryDir runtime;
+    std::vector<std::pair<std::string, std::string>> saved;
+};
+
+std::int64_t msSince(std::chrono::steady_clock::time_point start)
+{
+    return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now()
+                                                                 - start)
+        .count();
+}
+
+TEST_F(NoDaemon, NoCamerasAtOnceAndTheListStaysCheapWhileNothingAnswers)
+{
+    setPipeWireConnection({});
+    auto start = std::chrono::steady_clock::now();
+    EXPECT_TRUE(pipeWireCameras().empty());
+    EXPECT_LT(msSince(start), 1000);
+    // The device list is asked for once per driver index: a missing daemon is not looked for
+    // again each time.
+    start = std::chrono::steady_clock::now();
+    for (int i = 0; i < 200; ++i)
+        EXPECT_TRUE(pipeWireCameras().empty());
+    EXPECT_LT(msSince(start), 50);
+    EXPECT_EQ(openPipeWireCamera("test-camera")->connect(), -ENODEV);
+
+    // A handed-in descriptor whose daemon hung up: no cameras, no wait beyond the list's bound.
+    int pair[2];
+    ASSERT_EQ(socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, pair), 0);
+    ::close(pair[1]);
+    setPipeWireConnection({PipeWireConnection::Mode::Fd, pair[0]});
+    start = std::chrono::steady_clock::now();
+    EXPECT_TRUE(pipeWireCameras().empty());
+    EXPECT_LT(msSince(start), 1500);
+    ::close(pair[0]);
 }
 
 } // namespace

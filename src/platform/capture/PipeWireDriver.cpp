@@ -12,6 +12,11 @@
 #include <optional>
 #include <utility>
 
+// The library's method calls are macros made of GNU statement expressions.
+#if defined(__clang__)
+#pragma clang diagnostic ignored "-Wgnu-statement-expression"
+#endif
+
 namespace platform::vfw {
 
 struct PipeWireDriver::Stream
@@ -210,7 +215,8 @@ int PipeWireDriver::startStream(const PipeWireOffer &offer)
     if (result < 0)
         return result;
     // A session manager links the stream to its target; without one (a bare daemon) we link it
-    // ourselves, which a portal's restricted connection may not. Our node must exist first.
+    // ourselves once our node exists. A portal's restricted connection is refused that, quietly:
+    // a portal comes with a session manager.
     const auto linked = [&] {
         const std::uint32_t self = pw_stream_get_node_id(s->stream);
         return s->failed || s->negotiated || goneLocked()
@@ -222,7 +228,7 @@ int PipeWireDriver::startStream(const PipeWireOffer &offer)
     if (m_session->managed())
         m_session->waitFor(linked, kLinkWaitMs);
     const std::uint32_t self = pw_stream_get_node_id(s->stream);
-    if (!linked() && m_session->direct() && self != SPA_ID_INVALID) {
+    if (!linked() && self != SPA_ID_INVALID) {
         const std::string output = std::to_string(m_nodeId), input = std::to_string(self);
         pw_properties *linkProps
             = pw_properties_new(PW_KEY_LINK_OUTPUT_NODE, output.c_str(), PW_KEY_LINK_INPUT_NODE,

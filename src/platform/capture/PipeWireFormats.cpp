@@ -228,8 +228,8 @@ const spa_pod *fixedFormatPod(const PipeWireOffer &offer, spa_pod_builder &build
         spa_pod_builder_prop(&builder, SPA_FORMAT_VIDEO_format, 0);
         spa_pod_builder_id(&builder, offer.spaFormat);
     }
-    // A fixed size: offered a range, a producer settles on its own default (pitfall of
-    // test sources and cameras alike), not on the size asked for.
+    // A fixed size: offered a range, test sources and cameras alike settle on their own
+    // default, not on the size asked for.
     spa_pod_builder_prop(&builder, SPA_FORMAT_VIDEO_size, 0);
     spa_pod_builder_rectangle(&builder, std::uint32_t(offer.format.width),
                               std::uint32_t(offer.format.height));

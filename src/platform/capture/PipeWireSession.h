@@ -30,12 +30,12 @@ public:
         spa_hook listener {};
         bool camera = false; // a video source with the camera role
         std::string name;
+        std::string key; // names the camera in the list: the name, unique by a number
         std::string description;
         std::string serial;
         std::string devicePath;
         PipeWireFormats formats; // what the node itself answers (Video4Linux nodes)
         std::vector<DriverControl> controls;
-        std::vector<std::uint32_t> controlProps; // the node property behind each control
         int formatSeq = -1;
         int controlSeq = -1;
     };
@@ -73,14 +73,14 @@ public:
 
     pw_thread_loop *loop() const { return m_loop; }
     pw_core *core() const { return m_core; }
-    // A direct connection may link streams itself; a portal's restricted one may not.
-    bool direct() const { return m_direct; }
 
     // The rest under the lock.
     // The daemon went away, or the session was dropped for another one.
     bool broken() const { return m_broken; }
     void drop();
-    const Node *camera(const std::string &name) const;
+    // The camera node listed under key.
+    const Node *camera(const std::string &key) const;
+    std::string freeKey(const std::string &name) const;
     // What the node offers, from the node and its output ports.
     PipeWireFormats formatsOf(const Node &node) const;
     bool linkedInto(std::uint32_t nodeId) const;
@@ -125,10 +125,10 @@ private:
     pw_registry *m_registry = nullptr;
     spa_hook m_coreListener {};
     spa_hook m_registryListener {};
-    bool m_direct = true;
     bool m_broken = false;
     int m_syncSeq = 0;
     bool m_listed = false; // the daemon answered everything asked so far at least once
+    bool m_answered = false; // ... and has answered everything asked since
     std::chrono::steady_clock::time_point m_connectedAt;
     std::map<std::uint32_t, std::unique_ptr<Node>> m_nodes;
     std::map<std::uint32_t, std::unique_ptr<Port>> m_ports;

@@ -18,7 +18,13 @@
 #include <mutex>
 #include <optional>
 #include <string_view>
+#include <sys/stat.h>
 #include <unistd.h>
+
+// The library's method calls are macros made of GNU statement expressions.
+#if defined(__clang__)
+#pragma clang diagnostic ignored "-Wgnu-statement-expression"
+#endif
 
 namespace platform::vfw {
 
@@ -26,6 +32,8 @@ namespace {
 
 // The longest the first list waits for the daemon's answers after connecting.
 constexpr int kFirstListWaitMs = 1000;
+// The longest a later list waits for what the daemon has still to say about new nodes.
+constexpr int kNewCameraWaitMs = 100;
 // A failed connection is tried again only after this pause: the device list is asked for once
 // per driver index, and a machine without a daemon must not pay for a connection attempt each
 // time.
@@ -36,12 +44,6 @@ std::string_view text(const spa_dict *props, const char *key)
     const char *value = props ? spa_dict_lookup(props, key) : nullptr;
     return value ? std::string_view(value) : std::string_view();
 }
-
-const pw_core_events kCoreEvents = [] {
-    pw_core_events events {};
-    events.version = PW_VERSION_CORE_EVENTS;
-    return events;
-}();
 
 } // namespace
 
@@ -57,7 +59,6 @@ std::shared_ptr<PipeWireSession> PipeWireSession::connect(int fd, int &error)
             pw_log_set_level(SPA_LOG_LEVEL_NONE);
     });
     std::shared_ptr<PipeWireSession> session(new PipeWireSession);
-    session->m_direct = fd < 0;
     session->m_loop = pw_thread_loop_new("vedereve-pipewire", nullptr);
     if (!session->m_loop) {
         error = -errno;
@@ -67,8 +68,8 @@ std::shared_ptr<PipeWireSession> PipeWireSession::connect(int fd, int &error)
     }
     session->m_context = pw_context_new(pw_thread_loop_get_loop(session->m_loop), nullptr, 0);
     if (!session->m_context || pw_thread_loop_start(session->m_loop) < 0) {
-        // Without the client configuration the library ships, no context (pitfall of bare
-        // installs): no PipeWire cameras.
+        // A bare install without the client configuration the library ships gives no
+        // context: no PipeWire cameras.
         error = errno ? -errno : -EIO;
         if (fd >= 0)
             ::close(fd);
@@ -84,7 +85,8 @@ std::shared_ptr<PipeWireSession> PipeWireSession::connect(int fd, int &error)
         return nullptr;
     }
     static const pw_core_events coreEvents = [] {
-        pw_core_events events = kCoreEvents;
+        pw_core_events events {};
+        events.version = PW_VERSION_CORE_EVENTS;
         events.done = &PipeWireSession::onCoreDone;
         events.error = &PipeWireSession::onCoreError;
         return events;
@@ -147,6 +149,7 @@ void PipeWireSession::drop()
 void PipeWireSession::resync()
 {
     m_syncSeq = pw_core_sync(m_core, PW_ID_CORE, m_syncSeq);
+    m_answered = false;
 }
 
 void PipeWireSession::onCoreDone(void *data, std::uint32_t id, int seq)
@@ -154,6 +157,7 @@ void PipeWireSession::onCoreDone(void *data, std::uint32_t id, int seq)
     auto *self = static_cast<PipeWireSession *>(data);
     if (id == PW_ID_CORE && seq == self->m_syncSeq) {
         self->m_listed = true;
+        self->m_answered = true;
         pw_thread_loop_signal(self->m_loop, false);
     }
 }
@@ -284,23 +288,23 @@ void PipeWireSession::onNodeInfo(void *data, const pw_node_info *info)
             node->devicePath = objectPath.substr(5);
         node->camera = text(props, PW_KEY_MEDIA_CLASS) == "Video/Source"
             && text(props, PW_KEY_MEDIA_ROLE) == "Camera" && !node->name.empty();
+        if (node->camera && node->key.empty())
+            node->key = node->session->freeKey(node->name);
     }
     if (!node->camera || !(info->change_mask & PW_NODE_CHANGE_MASK_PARAMS))
         return;
-    // Video4Linux nodes answer their formats and controls themselves; asked again whenever the
-    // node says they changed.
+    // Video4Linux nodes answer their formats and controls themselves, once they can be read.
+    // Asked once: what a camera offers does not change while it is there, and a list emptied
+    // for a new answer would drop a camera in use from the device list for that moment.
     for (std::uint32_t i = 0; i < info->n_params; ++i) {
         const spa_param_info &param = info->params[i];
         if (!(param.flags & SPA_PARAM_INFO_READ))
             continue;
         auto *proxy = reinterpret_cast<pw_node *>(node->proxy);
-        if (param.id == SPA_PARAM_EnumFormat) {
-            node->formats = {};
+        if (param.id == SPA_PARAM_EnumFormat && node->formatSeq < 0) {
             node->formatSeq
                 = pw_node_enum_params(proxy, 2, SPA_PARAM_EnumFormat, 0, UINT32_MAX, nullptr);
-        } else if (param.id == SPA_PARAM_PropInfo) {
-            node->controls.clear();
-            node->controlProps.clear();
+        } else if (param.id == SPA_PARAM_PropInfo && node->controlSeq < 0) {
             node->controlSeq
                 = pw_node_enum_params(proxy, 3, SPA_PARAM_PropInfo, 0, UINT32_MAX, nullptr);
         }
@@ -320,7 +324,6 @@ void PipeWireSession::onNodeParam(void *data, int seq, std::uint32_t id, std::ui
         if (control && node->controls.size() < 256
             && std::none_of(node->controls.begin(), node->controls.end(),
                             [&](const DriverControl &c) { return c.id == control->id; })) {
-            node->controlProps.push_back(propOfControlId(control->id));
             node->controls.push_back(std::move(*control));
         }
     }
@@ -334,10 +337,20 @@ void PipeWireSession::onPortParam(void *data, int seq, std::uint32_t id, std::ui
         addEnumFormat(param, port->formats);
 }
 
-const PipeWireSession::Node *PipeWireSession::camera(const std::string &name) const
+std::string PipeWireSession::freeKey(const std::string &name) const
+{
+    // Programs that provide sources name their nodes after themselves unless told otherwise;
+    // a later node of a name already listed is told apart by a number.
+    std::string key = name;
+    for (int n = 2; camera(key); ++n)
+        key = name + "#" + std::to_string(n);
+    return key;
+}
+
+const PipeWireSession::Node *PipeWireSession::camera(const std::string &key) const
 {
     for (const auto &[id, node] : m_nodes) {
-        if (node->camera && node->name == name)
+        if (node->camera && node->key == key)
             return node.get();
     }
     return nullptr;
@@ -385,6 +398,9 @@ std::vector<PipeWireCamera> PipeWireSession::cameras()
                 int(std::max<std::int64_t>(0, kFirstListWaitMs - waited)));
         // Asked and not answered in time: the list stands as it is from now on.
         m_listed = true;
+    } else if (!m_answered) {
+        // A camera just plugged in is listed once its formats are known, a moment later.
+        waitFor([this] { return m_answered || m_broken; }, kNewCameraWaitMs);
     }
     std::vector<PipeWireCamera> cameras;
     if (m_broken)
@@ -393,18 +409,11 @@ std::vector<PipeWireCamera> PipeWireSession::cameras()
         if (!node->camera)
             continue;
         const PipeWireFormats formats = formatsOf(*node);
-        cameras.push_back({node->name, node->description, node->devicePath, formats.kinds,
+        cameras.push_back({node->key, node->description, node->devicePath, formats.kinds,
                            !formats.offers.empty()});
     }
     std::sort(cameras.begin(), cameras.end(),
               [](const PipeWireCamera &a, const PipeWireCamera &b) { return a.name < b.name; });
-    // Two nodes of one name (a node that left and came back before we heard of the leaving)
-    // are one camera.
-    cameras.erase(std::unique(cameras.begin(), cameras.end(),
-                              [](const PipeWireCamera &a, const PipeWireCamera &b) {
-                                  return a.name == b.name;
-                              }),
-                  cameras.end());
     return cameras;
 }
 
@@ -448,6 +457,24 @@ bool sandboxed()
     return ::access("/.flatpak-info", F_OK) == 0;
 }
 
+// Where the library looks for the daemon's socket (it says only that it found none).
+bool daemonSocketExists()
+{
+    const char *remote = std::getenv("PIPEWIRE_REMOTE");
+    std::string path = remote && *remote ? remote : "pipewire-0";
+    if (!path.starts_with('/')) {
+        const char *dir = std::getenv("PIPEWIRE_RUNTIME_DIR");
+        if (!dir || !*dir)
+            dir = std::getenv("XDG_RUNTIME_DIR");
+        if (!dir || !*dir)
+            return false;
+        path = std::string(dir) + "/" + path;
+    }
+    struct stat info
+    { };
+    return ::stat(path.c_str(), &info) == 0 && S_ISSOCK(info.st_mode);
+}
+
 std::shared_ptr<PipeWireSession> connectSession(SessionManager &m)
 {
     const PipeWireConnection connection = effectiveConnection(m.connection);
@@ -475,8 +502,9 @@ std::shared_ptr<PipeWireSession> connectSession(SessionManager &m)
     if (!sandboxed()) {
         if (auto session = PipeWireSession::connect(-1, error))
             return session;
-        // No socket at all: no daemon, and so no camera the portal could offer either.
-        if (error == -ENOENT)
+        // No socket at all: no daemon, and so no camera the portal could offer either. A daemon
+        // that refuses us may still serve the portal.
+        if (!daemonSocketExists())
             return nullptr;
     }
     requestPortalDescriptor();

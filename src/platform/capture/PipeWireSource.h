@@ -31,7 +31,9 @@ void setPipeWireConnection(PipeWireConnection connection);
 // A camera node as the daemon lists it.
 struct PipeWireCamera
 {
-    std::string name; // node.name: names the camera across re-plugs and daemon restarts
+    // node.name: names the camera across re-plugs and daemon restarts. A second node of a name
+    // already listed (programs name their nodes after themselves) gets "#2", and so on.
+    std::string name;
     std::string description; // node.description, else node.name
     std::string devicePath; // the Video4Linux device the node serves ("/dev/video0"), if any
     std::vector<PictureKind> formatKinds; // what the pictures of each offered format show
