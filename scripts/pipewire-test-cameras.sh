@@ -63,7 +63,9 @@ while [[ $# -gt 0 ]]; do
         *) echo "pipewire-test-cameras: unknown option $1 (--help)" >&2; exit 2 ;;
     esac
 done
-for tool in pipewire gst-launch-1.0; do
+tools=(pipewire pw-cli gst-launch-1.0)
+if [[ $session_manager == 1 ]]; then tools+=(wireplumber dbus-daemon); fi
+for tool in "${tools[@]}"; do
     if ! command -v "$tool" >/dev/null; then
         echo "pipewire-test-cameras: $tool is missing (scripts/install-deps.sh installs it)" >&2
         exit 3
