@@ -7,8 +7,25 @@
 #
 # The demo runs its own server on a private bus with its own settings file and shared-memory
 # names, so the person's settings and any component they run are left alone.
+#
+#   demo.sh [--pipewire] [vedereve-demo options...]
+#   --pipewire (or VEDEREVE_DEMO_PIPEWIRE=1): the panels run on PipeWire test cameras of a
+#   private daemon (scripts/pipewire-test-cameras.sh) instead, listed before the virtual ones.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
+pipewire=${VEDEREVE_DEMO_PIPEWIRE:-0}
+args=()
+for arg in "$@"; do
+    case $arg in
+        --pipewire) pipewire=1 ;;
+        -h | --help)
+            sed -n '2,13p' "$0" | sed 's/^# \{0,1\}//'
+            echo
+            args+=("$arg") ;;
+        *) args+=("$arg") ;;
+    esac
+done
+set -- "${args[@]+"${args[@]}"}"
 "$root/scripts/install-deps.sh"
 export BUILD_DIR=${BUILD_DIR:-$root/build}
 "$root/scripts/build.sh"
@@ -38,6 +55,11 @@ cmd+=("$@")
 config="$state/session.conf"
 "$root/scripts/session-bus-config.sh" "$BUILD_DIR/dbus-services" >"$config"
 cmd=(dbus-run-session --config-file="$config" -- "${cmd[@]}")
+# The daemon outside the bus, so that the server the bus starts finds it; the first panel on the
+# MJPG camera, the second on the YUY2 one (a machine's own camera comes first).
+if [[ $pipewire == 1 ]]; then
+    cmd=("$root/scripts/pipewire-test-cameras.sh" --cameras mjpg,yuy2 -- "${cmd[@]}")
+fi
 if [[ -z "${DISPLAY:-}" ]]; then
     cmd=(xvfb-run -a -s "-screen 0 1280x1024x24 -nolisten tcp" "${cmd[@]}")
 fi

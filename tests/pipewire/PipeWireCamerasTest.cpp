@@ -1,0 +1,266 @@
+// PipeWire cameras of a private daemon: listed with their descriptions under stable identities,
+// their frames decoding to the pictures their sources draw, and the panel on them as cameras
+// behave: late first frames, stalls, unplugging and plugging mid-call.
+
+#include "PrivatePipeWire.h"
+
+#include "capture/FrameWatch.h"
+#include "panel/PanelDriver.h"
+#include "platform/capture/Decompressor.h"
+
+#include <QElapsedTimer>
+
+#include <iostream>
+
+#include <unistd.h>
+
+namespace {
+
+namespace vfw = platform::vfw;
+using vfw::BITMAPINFOHEADER;
+using vfw::HIC;
+
+// The driver index of the camera whose identity is, or ends in, identity; -1 when it is not
+// listed or gone.
+int indexOf(const std::string &identity)
+{
+    const std::vector<vfw::DriverEntry> drivers = vfw::captureDrivers();
+    for (std::size_t i = 0; i < drivers.size(); ++i)
+        if (drivers[i].identity.ends_with(identity))
+            return drivers[i].present ? int(i) : -1;
+    return -1;
+}
+
+// Colour classes of a frame decoded to a bottom-up 24-bit bitmap, at points given in fractions of
+// the picture's size, from its top left corner.
+std::string sample(vfw::CaptureDriver &driver, vfw::GrabbedFrame frame,
+                   const std::vector<std::pair<double, double>> &points)
+{
+    const BITMAPINFOHEADER in = vfw::headerFor(driver.format());
+    BITMAPINFOHEADER out = in;
+    std::vector<std::uint8_t> bits(frame.bytes.begin(), frame.bytes.end());
+    if (in.biCompression != vfw::BI_RGB) {
+        const HIC hic = vfw::ICGetDisplayFormat(0, &in, &out, 24, 0, 0);
+        bits.assign(out.biSizeImage, 0);
+        const std::int32_t rc = vfw::ICDecompress(hic, 0, &in, frame.bytes, &out, bits);
+        vfw::ICClose(hic);
+        if (rc != vfw::ICERR_OK)
+            return "decoding failed";
+    }
+    if (bits.size() < out.biSizeImage)
+        return "short frame";
+    std::string classes;
+    const int line = (out.biWidth * 3 + 3) / 4 * 4;
+    for (const auto &[fx, fy] : points) {
+        const int x = int(fx * out.biWidth), y = out.biHeight - 1 - int(fy * out.biHeight);
+        const std::uint8_t *p = &bits[std::size_t(y * line + x * 3)];
+        classes += colourClass(p[2], p[1], p[0]);
+    }
+    return classes;
+}
+
+using PipeWireCameras = WithPipeWire<>;
+
+TEST_F(PipeWireCameras, EachSourceIsListedAndItsFramesDecodeToItsPicture)
+{
+    ASSERT_TRUE(pipeWire().plugSlow("vedereve-quadrants", "Quadrant Camera", 0));
+    ASSERT_TRUE(pipeWire().plugSlow("vedereve-bgr", "BGR Camera", 0, QStringLiteral("bgr")));
+    struct Case
+    {
+        const char *identity;
+        const char *description;
+        vfw::VideoFormat format;
+        bool bars;
+    };
+    const Case cases[] = {
+        {"vedereve-test-yuy2", "YUY2 Test Camera", {vfw::FOURCC_YUY2, 16, 320, 240}, true},
+        {"vedereve-test-mjpg", "MJPG Test Camera", {vfw::FOURCC_MJPG, 16, 320, 240}, true},
+        {"vedereve-quadrants", "Quadrant Camera", {vfw::FOURCC_YUY2, 16, 320, 240}, false},
+        {"vedereve-bgr", "BGR Camera", {vfw::BI_RGB, 24, 320, 240}, false},
+    };
+    ASSERT_TRUE(waitUntil([&] { return indexOf("vedereve-bgr") >= 0; }, 3000));
+    const std::vector<vfw::DriverEntry> drivers = vfw::captureDrivers();
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.identity);
+        const int index = indexOf(c.identity);
+        ASSERT_GE(index, 0);
+        EXPECT_EQ(drivers[std::size_t(index)].description.name, c.description);
+        std::unique_ptr<vfw::CaptureDriver> driver = drivers[std::size_t(index)].open();
+        ASSERT_EQ(driver->connect(), 0);
+        ASSERT_EQ(driver->setFormat(c.format), 0);
+        const vfw::VideoFormat format = driver->format();
+        EXPECT_EQ(std::tuple(format.compression, format.width, format.height),
+                  std::tuple(c.format.compression, 320, 240));
+        vfw::GrabbedFrame frame;
+        ASSERT_TRUE(waitUntil([&] { return !(frame = driver->grab()).empty(); }, 3000));
+        if (c.bars) {
+            // Across the bars, then in the band below them: blue under white, black under
+            // yellow.
+            std::vector<std::pair<double, double>> points;
+            for (int bar = 0; bar < 7; ++bar)
+                points.emplace_back((bar + 0.5) / 7, 0.3);
+            points.insert(points.end(), {{0.07, 0.71}, {0.21, 0.71}});
+            EXPECT_EQ(sample(*driver, frame, points), std::string(kBars) + "BK");
+        } else {
+            EXPECT_EQ(
+                sample(*driver, frame, {{0.25, 0.25}, {0.75, 0.25}, {0.25, 0.75}, {0.75, 0.75}}),
+                kQuadrants);
+        }
+    }
+    // The daemon's own test-pattern node answers its formats on its port only.
+    EXPECT_GE(indexOf("vedereve-videotestsrc"), 0);
+    pipeWire().unplug("vedereve-bgr");
+    pipeWire().unplug("vedereve-quadrants");
+}
+
+// A node that serves a Video4Linux device is that device: listed once, under its identity.
+TEST_F(PipeWireCameras, NodeOfAVideo4LinuxDeviceIsListedOnce)
+{
+    auto io = std::make_shared<vfw::fake::FakeV4l2Io>();
+    const std::string path
+        = io->addDevice(vfw::fake::uvcCamera("Desk Camera", 0)).profile.devicePath;
+    vfw::setV4l2Io(io);
+    const std::vector<vfw::DriverEntry> before = vfw::captureDrivers();
+    ASSERT_FALSE(before.empty());
+    ASSERT_TRUE(pipeWire().plugSlow("vedereve-desk", "Desk Camera (PipeWire)", 0,
+                                    QStringLiteral("yuy2"), QString::fromStdString(path)));
+    ASSERT_TRUE(waitUntil(
+        [] {
+            for (const vfw::PipeWireCamera &camera : vfw::pipeWireCameras())
+                if (camera.name == "vedereve-desk")
+                    return true;
+            return false;
+        },
+        3000));
+    const std::vector<vfw::DriverEntry> after = vfw::captureDrivers();
+    ASSERT_EQ(after.size(), before.size()) << "listed twice";
+    EXPECT_EQ(after.front().identity, before.front().identity);
+    pipeWire().unplug("vedereve-desk");
+}
+
+// The same cameras through a descriptor already connected to the daemon, as the desktop's portal
+// hands one out: given through the API, and through VEDEREVE_PIPEWIRE_FD. Such a connection may
+// not link its streams itself; the session manager does.
+using PipeWirePortal = WithPipeWire<::testing::Test, true>;
+
+TEST_F(PipeWirePortal, ConnectionHandedInAsADescriptorServesTheCameras)
+{
+    const QByteArray remote = qgetenv("PIPEWIRE_REMOTE");
+    for (const bool throughEnvironment : {false, true}) {
+        SCOPED_TRACE(throughEnvironment ? "VEDEREVE_PIPEWIRE_FD" : "setPipeWireConnection");
+        const int fd = pipeWire().connectedSocket();
+        ASSERT_GE(fd, 0);
+        // Only the descriptor leads to the daemon.
+        qputenv("PIPEWIRE_REMOTE", "vedereve-no-such-daemon");
+        if (throughEnvironment) {
+            qputenv("VEDEREVE_PIPEWIRE_FD", QByteArray::number(fd));
+            vfw::setPipeWireConnection({});
+        } else {
+            vfw::setPipeWireConnection({vfw::PipeWireConnection::Mode::Fd, fd});
+        }
+        const int index = indexOf("vedereve-test-yuy2");
+        std::unique_ptr<vfw::CaptureDriver> driver
+            = index < 0 ? nullptr : vfw::captureDrivers()[std::size_t(index)].open();
+        EXPECT_TRUE(driver && driver->connect() == 0
+                    && waitUntil([&] { return !driver->grab().empty(); }, 3000));
+        driver.reset();
+        qputenv("PIPEWIRE_REMOTE", remote);
+        qunsetenv("VEDEREVE_PIPEWIRE_FD");
+        vfw::setPipeWireConnection({});
+        ::close(fd);
+    }
+}
+
+// The panel on PipeWire cameras, in real time: its own timers run while the test waits.
+class PipeWirePanel : public WithPipeWire<paneltest::PanelTest>
+{
+protected:
+    // The panel on the camera with this identity, Play pressed, sending; the time since Play
+    // of each picture sent is recorded.
+    void playOn(const std::string &identity)
+    {
+        const int index = indexOf(identity);
+        ASSERT_GE(index, 0) << identity;
+        paneltest::save(QStringLiteral("WebCamDevice"), QString::number(index));
+        start(1, {}, nullptr);
+        ASSERT_EQ(view->deviceIndex(), index);
+        QObject::connect(object->events(), &zozEZUdeZidEvents::WebCamSnapShot,
+                         [this](QByteArray &, std::int32_t) { sentAt.push_back(clock.elapsed()); });
+        object->setTransmitPost(true);
+        object->setTransmitStatus(true);
+        clock.start();
+        click("imgCamOnMain");
+    }
+    bool sentMoreThan(std::size_t count, int withinMs)
+    {
+        return waitUntil([&] { return sentAt.size() > count; }, withinMs);
+    }
+
+    QElapsedTimer clock;
+    std::vector<qint64> sentAt;
+};
+
+// A camera whose first frame comes late is starting, not failing. One that stops sending fails
+// after the stall bound and sends nothing more; the restarts are on that camera, and it runs again
+// once it sends again.
+TEST_F(PipeWirePanel, LateFirstFrameIsWaitedForAndAStallRestartsThatCamera)
+{
+    constexpr int kDelayMs = 1200;
+    ASSERT_TRUE(pipeWire().plugSlow("vedereve-slow", "Slow Camera", kDelayMs));
+    playOn("vedereve-slow");
+    ASSERT_TRUE(sentMoreThan(0, capture::kStartBoundMs + 1000));
+    EXPECT_GE(sentAt.front(), kDelayMs);
+    EXPECT_LE(sentAt.front(), capture::kStartBoundMs);
+    EXPECT_EQ(view->lastAttempt(), 0);
+
+    ASSERT_TRUE(sentMoreThan(2, 2000));
+    pipeWire().stall("vedereve-slow", true);
+    QElapsedTimer stalled;
+    stalled.start();
+    ASSERT_TRUE(waitUntil([&] { return view->lastAttempt() != 0; }, capture::kStallBoundMs + 2000));
+    EXPECT_GE(stalled.elapsed(), capture::kStallBoundMs - 200);
+    const std::size_t sent = sentAt.size();
+    waitUntil([] { return false; }, 500);
+    EXPECT_EQ(sentAt.size(), sent) << "a picture while the camera was stalled";
+    pipeWire().stall("vedereve-slow", false);
+    EXPECT_TRUE(sentMoreThan(sent, capture::kStartBoundMs + 1000));
+    EXPECT_EQ(view->deviceIndex(), indexOf("vedereve-slow"));
+}
+
+// A camera plugged mid-call is listed without taking the call's camera's index. Unplugged
+// mid-call: nothing more is sent, no other camera is started, and the camera keeps its index;
+// plugged again, it comes back there.
+TEST_F(PipeWirePanel, UnpluggedCameraSendsNothingMoreAndReturnsAtItsIndex)
+{
+    ASSERT_TRUE(pipeWire().plugSlow("vedereve-unplug", "Unplugged Camera", 0));
+    ASSERT_TRUE(waitUntil([&] { return indexOf("vedereve-unplug") >= 0; }, 3000));
+    playOn("vedereve-unplug");
+    const int index = view->deviceIndex();
+    ASSERT_TRUE(sentMoreThan(1, 3000));
+
+    std::cout << "PipeWire camera: first picture " << sentAt.front() << " ms after Play\n";
+
+    ASSERT_TRUE(pipeWire().plugSlow("vedereve-later", "Later Camera", 0));
+    ASSERT_TRUE(waitUntil([&] { return indexOf("vedereve-later") >= 0; }, 3000));
+    EXPECT_EQ(indexOf("vedereve-unplug"), index);
+    ASSERT_TRUE(sentMoreThan(sentAt.size(), 1000)) << "plugging another camera disturbed the call";
+
+    // Noticed at once from the daemon's word, well before the stall bound.
+    pipeWire().unplug("vedereve-unplug");
+    ASSERT_TRUE(waitUntil([&] { return view->lastAttempt() != 0; }, 1500));
+    const std::size_t sent = sentAt.size();
+    waitUntil([] { return false; }, 1000);
+    EXPECT_EQ(sentAt.size(), sent) << "a picture after the camera went";
+    EXPECT_EQ(view->deviceIndex(), index);
+    EXPECT_FALSE(pipeWire().said("vedereve-later").contains("first")) << "another camera started";
+
+    ASSERT_TRUE(pipeWire().plugSlow("vedereve-unplug", "Unplugged Camera", 0));
+    ASSERT_TRUE(waitUntil([&] { return indexOf("vedereve-unplug") >= 0; }, 3000));
+    EXPECT_EQ(indexOf("vedereve-unplug"), index);
+    if (!view->capture().CameraOn())
+        click("imgCamOnMain");
+    EXPECT_TRUE(sentMoreThan(sent, 3000));
+    EXPECT_FALSE(pipeWire().said("vedereve-later").contains("first"));
+}
+
+} // namespace
