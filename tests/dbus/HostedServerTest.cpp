@@ -17,7 +17,6 @@
 #include "platform/core/TraceSink.h"
 #include "support/CRegSettings.h"
 #include "support/PanelTestAccess.h"
-#include "support/Pictures.h"
 
 #include <gtest/gtest.h>
 
@@ -70,11 +69,6 @@ protected:
         ASSERT_TRUE(m_client->create()) << m_client->lastError().toStdString();
         ASSERT_TRUE(m_sink.exportOn(*m_parent, "/parent/sink"));
     }
-    void TearDown() override
-    {
-        m_client.reset();
-        m_factory.reset();
-    }
 
     zozEZUdeZid *object() { return m_factory->object(m_client->path()); }
 
@@ -87,11 +81,6 @@ protected:
         message.setArguments(arguments);
         return bus::callServingEvents(connection ? *connection : *m_parent, message, 5000)
             .value_or(QDBusMessage());
-    }
-    QDBusMessage advise(const QString &sinkPath, QDBusConnection *connection)
-    {
-        return rawCall(m_client->path(), kObject, "Advise",
-                       {QVariant::fromValue(QDBusObjectPath(sinkPath))}, connection);
     }
 
     PrivateBus m_bus;
@@ -207,7 +196,10 @@ TEST_F(BusParent, EventWaitsAreBoundedAndASinkMayCallBackAndReleaseWhileOneWaits
     QDBusConnection silentBus = m_bus.connect("silent");
     SilentSink silent;
     ASSERT_TRUE(silentBus.registerVirtualObject("/silent", &silent));
-    ASSERT_EQ(advise("/silent", &silentBus).type(), QDBusMessage::ReplyMessage);
+    ASSERT_EQ(rawCall(m_client->path(), kObject, "Advise",
+                      {QVariant::fromValue(QDBusObjectPath("/silent"))}, &silentBus)
+                  .type(),
+              QDBusMessage::ReplyMessage);
     // The sink swallows the call: the wait ends on its own deadline, well before the library
     // would give up, and says so.
     DebugTrace::setDebugFlag(true);
@@ -274,26 +266,6 @@ TEST_F(BusParent, ObjectsEndOnlyByTheirCreatorsReleaseOrLeavingAndTheServerThenI
     EXPECT_EQ(m_factory->objectCount(), 0);
     EXPECT_EQ(rawCall(path, kObject, "Show", {}).errorName(),
               "org.freedesktop.DBus.Error.UnknownObject");
-}
-
-TEST_F(BusParent, ParticipantPictureAnnouncedOverTheBusIsShownAfterTheParentReleasedIt)
-{
-    QImage face(160, 120, QImage::Format_RGB32);
-    face.fill(QColor(200, 40, 40));
-    const testpic::Bytes jpeg = testpic::pictureFile(face);
-    ImageBlockWriter writer;
-    const std::int32_t number = writer.write({jpeg, 160, 120});
-    ASSERT_NE(number, 0);
-    // A raw call, as a parent with stock bindings makes it: (i, s, s).
-    const QDBusMessage reply = rawCall(m_client->path(), kObject, "UpdateParticipant",
-                                       {number, "Ann Lee", "Oslo office"});
-    ASSERT_EQ(reply.type(), QDBusMessage::ReplyMessage) << reply.errorMessage().toStdString();
-    writer.release(); // the panel opened the block during the call
-    const PanelTestAccess view(object()->form()->WebCam());
-    ASSERT_TRUE(QTest::qWaitFor([&] { return view.queueLength() == 0; }, 5000));
-    EXPECT_EQ(view.label("lblParticipant")->Caption(), QStringLiteral("Ann Lee"));
-    EXPECT_EQ(view.label("lblLocation")->Caption(), QStringLiteral("Oslo office"));
-    EXPECT_EQ(view.box("picParticipant")->Picture().size(), QSize(160, 120));
 }
 
 // A person presses Play on a virtual camera: each frame reaches the parent's sink, its block
