@@ -3,7 +3,6 @@
 
 #include "PrivateBus.h"
 
-#include "ImageBlocks.h"
 #include "VEDerEveClient.h"
 #include "VEDerEveEventSink.h"
 #include "automation/dbus/BusNames.h"
@@ -13,10 +12,7 @@
 #include "automation/zozEZUdeZid.h"
 #include "base/DebugTrace.h"
 #include "panel/cveDerEve.h"
-#include "platform/capture/VirtualCamera.h"
 #include "platform/core/TraceSink.h"
-#include "support/CRegSettings.h"
-#include "support/PanelTestAccess.h"
 
 #include <gtest/gtest.h>
 
@@ -25,11 +21,9 @@
 #include <QDBusVariant>
 #include <QDBusVirtualObject>
 #include <QElapsedTimer>
-#include <QImage>
 #include <QSignalSpy>
 #include <QTest>
 
-#include <map>
 #include <memory>
 #include <vector>
 
@@ -266,63 +260,4 @@ TEST_F(BusParent, ObjectsEndOnlyByTheirCreatorsReleaseOrLeavingAndTheServerThenI
     EXPECT_EQ(m_factory->objectCount(), 0);
     EXPECT_EQ(rawCall(path, kObject, "Show", {}).errorName(),
               "org.freedesktop.DBus.Error.UnknownObject");
-}
-
-// A person presses Play on a virtual camera: each frame reaches the parent's sink, its block
-// readable while the handler runs and showing what the preview showed, and gone by the next.
-TEST_F(BusParent, CameraFramesAreReadDuringTheirEventAsPreviewedAndGoneAfterwards)
-{
-    platform::vfw::VirtualCameraConfig camera;
-    camera.formats = {{platform::vfw::BI_RGB, 24, 176, 144}};
-    platform::vfw::VirtualCameras::configure({camera});
-    CRegSettings().SaveSetting("Defaults", "WebCamDevice", "0");
-    VEDerEveClient client(*m_parent);
-    ASSERT_TRUE(client.create() && client.advise(m_sink));
-    ASSERT_TRUE(client.setTransmitPost(true) && client.setTransmitStatus(true) && client.Show()
-                && client.Maximize() && client.setCurrentTab(1));
-    zozEZUdeZid *o = m_factory->object(client.path());
-    const PanelTestAccess view(o->form()->WebCam());
-    struct Frame
-    {
-        bool matches; // size and header as announced
-        QImage sent, previewed;
-    };
-    std::map<std::int32_t, Frame> frames;
-    std::vector<bool> gone;
-    const QObject scope;
-    QObject::connect(&m_sink, &VEDerEveEventSink::WebCamSnapShot, &scope,
-                     [&](QByteArray &picHdr, std::int32_t number) {
-                         if (!frames.empty())
-                             gone.push_back(!readImageBlock(frames.rbegin()->first));
-                         const std::optional<ImageBlockCopy> block = readImageBlock(number);
-                         ASSERT_TRUE(block);
-                         frames[number] = {block->header.DataLength == block->data.size()
-                                               && picHdr == block->headerBytes,
-                                           QImage::fromData(block->data, "JPG"),
-                                           {}};
-                     });
-    // Runs after the parent's handler, while the frame is still the preview's.
-    QObject::connect(o->events(), &zozEZUdeZidEvents::WebCamSnapShot, &scope,
-                     [&](QByteArray &, std::int32_t n) {
-                         frames[n].previewed = view.box("picWebCam")->Image();
-                     });
-    QTest::mouseClick(view.widget("imgCamOnMain"), Qt::LeftButton, {}, QPoint(5, 5));
-    ASSERT_TRUE(view.capture().CameraOn());
-    ASSERT_TRUE(QTest::qWaitFor([&] { return gone.size() >= 2; }, 15000));
-    EXPECT_EQ(gone, std::vector<bool>(gone.size(), true));
-    // Amid the test picture's colour bars, away from their edges and the text, where JPEG keeps
-    // colours close.
-    for (const auto &[number, frame] : frames) {
-        SCOPED_TRACE(number);
-        EXPECT_TRUE(frame.matches);
-        ASSERT_EQ(frame.sent.size(), QSize(176, 144));
-        for (const QPoint at : {QPoint(33, 72), QPoint(77, 72), QPoint(121, 100)}) {
-            const QRgb seen = frame.sent.pixel(at), shown = frame.previewed.pixel(at);
-            EXPECT_LT(std::abs(qRed(seen) - qRed(shown)) + std::abs(qGreen(seen) - qGreen(shown))
-                          + std::abs(qBlue(seen) - qBlue(shown)),
-                      60)
-                << at.x() << "," << at.y();
-        }
-    }
-    platform::vfw::VirtualCameras::reset();
 }
