@@ -40,6 +40,27 @@ TEST(JpegCodec, EncoderFailsRatherThanOverrunTheBufferOrItsLimit)
     }
 }
 
+TEST(JpegCodec, DecodesIntoPaddedBottomUpRowsAndLeavesThePaddingAlone)
+{
+    const Bytes jpeg = jpegtest::pictureFile(testPicture(175, 143));
+    const int stride = 528;
+    // Qt's reader decodes the same stream to compare with.
+    const Bytes expected
+        = jpegtest::bottomUpBgr(QImage::fromData(jpeg.data(), int(jpeg.size()), "JPG"), stride);
+    GuardedBuffer target(expected.size());
+    ASSERT_TRUE(Decoder().decode(jpeg.data(), jpeg.size(),
+                                 {target.bytes.data(), target.usable, 175, 143, stride}));
+    EXPECT_TRUE(target.untouchedFrom(target.usable));
+    double difference = 0;
+    for (std::size_t i = 0; i < expected.size(); ++i) {
+        if (i % std::size_t(stride) < 175 * 3)
+            difference += std::abs(int(expected[i]) - int(target.bytes[i]));
+        else
+            ASSERT_EQ(target.bytes[i], 0xA5) << "padding byte " << i;
+    }
+    EXPECT_LT(difference / (175.0 * 3 * 143), 1.5);
+}
+
 TEST(JpegCodec, DecoderRefusesTargetsItCannotFillDamagedStreamsAndAbsurdSizes)
 {
     const Bytes jpeg = encoded();
