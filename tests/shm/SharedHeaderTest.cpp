@@ -3,8 +3,6 @@
 #include "exchange/modImageMemMapFunctions.h"
 #include "platform/shm/HandleTable.h"
 
-#include <signal.h>
-
 #include <cstring>
 #include <functional>
 #include <limits>
@@ -75,8 +73,7 @@ TEST_F(SharedHeader, NumbersCountAcrossProcessesPastALiveHolderAndAfterAKilledOn
     Child other(take(2));
     EXPECT_EQ(other.receiveAll(), (std::vector<std::string> {"3", "4"}));
     EXPECT_EQ(other.wait(), 0);
-    holder->kill(SIGKILL);
-    ASSERT_EQ(holder->wait(), -1);
+    holder.reset(); // killed while it holds the mutex
     // Recovered for good: another process takes the mutex again, not merely a number.
     EXPECT_EQ(mod::NextImageNumber(), 5);
     holder = std::make_unique<Child>(hold);
