@@ -71,8 +71,7 @@ TEST_F(RegistryStore, PrivateStoreWhoseNamesIgnoreCaseButKeepTheCaseAndPlaceThey
     ASSERT_EQ(RegKey::createCurrentUser("Software\\Zedazido\\Défauts", key, &created),
               ERROR_SUCCESS);
     EXPECT_TRUE(created);
-    // The store is private to the user.
-    struct stat st = {};
+    struct stat st = {}; // the store is private to the user
     EXPECT_TRUE(::stat(dbPath().c_str(), &st) == 0 && (st.st_mode & 0777) == 0600);
     EXPECT_TRUE(::stat((folder() + "/reg").c_str(), &st) == 0 && (st.st_mode & 0777) == 0700);
     ASSERT_EQ(RegKey::createCurrentUser("SOFTWARE\\zedazido\\DÉFAUTS", key, &created),
@@ -82,15 +81,14 @@ TEST_F(RegistryStore, PrivateStoreWhoseNamesIgnoreCaseButKeepTheCaseAndPlaceThey
          {std::pair {"WebCamPic1", "a"}, {"Other", "x"}, {"WEBCAMPIC1", "longer"}})
         ASSERT_EQ(setText(key, name, text), ERROR_SUCCESS);
     EXPECT_EQ(readBytes(key, "webcampic1"), std::string("longer\0", 7));
-    std::string first, second, none;
-    EXPECT_EQ(key.enumValue(0, first, nullptr, nullptr, nullptr), ERROR_SUCCESS);
-    EXPECT_EQ(key.enumValue(1, second, nullptr, nullptr, nullptr), ERROR_SUCCESS);
-    EXPECT_EQ(key.enumValue(2, none, nullptr, nullptr, nullptr), ERROR_NO_MORE_ITEMS);
-    EXPECT_EQ(first + "|" + second, "WebCamPic1|Other");
+    std::string names, name;
+    for (std::uint32_t i = 0; key.enumValue(i, name, nullptr, nullptr, nullptr) == ERROR_SUCCESS;
+         ++i)
+        names += name + "|";
+    EXPECT_EQ(names, "WebCamPic1|Other|");
 
     ASSERT_EQ(RegKey::openCurrentUser("software", key), ERROR_SUCCESS);
     EXPECT_EQ(subKeys(key), std::vector<std::string> {"Zedazido"});
-    EXPECT_EQ(key.enumKey(1, none), ERROR_NO_MORE_ITEMS);
 }
 
 TEST_F(RegistryStore, MalformedPathsAreRefusedBeforeTouchingTheDisk)
@@ -113,10 +111,9 @@ TEST_F(RegistryStore, QueryValueNeverWritesPastTheCallersBuffer)
     RegKey key;
     ASSERT_EQ(RegKey::createCurrentUser("Software", key), ERROR_SUCCESS);
     ASSERT_EQ(setText(key, "Path", "abcdef"), ERROR_SUCCESS);
-    std::uint32_t type = REG_NONE;
+    std::uint32_t type = REG_NONE, size = 6;
     std::byte buffer[8];
     std::memset(buffer, 0x5a, sizeof buffer);
-    std::uint32_t size = 6;
     EXPECT_EQ(key.queryValue("Path", &type, buffer, &size), ERROR_MORE_DATA);
     EXPECT_EQ(size, 7u);
     EXPECT_EQ(std::memcmp(buffer, "ZZZZZZZZ", 8), 0);
@@ -141,8 +138,7 @@ TEST_F(RegistryStore, DeletingKeysRespectsSubkeysAndInvalidatesOpenHandles)
     EXPECT_EQ(parent.deleteTree("defaults"), ERROR_SUCCESS);
     EXPECT_TRUE(subKeys(parent).empty());
 
-    // A new key of the same name is a different key: the old handle must not reach it, and the
-    // old values must not come back.
+    // A new key of the same name is another key: the old handle and old values do not reach it.
     RegKey again;
     ASSERT_EQ(RegKey::createCurrentUser("Software\\Zedazido\\Defaults\\Deep", again),
               ERROR_SUCCESS);
@@ -179,7 +175,7 @@ TEST_F(RegistryStore, TwoProcessesWritingAtOnceLoseNothing)
 
     int status = 0;
     ASSERT_EQ(::waitpid(child, &status, 0), child);
-    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "the other process failed";
+    EXPECT_EQ(status, 0) << "the other process failed";
     EXPECT_EQ(failures, 0);
     std::set<QString> names;
     for (const auto &[name, text] : CRegSettings().GetAllSettings(Defaults)) {
