@@ -51,8 +51,7 @@ TEST(ExceptionCodes, SignalsMapToWindowsCodes)
             << "signal " << signal << " code " << code;
 }
 
-// A fault skips its step only, also one inside the trace sink while the sink's lock is held:
-// the exception line is written, and every later line too.
+// A fault skips its step only, also inside the trace sink holding its lock; later lines follow.
 TEST_F(TraceTest, FaultInsideAGuardedStepSkipsThatStepOnlyAndLeavesNoLockBehind)
 {
     ExceptionFilter::InstallExceptionFilter();
@@ -79,8 +78,7 @@ TEST_F(TraceTest, FaultInsideAGuardedStepSkipsThatStepOnlyAndLeavesNoLockBehind)
               "WebCam Exception encountered: -2147220991 Ecode:-1073741819\nafter\n");
 }
 
-// What a step asks to have undone is undone when a fault abandons it, innermost first, and only
-// for the steps the fault abandoned; a step that ends normally undoes nothing.
+// Undo requests run, innermost first, only for the steps a fault abandoned.
 TEST_F(TraceTest, AbandonedStepsUndoWhatTheyAskedInnermostFirst)
 {
     using Undo = std::pair<std::string *, char>; // where to note, and what

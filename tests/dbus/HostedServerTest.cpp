@@ -1,5 +1,4 @@
-// A parent on a connection of its own drives the hosted object, so that the test can see the
-// object behind the bus and raise its events itself.
+// A parent on a connection of its own drives the hosted object; the test raises its events itself.
 
 #include "PrivateBus.h"
 
@@ -136,8 +135,7 @@ TEST_F(BusParent, PropertiesReachTheObjectAndComeBackAndEachMistakeHasOneError)
     EXPECT_EQ(o->CaptureInterval(), 480);
 }
 
-// From the panel through the form, the object, the bus and the client's sink to the parent's
-// handlers, and the arrays the handlers changed all the way back into the panel's hands.
+// Panel events reach the parent's handlers over the bus; the arrays they change come back.
 TEST_F(BusParent, PanelEventsReachTheSinkAndInOutArraysComeBackChanged)
 {
     QStringList seen;
@@ -175,8 +173,7 @@ TEST_F(BusParent, PanelEventsReachTheSinkAndInOutArraysComeBackChanged)
     EXPECT_EQ(frame, QByteArray(3, '\x5A'));
 }
 
-// An event waits for the sink's reply: not at all without a sink, one timeout for a sink that
-// never answers; a sink that answers may call back into the object, even release it, meanwhile.
+// No sink: no wait; a silent sink: one timeout; a sink may call back and even release meanwhile.
 TEST_F(BusParent, EventWaitsAreBoundedAndASinkMayCallBackAndReleaseWhileOneWaits)
 {
     ASSERT_TRUE(m_client->setCaptureInterval(333));
@@ -194,8 +191,7 @@ TEST_F(BusParent, EventWaitsAreBoundedAndASinkMayCallBackAndReleaseWhileOneWaits
                       {QVariant::fromValue(QDBusObjectPath("/silent"))}, &silentBus)
                   .type(),
               QDBusMessage::ReplyMessage);
-    // The sink swallows the call: the wait ends on its own deadline, well before the library
-    // would give up, and says so.
+    // The wait ends on its own deadline, well before the library would give up, and says so.
     DebugTrace::setDebugFlag(true);
     platform::TraceSink::startCapture();
     clock.restart();

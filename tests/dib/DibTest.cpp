@@ -136,8 +136,7 @@ TEST(Gdi, StretchBltHalvesMirrorsAndClipsAtTheDestination)
     EXPECT_EQ(dst.image, expected);
 }
 
-// Rows are padded to 4 bytes and a new bitmap is black; an absurd request, or ClearUp, leaves the
-// object without bits or a device context, and a new bitmap gets new handles.
+// Rows padded to 4 bytes, black; absurd requests and ClearUp leave no bits, no device context.
 TEST(DibSection, SizesFollowTheRowRulesAndAbsurdRequestsOrClearUpLeaveTheObjectEmpty)
 {
     // 5 x 3 x 4: the property counts whole bytes a pixel; memory rows still hold half-bytes.

@@ -99,8 +99,7 @@ TEST_F(SenderBlocks, HeldPictureGoesWhenReplacedOrReleasedAndAFrameThatDoesNotEn
     EXPECT_EQ(announced, std::vector {second});
 }
 
-// A rewound counter, or names squatted ahead of it: a block that exists is never written nor
-// announced, whatever its size; the frame takes the next free number, trying at most sixteen.
+// An existing block is never written nor announced; a frame tries at most sixteen numbers.
 TEST_F(SenderBlocks, ExistingBlocksAreSkippedNeverWrittenAndSixteenTakenNumbersEndTheFrame)
 {
     sender.OpenSharedHeader();
@@ -137,8 +136,7 @@ TEST_F(SenderBlocks, ExistingBlocksAreSkippedNeverWrittenAndSixteenTakenNumbersE
     EXPECT_EQ(announced.back(), rewound + mm::ImageBlock::kMaxNumberTries + 1);
 }
 
-// Each sender has its share of the process's header: closing one (twice, even) leaves the
-// others numbering, and only the last close lets the header go.
+// Closing one sender (twice, even) leaves the others numbering; the last close ends the header.
 TEST_F(SenderBlocks, OneSendersCloseLeavesTheOthersNumberingAndTheLastClosesTheHeader)
 {
     std::vector<std::int32_t> others;
@@ -159,9 +157,7 @@ TEST_F(SenderBlocks, OneSendersCloseLeavesTheOthersNumberingAndTheLastClosesTheH
               std::tuple(0u, 0u, nullptr));
 }
 
-// Another process of the user shrinks the header under a sender that mapped it whole: the next
-// number neither faults nor waits, the header is opened again with a trace line, and counting
-// starts over from what the grown block holds.
+// A header shrunk by another process is opened again with a trace line, without a fault or wait.
 TEST_F(SenderBlocks, HeaderThatShrankIsOpenedAgainWithATraceLineNotAFault)
 {
     sender.OpenSharedHeader();

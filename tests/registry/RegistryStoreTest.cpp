@@ -39,8 +39,7 @@ std::string toolComplaint(const QStringList &arguments)
     return runTool(arguments).err.section(QLatin1Char('\n'), 0, 0).toStdString();
 }
 
-// A second connection holding a lock: a writer's keeps other writers out, an exclusive one
-// readers as well.
+// A second connection holding a lock (a writer's, or an exclusive one that keeps readers out).
 using Database = std::unique_ptr<sqlite3, int (*)(sqlite3 *)>;
 Database lockDatabase(const std::string &path, const char *sql)
 {
@@ -51,8 +50,7 @@ Database lockDatabase(const std::string &path, const char *sql)
     return db;
 }
 
-// A clock whose sleep only moves the time on, so a test learns exactly how long a call would
-// have waited (g_slept, which the test may reset); past g_releaseAfter it drops g_lock.
+// A clock whose sleep only adds to g_slept; past g_releaseAfter it drops g_lock.
 std::chrono::steady_clock::time_point g_now;
 std::chrono::microseconds g_slept;
 std::chrono::milliseconds g_releaseAfter {-1};

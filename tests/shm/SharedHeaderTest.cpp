@@ -85,8 +85,7 @@ int hold(Child &self)
     return platform::shm::unlockMutex(mod::hHeaderMutex);
 }
 
-// Takes count numbers, with "together" after saying "ready" and hearing a line back, and sends
-// them only afterwards, so that output does not pace the processes' increments.
+// Takes count numbers (together: after "ready" and a line back) and only then sends them.
 std::function<int(Child &)> take(int count, bool together = false)
 {
     return [=](Child &self) {
