@@ -42,7 +42,11 @@ std::tuple<std::uint32_t, std::uint32_t, std::uint32_t> formatFor(std::uint8_t c
 
 struct Harness
 {
-    Harness() { CreateCapturedFrame(); }
+    Harness()
+    {
+        setPipeWireConnection({PipeWireConnection::Mode::Off});
+        CreateCapturedFrame();
+    }
 
     // A camera offering only the format choice picks, connected through a capture session.
     CaptureSession &sessionFor(std::uint8_t choice)

@@ -53,6 +53,7 @@ struct Camera
         device = &io->addDevice(fake::uvcCamera("Bench", 0));
         setV4l2Io(io);
         VirtualCameras::configure({});
+        setPipeWireConnection({PipeWireConnection::Mode::Off});
         hwnd = capCreateCaptureWindowA("bench", 0, 0, 0, w, h, 0, 0);
         SendMessageA(hwnd, WM_CAP_DRIVER_CONNECT, 0, 0);
         BITMAPINFO format {};
@@ -200,6 +201,7 @@ void BM_GrabConverted(benchmark::State &state)
     io->addDevice(profile);
     setV4l2Io(io);
     VirtualCameras::configure({});
+    setPipeWireConnection({PipeWireConnection::Mode::Off});
     std::unique_ptr<CaptureDriver> driver = captureDrivers().at(0).open();
     const bool connected = driver->connect() == 0;
     for (auto _ : state) {

@@ -35,6 +35,7 @@
 #include "exchange/ImageBlock.h"
 #include "exchange/modImageMemMapFunctions.h"
 #include "panel/VbControls.h"
+#include "platform/capture/PipeWireSource.h"
 #include "platform/capture/VirtualCamera.h"
 #include "platform/core/System.h"
 #include "platform/shm/HandleTable.h"
@@ -71,6 +72,7 @@ struct Call
         vfw::VirtualCameraConfig camera;
         camera.formats = {{vfw::BI_RGB, 24, width, height}};
         vfw::VirtualCameras::configure({camera});
+        vfw::setPipeWireConnection({vfw::PipeWireConnection::Mode::Off});
         CRegSettings().SaveSetting("Defaults", "WebCamDevice", "0");
         object = std::make_unique<zozEZUdeZid>();
         QObject::connect(object->events(), &zozEZUdeZidEvents::WebCamSnapShot,
@@ -215,7 +217,12 @@ public:
         m_box.place(0, 0, kBoxWidth, kBoxHeight);
         m_frame.Create(width, height, 24);
         m_sent.Create(kSentWidth, kSentHeight, 24);
+        // Numbers come from the process's share of the header, as the sender's do.
+        mm::OpenSharedHeader();
     }
+    ~OwnSteps() { mm::CloseSharedHeader(); }
+    OwnSteps(const OwnSteps &) = delete;
+    OwnSteps &operator=(const OwnSteps &) = delete;
 
     double run(const std::vector<std::uint8_t> &frame, benchsupport::StepTimes &times)
     {
@@ -242,8 +249,8 @@ public:
         sum += times.lap("own_encode");
         const auto length = std::int32_t(jpeg.size());
         std::int32_t number = 0;
-        mm::ImageBlock block = mm::ImageBlock::createNext(mm::NextImageNumber,
-                                                          std::int64_t(length) + 24, &number);
+        mm::ImageBlock block
+            = mm::ImageBlock::createNext(mm::NextImageNumber, std::int64_t(length) + 24, &number);
         const mm::Header header = mm::BuildImageHeader(length, length, encoded->Width(),
                                                        encoded->Height(), number, 8, 24, 2, 32);
         const bool written = block && block.fill(header, jpeg);

@@ -3,6 +3,7 @@
 #include "platform/capture/CaptureWindow.h"
 #include "platform/capture/Drivers.h"
 #include "platform/capture/FrameCodec.h"
+#include "platform/capture/PipeWireSource.h"
 #include "platform/capture/VirtualCamera.h"
 #include "platform/capture/fake/FakeV4l2.h"
 
@@ -19,8 +20,7 @@ namespace capturetest {
 
 using namespace platform::vfw;
 
-// Every test starts from a device layer it owns: a fake with no devices and no virtual cameras,
-// so that whatever the machine has never shows up.
+// A fake device layer without devices, virtual cameras or PipeWire: the machine's never show up.
 class CaptureTest : public ::testing::Test
 {
 protected:
@@ -28,6 +28,7 @@ protected:
     {
         setV4l2Io(io);
         VirtualCameras::configure({});
+        setPipeWireConnection({PipeWireConnection::Mode::Off});
     }
     ~CaptureTest() override
     {
@@ -36,6 +37,7 @@ protected:
         setDriverDialogs(nullptr);
         VirtualCameras::reset();
         setV4l2Io(nullptr);
+        setPipeWireConnection({});
     }
 
     // A camera node and its metadata node, as a USB camera brings them.
@@ -120,11 +122,5 @@ inline std::vector<std::uint8_t> bandsFrame(const VideoFormat &format)
 }
 
 using jpegtest::GuardedBuffer;
-
-// frame without its segments of marker, as a broken camera may send it.
-inline std::vector<std::uint8_t> withoutSegments(const std::vector<std::uint8_t> &frame, int marker)
-{
-    return jpegtest::splitSegments(frame, marker).second;
-}
 
 } // namespace capturetest

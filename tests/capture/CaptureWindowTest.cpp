@@ -1,7 +1,5 @@
 #include "CaptureTestSupport.h"
 
-#include "capture/CaptureSession.h"
-
 #include <sys/mman.h>
 #include <unistd.h>
 
@@ -65,11 +63,17 @@ protected:
     }
 };
 
-TEST_F(CaptureWindowTest, GrabCallsTheFrameCallbackInsideWithAHeaderThatResolves)
+TEST_F(CaptureWindowTest, GrabCallsBothCallbacksInsideWithWholeTextsAndTheyMayDestroyTheWindow)
 {
+    VirtualCameraConfig errors;
+    errors.reportErrors = true;
+    VirtualCameras::configure({errors, VirtualCameraConfig {}});
     const HWND hwnd = withCallbacks(connected());
     ASSERT_EQ(grab(hwnd), 1);
     ASSERT_EQ(seen.frames, 1) << "called inside the grab";
+    ASSERT_EQ(seen.errors.size(), 1u);
+    EXPECT_EQ(seen.errors[0].first, kVirtualErrorNumber);
+    EXPECT_EQ(seen.errors[0].second.size(), 600u);
     const VIDEOHDR h = seen.header;
     EXPECT_EQ(h.dwBytesUsed, 528u * 144);
     EXPECT_EQ(h.dwFlags, VHDR_DONE | VHDR_KEYFRAME);
@@ -79,24 +83,10 @@ TEST_F(CaptureWindowTest, GrabCallsTheFrameCallbackInsideWithAHeaderThatResolves
     EXPECT_EQ(frameAddress(h.lpData + 1, h.dwBytesUsed), nullptr);
     EXPECT_EQ(frameAddress(h.lpData - 1, 1), nullptr);
     EXPECT_EQ(frameAddress(h.lpData, std::size_t(-1)), nullptr);
-
     EXPECT_EQ(SendMessageA(hwnd, WM_CAP_DRIVER_DISCONNECT, 0, 0), 1);
     EXPECT_EQ(frameAddress(h.lpData, 1), nullptr) << "no frame outlives its driver";
     EXPECT_EQ(grab(hwnd), 0);
     EXPECT_EQ(seen.frames, 1);
-}
-
-TEST_F(CaptureWindowTest, CallbacksGetTheWholeErrorTextAndMayDestroyTheirWindow)
-{
-    VirtualCameraConfig errors;
-    errors.reportErrors = true;
-    VirtualCameras::configure({errors, VirtualCameraConfig {}});
-    const HWND hwnd = withCallbacks(connected());
-    ASSERT_EQ(grab(hwnd), 1);
-    ASSERT_EQ(seen.errors.size(), 1u);
-    EXPECT_EQ(seen.errors[0].first, kVirtualErrorNumber);
-    EXPECT_EQ(seen.errors[0].second.size(), 600u);
-    EXPECT_EQ(seen.frames, 1) << "the frame still arrives";
 
     seen = Seen();
     seen.destroyFromCallback = true;
@@ -105,7 +95,6 @@ TEST_F(CaptureWindowTest, CallbacksGetTheWholeErrorTextAndMayDestroyTheirWindow)
     EXPECT_EQ(seen.errors.size(), 1u);
     EXPECT_EQ(seen.frames, 0) << "the window was gone before the frame";
     EXPECT_FALSE(captureWindowGeometry(doomed));
-
     const HWND other = withCallbacks(connected(1));
     EXPECT_EQ(grab(other), 1);
     EXPECT_EQ(seen.frames, 1);
@@ -113,8 +102,7 @@ TEST_F(CaptureWindowTest, CallbacksGetTheWholeErrorTextAndMayDestroyTheirWindow)
     EXPECT_EQ(frameAddress(seen.header.lpData, 1), nullptr);
 }
 
-// The reply to each message, and how much of the caller's buffer it writes whatever size it
-// claims; without a driver, or for an unknown handle or message, nothing happens.
+// Each reply, and how much of the buffer it writes whatever size is claimed.
 TEST_F(CaptureWindowTest, MessageRepliesNeverTrustTheirSizes)
 {
     const HWND idle = capCreateCaptureWindowA("w", 0, 0, 0, 1, 1, 0, 0), live = connected();
@@ -154,8 +142,7 @@ TEST_F(CaptureWindowTest, MessageRepliesNeverTrustTheirSizes)
     }
     EXPECT_FALSE(DestroyWindow(0x7FFF0000));
 
-    // A header shorter than its structure is refused; a long size reads 40 bytes only, even
-    // when the header ends right before memory that cannot be read.
+    // A short header is refused; a long size reads 40 bytes only, up to unreadable memory.
     const BITMAPINFOHEADER qvga = headerFor({BI_RGB, 24, 320, 240});
     EXPECT_EQ(SendMessageA(live, WM_CAP_SET_VIDEOFORMAT, 20, address(&qvga)), 0);
     EXPECT_EQ(width(live), 176);
@@ -171,8 +158,7 @@ TEST_F(CaptureWindowTest, MessageRepliesNeverTrustTheirSizes)
     munmap(memory, page * 2);
 }
 
-// Handles are never 0 and never come back, so a stale one cannot reach a newer window; driver
-// descriptions are cut to their buffers.
+// Handles are never 0 nor reused; descriptions are cut to their buffers.
 TEST_F(CaptureWindowTest, HandlesAreNeverReusedAndDescriptionsAreCutToTheirBuffers)
 {
     HWND last = 0;
@@ -190,34 +176,6 @@ TEST_F(CaptureWindowTest, HandlesAreNeverReusedAndDescriptionsAreCutToTheirBuffe
     EXPECT_TRUE(capGetDriverDescriptionA(0, nullptr, 0, version, 1));
     EXPECT_STREQ(version, "");
     EXPECT_FALSE(capGetDriverDescriptionA(1, name, sizeof name, version, sizeof version));
-}
-
-// A size too wide or too high alone is asked down as one too big both ways is; what stays too big
-// is scaled.
-TEST_F(CaptureWindowTest, NegotiationShrinksFramesTooBigInOneDirection)
-{
-    const VideoFormat wide {BI_RGB, 24, 192, 144}, high {BI_RGB, 24, 176, 160},
-        small {BI_RGB, 24, 160, 120};
-    const struct
-    {
-        std::vector<VideoFormat> offered;
-        VideoFormat result;
-        bool useScaling;
-    } cases[] = {
-        {{wide, small}, small, false},
-        {{high, small}, small, false},
-        {{wide}, wide, true},
-        {{high}, high, true},
-    };
-    for (const auto &c : cases) {
-        VirtualCameras::configure({VirtualCameraConfig {"Cam", c.offered}});
-        CaptureSession session;
-        ASSERT_TRUE(session.connect(0, 0));
-        session.negotiate(8);
-        EXPECT_EQ(std::pair(session.CapWidth(), session.CapHeight()),
-                  std::pair(c.result.width, c.result.height));
-        EXPECT_EQ(session.UseScaling(), c.useScaling) << c.result.width;
-    }
 }
 
 } // namespace

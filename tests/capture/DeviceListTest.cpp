@@ -1,6 +1,5 @@
 #include "CaptureTestSupport.h"
 
-#include "capture/DeviceChoice.h"
 #include "capture/FrameWatch.h"
 #include "platform/capture/DeviceList.h"
 #include "platform/capture/fake/CameraProfile.h"
@@ -110,51 +109,21 @@ TEST(DeviceList, KindFromTheNameOrFromEveryFormat)
     EXPECT_EQ(pictureKindOf(V4L2_PIX_FMT_H264), Colour);
 }
 
-TEST(DeviceChoice, StandardCameraWhenNothingSavedIdentityWhenTheIndexMoved)
-{
-    const std::vector<capture::DriverListing> drivers = {
-        {"Capture Card", "card", false},
-        {"Cam (microsoft wdm image capture)", "old", false},
-        {"Webcam", "web", true},
-    };
-    const struct
-    {
-        std::int32_t index;
-        const char *identity;
-        std::int32_t chosen;
-        bool save;
-    } cases[] = {
-        {-1, "", 1, true}, // the first standard camera, by its caption
-        {5, "", 5, false}, // a saved index stands, also beyond the list
-        {0, "web", 2, true}, // the saved device moved: found by identity, index saved anew
-        {2, "web", 2, false}, // where it was
-        {1, "gone", 1, false}, // not listed: the saved index stands
-        {4, "", 4, false}, // a stored picture
-    };
-    for (const auto &c : cases) {
-        const capture::DeviceChoice choice = capture::chooseDevice(drivers, c.index, c.identity);
-        EXPECT_EQ(std::pair(choice.index, choice.save), std::pair(c.chosen, c.save))
-            << c.index << " " << c.identity;
-    }
-    EXPECT_EQ(capture::chooseDevice(std::vector {drivers[2]}, -1, "").index, 0);
-    EXPECT_EQ(capture::chooseDevice(std::vector {drivers[0]}, -1, "").index, -1);
-}
-
 TEST(FrameWatch, StartingAndSlowCamerasWaitStalledGoneOrFaultingOnesFail)
 {
-    using capture::GrabVerdict;
-    const std::uint32_t t0 = 0xFFFFF000; // the tick count wraps on the way
+    using enum capture::GrabVerdict;
+    const std::uint32_t t0 = 0xFFFFF000, start = capture::kStartBoundMs; // the tick count wraps
     capture::FrameWatch watch;
     watch.started(t0);
-    EXPECT_EQ(watch.grabbed(false, false, t0 + capture::kStartBoundMs - 1), GrabVerdict::Waiting);
-    EXPECT_EQ(watch.grabbed(false, false, t0 + capture::kStartBoundMs), GrabVerdict::Failed);
-    EXPECT_EQ(watch.grabbed(true, false, t0 + 3000), GrabVerdict::Frame);
     // Once running, the shorter bound counts from the last good frame.
-    EXPECT_EQ(watch.grabbed(false, false, t0 + 3000 + capture::kStallBoundMs - 1),
-              GrabVerdict::Waiting);
-    EXPECT_EQ(watch.grabbed(false, false, t0 + 3000 + capture::kStallBoundMs), GrabVerdict::Failed);
+    const std::uint32_t stall = t0 + 3000 + capture::kStallBoundMs;
+    std::vector verdicts {
+        watch.grabbed(false, false, t0 + start - 1), watch.grabbed(false, false, t0 + start),
+        watch.grabbed(true, false, t0 + 3000), watch.grabbed(false, false, stall - 1),
+        watch.grabbed(false, false, stall)};
     watch.started(t0 + 9000);
-    EXPECT_EQ(watch.grabbed(false, true, t0 + 9001), GrabVerdict::Failed);
+    verdicts.push_back(watch.grabbed(false, true, t0 + 9001));
+    EXPECT_EQ(verdicts, (std::vector {Waiting, Failed, Frame, Waiting, Failed, Failed}));
     static_assert(capture::kStartBoundMs >= 2000 && capture::kStallBoundMs <= 3000);
 }
 
@@ -209,19 +178,17 @@ User Controls
 )");
     ASSERT_FALSE(profile.error) << profile.error->line << " " << profile.error->message;
     ASSERT_EQ(profile.devices.size(), 2u);
-    const fake::FakeDeviceProfile &camera = profile.devices[0];
-    EXPECT_EQ(camera.devicePath, "/dev/video4");
-    EXPECT_EQ(profile.devices[1].devicePath, "/dev/video5");
-    EXPECT_EQ(profile.devices[1].byIdName, "usb-Cam-video-index1");
-    EXPECT_TRUE(profile.devices[1].metadataNode);
-    EXPECT_EQ(camera.currentFormat, V4L2_PIX_FMT_MJPEG);
-    EXPECT_EQ(camera.behaviour.firstFrameMs, 800u);
-    EXPECT_TRUE(camera.behaviour.timed);
+    const fake::FakeDeviceProfile &camera = profile.devices[0], &metadata = profile.devices[1];
+    EXPECT_EQ(std::tuple(camera.devicePath, metadata.devicePath, metadata.byIdName,
+                         metadata.metadataNode, camera.currentFormat, camera.behaviour.firstFrameMs,
+                         camera.behaviour.timed),
+              std::tuple("/dev/video4", "/dev/video5", "usb-Cam-video-index1", true,
+                         V4L2_PIX_FMT_MJPEG, 800u, true));
     ASSERT_EQ(camera.formats.size(), 2u);
     EXPECT_EQ(camera.formats[1].pixelFormat, V4L2_PIX_FMT_Y16);
     ASSERT_EQ(camera.formats[0].intervals.at(0).size(), 2u);
-    EXPECT_EQ(camera.formats[0].intervals[0][1].numerator, 2u);
-    EXPECT_EQ(camera.formats[0].intervals[0][1].denominator, 15u);
+    const auto slow = camera.formats[0].intervals[0][1];
+    EXPECT_EQ(std::pair(slow.numerator, slow.denominator), std::pair(2u, 15u));
     ASSERT_EQ(camera.controls.size(), 2u);
     EXPECT_EQ(camera.controls[0].name, "Power Line Frequency");
     EXPECT_EQ(camera.controls[0].items, (std::vector<std::string> {"Disabled", "", "60 Hz"}));

@@ -7,8 +7,7 @@
 namespace capturetest {
 namespace {
 
-// A picture of four quadrants (red, green over blue, white) that shows a conversion which turns,
-// mirrors or swaps colours.
+// Quadrants (red, green over blue, white): show a conversion that turns, mirrors or swaps colours.
 QImage quadrants(int width, int height)
 {
     QImage picture(width, height, QImage::Format_RGB32);
@@ -23,9 +22,7 @@ QImage quadrants(int width, int height)
     return picture;
 }
 
-// Each row's frames, at an even and an odd size: the encoder writes exactly the frame its header
-// announces, a bitmap row decodes on its own and every other row through a decompressor (opened by
-// its code's synonym where it has one), and the picture comes back the right way round.
+// Each row at an even and an odd size: encoded as its header says, decoded the right way round.
 TEST(FormatTable, EveryRowRoundTripsThroughItsEncoderAndConversion)
 {
     for (const FormatInfo &row : formatTable()) {
@@ -97,8 +94,7 @@ TEST(FormatTable, FrameBytesFollowEachLayoutAndRefuseAbsurdSizes)
     };
     for (const auto &[format, bytes] : cases)
         EXPECT_EQ(frameBytes(format), bytes) << format.width << "x" << format.height;
-    // Headers come back without the sign of a top-down height, which has no absolute value at
-    // the very bottom of its range.
+    // Headers lose the sign of a top-down height, which INT32_MIN does not have.
     BITMAPINFOHEADER header = headerFor({FOURCC_YUYV, 16, 320, 240});
     header.biHeight = -240;
     EXPECT_EQ(formatFromHeader(header), (VideoFormat {FOURCC_YUY2, 16, 320, 240}));
@@ -132,7 +128,7 @@ TEST(FormatTable, JpegFrameCheckFindsDamagedAndForeignFrames)
         {edited([](auto &f) { f.resize(f.size() + 100, 0); }), true}, // as cameras pad them
         {edited([](auto &f) { f[1] = 0xD9; }), false},
         {edited([](auto &f) { f[f.size() - 1] = 0xDA; }), false},
-        {withoutSegments(good, 0xC0), false},
+        {jpegtest::splitSegments(good, 0xC0).second, false},
         {edited([](auto &f) { f[4] = 0xFF; }), false}, // a segment longer than the frame
         {{0xFF, 0xD8, 0xFF, 0xD9}, false},
     };

@@ -1,6 +1,4 @@
-// A check by hand on a machine with cameras (docs/camera-check.md), not part of the automatic
-// run: lists the drivers, grabs from each through a capture window and saves the last frame as a
-// picture to look at.
+// A check by hand on a machine with cameras (docs/camera-check.md): lists, grabs, saves a frame.
 //   capture_tests --gtest_also_run_disabled_tests --gtest_filter='RealCamera*'
 
 #include "platform/capture/CaptureWindow.h"

@@ -17,6 +17,7 @@ cleanup() {
 trap cleanup EXIT
 export VEDEREVE_CAMERA_PROFILES=$profile
 export VEDEREVE_VIRTUAL_CAMERAS="rgb24@176x144,name=Virtual camera A"
+export VEDEREVE_PIPEWIRE=off
 export VEDEREVE_REGISTRY=$work/registry.sqlite
 export VEDEREVE_SHM_PREFIX=$prefix
 run=(dbus-run-session -- "$build/bin/vedereve-demo" --server "$build/bin/VE_DerEve_profiles"

@@ -13,8 +13,7 @@ namespace {
 
 constexpr std::int64_t kMs = 1'000'000;
 
-// A grey picture with a white bar at x, as a camera's moving test picture looks; noise of up to
-// two levels stands for the difference between two decoders of the same stream.
+// A grey picture with a white bar at x, and noise of two levels as between two decoders.
 QImage barPicture(int x, unsigned noiseSeed)
 {
     QImage picture(150, 144, QImage::Format_RGB32);
@@ -75,8 +74,7 @@ TEST(CallStats, FramesPerSecondCountGapsBetweenFirstAndLast)
 
 TEST(CallStats, BottomUpRowsBecomeAnUprightPicture)
 {
-    // Two rows of three pixels, each padded to a multiple of four bytes; in memory the bottom row
-    // (blue, green, red) comes first.
+    // Two padded rows of three pixels; in memory the bottom row comes first.
     const QRgb rows[2][3] = {{qRgb(0, 0, 255), qRgb(0, 255, 0), qRgb(255, 0, 0)},
                              {qRgb(255, 255, 255), qRgb(0, 0, 0), qRgb(128, 128, 128)}};
     const auto bytes = [&](int bits) {
@@ -140,8 +138,7 @@ TEST(CallStats, DisplayWatchTimesEachPictureFromItsHandOverToTheScreenChangeItMa
     EXPECT_EQ(look(pictures[1], 60), std::pair(50L, 0L));
     EXPECT_FALSE(watch.waiting());
 
-    // Replaced before the screen showed it: the third is skipped, the fourth timed. Something
-    // else on the screen (a label, a tab) matches no picture.
+    // The third, replaced unseen, is skipped; something else on the screen matches no picture.
     watch.expect(100 * kMs, pictures[2]);
     watch.expect(200 * kMs, pictures[3]);
     QImage other(150, 144, QImage::Format_RGB32);
@@ -149,9 +146,7 @@ TEST(CallStats, DisplayWatchTimesEachPictureFromItsHandOverToTheScreenChangeItMa
     EXPECT_EQ(look(other, 210), none);
     EXPECT_EQ(look(pictures[3], 240), std::pair(40L, 1L));
 
-    // A still scene: consecutive pictures differ by noise only, as little as the host's decoding
-    // differs from the panel's. Until the screen changes it shows the last one seen, however
-    // alike the next is; of two alike pictures waiting, it shows the one it is closest to.
+    // A still scene (pictures alike but for noise): the screen shows the one it is closest to.
     const QImage still[] = {barPicture(40, 5), barPicture(40, 6)};
     watch.expect(300 * kMs, still[0]);
     EXPECT_EQ(look(pictures[3], 310), none);

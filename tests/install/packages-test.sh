@@ -101,6 +101,7 @@ run)
     export VEDEREVE_SHM_PREFIX=/vedereve-packages-$$-
     export VEDEREVE_TRACE_FILE=$work/trace.txt
     export VEDEREVE_VIRTUAL_CAMERAS=0
+    export VEDEREVE_PIPEWIRE=off
     trap 'rm -f /dev/shm/"${VEDEREVE_SHM_PREFIX#/}"*' EXIT
     [[ -n "${DISPLAY:-}" ]] || export QT_QPA_PLATFORM=offscreen
     # A stored picture as the chosen source, set with the installed settings tool: the component

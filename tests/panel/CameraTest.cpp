@@ -22,9 +22,15 @@ using paneltest::save;
 TEST(FormatNegotiation, AttemptsFollowTheDestinationAndTheScalingRule)
 {
     // The driver takes the offered size of the nearest width; the first one offered is reported.
-    const QSize cif(176, 144), qqvga(160, 120), qvga(320, 240), vga(640, 480);
+    const QSize cif(176, 144), qqvga(160, 120), qvga(320, 240), vga(640, 480), wide(192, 144),
+        high(176, 160);
     const std::tuple<std::vector<QSize>, std::int32_t, bool, std::vector<QSize>, bool> cases[] = {
         {{cif, vga}, 8, false, {cif}, false},
+        // Too wide or too high alone is too big: asked down, else scaled.
+        {{wide, qqvga}, 8, false, {cif, cif, qqvga}, false},
+        {{high, qqvga}, 8, false, {cif, cif, qqvga}, false},
+        {{wide}, 8, false, {cif, cif, qqvga}, true},
+        {{high}, 8, false, {cif, cif, qqvga}, true},
         {{vga}, 8, false, {cif, cif, qqvga, qvga}, true},
         {{qvga, vga}, 8, false, {cif, cif, qqvga}, true},
         {{vga}, 8, true, {vga}, true},
@@ -130,8 +136,7 @@ TEST_F(Camera, RefusedConnectIsPaintedInThePreview)
     EXPECT_EQ(inkedLines(), ".##.#"); // the device's name on the second line, then the advice
 }
 
-// While it lives, the calling thread reads files as their mode bits say, also as root: its
-// file-access capabilities are off.
+// While it lives, the thread's file-access capabilities are off (mode bits apply to root too).
 class ModeBitsApply
 {
 public:
@@ -181,10 +186,12 @@ TEST_F(Camera, DeviceMenuListsDriversThenStoredPicturesAndPicksAStandardCamera)
     EXPECT_EQ(view->menu(u"mnuDevices(4)")->Tag, third);
 }
 
+// A saved index stands when its saved identity is not listed (a picture's, a camera's elsewhere).
 TEST_F(Camera, SavedChoiceBeyondTheMenuMarksNothingAndSendsNothing)
 {
+    save("WebCamDeviceId", "v4l2-id:gone");
     start(1, {{}}, "5");
-    EXPECT_EQ(view->deviceCount(), 1);
+    EXPECT_EQ(std::pair(view->deviceIndex(), view->deviceCount()), std::pair(5, 1));
     EXPECT_FALSE(view->menu(u"mnuDevices(0)")->Checked);
     EXPECT_EQ(view->heldBlock(), 0u);
     EXPECT_FALSE(view->image("imgCamOnMain")->isVisibleTo(panel));

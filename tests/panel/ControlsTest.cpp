@@ -1,5 +1,4 @@
-// The panel's controls clicked: the tab headers, Play and Pause, collapse and expand, the receive
-// check box, the settings and context menus, and the file dialogs that follow them.
+// The panel's controls clicked, its menus and the file dialogs that follow them.
 
 #include <QClipboard>
 #include <QComboBox>
@@ -34,9 +33,7 @@ using Tabs = paneltest::PanelTest;
 
 TEST_F(Tabs, HeaderAreasSwitchOnlyToTheOtherTabUpToTheirLastPixel)
 {
-    // From tab, x, y, to tab, with the left, right or middle button. (100, 10) lies on the
-    // participant's name, which stands for its header with a left click and keeps the other
-    // buttons to itself; the header areas themselves take any button.
+    // From tab, x, y, to tab, button; the name at (100, 10) passes on only left clicks.
     const int cases[][5]
         = {{0, 78, 16, 1, 0},  {0, 4, 3, 1, 1},    {0, 79, 16, 0, 0},  {0, 50, 17, 0, 0},
            {0, 100, 10, 0, 0}, {1, 100, 10, 0, 0}, {1, 100, 10, 1, 1}, {1, 100, 10, 1, 2},
@@ -135,9 +132,8 @@ protected:
         EXPECT_TRUE(image.save(QDir(pictures).filePath(name), "BMP"));
         return QDir(pictures).filePath(name);
     }
-    // Chooses path in the menu of control and answers the file dialog that follows with answer,
-    // or cancels it; beforeAccept plays what happens while the dialog closes. Gives the dialog's
-    // title, folder, proposed name and filter.
+    // Chooses path in control's menu, answers (empty: cancels) the file dialog; gives its title,
+    // folder, proposed name and filter.
     QStringList answer(const char *control, const QStringList &path, const QString &answer,
                        const std::function<void(QFileDialog &)> &beforeAccept = {})
     {
@@ -148,7 +144,6 @@ protected:
                     d.findChild<QComboBox *>(QStringLiteral("fileTypeCombo"))->currentText()};
             if (answer.isEmpty())
                 return d.reject();
-            // Named in full: whatever folder the dialog shows, the file lands among the test's.
             d.selectFile(QDir(pictures).filePath(answer));
             if (beforeAccept)
                 beforeAccept(d);
@@ -192,8 +187,7 @@ TEST_F(Menus, EachEntryShowsItsStateInTheMenuThatOpens)
     const auto device = [&] { command("picSettingsMain", {"Device", "a.bmp"}); };
     save("WebCamPic1", picture("a.bmp"));
     start(0);
-    // What a person does, then the menu a click on control opens, read whole ("" when none
-    // opens), and whether the sending is held back afterwards.
+    // An action, the control clicked, its menu ("" when none opens), whether sending is held.
     const std::tuple<std::function<void()>, const char *, const char *, QString, bool> steps[] = {
         {{}, "picParticipant", "", "", false},
         {[&] { participant(); }, "picParticipant", "", copySave, false},
@@ -221,8 +215,7 @@ TEST_F(Menus, EachEntryShowsItsStateInTheMenuThatOpens)
 
 TEST_F(Menus, DestinationAndRateRestartARunningCameraAndMoveTheirChecks)
 {
-    // Whether the camera runs, the entry, the window position and interval after, and how often
-    // the parent clears what it showed (once frames go to the white board).
+    // Camera running, the entry, window position and interval after, the parent's erasures.
     const std::tuple<bool, const char *, const char *, std::int32_t, std::int32_t, int> cases[] = {
         {true, "Destination area", "Output to white board center", 40, 0, 1},
         {true, "Destination area", "Output to webcam participant area (default)", 8, 0, 0},
@@ -335,8 +328,7 @@ TEST_F(Menus, StoredPicturesStayFourNewestFirstAndTheIndexNamesTheListedEntry)
     command("picSettingsMain", {"Device", "c.bmp"});
     EXPECT_EQ(announced, std::vector<std::int32_t> {view->heldImageNumber()});
     EXPECT_EQ(caption("lblStatus"), "[ Picture Sent ]");
-    // Back to the camera while it is off: it stays off, the buttons return. While it runs,
-    // choosing it again restarts it.
+    // Back to the camera: off, it stays off; running, it restarts.
     command("picSettingsMain", {"Device", "VEDerEve Virtual Camera 1"});
     EXPECT_FALSE(view->capture().CameraOn());
     EXPECT_TRUE(view->image("imgCamOnMain")->isVisibleTo(panel));
@@ -381,8 +373,7 @@ TEST_F(Menus, CopyAndSaveTakeWhatEachTabShows)
     EXPECT_FALSE(view->box("picWebCam")->hasPicture());
     EXPECT_EQ(view->heldBlock(), 0u);
 
-    // The running camera: the capture window copies its frame. A cancelled save gives the
-    // sending that the open menu held back.
+    // The running camera's frame; a cancelled save gives back the sending the menu held.
     command("picSettingsMain", {"Device", "VEDerEve Virtual Camera 1"});
     click("imgCamOnMain");
     view->tickMain();

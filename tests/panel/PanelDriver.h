@@ -20,6 +20,7 @@
 #include "automation/frmWebCam.h"
 #include "automation/zozEZUdeZid.h"
 #include "exchange/modImageMemMapFunctions.h"
+#include "platform/capture/PipeWireSource.h"
 #include "platform/capture/VirtualCamera.h"
 #include "support/CRegSettings.h"
 #include "support/PanelTestAccess.h"
@@ -30,8 +31,8 @@ inline void PrintTo(const QString &text, std::ostream *out)
     *out << '"' << text.toStdString() << '"';
 }
 
-// Drives a shown panel as a person does: mouse events go to the form's window and reach whichever
-// control lies under the pointer; menus and dialogs are handled from inside their modal loops.
+// Drives a shown panel as a person does: mouse events through the form's window, menus and dialogs
+// from inside their modal loops.
 namespace paneltest {
 
 inline void save(const QString &key, const QString &value)
@@ -52,8 +53,7 @@ inline void mouseAt(QTest::MouseAction action, QWidget *widget, QPoint point,
     QTest::mouseEvent(action, top->windowHandle(), button, {}, widget->mapTo(top, point));
 }
 
-// Runs open(), and user on the menu or modal dialog W that open() shows in a modal loop; true
-// when user ran. A menu user leaves open closes without a choice.
+// Runs open() and user on the menu or modal dialog W it shows; true when user ran.
 template<class W>
 bool whileShown(const std::function<void()> &open, const std::function<void(W &)> &user)
 {
@@ -83,8 +83,7 @@ inline QString plain(QString text)
         .replace(u'\1', u'&');
 }
 
-// "[x] checked | - | disabled (off) | &submenu > | disabled (off: its own tool tip)", the texts
-// as the menu holds them.
+// "[x] checked | - | disabled (off) | &submenu > | disabled (off: its own tool tip)"
 inline QString describe(const QMenu &menu)
 {
     QStringList entries;
@@ -138,16 +137,20 @@ inline platform::vfw::VirtualCameraConfig camera(int width = 176, int height = 1
     return {std::move(name), {{platform::vfw::BI_RGB, 24, width, height}}};
 }
 
-// A shown, expanded component on virtual cameras; device 0 is chosen unless the test saved
-// another choice or passes none.
+// A shown, expanded component on virtual cameras; device 0 chosen unless saved or none given.
 class PanelTest : public ::testing::Test
 {
 protected:
-    void SetUp() override { testenv::removeRegistry(); }
+    void SetUp() override
+    {
+        testenv::removeRegistry();
+        platform::vfw::setPipeWireConnection({platform::vfw::PipeWireConnection::Mode::Off});
+    }
     void TearDown() override
     {
         object.reset();
         platform::vfw::VirtualCameras::reset();
+        platform::vfw::setPipeWireConnection({});
         // Every way out of a camera start restores the pointer.
         EXPECT_EQ(QGuiApplication::overrideCursor(), nullptr);
     }
@@ -170,8 +173,7 @@ protected:
         mouseAt(QTest::MouseClick, view->widget(name), QPoint(5, 5), button);
     }
     QString caption(const char *label) const { return view->label(label)->Caption(); }
-    // A participant picture handed over as a parent does: a block written, UpdateParticipant
-    // called, the parent's handle closed at once; shown: the queue's next tick has run.
+    // A block written, announced and closed at once, as a parent does; shown: the queue ticked.
     void handOver(std::span<const std::uint8_t> bytes, const QString &name = "Ann",
                   const QString &location = "Oslo", bool shown = true)
     {
@@ -183,8 +185,7 @@ protected:
         if (shown)
             view->tickQueue();
     }
-    // Which bands of the preview carry ink: the five rows above the text, then one band per text
-    // line; '#' inked, '.' blank, the blank bands below the last text left out.
+    // '#' or '.' per band of the preview (five rows, then a text line each) up to the last ink.
     std::string inkedLines() const
     {
         const QImage image = view->box("picWebCam")->Image();
@@ -199,8 +200,7 @@ protected:
         }
         return bands.substr(0, bands.find_last_of('#') + 1);
     }
-    // Opens the menu of control (the settings button takes the left button, the context menus the
-    // right one) and hands it to user; false when none opened.
+    // Opens control's menu (settings: left button, context menus: right) and hands it to user.
     bool withMenu(const char *control, const std::function<void(QMenu &)> &user)
     {
         const bool left = QByteArrayView(control) == "picSettingsMain";

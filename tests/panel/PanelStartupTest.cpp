@@ -89,8 +89,7 @@ TEST_F(PanelStartup, SavedChoicesSetTheDeviceIndexAndTheSkin)
             << (saved ? saved : "(none)");
     }
 
-    // A resource file replaces the pictures it holds; a library without the brand mark leaves
-    // that control without a picture; one that cannot be read keeps the built-in skin.
+    // A library replaces the pictures it holds, the brand included; an unreadable one none.
     const QString full = QStringLiteral(SAMPLE_SKIN_RCC), noBrand = SAMPLE_SKIN_NOBRAND_RCC;
     const auto sample = [](const char *name) {
         return argb(QImage(QStringLiteral(SAMPLE_SKIN_PNGS "/%1.png").arg(name)));
@@ -175,8 +174,7 @@ TEST_F(PanelStartup, DefaultPictureReadsChangeOnlyTheStoreAreBoundedAndTheNewest
     object.EraseWebCam();
     EXPECT_EQ(v.box("picParticipant")->Picture().size(), QSize(30, 20));
 
-    // Paths that cannot be read never complete: a missing file, a folder, a FIFO without a
-    // writer (which must not park a thread in open() either: see the server's exit test).
+    // Paths that cannot be read never complete.
     const QString fifo = dir.filePath("pipe.png");
     ASSERT_EQ(::mkfifo(fifo.toLocal8Bit().constData(), 0600), 0);
     for (const QString &unreadable : {dir.filePath("missing.png"), dir.path(), fifo})
@@ -184,8 +182,7 @@ TEST_F(PanelStartup, DefaultPictureReadsChangeOnlyTheStoreAreBoundedAndTheNewest
     QCoreApplication::processEvents(QEventLoop::AllEvents, 200);
     EXPECT_EQ(stored(), QSize(30, 20));
 
-    // Twelve requests at once for a picture that decodes to 64 MB: one read runs, one waits, the
-    // newest wins, and the peak stays near one decoded picture in flight and one shown.
+    // Twelve requests for 64 MB pictures: one read runs, the newest waits, the peak stays low.
     const QString older = picture(4000, 4000), newest = picture(4000, 3999);
     ASSERT_FALSE(older.isEmpty() || newest.isEmpty());
     const long before = peakResidentBytes(true);

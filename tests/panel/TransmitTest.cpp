@@ -1,5 +1,4 @@
-// The capture timer's pipeline on virtual cameras: grabs, the preview, the status text, and each
-// frame handed to the parent as an image block.
+// The capture timer's pipeline on virtual cameras, each frame handed to the parent as a block.
 
 #include "PanelDriver.h"
 #include "base/DebugTrace.h"
@@ -74,15 +73,13 @@ protected:
         object->setTransmitPost(true);
         object->setTransmitStatus(true);
     }
-    // One capture cycle of view's panel: the capture tick, then the start timer's, as the two
-    // timers hand over; the clock moves on by the two timers' intervals.
-    void cycle(const PanelTestAccess *of = nullptr, bool moveClock = true)
+    // One capture cycle: the capture tick, then the start timer's, as the two timers hand over.
+    void cycle()
     {
-        of = of ? of : view.get();
-        g_now += moveClock ? 160 : 0;
-        of->tickMain();
-        if (of->tmrStart().Enabled())
-            of->tickStart();
+        g_now += 160;
+        view->tickMain();
+        if (view->tmrStart().Enabled())
+            view->tickStart();
     }
 
     std::vector<Snapshot> snapshots;
@@ -147,8 +144,7 @@ TEST_F(Transmit, EmptyOrFaultingGrabsRestartThenScaleThenReportThenOnlyRetry)
         EXPECT_EQ(trace.find("WebCam Exception encountered: -2147220991 Ecode:-1073741819")
                       != std::string::npos,
                   faulting);
-        // From the third on the restarts stop asking for sizes; this camera's frames fit, so the
-        // new negotiation needs no scaling.
+        // From the third restart on no sizes are asked for; these frames fit unscaled.
         for (const char *line : {"LastAttempt:1 UseScaling:False WindowPos:8 MustScale:False\n",
                                  "LastAttempt:3 UseScaling:False WindowPos:8 MustScale:False\n",
                                  "LastAttempt:4 UseScaling:False WindowPos:8 MustScale:True\n"})
@@ -206,8 +202,7 @@ TEST_F(Transmit, WhiteBoardGetsEveryFrameWhileBlocksGoOutAtTheIntervalNamingItsA
             pictures.push_back({std::int32_t(bytes.size()), orig, wd, ht, bits, position});
         });
     const QImage before = view->box("picWebCam")->Image();
-    // A cycle is 160 ms: slots on the first and the ninth (1280 ms on); the label reads
-    // "[ Sending ]" ('S') for a second after each slot. The first slot passes unposted.
+    // 160 ms cycles: slots on the first and ninth, "[ Sending ]" for a second after a posted one.
     std::string labels, sent;
     for (int i = 0; i < 9; ++i) {
         object->setTransmitPost(i > 0);
@@ -223,9 +218,8 @@ TEST_F(Transmit, WhiteBoardGetsEveryFrameWhileBlocksGoOutAtTheIntervalNamingItsA
     EXPECT_EQ(view->box("picWebCam")->Image(), before); // the preview is left alone
 }
 
-// Another process of the user cuts the shared header to nothing while a tick waits for the
-// counter's mutex, so that the tick faults on the counter with the mutex taken. It costs that tick
-// only: the camera ticks on, the mutex is free, the next tick sends, counting from 1 again.
+// A peer cuts the header while a tick waits for the counter's mutex: the tick faults with the
+// mutex taken, yet only that tick is lost and the mutex is free again.
 TEST_F(Transmit, HeaderCutUnderATickWaitingForTheCounterCostsThatTickOnly)
 {
     play();
@@ -267,54 +261,30 @@ TEST_F(Transmit, HeaderCutUnderATickWaitingForTheCounterCostsThatTickOnly)
     EXPECT_EQ(testenv::shmObjectCount(), objects);
 }
 
-// Ten thousand frames out from each of two objects of one server, the second released halfway:
-// the first goes on numbering its frames without a gap, and descriptors, resident memory and
-// shared-memory objects stay flat. VEDEREVE_SOAK_FRAMES sets another length.
-TEST_F(Transmit, SoakOfTwoObjectsOneReleasedHalfwayLeavesTheOtherSendingAndNothingBehind)
+// Ten thousand frames (VEDEREVE_SOAK_FRAMES sets another count) are numbered without a gap, and
+// descriptors, resident memory and shared-memory objects stay flat.
+TEST_F(Transmit, SoakLeavesNothingBehind)
 {
     const int frames = qEnvironmentVariableIsSet("VEDEREVE_SOAK_FRAMES")
         ? qEnvironmentVariableIntValue("VEDEREVE_SOAK_FRAMES")
         : 10000;
     play();
-    auto second = std::make_unique<zozEZUdeZid>();
-    const PanelTestAccess secondView(second->form()->WebCam());
-    second->Show();
-    second->Maximize();
-    second->setCurrentTab(1);
-    paneltest::mouseAt(QTest::MouseClick, secondView.widget("imgCamOnMain"), QPoint(5, 5));
-    ASSERT_TRUE(secondView.capture().CameraOn());
-    second->setTransmitPost(true);
-    second->setTransmitStatus(true);
-    std::size_t secondSent = 0, sent = 0, gaps = 0;
-    QObject::connect(second->events(), &zozEZUdeZidEvents::WebCamSnapShot,
-                     [&](QByteArray &, std::int32_t) { ++secondSent; });
-    const auto cycleBoth = [&] {
-        cycle();
-        if (second)
-            cycle(&secondView, false);
-    };
     for (int i = 0; i < 100; ++i) // warm up caches, pools and the allocator
-        cycleBoth();
+        cycle();
     snapshots.clear();
-    secondSent = 0;
     const int descriptors = testenv::openDescriptorCount(), objects = testenv::shmObjectCount();
     const long resident = paneltest::residentBytes();
+    std::size_t sent = 0, gaps = 0;
     std::int32_t last = 0;
     for (int i = 0; i < frames; ++i) {
-        if (i == frames / 2) {
-            second.reset();
-            last = 0;
-        }
-        cycleBoth();
+        cycle();
         for (const Snapshot &shot : std::exchange(snapshots, {})) {
             ++sent;
-            // After the release nobody else in the process takes numbers.
-            gaps += !second && last != 0 && shot.number != last + 1;
+            gaps += last != 0 && shot.number != last + 1;
             last = shot.number;
         }
     }
     EXPECT_EQ(sent, std::size_t(frames));
-    EXPECT_EQ(secondSent, std::size_t(frames / 2));
     EXPECT_EQ(gaps, 0u);
     EXPECT_LE(testenv::openDescriptorCount(), descriptors);
     EXPECT_EQ(testenv::shmObjectCount(), objects);

@@ -1,5 +1,4 @@
-// The steps behind a participant picture that the panel cannot show apart: the exact expansion
-// rule, the centring, and what the receiver keeps from one picture to the next.
+// Participant picture steps the panel cannot show apart: expansion, centring, what is kept.
 
 #include <gtest/gtest.h>
 
@@ -17,8 +16,7 @@ namespace {
 using participant::DecodedPicture;
 using recvtest::Bytes;
 
-// Expansion and decoding of plain, a raw bitmap that travels zlib-compressed; nothing when it is
-// dropped.
+// plain, a raw bitmap, compressed, expanded and decoded; nothing when dropped.
 std::optional<DecodedPicture> pass(participant::Receiver &receiver, std::int32_t origSize,
                                    std::int32_t width, std::int32_t height, const Bytes &plain)
 {

@@ -1,5 +1,4 @@
-// Participant pictures handed over as a parent does: a block written, UpdateParticipant called,
-// the parent's handle closed at once; the panel shows one queued picture per queue tick.
+// Participant pictures handed over as a parent does, shown one per queue tick.
 
 #include <cstring>
 
@@ -59,8 +58,7 @@ protected:
 
 TEST_F(ParticipantPanel, BitmapsAreCentredOrClippedAndWipeThePictureBefore)
 {
-    // Top band red, bottom band blue: placement and row order. The larger picture comes first,
-    // so the margins of the smaller one show whether it was wiped.
+    // Red over blue; the larger picture first, so the smaller one's margins show the wipe.
     handOver(rawOf(320, kRed, kBlue, 240));
     EXPECT_EQ(at(0, 0), kRed);
     EXPECT_EQ(at(173, 143), kBlue);
@@ -76,16 +74,16 @@ TEST_F(ParticipantPanel, BitmapsAreCentredOrClippedAndWipeThePictureBefore)
 
 TEST_F(ParticipantPanel, PictureFileSitsAtTheTopLeftOverTheWhiteBoxWithoutExpansion)
 {
-    // 8 x 8 red, its 2 x 2 corners transparent; their own colour is black.
-    std::vector<std::uint8_t> index(64, 1);
+    // 8 x 8 red, its 2 x 2 corners transparent black.
+    QImage file(8, 8, QImage::Format_ARGB32);
+    file.fill(kRed);
     for (int y = 0; y < 8; ++y)
         for (int x = 0; x < 8; ++x)
             if ((x < 2 || x > 5) && (y < 2 || y > 5))
-                index[std::size_t(y) * 8 + std::size_t(x)] = 0;
+                file.setPixel(x, y, 0);
     panel->Maximize(); // no news on the strip while the panel is expanded
     // An OrigSize that matches nothing: a picture file is never expanded.
-    handOver(blockBytes({12345, 60, 40, 2}, testpic::gifFile(8, 8, {0, kRed}, index, 0)), " Bo ",
-             " Rome ");
+    handOver(blockBytes({12345, 60, 40, 2}, recvtest::pictureFile(file, "PNG")), " Bo ", " Rome ");
     EXPECT_EQ(view->box("picParticipant")->Picture().size(), QSize(8, 8));
     for (const QPoint p : {QPoint(0, 0), QPoint(7, 0), QPoint(0, 7), QPoint(7, 7), QPoint(8, 2)})
         EXPECT_EQ(at(p.x(), p.y()), kWhite) << p.x() << "," << p.y();
@@ -125,8 +123,7 @@ TEST_F(ParticipantPanel, UnusableBlocksAreDroppedOrOnlyRelabelledAndTraceHowFarT
     };
     const std::string failed = kDataTrace + "WebCam DecompressData failed\n";
     const std::string cut = kHeaderTrace.substr(0, kHeaderTrace.find('\n') + 1);
-    // The trace shows how far each got; those that reach the end bring the news, and their names
-    // unless they hold a single byte.
+    // The trace shows how far each got; the last column: whether the names follow.
     const std::tuple<const char *, Bytes, std::string, bool> cases[]
         = {{"header cut short", Bytes(10, 0x20), cut, false},
            {"white board destination", spoilt(&BlockFields::Destination, 24), kHeaderTrace, false},
@@ -161,8 +158,7 @@ TEST_F(ParticipantPanel, UnusableBlocksAreDroppedOrOnlyRelabelledAndTraceHowFarT
         panel->Maximize(); // expanding clears the strip's status text
         panel->Minimize();
         platform::TraceSink::startCapture();
-        handOver(bytes, "  \tSecond ",
-                 " There "); // names lose spaces at both ends, and only spaces
+        handOver(bytes, "  \tSecond ", " There "); // names lose spaces, and only spaces
         EXPECT_EQ(shown(), first);
         EXPECT_EQ(platform::TraceSink::captured(), trace);
         EXPECT_EQ(caption("lblStatus"), trace == kShownTrace ? "[ New Image ]" : "");
@@ -170,8 +166,7 @@ TEST_F(ParticipantPanel, UnusableBlocksAreDroppedOrOnlyRelabelledAndTraceHowFarT
         EXPECT_EQ(caption("lblLocation"), relabelled ? "There" : "Here");
     }
 
-    // After the damaged stream the decoder reads the next one, at the stream's own size: the
-    // block's header gives none. And a block may be longer than its header says.
+    // The next stream decodes at its own size, from a block longer than its header says.
     Bytes good = recvtest::jpegBlock(recvtest::twoBandPicture(40, 30, kBlue, kBlue));
     good.resize(good.size() + 3000, 0xee);
     platform::TraceSink::startCapture();
@@ -223,11 +218,10 @@ TEST_F(ParticipantPanel, FaultInsideADecoderDropsThatPictureOnlyAndLeavesNothing
     EXPECT_EQ(caption("lblParticipant"), "Good");
     EXPECT_EQ(at(88, 72), kBlue);
     EXPECT_FALSE(view->tmrQueue().Enabled());
-    // Nothing a fault skips over stays allocated: not the picture's copy, not the decoder's.
+    // Nothing a fault skips over stays allocated (a megabyte a picture would be 100 MB).
     const long before = paneltest::residentBytes();
     for (int i = 0; i < 100; ++i)
         handOver(faultingPicture(1 << 20));
-    // A megabyte per picture would be 100 MB; the bound leaves room for the allocator's moods.
     EXPECT_LT(paneltest::residentBytes() - before, 16L << 20);
 }
 

@@ -1,5 +1,4 @@
-// The skin: the built-in pictures, the sample resource library, and the resource library reader
-// that must take nothing but what a well-formed library file holds.
+// The built-in and sample skins, and the resource library reader.
 
 #include "platform/resources/ResourceLibrary.h"
 #include "skin/SkinPictures.h"
@@ -57,9 +56,8 @@ TEST(SkinPictures, BuiltInAndSamplePicturesHaveTheirExactSizes)
     ResourceLibrary::close(library);
 }
 
-// A control first showing one of its stored states must look exactly like it, or the first state
-// change visibly jumps; the states themselves must differ. Collapsing swaps the full background
-// for the strip, which must not change; the tab headers leave the name label's area plain.
+// Initial faces equal their stored states; the strip is the top of the full background; the tab
+// headers leave the name label's area plain.
 TEST(SkinPictures, InitialFacesEqualTheirStoredStatesAndBackgroundsFitTheirLabels)
 {
     const std::string_view cases[][3] = {
@@ -136,8 +134,7 @@ TEST(ResourceLibraryTest, OpenLibrariesStayApartAndCloseSafely)
     const auto nobrand = ResourceLibrary::open(nobrandPath);
     const auto fullAgain = ResourceLibrary::open(samplePath);
     ASSERT_TRUE(full && nobrand && fullAgain);
-    // From the library without a brand, names never reach the brand of another library, the one
-    // compiled into this executable, or a built-in picture.
+    // Names in the library without a brand never reach a brand elsewhere.
     ASSERT_TRUE(QFile::exists(QStringLiteral(":/WAVE/") + brandName.toUpper()));
     const std::pair<QString, QString> outside[] = {
         {wave, QStringLiteral("../../vedereve-resource-library-%1/WAVE/").arg(full) + brandName},

@@ -9,10 +9,8 @@
 
 #include "panel/cveDerEve.h"
 
-// A test's view of a panel: its controls and state read-only, its widgets for mouse events, and
-// the ticks of its timers on demand (the timers themselves would deliver them a few tens of
-// milliseconds later). Tests change the panel only through its members and its widgets, as a
-// parent or a person does.
+// A test's view of a panel: controls and state read-only, widgets for mouse events, timer ticks on
+// demand. Tests change the panel only as a parent or a person does.
 class PanelTestAccess
 {
 public:
@@ -22,7 +20,6 @@ public:
     const vb::PictureBox *box(const char *name) const { return find<vb::PictureBox>(name); }
     const vb::ImageControl *image(const char *name) const { return find<vb::ImageControl>(name); }
     const vb::Label *label(const char *name) const { return find<vb::Label>(name); }
-    // A control to click on.
     QWidget *widget(const char *name) const { return find<QWidget>(name); }
 
     // A menu entry of either menu tree by name ("mnuRateFast", "mnuDevices(1)"), or nullptr.
@@ -41,9 +38,7 @@ public:
     std::int32_t heldImageNumber() const { return p->m_Sender.heldNumber(); }
     const QByteArray &heldHeader() const { return p->m_Sender.heldHeader(); }
 
-    // A default picture being read, or waiting to be.
-    bool readingDefaultPicture() const { return p->m_defaultPicReader.busy(); }
-
+    bool readingDefaultPicture() const { return p->m_defaultPicReader.busy(); } // or waiting
     std::size_t queueLength() const { return p->ParticipantQueue.size(); }
 
     const CcrpTimer &tmrQueue() const { return *p->tmrQueue; }

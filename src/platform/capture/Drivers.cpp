@@ -1,5 +1,7 @@
 #include "platform/capture/Drivers.h"
 
+#include "platform/capture/PipeWireList.h"
+#include "platform/capture/PipeWireSource.h"
 #include "platform/capture/VirtualCamera.h"
 
 #include <algorithm>
@@ -65,9 +67,14 @@ void sortCameras(std::vector<CameraNode> &cameras)
 std::vector<DriverEntry> captureDrivers()
 {
     DeviceLayer &layer = deviceLayer();
-    std::vector<DeviceDescriptor> cameras;
+    std::vector<ListedV4l2Camera> v4l2;
     for (const CameraNode &camera : listCameras(layer))
-        cameras.push_back(describeV4l2Camera(layer.io, camera.node, camera.info));
+        v4l2.push_back(
+            {describeV4l2Camera(layer.io, camera.node, camera.info), camera.node.devicePath});
+    const std::vector<PipeWireCamera> pipeWire = pipeWireCameras();
+    std::vector<DeviceDescriptor> cameras
+        = mergeCameraLists(std::move(v4l2), pipeWire,
+                           [](const std::string &name) { return openPipeWireCamera(name); });
     std::vector<PinnedDevice> pins;
     for (const auto &[id, pin] : layer.pins)
         pins.push_back(pin);

@@ -2,6 +2,7 @@
 
 #include "platform/capture/CaptureDriver.h"
 #include "platform/capture/DeviceList.h"
+#include "platform/capture/PipeWireSource.h"
 #include "platform/capture/V4l2Driver.h"
 #include "platform/capture/V4l2Io.h"
 
@@ -9,8 +10,9 @@
 #include <memory>
 #include <vector>
 
-// The list of capture drivers behind driver indices 0 to 9: the cameras, then the virtual
-// cameras, by the rules of DeviceList.h.
+// The list of capture drivers behind driver indices 0 to 9: the cameras (Video4Linux nodes and
+// PipeWire camera nodes as one list, PipeWireList.h), then the virtual cameras, by the rules of
+// DeviceList.h.
 namespace platform::vfw {
 
 // Built afresh on every call; devices are opened only the first time their node is seen.
