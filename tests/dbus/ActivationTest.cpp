@@ -68,8 +68,7 @@ bool processEnded(qint64 pid)
     return close < 0 || fields.mid(close + 2, 1) == "Z";
 }
 
-// A hostile parent, and another one that points the default picture at a fifo, cost bounded work;
-// a server started by hand steps back; the parents' end ends their objects and then the server.
+// Hostile or careless parents cost bounded work; the parents' end ends the objects and server.
 TEST(ActivatedServer, HostileOrCarelessParentsCostBoundedWorkAndTheirEndEndsTheServer)
 {
     QTemporaryDir dir;

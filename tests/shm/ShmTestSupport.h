@@ -14,8 +14,7 @@ namespace shmtest {
 
 using namespace std::chrono_literals;
 
-// Gives each test a shm namespace of its own (VEDEREVE_SHM_PREFIX) and removes whatever is left
-// in it afterwards, so tests neither see nor disturb each other's or a real user's objects.
+// Gives each test a shm namespace of its own (VEDEREVE_SHM_PREFIX), emptied afterwards.
 class ShmNamespaceTest : public ::testing::Test
 {
 protected:
