@@ -1,8 +1,6 @@
-// Feeds arbitrary bytes to the component as a camera's frame: a camera device (the test fake
-// behind the single ioctl entry point) delivers them in the device format and size the first
-// byte picks (any device code of the format table), and they travel the road of every frame:
-// the driver's checks, the capture window, the frame callback into the frame record, the
-// decompressor and the copy into the frame bitmap.
+// Feeds arbitrary bytes to the component as a camera's frame, in the device format and size the
+// first byte picks: the driver's checks, the capture window, the frame callback, the decompressor
+// and the copy into the frame bitmap all see them.
 
 #include "FuzzHarness.h"
 
@@ -11,7 +9,7 @@
 #include <array>
 #include <cstdint>
 #include <memory>
-#include <utility>
+#include <tuple>
 #include <vector>
 
 #include "capture/CaptureSession.h"
@@ -24,24 +22,16 @@ namespace {
 
 using namespace platform::vfw;
 
-// The first byte picks a device code of the format table and a size: common camera sizes, and
-// small even and odd ones whose half-size chroma and JPEG blocks end inside a row.
-struct Format
-{
-    std::uint32_t pixelFormat;
-    std::uint32_t width, height;
-};
-
-Format formatFor(std::uint8_t choice)
+// Any device code of the format table, at common camera sizes and at small even and odd ones
+// whose half-size chroma and JPEG blocks end inside a row.
+std::tuple<std::uint32_t, std::uint32_t, std::uint32_t> formatFor(std::uint8_t choice)
 {
     static const std::vector<std::uint32_t> codes = [] {
         std::vector<std::uint32_t> all;
-        for (const FormatInfo &row : formatTable()) {
-            for (const DeviceCode &device : row.devices) {
+        for (const FormatInfo &row : formatTable())
+            for (const DeviceCode &device : row.devices)
                 if (device.code != 0)
                     all.push_back(device.code);
-            }
-        }
         return all;
     }();
     constexpr std::array<std::pair<std::uint32_t, std::uint32_t>, 7> sizes {
@@ -61,20 +51,20 @@ struct Harness
     // A camera offering only the format choice picks, connected through a capture session.
     CaptureSession &sessionFor(std::uint8_t choice)
     {
-        const Format f = formatFor(choice);
-        if (session && f.pixelFormat == current.pixelFormat && f.width == current.width
-            && f.height == current.height)
+        const auto format = formatFor(choice);
+        if (session && format == current)
             return *session;
         session.reset();
         io = std::make_shared<fake::FakeV4l2Io>();
         fake::FakeDeviceProfile profile = fake::uvcCamera("Fuzz Camera", 0);
-        profile.formats = {{f.pixelFormat, {{f.width, f.height}}}};
+        const auto &[code, width, height] = format;
+        profile.formats = {{code, {{width, height}}}};
         device = &io->addDevice(profile);
         setV4l2Io(io);
         session = std::make_unique<CaptureSession>();
         session->connect(0, 0);
         session->negotiate(24); // the white board keeps the camera's size
-        current = f;
+        current = format;
         return *session;
     }
 
@@ -82,7 +72,7 @@ struct Harness
     std::shared_ptr<fake::FakeV4l2Io> io;
     fake::FakeDevice *device = nullptr;
     std::unique_ptr<CaptureSession> session;
-    Format current {};
+    std::tuple<std::uint32_t, std::uint32_t, std::uint32_t> current;
 };
 
 } // namespace
@@ -98,8 +88,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     h.device->payload.assign(data + 1, data + size);
     h.device->usePayload = true;
     h.device->deliverFrames(1);
-    std::int32_t n = session.grab();
-    if (n > 0)
+    if (std::int32_t n = session.grab(); n > 0)
         session.takeFrame(n);
     return 0;
 }

@@ -2,9 +2,8 @@
 
 #include <QByteArray>
 
-// What every fuzz target sets up once: an offscreen application of type App named after the
-// target, kept with the target's own state in T for the whole run. Never destroyed: libFuzzer
-// exits without unwinding, and what the inputs reach must outlive every one of them.
+// What every fuzz target sets up once (an offscreen App, the target's state T), never destroyed:
+// libFuzzer exits without unwinding, and what the inputs reach must outlive every one of them.
 namespace fuzzharness {
 
 template<class App> App *application(const char *name)

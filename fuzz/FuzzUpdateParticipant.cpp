@@ -17,8 +17,7 @@ namespace {
 struct Harness
 {
     QApplication *app = fuzzharness::application<QApplication>("fuzz_update_participant");
-    // The panel alone: the automation object would install the fault handlers, which would turn
-    // the sanitizers' findings into skipped steps.
+    // The panel alone: the object's fault handlers would turn the sanitizers' findings into skips.
     cveDerEve *panel = new cveDerEve();
 };
 
@@ -38,14 +37,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
             return 0;
         std::memcpy(parent.MapView(), data, size);
         // Both panel states: the status label is only touched while minimised.
-        if (size & 1)
-            h.panel->Maximize();
-        else
-            h.panel->Minimize();
+        (size & 1) ? h.panel->Maximize() : h.panel->Minimize();
         h.panel->UpdateParticipant(kImageNumber, QStringLiteral("Fuzz  "),
                                    QStringLiteral(" Where"));
-        // The parent lets go first, as it does after UpdateParticipant returns; this also removes
-        // the name, so the next input starts from a fresh block.
+        // The parent lets go first, as after UpdateParticipant returns; the name goes with it.
     }
     PanelTestAccess(h.panel).tickQueue();
     return 0;

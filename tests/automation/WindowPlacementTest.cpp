@@ -10,8 +10,7 @@
 
 namespace {
 
-// Where the X server has the window, asked of the server itself rather than of Qt, once the
-// window system has caught up with the request (or after a second).
+// Where the X server itself has the window, once it has caught up (or after a second).
 QRect settledGeometry(std::int32_t window, const QRect &expected)
 {
     QRect seen;

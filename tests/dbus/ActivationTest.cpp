@@ -23,9 +23,8 @@
 #include <cstdio>
 #include <memory>
 
-// Runs in a child process: a hostile parent with two objects. The first one's sink calls
-// Minimize again from every MinMaxResize, and the parent keeps calling Minimize itself, until it
-// is killed.
+// A hostile parent in a child process: two objects, the first one's sink calls Minimize from every
+// MinMaxResize, and the parent calls Minimize itself until it is killed.
 TEST(HostileRole, ReentersMinimizeForEver)
 {
     const QString address = qEnvironmentVariable("VEDEREVE_HOSTILE_BUS");
@@ -69,8 +68,7 @@ bool processEnded(qint64 pid)
     return close < 0 || fields.mid(close + 2, 1) == "Z";
 }
 
-// A hostile parent, and another one that points the default picture at a fifo, cost bounded work;
-// a server started by hand steps back; the parents' end ends their objects and then the server.
+// Hostile or careless parents cost bounded work; the parents' end ends the objects and server.
 TEST(ActivatedServer, HostileOrCarelessParentsCostBoundedWorkAndTheirEndEndsTheServer)
 {
     QTemporaryDir dir;
@@ -95,8 +93,7 @@ TEST(ActivatedServer, HostileOrCarelessParentsCostBoundedWorkAndTheirEndEndsTheS
     EXPECT_TRUE(output.contains("INTERVALS 500 2000\n")) << output.toStdString();
     // The minimise reached the parent's sink while the parent waited for its own call.
     EXPECT_TRUE(output.contains("DEPTH 1 1 198\n")) << output.toStdString();
-    // Each of its handlers called back while an event of ours waited: the server stopped
-    // sending events at its nesting bound, so the handlers never nested deeper.
+    // Its handlers called back while an event waited: past the nesting bound no event is sent.
     const qsizetype last = output.lastIndexOf("DEPTH ");
     EXPECT_LE(output.mid(last + 6).split(' ').first().toInt(), 8); // the documented depth
 
@@ -126,9 +123,8 @@ TEST(ActivatedServer, HostileOrCarelessParentsCostBoundedWorkAndTheirEndEndsTheS
     ASSERT_TRUE(pid.isValid());
     ASSERT_TRUE(client.release());
 
-    // The hostile parent dies without releasing anything: the server ends both its objects, as
-    // the trace that its debug flag switched on for the whole process shows, and then leaves:
-    // the name within a second (the exit delay is half of it), the process after it.
+    // The hostile parent dies without releasing: the server ends both its objects (its debug flag
+    // traces the whole process), then leaves the name within a second and exits.
     hostile->kill();
     hostile->waitForFinished(5000);
     QElapsedTimer clock;

@@ -1,9 +1,7 @@
-// A parent on a connection of its own drives the hosted object, so that the test can see the
-// object behind the bus and raise its events itself.
+// A parent on a connection of its own drives the hosted object; the test raises its events itself.
 
 #include "PrivateBus.h"
 
-#include "ImageBlocks.h"
 #include "VEDerEveClient.h"
 #include "VEDerEveEventSink.h"
 #include "automation/dbus/BusNames.h"
@@ -13,12 +11,7 @@
 #include "automation/zozEZUdeZid.h"
 #include "base/DebugTrace.h"
 #include "panel/cveDerEve.h"
-#include "platform/capture/PipeWireSource.h"
-#include "platform/capture/VirtualCamera.h"
 #include "platform/core/TraceSink.h"
-#include "support/CRegSettings.h"
-#include "support/PanelTestAccess.h"
-#include "support/Pictures.h"
 
 #include <gtest/gtest.h>
 
@@ -27,11 +20,9 @@
 #include <QDBusVariant>
 #include <QDBusVirtualObject>
 #include <QElapsedTimer>
-#include <QImage>
 #include <QSignalSpy>
 #include <QTest>
 
-#include <map>
 #include <memory>
 #include <vector>
 
@@ -71,11 +62,6 @@ protected:
         ASSERT_TRUE(m_client->create()) << m_client->lastError().toStdString();
         ASSERT_TRUE(m_sink.exportOn(*m_parent, "/parent/sink"));
     }
-    void TearDown() override
-    {
-        m_client.reset();
-        m_factory.reset();
-    }
 
     zozEZUdeZid *object() { return m_factory->object(m_client->path()); }
 
@@ -88,11 +74,6 @@ protected:
         message.setArguments(arguments);
         return bus::callServingEvents(connection ? *connection : *m_parent, message, 5000)
             .value_or(QDBusMessage());
-    }
-    QDBusMessage advise(const QString &sinkPath, QDBusConnection *connection)
-    {
-        return rawCall(m_client->path(), kObject, "Advise",
-                       {QVariant::fromValue(QDBusObjectPath(sinkPath))}, connection);
     }
 
     PrivateBus m_bus;
@@ -154,8 +135,7 @@ TEST_F(BusParent, PropertiesReachTheObjectAndComeBackAndEachMistakeHasOneError)
     EXPECT_EQ(o->CaptureInterval(), 480);
 }
 
-// From the panel through the form, the object, the bus and the client's sink to the parent's
-// handlers, and the arrays the handlers changed all the way back into the panel's hands.
+// Panel events reach the parent's handlers over the bus; the arrays they change come back.
 TEST_F(BusParent, PanelEventsReachTheSinkAndInOutArraysComeBackChanged)
 {
     QStringList seen;
@@ -193,8 +173,7 @@ TEST_F(BusParent, PanelEventsReachTheSinkAndInOutArraysComeBackChanged)
     EXPECT_EQ(frame, QByteArray(3, '\x5A'));
 }
 
-// An event waits for the sink's reply: not at all without a sink, one timeout for a sink that
-// never answers; a sink that answers may call back into the object, even release it, meanwhile.
+// No sink: no wait; a silent sink: one timeout; a sink may call back and even release meanwhile.
 TEST_F(BusParent, EventWaitsAreBoundedAndASinkMayCallBackAndReleaseWhileOneWaits)
 {
     ASSERT_TRUE(m_client->setCaptureInterval(333));
@@ -208,9 +187,11 @@ TEST_F(BusParent, EventWaitsAreBoundedAndASinkMayCallBackAndReleaseWhileOneWaits
     QDBusConnection silentBus = m_bus.connect("silent");
     SilentSink silent;
     ASSERT_TRUE(silentBus.registerVirtualObject("/silent", &silent));
-    ASSERT_EQ(advise("/silent", &silentBus).type(), QDBusMessage::ReplyMessage);
-    // The sink swallows the call: the wait ends on its own deadline, well before the library
-    // would give up, and says so.
+    ASSERT_EQ(rawCall(m_client->path(), kObject, "Advise",
+                      {QVariant::fromValue(QDBusObjectPath("/silent"))}, &silentBus)
+                  .type(),
+              QDBusMessage::ReplyMessage);
+    // The wait ends on its own deadline, well before the library would give up, and says so.
     DebugTrace::setDebugFlag(true);
     platform::TraceSink::startCapture();
     clock.restart();
@@ -275,85 +256,4 @@ TEST_F(BusParent, ObjectsEndOnlyByTheirCreatorsReleaseOrLeavingAndTheServerThenI
     EXPECT_EQ(m_factory->objectCount(), 0);
     EXPECT_EQ(rawCall(path, kObject, "Show", {}).errorName(),
               "org.freedesktop.DBus.Error.UnknownObject");
-}
-
-TEST_F(BusParent, ParticipantPictureAnnouncedOverTheBusIsShownAfterTheParentReleasedIt)
-{
-    QImage face(160, 120, QImage::Format_RGB32);
-    face.fill(QColor(200, 40, 40));
-    const testpic::Bytes jpeg = testpic::pictureFile(face);
-    ImageBlockWriter writer;
-    const std::int32_t number = writer.write({jpeg, 160, 120});
-    ASSERT_NE(number, 0);
-    // A raw call, as a parent with stock bindings makes it: (i, s, s).
-    const QDBusMessage reply = rawCall(m_client->path(), kObject, "UpdateParticipant",
-                                       {number, "Ann Lee", "Oslo office"});
-    ASSERT_EQ(reply.type(), QDBusMessage::ReplyMessage) << reply.errorMessage().toStdString();
-    writer.release(); // the panel opened the block during the call
-    const PanelTestAccess view(object()->form()->WebCam());
-    ASSERT_TRUE(QTest::qWaitFor([&] { return view.queueLength() == 0; }, 5000));
-    EXPECT_EQ(view.label("lblParticipant")->Caption(), QStringLiteral("Ann Lee"));
-    EXPECT_EQ(view.label("lblLocation")->Caption(), QStringLiteral("Oslo office"));
-    EXPECT_EQ(view.box("picParticipant")->Picture().size(), QSize(160, 120));
-}
-
-// A person presses Play on a virtual camera: each frame reaches the parent's sink, its block
-// readable while the handler runs and showing what the preview showed, and gone by the next.
-TEST_F(BusParent, CameraFramesAreReadDuringTheirEventAsPreviewedAndGoneAfterwards)
-{
-    platform::vfw::VirtualCameraConfig camera;
-    camera.formats = {{platform::vfw::BI_RGB, 24, 176, 144}};
-    platform::vfw::VirtualCameras::configure({camera});
-    platform::vfw::setPipeWireConnection({platform::vfw::PipeWireConnection::Mode::Off});
-    CRegSettings().SaveSetting("Defaults", "WebCamDevice", "0");
-    VEDerEveClient client(*m_parent);
-    ASSERT_TRUE(client.create() && client.advise(m_sink));
-    ASSERT_TRUE(client.setTransmitPost(true) && client.setTransmitStatus(true) && client.Show()
-                && client.Maximize() && client.setCurrentTab(1));
-    zozEZUdeZid *o = m_factory->object(client.path());
-    const PanelTestAccess view(o->form()->WebCam());
-    struct Frame
-    {
-        bool matches; // size and header as announced
-        QImage sent, previewed;
-    };
-    std::map<std::int32_t, Frame> frames;
-    std::vector<bool> gone;
-    const QObject scope;
-    QObject::connect(&m_sink, &VEDerEveEventSink::WebCamSnapShot, &scope,
-                     [&](QByteArray &picHdr, std::int32_t number) {
-                         if (!frames.empty())
-                             gone.push_back(!readImageBlock(frames.rbegin()->first));
-                         const std::optional<ImageBlockCopy> block = readImageBlock(number);
-                         ASSERT_TRUE(block);
-                         frames[number] = {block->header.DataLength == block->data.size()
-                                               && picHdr == block->headerBytes,
-                                           QImage::fromData(block->data, "JPG"),
-                                           {}};
-                     });
-    // Runs after the parent's handler, while the frame is still the preview's.
-    QObject::connect(o->events(), &zozEZUdeZidEvents::WebCamSnapShot, &scope,
-                     [&](QByteArray &, std::int32_t n) {
-                         frames[n].previewed = view.box("picWebCam")->Image();
-                     });
-    QTest::mouseClick(view.widget("imgCamOnMain"), Qt::LeftButton, {}, QPoint(5, 5));
-    ASSERT_TRUE(view.capture().CameraOn());
-    ASSERT_TRUE(QTest::qWaitFor([&] { return gone.size() >= 2; }, 15000));
-    EXPECT_EQ(gone, std::vector<bool>(gone.size(), true));
-    // Amid the test picture's colour bars, away from their edges and the text, where JPEG keeps
-    // colours close.
-    for (const auto &[number, frame] : frames) {
-        SCOPED_TRACE(number);
-        EXPECT_TRUE(frame.matches);
-        ASSERT_EQ(frame.sent.size(), QSize(176, 144));
-        for (const QPoint at : {QPoint(33, 72), QPoint(77, 72), QPoint(121, 100)}) {
-            const QRgb seen = frame.sent.pixel(at), shown = frame.previewed.pixel(at);
-            EXPECT_LT(std::abs(qRed(seen) - qRed(shown)) + std::abs(qGreen(seen) - qGreen(shown))
-                          + std::abs(qBlue(seen) - qBlue(shown)),
-                      60)
-                << at.x() << "," << at.y();
-        }
-    }
-    platform::vfw::VirtualCameras::reset();
-    platform::vfw::setPipeWireConnection({});
 }

@@ -6,8 +6,7 @@
 #include <QString>
 #include <QTemporaryDir>
 
-// A private session bus (dbus-daemon) for one test, optionally with a services folder for
-// activation. Services it starts inherit the environment given to start().
+// A private session bus for one test; services activated from servicesDir get the environment.
 class PrivateBus final
 {
 public:

@@ -1,5 +1,4 @@
-// The installed programs' command-line manners, each started as a person at a bare shell starts
-// it: no display, no session bus, nothing in the environment at all (env -i).
+// The programs' command-line manners, started as at a bare shell: nothing in the environment.
 
 #include <gtest/gtest.h>
 
@@ -76,8 +75,7 @@ TEST(ProgramManners, HelpAndVersionAnswerOnStandardOutputAndMistakesGetAShortUsa
                 EXPECT_NE(r.out.find("Usage:"), std::string::npos) << r.out;
                 EXPECT_NE(r.out.find(program.name), std::string::npos) << r.out;
             }
-            // Answered before any window system starts, so not even Qt's warnings about a bare
-            // environment appear.
+            // Answered before any window system starts: not even Qt's warnings appear.
             EXPECT_TRUE(ask.exitCode != 0 || ask.arguments.size() > 1 || r.err.empty()) << r.err;
         }
     }

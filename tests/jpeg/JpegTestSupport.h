@@ -15,8 +15,7 @@ using testpic::bottomUpBgr;
 using testpic::Bytes;
 using testpic::pictureFile;
 
-// A smooth picture with a red top band, a blue bottom band and a diagonal gradient between, so
-// that orientation errors and gross colour errors show.
+// Red top band, blue bottom band, a gradient between: orientation and colour errors show.
 inline QImage testPicture(int w, int h)
 {
     QImage image(w, h, QImage::Format_RGB32);

@@ -22,32 +22,13 @@ using platform::picture::loadFromFile;
 
 namespace {
 
-// The warnings of the picture loader's category while it lives.
-class LoaderWarnings
+// The picture loader's warnings since the last look.
+QStringList g_warnings;
+void noteWarning(QtMsgType type, const QMessageLogContext &context, const QString &text)
 {
-public:
-    LoaderWarnings()
-    {
-        s_lines = &m_lines;
-        m_previous = qInstallMessageHandler(
-            [](QtMsgType type, const QMessageLogContext &context, const QString &text) {
-                if (type == QtWarningMsg
-                    && QByteArrayView(context.category) == "vedereve.platform.picture")
-                    s_lines->append(text);
-            });
-    }
-    ~LoaderWarnings()
-    {
-        qInstallMessageHandler(m_previous);
-        s_lines = nullptr;
-    }
-    QStringList take() { return std::exchange(m_lines, {}); }
-
-private:
-    static inline QStringList *s_lines = nullptr;
-    QStringList m_lines;
-    QtMessageHandler m_previous = nullptr;
-};
+    if (type == QtWarningMsg && QByteArrayView(context.category) == "vedereve.platform.picture")
+        g_warnings.append(text);
+}
 
 QString write(const QTemporaryDir &dir, const char *name, std::string_view bytes)
 {
@@ -93,10 +74,10 @@ TEST(PictureLoader, EachRefusedFileIsNamedInTheLogWithItsReason)
         {write(dir, "huge.bmp", view(hugeBmp)), "not a picture that can be read"},
         {write(dir, "empty.png", ""), "an empty file"},
     };
-    LoaderWarnings warnings;
+    const QtMessageHandler previous = qInstallMessageHandler(noteWarning);
     for (const auto &[path, reason] : cases) {
         EXPECT_FALSE(loadFromFile(path)) << path.toStdString();
-        const QStringList lines = warnings.take();
+        const QStringList lines = std::exchange(g_warnings, {});
         ASSERT_EQ(lines.size(), 1) << path.toStdString();
         EXPECT_TRUE(lines[0].startsWith("picture file " + path + " refused: " + reason))
             << lines[0].toStdString();
@@ -106,5 +87,6 @@ TEST(PictureLoader, EachRefusedFileIsNamedInTheLogWithItsReason)
     EXPECT_TRUE(loadFromBytes(png.data(), png.size()));
     EXPECT_FALSE(loadFromBytes(hugeBmp.data(), hugeBmp.size()));
     EXPECT_FALSE(loadFromBytes(nullptr, 10));
-    EXPECT_TRUE(warnings.take().isEmpty());
+    qInstallMessageHandler(previous);
+    EXPECT_TRUE(g_warnings.isEmpty());
 }

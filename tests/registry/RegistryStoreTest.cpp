@@ -3,11 +3,14 @@
 #include "support/CRegSettings.h"
 
 #include <sqlite3.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <chrono>
 #include <cstring>
+#include <functional>
 #include <memory>
 #include <set>
 
@@ -16,12 +19,27 @@ using namespace platform::registry;
 namespace {
 
 using RegistryStore = TempRegistry;
+using RegistryTrust = TempRegistry;
 
 const QString Defaults = QStringLiteral("Defaults");
 const QString Device = QStringLiteral("WebCamDevice");
+const QString ResourceFile = QStringLiteral("ResourceFile");
+constexpr uid_t nobody = 65534;
 
-// A second connection holding a lock: a writer's keeps other writers out, an exclusive one
-// readers as well.
+// Bytes and owner, to tell that a file was left alone.
+std::string fileState(const std::string &path)
+{
+    struct stat st = {};
+    return fileBytes(path) + "|" + std::to_string(::lstat(path.c_str(), &st) == 0 ? st.st_uid : -1);
+}
+
+// The tool's first line on standard error.
+std::string toolComplaint(const QStringList &arguments)
+{
+    return runTool(arguments).err.section(QLatin1Char('\n'), 0, 0).toStdString();
+}
+
+// A second connection holding a lock (a writer's, or an exclusive one that keeps readers out).
 using Database = std::unique_ptr<sqlite3, int (*)(sqlite3 *)>;
 Database lockDatabase(const std::string &path, const char *sql)
 {
@@ -32,8 +50,7 @@ Database lockDatabase(const std::string &path, const char *sql)
     return db;
 }
 
-// A clock whose sleep only moves the time on, so a test learns exactly how long a call would
-// have waited (g_slept, which the test may reset); past g_releaseAfter it drops g_lock.
+// A clock whose sleep only adds to g_slept; past g_releaseAfter it drops g_lock.
 std::chrono::steady_clock::time_point g_now;
 std::chrono::microseconds g_slept;
 std::chrono::milliseconds g_releaseAfter {-1};
@@ -71,8 +88,7 @@ TEST_F(RegistryStore, PrivateStoreWhoseNamesIgnoreCaseButKeepTheCaseAndPlaceThey
     ASSERT_EQ(RegKey::createCurrentUser("Software\\Zedazido\\Défauts", key, &created),
               ERROR_SUCCESS);
     EXPECT_TRUE(created);
-    // The store is private to the user.
-    struct stat st = {};
+    struct stat st = {}; // the store is private to the user
     EXPECT_TRUE(::stat(dbPath().c_str(), &st) == 0 && (st.st_mode & 0777) == 0600);
     EXPECT_TRUE(::stat((folder() + "/reg").c_str(), &st) == 0 && (st.st_mode & 0777) == 0700);
     ASSERT_EQ(RegKey::createCurrentUser("SOFTWARE\\zedazido\\DÉFAUTS", key, &created),
@@ -82,15 +98,14 @@ TEST_F(RegistryStore, PrivateStoreWhoseNamesIgnoreCaseButKeepTheCaseAndPlaceThey
          {std::pair {"WebCamPic1", "a"}, {"Other", "x"}, {"WEBCAMPIC1", "longer"}})
         ASSERT_EQ(setText(key, name, text), ERROR_SUCCESS);
     EXPECT_EQ(readBytes(key, "webcampic1"), std::string("longer\0", 7));
-    std::string first, second, none;
-    EXPECT_EQ(key.enumValue(0, first, nullptr, nullptr, nullptr), ERROR_SUCCESS);
-    EXPECT_EQ(key.enumValue(1, second, nullptr, nullptr, nullptr), ERROR_SUCCESS);
-    EXPECT_EQ(key.enumValue(2, none, nullptr, nullptr, nullptr), ERROR_NO_MORE_ITEMS);
-    EXPECT_EQ(first + "|" + second, "WebCamPic1|Other");
+    std::string names, name;
+    for (std::uint32_t i = 0; key.enumValue(i, name, nullptr, nullptr, nullptr) == ERROR_SUCCESS;
+         ++i)
+        names += name + "|";
+    EXPECT_EQ(names, "WebCamPic1|Other|");
 
     ASSERT_EQ(RegKey::openCurrentUser("software", key), ERROR_SUCCESS);
     EXPECT_EQ(subKeys(key), std::vector<std::string> {"Zedazido"});
-    EXPECT_EQ(key.enumKey(1, none), ERROR_NO_MORE_ITEMS);
 }
 
 TEST_F(RegistryStore, MalformedPathsAreRefusedBeforeTouchingTheDisk)
@@ -113,10 +128,9 @@ TEST_F(RegistryStore, QueryValueNeverWritesPastTheCallersBuffer)
     RegKey key;
     ASSERT_EQ(RegKey::createCurrentUser("Software", key), ERROR_SUCCESS);
     ASSERT_EQ(setText(key, "Path", "abcdef"), ERROR_SUCCESS);
-    std::uint32_t type = REG_NONE;
+    std::uint32_t type = REG_NONE, size = 6;
     std::byte buffer[8];
     std::memset(buffer, 0x5a, sizeof buffer);
-    std::uint32_t size = 6;
     EXPECT_EQ(key.queryValue("Path", &type, buffer, &size), ERROR_MORE_DATA);
     EXPECT_EQ(size, 7u);
     EXPECT_EQ(std::memcmp(buffer, "ZZZZZZZZ", 8), 0);
@@ -141,8 +155,7 @@ TEST_F(RegistryStore, DeletingKeysRespectsSubkeysAndInvalidatesOpenHandles)
     EXPECT_EQ(parent.deleteTree("defaults"), ERROR_SUCCESS);
     EXPECT_TRUE(subKeys(parent).empty());
 
-    // A new key of the same name is a different key: the old handle must not reach it, and the
-    // old values must not come back.
+    // A new key of the same name is another key: the old handle and old values do not reach it.
     RegKey again;
     ASSERT_EQ(RegKey::createCurrentUser("Software\\Zedazido\\Defaults\\Deep", again),
               ERROR_SUCCESS);
@@ -179,7 +192,7 @@ TEST_F(RegistryStore, TwoProcessesWritingAtOnceLoseNothing)
 
     int status = 0;
     ASSERT_EQ(::waitpid(child, &status, 0), child);
-    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "the other process failed";
+    EXPECT_EQ(status, 0) << "the other process failed";
     EXPECT_EQ(failures, 0);
     std::set<QString> names;
     for (const auto &[name, text] : CRegSettings().GetAllSettings(Defaults)) {
@@ -214,4 +227,112 @@ TEST_F(RegistryStore, LockedDatabaseIsWaitedForAtMostTheBoundPerOperation)
     EXPECT_EQ(waitedMs(), busyTimeoutMs);
     EXPECT_EQ(setText(key, "WebCamDevice", "4"), ERROR_BUSY);
     EXPECT_EQ(waitedMs(), busyTimeoutMs);
+}
+
+TEST_F(RegistryTrust, ForeignOrOpenFoldersAndFilesAreRefusedWithTheReason)
+{
+    using Spoil = std::function<bool(const std::string &)>;
+    const Spoil toNobody = [](auto &p) { return ::chown(p.c_str(), nobody, nobody) == 0; };
+    // Moves p aside and puts a link to target (to the moved p when empty) in its place.
+    const auto toLink = [](std::string target) {
+        return [target](const std::string &p) {
+            const std::string aside = p + ".real";
+            return ::rename(p.c_str(), aside.c_str()) == 0
+                && ::symlink((target.empty() ? aside : target).c_str(), p.c_str()) == 0;
+        };
+    };
+    const std::string victim = folder() + "/victim";
+    const struct
+    {
+        const char *what;
+        const char *spoiled; // "" the folder, else appended to the database's path
+        Spoil spoil;
+        std::string why;
+        std::string kept = {}; // what must stay as it was, if not the spoiled file or database
+    } cases[] = {
+        {"folder of another user", "", toNobody, "owned by uid 65534, not 0"},
+        {"group-writable folder", "", [](auto &p) { return ::chmod(p.c_str(), 0770) == 0; },
+         "writable by group or others (mode 0770)"},
+        {"folder behind a link", "", toLink(""), "a symbolic link"},
+        // An empty file would become a database if the link were followed.
+        {"link to an empty file", ".sqlite", toLink(victim), "a symbolic link", victim},
+        {"second name", ".sqlite",
+         [&](auto &p) { return ::link(p.c_str(), (victim + "2").c_str()) == 0; }, "2 hard links"},
+        // Passes every check made before SQLite opens the database; SQLite meets it later.
+        {"side file of another user", ".sqlite-wal",
+         [&](auto &p) { return bool(std::ofstream(p) << "junk") && toNobody(p); },
+         "owned by uid 65534, not 0"},
+    };
+    int index = 0;
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.what);
+        if (c.why.starts_with("owned") && ::geteuid() != 0)
+            continue; // needs root to give a file away
+        const std::string dir = folder() + "/case" + std::to_string(++index);
+        const std::string db = dir + "/registry.sqlite";
+        const std::string spoiled = *c.spoiled ? dir + "/registry" + c.spoiled : dir;
+        ::setenv("VEDEREVE_REGISTRY", db.c_str(), 1);
+        // What another user would plant: a skin library for the panel to load.
+        ASSERT_TRUE(CRegSettings().SaveSetting(Defaults, ResourceFile, QStringLiteral("/x.rcc")));
+        std::ofstream(victim).close();
+        ASSERT_TRUE(c.spoil(spoiled)) << std::strerror(errno);
+        const std::string kept = !c.kept.empty() ? c.kept : *c.spoiled ? spoiled : db;
+        const std::string keptBefore = fileState(kept);
+
+        EXPECT_EQ(CRegSettings().GetSetting(Defaults, ResourceFile), QString());
+        EXPECT_FALSE(CRegSettings().SaveSetting(Defaults, ResourceFile, QStringLiteral("/y")));
+        EXPECT_EQ(toolComplaint({"query", "HKCU\\Software"}),
+                  "registry: refusing " + spoiled + ": " + c.why);
+        EXPECT_EQ(fileState(kept), keptBefore);
+    }
+}
+
+TEST_F(RegistryTrust, AStoreTheUserCannotWriteIsStillRead)
+{
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "needs root to hand the store to another user";
+    ASSERT_TRUE(CRegSettings().SaveSetting(Defaults, ResourceFile, QStringLiteral("/skin.rcc")));
+    const std::string dir = folder() + "/reg";
+    ASSERT_EQ(::chmod(folder().c_str(), 0711), 0);
+    ASSERT_EQ(::chown(dir.c_str(), nobody, nobody), 0);
+    ASSERT_EQ(::chown(dbPath().c_str(), nobody, nobody), 0);
+    for (const auto &[dirMode, fileMode] : {std::pair {0500, 0600}, std::pair {0700, 0400}}) {
+        SCOPED_TRACE(testing::Message()
+                     << std::oct << "folder " << dirMode << ", file " << fileMode);
+        ASSERT_EQ(::chmod(dir.c_str(), dirMode), 0);
+        ASSERT_EQ(::chmod(dbPath().c_str(), fileMode), 0);
+        // As nobody: exits with 1 when the setting is not read, 2 when it is written.
+        EXPECT_EXIT(
+            {
+                ASSERT_TRUE(::setgid(nobody) == 0 && ::setuid(nobody) == 0);
+                CRegSettings settings;
+                std::exit(int(settings.GetSetting(Defaults, ResourceFile) != "/skin.rcc")
+                          | int(settings.SaveSetting(Defaults, ResourceFile, "/x")) << 1);
+            },
+            testing::ExitedWithCode(0), "");
+        // No side file is left that its owner could not remove or that would stop a writer.
+        EXPECT_EQ(fileBytes(dbPath() + "-wal") + fileBytes(dbPath() + "-shm"),
+                  "<missing><missing>");
+    }
+}
+
+TEST_F(RegistryTrust, ADatabaseOfANewerSchemaIsLeftUntouched)
+{
+    ASSERT_TRUE(CRegSettings().SaveSetting(Defaults, ResourceFile, QStringLiteral("/skin.rcc")));
+    {
+        // A newer program raised the version and left its last commit in the log.
+        sqlite3 *raw = nullptr;
+        ASSERT_EQ(sqlite3_open(dbPath().c_str(), &raw), SQLITE_OK);
+        const Database newer(raw, sqlite3_close);
+        sqlite3_db_config(raw, SQLITE_DBCONFIG_NO_CKPT_ON_CLOSE, 1, nullptr);
+        ASSERT_EQ(sqlite3_exec(raw, "PRAGMA user_version = 2", nullptr, nullptr, nullptr),
+                  SQLITE_OK);
+    }
+    const std::string before = fileBytes(dbPath()) + fileBytes(dbPath() + "-wal");
+    EXPECT_EQ(CRegSettings().GetSetting(Defaults, ResourceFile), QString());
+    EXPECT_FALSE(CRegSettings().SaveSetting(Defaults, ResourceFile, QStringLiteral("/x")));
+    EXPECT_EQ(toolComplaint({"add", "HKCU\\Software\\New", "/f"}),
+              "registry: " + dbPath()
+                  + " has schema version 2, newer than this program's 1; leaving it untouched");
+    EXPECT_EQ(fileBytes(dbPath()) + fileBytes(dbPath() + "-wal"), before);
 }

@@ -2,9 +2,11 @@
 
 #include "exchange/modImageMemMapFunctions.h"
 #include "platform/shm/HandleTable.h"
+#include "platform/shm/ShmName.h"
 
-#include <signal.h>
+#include <unistd.h>
 
+#include <array>
 #include <cstring>
 #include <functional>
 #include <limits>
@@ -16,6 +18,62 @@ namespace {
 namespace mod = modImageMemMapFunctions;
 using shmtest::Child;
 using namespace std::chrono_literals;
+using namespace std::string_literals;
+constexpr std::int32_t kMax = std::numeric_limits<std::int32_t>::max();
+constexpr std::int32_t kMin = std::numeric_limits<std::int32_t>::min();
+
+TEST(ImageHeader, FieldsAreLittleEndianAndBytesOutOfRangeStayZero)
+{
+    // Block 40 of a 5000-byte JPEG (0x1388), 176 x 144, participant area.
+    const mod::Header expected = {0x88, 0x13, 0, 0, 0x88, 0x13, 0, 0, 176, 0,  0, 0,
+                                  144,  0,    0, 0, 40,   0,    0, 0, 8,   24, 2, 32};
+    EXPECT_EQ(mod::BuildImageHeader(5000, 5000, 176, 144, 40, 8, 24, 2, 32), expected);
+    // A byte argument outside 0..255 leaves its own byte 0, and only that byte.
+    const std::pair<std::array<std::int32_t, 4>, std::array<std::uint8_t, 4>> bytes[] = {
+        {{300, 24, -1, 32}, {0, 24, 0, 32}},
+        {{255, 256, 32, kMin}, {255, 0, 32, 0}},
+    };
+    for (const auto &[in, stored] : bytes) {
+        const mod::Header header = mod::BuildImageHeader(1, 2, 3, 4, 5, in[0], in[1], in[2], in[3]);
+        EXPECT_TRUE(std::equal(stored.begin(), stored.end(), header.begin() + 20)) << in[0];
+        EXPECT_EQ(mod::GetHeaderField(header, 16), 5);
+    }
+}
+
+TEST(ImageHeader, GetHeaderFieldReadsOnlyTheDefinedOffsetsOfWhatIsThere)
+{
+    const mod::Header header = mod::BuildImageHeader(123456, 5000, -1, kMin, kMax, 40, 24, 123, 32);
+    const std::span<const std::uint8_t> all(header);
+    // offset, bytes given, value
+    const std::tuple<std::int32_t, std::size_t, std::int32_t> cases[] = {
+        {0, 24, 123456}, {8, 24, -1},    {12, 24, kMin}, {16, 24, kMax},
+        {20, 24, 40},    {22, 24, 123},  {23, 24, 32},   {2, 24, 0},
+        {19, 24, 0},     {24, 24, 0},    {-4, 24, 0},    {kMax, 24, 0},
+        {16, 19, 0},     {16, 20, kMax}, {23, 23, 0},    {0, 0, 0},
+    };
+    for (const auto &[offset, given, expected] : cases)
+        EXPECT_EQ(mod::GetHeaderField(all.first(given), offset), expected)
+            << "offset " << offset << " of " << given;
+}
+
+TEST(ShmName, ObjectNameHasExactlyOneSlashAndAPerUserPrefixUnlessOverridden)
+{
+    const std::string cases[][3] = {
+        {"/vedereve-1000-", "DADevev7", "/vedereve-1000-DADevev7"},
+        {"", "ridEvadezaz", "/ridEvadezaz"},
+        {"///many/slashes/", "a/b", "/many_slashes_a_b"},
+        {"/../../etc/", "passwd", "/.._.._etc_passwd"},
+        {"/with\0nul-"s, "x", "/withnul-x"},
+    };
+    for (const auto &[prefix, name, expected] : cases)
+        EXPECT_EQ(platform::shm::objectName(prefix, name), expected) << prefix;
+
+    ::setenv(platform::shm::kPrefixVariable, "/side-by-side-", 1);
+    EXPECT_EQ(platform::shm::objectName("DADevev3"), "/side-by-side-DADevev3");
+    ::unsetenv(platform::shm::kPrefixVariable);
+    EXPECT_EQ(platform::shm::objectName("DADevev3"),
+              "/vedereve-" + std::to_string(::geteuid()) + "-DADevev3");
+}
 
 // Takes the counter's mutex, says "locked" and lets it go on a line from the test.
 int hold(Child &self)
@@ -27,8 +85,7 @@ int hold(Child &self)
     return platform::shm::unlockMutex(mod::hHeaderMutex);
 }
 
-// Takes count numbers, with "together" after saying "ready" and hearing a line back, and sends
-// them only afterwards, so that output does not pace the processes' increments.
+// Takes count numbers (together: after "ready" and a line back) and only then sends them.
 std::function<int(Child &)> take(int count, bool together = false)
 {
     return [=](Child &self) {
@@ -75,8 +132,7 @@ TEST_F(SharedHeader, NumbersCountAcrossProcessesPastALiveHolderAndAfterAKilledOn
     Child other(take(2));
     EXPECT_EQ(other.receiveAll(), (std::vector<std::string> {"3", "4"}));
     EXPECT_EQ(other.wait(), 0);
-    holder->kill(SIGKILL);
-    ASSERT_EQ(holder->wait(), -1);
+    holder.reset(); // killed while it holds the mutex
     // Recovered for good: another process takes the mutex again, not merely a number.
     EXPECT_EQ(mod::NextImageNumber(), 5);
     holder = std::make_unique<Child>(hold);
@@ -116,7 +172,6 @@ TEST_F(SharedHeader, CounterWrapsToOneAfterTheLargestNumber)
 {
     mod::OpenSharedHeader();
     ASSERT_NE(mod::pHeaderView, nullptr);
-    constexpr std::int32_t kMax = std::numeric_limits<std::int32_t>::max();
     const std::pair<std::int32_t, std::int32_t> cases[]
         = {{41, 42}, {kMax - 1, kMax}, {kMax, 1}, {-1, 1}};
     for (const auto &[stored, next] : cases) {

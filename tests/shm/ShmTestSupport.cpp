@@ -63,7 +63,7 @@ Child::Child(const std::function<int(Child &)> &body)
 Child::~Child()
 {
     if (m_pid > 0)
-        kill(SIGKILL);
+        ::kill(m_pid, SIGKILL);
     wait();
     ::close(m_read);
     ::close(m_write);
@@ -99,11 +99,6 @@ std::vector<std::string> Child::receiveAll(std::chrono::milliseconds timeout)
     while (auto line = receive(timeout))
         lines.push_back(*line);
     return lines;
-}
-
-void Child::kill(int signal) const
-{
-    ::kill(m_pid, signal);
 }
 
 int Child::wait()

@@ -14,8 +14,7 @@ namespace shmtest {
 
 using namespace std::chrono_literals;
 
-// Gives each test a shm namespace of its own (VEDEREVE_SHM_PREFIX) and removes whatever is left
-// in it afterwards, so tests neither see nor disturb each other's or a real user's objects.
+// Gives each test a shm namespace of its own (VEDEREVE_SHM_PREFIX), emptied afterwards.
 class ShmNamespaceTest : public ::testing::Test
 {
 protected:
@@ -27,8 +26,8 @@ protected:
     std::string m_prefix;
 };
 
-// A second process running body, whose result is its exit code; killed if still running when
-// destroyed. It starts without the test's shared header, and the two exchange lines.
+// A second process running body, whose result is its exit code, killed when destroyed. It starts
+// without the test's shared header; the two exchange lines.
 class Child
 {
 public:
@@ -38,7 +37,6 @@ public:
     // One line without its line end; nullopt at end of output or after timeout without output.
     std::optional<std::string> receive(std::chrono::milliseconds timeout = 5s);
     std::vector<std::string> receiveAll(std::chrono::milliseconds timeout = 5s);
-    void kill(int signal) const;
     // The exit code, or -1 when it ended by a signal.
     int wait();
 

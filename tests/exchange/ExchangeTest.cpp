@@ -1,14 +1,15 @@
-// The sender on its own: when the capture tick transmits, and the held still picture. A frame's
-// block and trace lines are checked on the panel.
+// A frame's block and trace lines are checked on the panel.
 
 #include <gtest/gtest.h>
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstring>
 #include <tuple>
 #include <vector>
 
+#include "exchange/ParticipantQueue.h"
 #include "exchange/Sender.h"
 #include "exchange/modImageMemMapFunctions.h"
 #include "platform/core/FaultGuard.h"
@@ -73,14 +74,6 @@ protected:
         ASSERT_TRUE(picture.Create(100, 80, 24));
     }
     static bool exists(std::int32_t n) { return bool(mm::ImageBlock::open(n)); }
-    // What a block holds now, all of it.
-    static std::vector<std::uint8_t> contents(std::int32_t n)
-    {
-        const mm::ImageBlock block = mm::ImageBlock::open(n);
-        std::vector<std::uint8_t> bytes(block.size());
-        bytes.resize(block.read(0, bytes));
-        return bytes;
-    }
 
     cDibSection picture;
     std::vector<std::int32_t> announced;
@@ -106,8 +99,7 @@ TEST_F(SenderBlocks, HeldPictureGoesWhenReplacedOrReleasedAndAFrameThatDoesNotEn
     EXPECT_EQ(announced, std::vector {second});
 }
 
-// A rewound counter, or names squatted ahead of it: a block that exists is never written nor
-// announced, whatever its size; the frame takes the next free number, trying at most sixteen.
+// An existing block is never written nor announced; a frame tries at most sixteen numbers.
 TEST_F(SenderBlocks, ExistingBlocksAreSkippedNeverWrittenAndSixteenTakenNumbersEndTheFrame)
 {
     sender.OpenSharedHeader();
@@ -123,7 +115,8 @@ TEST_F(SenderBlocks, ExistingBlocksAreSkippedNeverWrittenAndSixteenTakenNumbersE
     ASSERT_TRUE(sender.sendFrame(picture, 8));
     EXPECT_EQ(announced.back(), last + 4);
     for (const mm::ImageBlock &block : theirs)
-        EXPECT_EQ(contents(block.ImageNumber()), std::vector<std::uint8_t>(block.size(), 0x77));
+        EXPECT_TRUE(std::all_of(block.MapView(), block.MapView() + block.size(),
+                                [](std::uint8_t byte) { return byte == 0x77; }));
     for (std::int32_t n = last + 1; n <= last + 4; ++n)
         EXPECT_NE(
             captured().find("WebCam tmrMain - Aquired image number " + std::to_string(n) + "\n"),
@@ -143,8 +136,7 @@ TEST_F(SenderBlocks, ExistingBlocksAreSkippedNeverWrittenAndSixteenTakenNumbersE
     EXPECT_EQ(announced.back(), rewound + mm::ImageBlock::kMaxNumberTries + 1);
 }
 
-// Each sender has its share of the process's header: closing one (twice, even) leaves the
-// others numbering, and only the last close lets the header go.
+// Closing one sender (twice, even) leaves the others numbering; the last close ends the header.
 TEST_F(SenderBlocks, OneSendersCloseLeavesTheOthersNumberingAndTheLastClosesTheHeader)
 {
     std::vector<std::int32_t> others;
@@ -165,9 +157,7 @@ TEST_F(SenderBlocks, OneSendersCloseLeavesTheOthersNumberingAndTheLastClosesTheH
               std::tuple(0u, 0u, nullptr));
 }
 
-// Another process of the user shrinks the header under a sender that mapped it whole: the next
-// number neither faults nor waits, the header is opened again with a trace line, and counting
-// starts over from what the grown block holds.
+// A header shrunk by another process is opened again with a trace line, without a fault or wait.
 TEST_F(SenderBlocks, HeaderThatShrankIsOpenedAgainWithATraceLineNotAFault)
 {
     sender.OpenSharedHeader();
@@ -191,6 +181,62 @@ TEST_F(SenderBlocks, HeaderThatShrankIsOpenedAgainWithATraceLineNotAFault)
         EXPECT_EQ(platform::shm::lockMutex(mm::hHeaderMutex, 0), 0);
         platform::shm::unlockMutex(mm::hHeaderMutex);
     }
+}
+
+using participant::ParticipantQueue;
+
+struct Queue : ::testing::Test
+{
+    // A block of size bytes handed over as a parent does: created, queued, its own handle closed.
+    bool add(std::int64_t size = 64)
+    {
+        const auto parents = modImageMemMapFunctions::ImageBlock::create(++number, size);
+        return queue.add(number, QString::number(number), QStringLiteral("here"));
+    }
+    std::vector<std::int32_t> numbers() const
+    {
+        std::vector<std::int32_t> out;
+        for (std::size_t i = 0; i < queue.size(); ++i)
+            out.push_back(queue.at(i).imgNumber);
+        return out;
+    }
+
+    ParticipantQueue queue;
+    std::int32_t number = 9000;
+};
+
+TEST_F(Queue, PastSixteenPicturesTheOldestGoAndTheRestComeFirstInFirstOut)
+{
+    const int descriptors = testenv::openDescriptorCount();
+    EXPECT_TRUE(add()); // into an empty queue: the timer starts
+    EXPECT_FALSE(add());
+    for (int i = 0; i < 2000; ++i)
+        add();
+    EXPECT_EQ(queue.size(), 16u);
+    EXPECT_LE(testenv::openDescriptorCount() - descriptors, 16);
+    for (std::int32_t expected = number - 15; expected <= number; ++expected) {
+        const std::optional<clsQueue> first = queue.takeFirst();
+        ASSERT_TRUE(first && first->Block);
+        EXPECT_EQ(std::tuple(first->imgNumber, first->PName, first->Location),
+                  std::tuple(expected, QString::number(expected), QStringLiteral("here")));
+    }
+    EXPECT_FALSE(queue.takeFirst());
+}
+
+TEST_F(Queue, PastTheByteBoundTheOldestGoAndTheNewestStaysUnlessTooLargeAlone)
+{
+    constexpr std::int64_t kMax = 64 * 1024 * 1024 + 24;
+    add(100);
+    add(kMax / 2);
+    add(kMax / 2 - 100); // exactly the bound
+    EXPECT_EQ(numbers(), (std::vector {9001, 9002, 9003}));
+    add(1); // the oldest make room, no more of them than needed
+    EXPECT_EQ(numbers(), (std::vector {9002, 9003, 9004}));
+    add(kMax); // a picture that fills the bound alone still comes
+    EXPECT_EQ(numbers(), (std::vector {9005}));
+    EXPECT_FALSE(add(kMax + 1)); // one that can never be shown is refused, and nothing goes
+    EXPECT_FALSE(queue.add(12345, {}, {})); // no such block
+    EXPECT_EQ(numbers(), (std::vector {9005}));
 }
 
 } // namespace
