@@ -13,7 +13,7 @@
 #include "exchange/modImageMemMapFunctions.h"
 #include "support/Pictures.h"
 
-// Image blocks as a parent writes them, for the receive tests, the benchmark and the fuzz corpus.
+// Image blocks as a parent writes them, for the receive tests and the benchmark.
 namespace recvtest {
 
 using testpic::bottomUpBgr;
