@@ -1,6 +1,5 @@
-// PipeWire cameras of a private daemon: listed with their descriptions under stable identities,
-// their frames decoding to the pictures their sources draw, and the panel on them as cameras
-// behave: late first frames, stalls, unplugging and plugging mid-call.
+// PipeWire cameras of a private daemon: listed, their frames decoding to their sources' pictures,
+// and the panel on them through late first frames, stalls, unplugging and plugging mid-call.
 
 #include "PrivatePipeWire.h"
 
@@ -17,30 +16,16 @@
 namespace {
 
 namespace vfw = platform::vfw;
-using vfw::BITMAPINFOHEADER;
-using vfw::HIC;
 
-// The driver index of the camera whose identity is, or ends in, identity; -1 when it is not
-// listed or gone.
-int indexOf(const std::string &identity)
-{
-    const std::vector<vfw::DriverEntry> drivers = vfw::captureDrivers();
-    for (std::size_t i = 0; i < drivers.size(); ++i)
-        if (drivers[i].identity.ends_with(identity))
-            return drivers[i].present ? int(i) : -1;
-    return -1;
-}
-
-// Colour classes of a frame decoded to a bottom-up 24-bit bitmap, at points given in fractions of
-// the picture's size, from its top left corner.
-std::string sample(vfw::CaptureDriver &driver, vfw::GrabbedFrame frame,
+// Colour classes of a frame decoded to 24 bits at points given as fractions from the top left.
+std::string sample(vfw::CaptureDriver &driver, const vfw::GrabbedFrame &frame,
                    const std::vector<std::pair<double, double>> &points)
 {
-    const BITMAPINFOHEADER in = vfw::headerFor(driver.format());
-    BITMAPINFOHEADER out = in;
+    const vfw::BITMAPINFOHEADER in = vfw::headerFor(driver.format());
+    vfw::BITMAPINFOHEADER out = in;
     std::vector<std::uint8_t> bits(frame.bytes.begin(), frame.bytes.end());
     if (in.biCompression != vfw::BI_RGB) {
-        const HIC hic = vfw::ICGetDisplayFormat(0, &in, &out, 24, 0, 0);
+        const vfw::HIC hic = vfw::ICGetDisplayFormat(0, &in, &out, 24, 0, 0);
         bits.assign(out.biSizeImage, 0);
         const std::int32_t rc = vfw::ICDecompress(hic, 0, &in, frame.bytes, &out, bits);
         vfw::ICClose(hic);
@@ -61,26 +46,47 @@ std::string sample(vfw::CaptureDriver &driver, vfw::GrabbedFrame frame,
 
 using PipeWireCameras = WithPipeWire<>;
 
+// Each source listed by its description, its frames in the format asked for showing its picture;
+// the node of a Video4Linux device is that device, listed once and served through PipeWire.
 TEST_F(PipeWireCameras, EachSourceIsListedAndItsFramesDecodeToItsPicture)
 {
-    ASSERT_TRUE(pipeWire().plugSlow("vedereve-quadrants", "Quadrant Camera", 0));
-    ASSERT_TRUE(pipeWire().plugSlow("vedereve-bgr", "BGR Camera", 0, QStringLiteral("bgr")));
-    struct Case
+    auto io = std::make_shared<vfw::fake::FakeV4l2Io>();
+    const std::string path
+        = io->addDevice(vfw::fake::uvcCamera("Desk Camera", 0)).profile.devicePath;
+    vfw::setV4l2Io(io);
+    const std::size_t before = vfw::captureDrivers().size();
+    ASSERT_TRUE(pipeWire().plugSlow("vedereve-quadrants", 0));
+    ASSERT_TRUE(pipeWire().plugSlow("vedereve-bgr", 0, QStringLiteral("bgr")));
+    ASSERT_TRUE(pipeWire().plugSlow("vedereve-desk", 0, QStringLiteral("yuy2"),
+                                    QString::fromStdString(path)));
+    ASSERT_TRUE(waitUntil(
+        [&] {
+            return indexOf("vedereve-bgr") >= 0
+                && std::ranges::any_of(vfw::pipeWireCameras(), [](const vfw::PipeWireCamera &c) {
+                       return c.name == "vedereve-desk";
+                   });
+        },
+        3000));
+    const std::vector<vfw::DriverEntry> drivers = vfw::captureDrivers();
+    ASSERT_EQ(drivers.size(), before + 2) << "the device's node listed apart";
+    const std::string desk = drivers[0].identity;
+    EXPECT_TRUE(desk.starts_with("v4l2")) << desk;
+    const struct
     {
-        const char *identity;
-        const char *description;
+        std::string identity, description;
         vfw::VideoFormat format;
         bool bars;
-    };
-    const Case cases[] = {
+    } cases[] = {
         {"vedereve-test-yuy2", "YUY2 Test Camera", {vfw::FOURCC_YUY2, 16, 320, 240}, true},
         {"vedereve-test-mjpg", "MJPG Test Camera", {vfw::FOURCC_MJPG, 16, 320, 240}, true},
-        {"vedereve-quadrants", "Quadrant Camera", {vfw::FOURCC_YUY2, 16, 320, 240}, false},
-        {"vedereve-bgr", "BGR Camera", {vfw::BI_RGB, 24, 320, 240}, false},
+        {"vedereve-quadrants",
+         "vedereve-quadrants (slow)",
+         {vfw::FOURCC_YUY2, 16, 320, 240},
+         false},
+        {"vedereve-bgr", "vedereve-bgr (slow)", {vfw::BI_RGB, 24, 320, 240}, false},
+        {desk, "Desk Camera", {vfw::FOURCC_YUY2, 16, 320, 240}, false},
     };
-    ASSERT_TRUE(waitUntil([&] { return indexOf("vedereve-bgr") >= 0; }, 3000));
-    const std::vector<vfw::DriverEntry> drivers = vfw::captureDrivers();
-    for (const Case &c : cases) {
+    for (const auto &c : cases) {
         SCOPED_TRACE(c.identity);
         const int index = indexOf(c.identity);
         ASSERT_GE(index, 0);
@@ -93,71 +99,39 @@ TEST_F(PipeWireCameras, EachSourceIsListedAndItsFramesDecodeToItsPicture)
                   std::tuple(c.format.compression, 320, 240));
         vfw::GrabbedFrame frame;
         ASSERT_TRUE(waitUntil([&] { return !(frame = driver->grab()).empty(); }, 3000));
-        if (c.bars) {
-            // Across the bars, then in the band below them: blue under white, black under
-            // yellow.
-            std::vector<std::pair<double, double>> points;
+        if (c.bars) { // across the bars, then below them: blue under white, black under yellow
+            std::vector<std::pair<double, double>> points {{0.07, 0.71}, {0.21, 0.71}};
             for (int bar = 0; bar < 7; ++bar)
                 points.emplace_back((bar + 0.5) / 7, 0.3);
-            points.insert(points.end(), {{0.07, 0.71}, {0.21, 0.71}});
-            EXPECT_EQ(sample(*driver, frame, points), std::string(kBars) + "BK");
+            EXPECT_EQ(sample(*driver, frame, points), std::string("BK") + kBars);
         } else {
             EXPECT_EQ(
                 sample(*driver, frame, {{0.25, 0.25}, {0.75, 0.25}, {0.25, 0.75}, {0.75, 0.75}}),
                 kQuadrants);
         }
     }
-    // The daemon's own test-pattern node answers its formats on its port only.
-    EXPECT_GE(indexOf("vedereve-videotestsrc"), 0);
-    pipeWire().unplug("vedereve-bgr");
-    pipeWire().unplug("vedereve-quadrants");
+    EXPECT_GE(indexOf("vedereve-videotestsrc"), 0); // answers its formats on its port only
+    for (const char *name : {"vedereve-bgr", "vedereve-quadrants", "vedereve-desk"})
+        pipeWire().unplug(name);
 }
 
-// A node that serves a Video4Linux device is that device: listed once, under its identity.
-TEST_F(PipeWireCameras, NodeOfAVideo4LinuxDeviceIsListedOnce)
-{
-    auto io = std::make_shared<vfw::fake::FakeV4l2Io>();
-    const std::string path
-        = io->addDevice(vfw::fake::uvcCamera("Desk Camera", 0)).profile.devicePath;
-    vfw::setV4l2Io(io);
-    const std::vector<vfw::DriverEntry> before = vfw::captureDrivers();
-    ASSERT_FALSE(before.empty());
-    ASSERT_TRUE(pipeWire().plugSlow("vedereve-desk", "Desk Camera (PipeWire)", 0,
-                                    QStringLiteral("yuy2"), QString::fromStdString(path)));
-    ASSERT_TRUE(waitUntil(
-        [] {
-            for (const vfw::PipeWireCamera &camera : vfw::pipeWireCameras())
-                if (camera.name == "vedereve-desk")
-                    return true;
-            return false;
-        },
-        3000));
-    const std::vector<vfw::DriverEntry> after = vfw::captureDrivers();
-    ASSERT_EQ(after.size(), before.size()) << "listed twice";
-    EXPECT_EQ(after.front().identity, before.front().identity);
-    pipeWire().unplug("vedereve-desk");
-}
-
-// The same cameras through a descriptor already connected to the daemon, as the desktop's portal
-// hands one out: given through the API, and through VEDEREVE_PIPEWIRE_FD. Such a connection may
-// not link its streams itself; the session manager does.
+// A descriptor already connected to the daemon, as the portal hands out, given through the API
+// and through VEDEREVE_PIPEWIRE_FD; such a connection leaves linking to the session manager.
 using PipeWirePortal = WithPipeWire<::testing::Test, true>;
 
 TEST_F(PipeWirePortal, ConnectionHandedInAsADescriptorServesTheCameras)
 {
     const QByteArray remote = qgetenv("PIPEWIRE_REMOTE");
     for (const bool throughEnvironment : {false, true}) {
-        SCOPED_TRACE(throughEnvironment ? "VEDEREVE_PIPEWIRE_FD" : "setPipeWireConnection");
+        SCOPED_TRACE(throughEnvironment);
         const int fd = pipeWire().connectedSocket();
         ASSERT_GE(fd, 0);
-        // Only the descriptor leads to the daemon.
-        qputenv("PIPEWIRE_REMOTE", "vedereve-no-such-daemon");
-        if (throughEnvironment) {
+        qputenv("PIPEWIRE_REMOTE", "vedereve-no-such-daemon"); // only the descriptor leads there
+        if (throughEnvironment)
             qputenv("VEDEREVE_PIPEWIRE_FD", QByteArray::number(fd));
-            vfw::setPipeWireConnection({});
-        } else {
-            vfw::setPipeWireConnection({vfw::PipeWireConnection::Mode::Fd, fd});
-        }
+        vfw::setPipeWireConnection({throughEnvironment ? vfw::PipeWireConnection::Mode::Automatic
+                                                       : vfw::PipeWireConnection::Mode::Fd,
+                                    fd});
         const int index = indexOf("vedereve-test-yuy2");
         std::unique_ptr<vfw::CaptureDriver> driver
             = index < 0 ? nullptr : vfw::captureDrivers()[std::size_t(index)].open();
@@ -171,12 +145,10 @@ TEST_F(PipeWirePortal, ConnectionHandedInAsADescriptorServesTheCameras)
     }
 }
 
-// The panel on PipeWire cameras, in real time: its own timers run while the test waits.
+// The panel on PipeWire cameras in real time; the time since Play of each picture sent recorded.
 class PipeWirePanel : public WithPipeWire<paneltest::PanelTest>
 {
 protected:
-    // The panel on the camera with this identity, Play pressed, sending; the time since Play
-    // of each picture sent is recorded.
     void playOn(const std::string &identity)
     {
         const int index = indexOf(identity);
@@ -200,13 +172,12 @@ protected:
     std::vector<qint64> sentAt;
 };
 
-// A camera whose first frame comes late is starting, not failing. One that stops sending fails
-// after the stall bound and sends nothing more; the restarts are on that camera, and it runs again
-// once it sends again.
+// A late first frame is waited for; a stall fails after its bound, sends nothing and restarts
+// that camera, which runs again once it sends again.
 TEST_F(PipeWirePanel, LateFirstFrameIsWaitedForAndAStallRestartsThatCamera)
 {
     constexpr int kDelayMs = 1200;
-    ASSERT_TRUE(pipeWire().plugSlow("vedereve-slow", "Slow Camera", kDelayMs));
+    ASSERT_TRUE(pipeWire().plugSlow("vedereve-slow", kDelayMs));
     playOn("vedereve-slow");
     ASSERT_TRUE(sentMoreThan(0, capture::kStartBoundMs + 1000));
     EXPECT_GE(sentAt.front(), kDelayMs);
@@ -227,40 +198,36 @@ TEST_F(PipeWirePanel, LateFirstFrameIsWaitedForAndAStallRestartsThatCamera)
     EXPECT_EQ(view->deviceIndex(), indexOf("vedereve-slow"));
 }
 
-// A camera plugged mid-call is listed without taking the call's camera's index. Unplugged
-// mid-call: nothing more is sent, no other camera is started, and the camera keeps its index;
-// plugged again, it comes back there.
+// A camera plugged mid-call leaves the call alone. One unplugged mid-call is noticed at once,
+// sends nothing more, starts no other camera and keeps its index, where it comes back.
 TEST_F(PipeWirePanel, UnpluggedCameraSendsNothingMoreAndReturnsAtItsIndex)
 {
-    ASSERT_TRUE(pipeWire().plugSlow("vedereve-unplug", "Unplugged Camera", 0));
+    ASSERT_TRUE(pipeWire().plugSlow("vedereve-unplug", 0));
     ASSERT_TRUE(waitUntil([&] { return indexOf("vedereve-unplug") >= 0; }, 3000));
     playOn("vedereve-unplug");
     const int index = view->deviceIndex();
     ASSERT_TRUE(sentMoreThan(1, 3000));
-
     std::cout << "PipeWire camera: first picture " << sentAt.front() << " ms after Play\n";
 
-    ASSERT_TRUE(pipeWire().plugSlow("vedereve-later", "Later Camera", 0));
+    ASSERT_TRUE(pipeWire().plugSlow("vedereve-later", 0));
     ASSERT_TRUE(waitUntil([&] { return indexOf("vedereve-later") >= 0; }, 3000));
     EXPECT_EQ(indexOf("vedereve-unplug"), index);
     ASSERT_TRUE(sentMoreThan(sentAt.size(), 1000)) << "plugging another camera disturbed the call";
 
-    // Noticed at once from the daemon's word, well before the stall bound.
     pipeWire().unplug("vedereve-unplug");
-    ASSERT_TRUE(waitUntil([&] { return view->lastAttempt() != 0; }, 1500));
+    ASSERT_TRUE(waitUntil([&] { return view->lastAttempt() != 0; }, 1500)); // not the stall bound
     const std::size_t sent = sentAt.size();
     waitUntil([] { return false; }, 1000);
     EXPECT_EQ(sentAt.size(), sent) << "a picture after the camera went";
     EXPECT_EQ(view->deviceIndex(), index);
-    EXPECT_FALSE(pipeWire().said("vedereve-later").contains("first")) << "another camera started";
 
-    ASSERT_TRUE(pipeWire().plugSlow("vedereve-unplug", "Unplugged Camera", 0));
+    ASSERT_TRUE(pipeWire().plugSlow("vedereve-unplug", 0));
     ASSERT_TRUE(waitUntil([&] { return indexOf("vedereve-unplug") >= 0; }, 3000));
     EXPECT_EQ(indexOf("vedereve-unplug"), index);
     if (!view->capture().CameraOn())
         click("imgCamOnMain");
     EXPECT_TRUE(sentMoreThan(sent, 3000));
-    EXPECT_FALSE(pipeWire().said("vedereve-later").contains("first"));
+    EXPECT_FALSE(pipeWire().said("vedereve-later").contains("first")) << "another camera started";
 }
 
 } // namespace

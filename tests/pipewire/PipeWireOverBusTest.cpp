@@ -1,5 +1,5 @@
-// A parent process receives, over the bus, the pictures of a PipeWire camera that the component
-// hosted in this process captures after a person pressed Play; they show the camera's picture.
+// A parent process receives over the bus the pictures of a PipeWire camera that the component in
+// this process captures after Play was pressed; they show the camera's picture.
 
 #include "PrivatePipeWire.h"
 
@@ -23,18 +23,19 @@
 
 namespace {
 
-namespace vfw = platform::vfw;
-
-// The parent: asks for pictures and prints, for each, "SNAPSHOT <colour classes>" of the four
-// quadrants (top left, top right, bottom left, bottom right) of the picture it read.
-int runParent()
+// The parent: prints "SNAPSHOT <colour classes of the quadrants>" for each picture it reads.
+TEST(ParentProcessRole, ReceivesPictures)
 {
+    if (qEnvironmentVariableIsEmpty("VEDEREVE_PIPEWIRE_PARENT"))
+        GTEST_SKIP() << "runs only as the parent process of PipeWireOverBus";
     QDBusConnection bus = QDBusConnection::sessionBus();
     VEDerEveEventSink sink;
     VEDerEveClient client(bus);
     if (!sink.exportOn(bus, QStringLiteral("/parent/sink")) || !client.create()
-        || !client.advise(sink))
-        return 2;
+        || !client.advise(sink)
+        || !(client.setTransmitPost(true) && client.setTransmitStatus(true) && client.Show()
+             && client.Maximize() && client.setCurrentTab(1)))
+        std::_Exit(2);
     int received = 0;
     QObject::connect(&sink, &VEDerEveEventSink::WebCamSnapShot, [&](QByteArray &, std::int32_t n) {
         const std::optional<ImageBlockCopy> block = readImageBlock(n);
@@ -50,38 +51,19 @@ int runParent()
         std::fflush(stdout);
         ++received;
     });
-    if (!(client.setTransmitPost(true) && client.setTransmitStatus(true) && client.Show()
-          && client.Maximize() && client.setCurrentTab(1)))
-        return 4;
     std::printf("READY %s\n", qPrintable(client.path()));
     std::fflush(stdout);
-    return QTest::qWaitFor([&] { return received >= 3; }, 15000) ? 0 : 5;
-}
-
-TEST(ParentProcessRole, ReceivesPictures)
-{
-    if (qEnvironmentVariableIsEmpty("VEDEREVE_PIPEWIRE_PARENT"))
-        GTEST_SKIP() << "runs only as the parent process of PipeWireOverBus";
-    std::fflush(stdout);
-    std::_Exit(runParent());
+    std::_Exit(QTest::qWaitFor([&] { return received >= 3; }, 15000) ? 0 : 5);
 }
 
 using PipeWireOverBus = WithPipeWire<>;
 
 TEST_F(PipeWireOverBus, ParentReceivesTheCamerasPictures)
 {
-    ASSERT_TRUE(pipeWire().plugSlow("vedereve-bus", "Bus Camera", 0));
-    vfw::VirtualCameras::configure({});
+    ASSERT_TRUE(pipeWire().plugSlow("vedereve-bus", 0));
+    platform::vfw::VirtualCameras::configure({});
     int index = -1;
-    ASSERT_TRUE(waitUntil(
-        [&] {
-            const std::vector<vfw::DriverEntry> drivers = vfw::captureDrivers();
-            for (std::size_t i = 0; i < drivers.size(); ++i)
-                if (drivers[i].identity.ends_with("vedereve-bus"))
-                    index = int(i);
-            return index >= 0;
-        },
-        3000));
+    ASSERT_TRUE(waitUntil([&] { return (index = indexOf("vedereve-bus")) >= 0; }, 3000));
     CRegSettings().SaveSetting("Defaults", "WebCamDevice", QString::number(index));
 
     PrivateBus bus;
@@ -100,8 +82,8 @@ TEST_F(PipeWireOverBus, ParentReceivesTheCamerasPictures)
     QByteArray output;
     ASSERT_TRUE(waitUntil(
         [&] {
-            output += parent.readAllStandardOutput();
-            return output.contains("READY ") && output.endsWith('\n');
+            return (output += parent.readAllStandardOutput()).contains("READY ")
+                && output.endsWith('\n');
         },
         15000));
     const QString path
@@ -116,13 +98,13 @@ TEST_F(PipeWireOverBus, ParentReceivesTheCamerasPictures)
     EXPECT_EQ(parent.exitCode(), 0) << output.toStdString();
     int pictures = 0;
     for (const QByteArray &line : output.split('\n')) {
-        if (!line.startsWith("SNAPSHOT "))
-            continue;
-        ++pictures;
-        EXPECT_EQ(line.mid(9).toStdString(), kQuadrants);
+        if (line.startsWith("SNAPSHOT ")) {
+            ++pictures;
+            EXPECT_EQ(line.mid(9).toStdString(), kQuadrants);
+        }
     }
     EXPECT_GE(pictures, 3);
-    vfw::VirtualCameras::reset();
+    platform::vfw::VirtualCameras::reset();
 }
 
 } // namespace

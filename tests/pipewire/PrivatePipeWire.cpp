@@ -10,10 +10,6 @@
 
 #include <cstring>
 
-namespace {
-constexpr int kStartMs = 10000;
-} // namespace
-
 bool waitUntil(const std::function<bool()> &predicate, int timeoutMs)
 {
     const QDeadlineTimer deadline(timeoutMs);
@@ -28,32 +24,29 @@ bool waitUntil(const std::function<bool()> &predicate, int timeoutMs)
 
 bool PrivatePipeWire::start(const QString &cameras, bool sessionManager)
 {
-    m_daemon.setProgram(QStringLiteral(VEDEREVE_PIPEWIRE_SCRIPT));
     QStringList args {QStringLiteral("--cameras"), cameras};
     if (sessionManager)
         args << QStringLiteral("--session-manager");
-    m_daemon.setArguments(args);
-    m_daemon.setProcessChannelMode(QProcess::SeparateChannels);
-    m_daemon.start();
+    m_daemon.start(QStringLiteral(VEDEREVE_PIPEWIRE_SCRIPT), args);
     QByteArray output;
-    const bool ready = waitUntil(
+    waitUntil(
         [&] {
             output += m_daemon.readAllStandardOutput();
             return output.contains("READY\n") || m_daemon.state() == QProcess::NotRunning;
         },
-        kStartMs);
-    if (!ready || !output.contains("READY\n")) {
-        m_error = QStringLiteral("the private PipeWire daemon did not start: ")
+        10000);
+    if (!output.contains("READY\n")) {
+        m_error = "the private PipeWire daemon did not start: "
             + QString::fromLocal8Bit(output + m_daemon.readAllStandardError());
         stop();
         return false;
     }
     for (const QByteArray &line : output.split('\n')) {
-        if (!line.startsWith("export "))
-            continue;
-        const QList<QByteArray> assignment = line.mid(7).split('=');
-        m_variables << assignment.first();
-        qputenv(assignment.first().constData(), assignment.value(1));
+        if (line.startsWith("export ")) {
+            const QList<QByteArray> assignment = line.mid(7).split('=');
+            m_variables << assignment.first();
+            qputenv(assignment.first().constData(), assignment.value(1));
+        }
     }
     return true;
 }
@@ -62,12 +55,10 @@ void PrivatePipeWire::stop()
 {
     while (!m_cameras.empty())
         unplug(m_cameras.begin()->first);
-    if (m_daemon.state() != QProcess::NotRunning) {
-        // The script stops its daemon and cameras on TERM and removes its runtime folder.
-        m_daemon.terminate();
-        if (!m_daemon.waitForFinished(5000))
-            m_daemon.kill();
-    }
+    // The script stops its daemon on TERM and removes its runtime folder.
+    m_daemon.terminate();
+    if (!m_daemon.waitForFinished(5000))
+        m_daemon.kill();
     for (const QByteArray &name : std::exchange(m_variables, {}))
         qunsetenv(name.constData());
 }
@@ -77,54 +68,39 @@ int PrivatePipeWire::connectedSocket() const
     const QByteArray path = qgetenv("PIPEWIRE_RUNTIME_DIR") + '/' + qgetenv("PIPEWIRE_REMOTE");
     sockaddr_un address {};
     address.sun_family = AF_UNIX;
-    if (std::size_t(path.size()) >= sizeof address.sun_path)
-        return -1;
-    std::memcpy(address.sun_path, path.constData(), std::size_t(path.size()));
+    std::strncpy(address.sun_path, path.constData(), sizeof address.sun_path - 1);
     const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (fd >= 0 && ::connect(fd, reinterpret_cast<const sockaddr *>(&address), sizeof address) == 0)
+    if (::connect(fd, reinterpret_cast<const sockaddr *>(&address), sizeof address) == 0)
         return fd;
-    if (fd >= 0)
-        ::close(fd);
+    ::close(fd);
     return -1;
 }
 
-bool PrivatePipeWire::startCamera(const QString &name, const QString &program,
-                                  const QStringList &args)
+bool PrivatePipeWire::run(const QString &name, const QString &program, const QStringList &args)
 {
     unplug(name);
-    auto camera = std::make_unique<QProcess>();
-    camera->setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    camera->start(program, args);
-    if (!camera->waitForStarted(kStartMs)) {
-        m_error = QStringLiteral("cannot start ") + program;
-        return false;
-    }
-    m_cameras[name] = {std::move(camera), {}};
-    return true;
+    Camera &camera = m_cameras[name];
+    camera.process = std::make_unique<QProcess>();
+    camera.process->setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    camera.process->start(program, args);
+    if (!camera.process->waitForStarted(10000))
+        m_error = "cannot start " + program;
+    return m_error.isEmpty();
 }
 
 bool PrivatePipeWire::plug(const QString &name, const QString &kind, const QString &description,
                            const QString &size)
 {
-    return startCamera(name, QStringLiteral(VEDEREVE_PIPEWIRE_SCRIPT),
-                       {QStringLiteral("source"), kind, name, description, size});
+    return run(name, QStringLiteral(VEDEREVE_PIPEWIRE_SCRIPT),
+               {QStringLiteral("source"), kind, name, description, size});
 }
 
-bool PrivatePipeWire::plugSlow(const QString &name, const QString &description, int delayMs,
-                               const QString &format, const QString &v4l2Path)
+bool PrivatePipeWire::plugSlow(const QString &name, int delayMs, const QString &format,
+                               const QString &v4l2Path)
 {
-    QStringList args {name, description, QString::number(delayMs), format};
-    if (!v4l2Path.isEmpty())
-        args << v4l2Path;
-    // Registered once it says so.
-    return startCamera(name, QStringLiteral(VEDEREVE_SLOW_CAMERA), args)
-        && waitUntil([&] { return said(name).contains("paused"); }, kStartMs);
-}
-
-void PrivatePipeWire::stall(const QString &name, bool stalled)
-{
-    if (const auto it = m_cameras.find(name); it != m_cameras.end())
-        it->second.process->write(stalled ? "stall\n" : "resume\n");
+    return run(name, QStringLiteral(VEDEREVE_SLOW_CAMERA),
+               {name, name + " (slow)", QString::number(delayMs), format, v4l2Path})
+        && waitUntil([&] { return said(name).contains("paused"); }, 10000);
 }
 
 void PrivatePipeWire::unplug(const QString &name)
@@ -140,7 +116,6 @@ void PrivatePipeWire::unplug(const QString &name)
 
 QByteArray PrivatePipeWire::said(const QString &name)
 {
-    const auto it = m_cameras.find(name);
-    return it == m_cameras.end() ? QByteArray()
-                                 : (it->second.said += it->second.process->readAllStandardOutput());
+    Camera &camera = m_cameras.at(name);
+    return camera.said += camera.process->readAllStandardOutput();
 }
