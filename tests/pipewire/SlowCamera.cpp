@@ -32,16 +32,10 @@ struct Camera
     std::vector<std::uint8_t> frame;
     int stride = 0, delayMs = 0;
     bool stalled = false, sentFirst = false;
-};
-
-void say(const char *line)
-{
-    std::printf("%s\n", line);
-    std::fflush(stdout);
-}
+} camera;
 
 // YUY2 in limited-range BT.601, as cameras send it.
-void draw(Camera &camera)
+void draw()
 {
     static constexpr std::uint8_t kRgb[4][3]
         = {{255, 0, 0}, {0, 255, 0}, {0, 0, 255}, {255, 255, 255}};
@@ -63,9 +57,8 @@ void draw(Camera &camera)
     }
 }
 
-void onProcess(void *data)
+void onProcess(void *)
 {
-    auto &camera = *static_cast<Camera *>(data);
     pw_buffer *buffer = pw_stream_dequeue_buffer(camera.stream);
     if (!buffer)
         return;
@@ -74,28 +67,25 @@ void onProcess(void *data)
         std::memcpy(d.data, camera.frame.data(), camera.frame.size());
         *d.chunk = {0, std::uint32_t(camera.frame.size()), camera.stride, 0};
         if (!std::exchange(camera.sentFirst, true))
-            say("first");
+            std::puts("first");
     }
     pw_stream_queue_buffer(camera.stream, buffer);
 }
 
-void onTimer(void *data, std::uint64_t)
+void onTimer(void *, std::uint64_t)
 {
-    auto &camera = *static_cast<Camera *>(data);
     if (!camera.stalled)
         pw_stream_trigger_process(camera.stream);
 }
 
-void onStateChanged(void *data, pw_stream_state, pw_stream_state state, const char *error)
+void onStateChanged(void *, pw_stream_state, pw_stream_state state, const char *)
 {
-    auto &camera = *static_cast<Camera *>(data);
     pw_loop *loop = pw_main_loop_get_loop(camera.loop);
     if (state == PW_STREAM_STATE_ERROR) {
-        std::fprintf(stderr, "slow camera: %s\n", error ? error : "stream error");
         pw_main_loop_quit(camera.loop);
     } else if (state == PW_STREAM_STATE_PAUSED) {
         pw_loop_update_timer(loop, camera.timer, nullptr, nullptr, false);
-        say("paused");
+        std::puts("paused");
     } else if (state == PW_STREAM_STATE_STREAMING) {
         const int firstMs = camera.sentFirst ? kFrameMs : std::max(camera.delayMs, 1);
         timespec first {firstMs / 1000, (firstMs % 1000) * 1000000L},
@@ -104,14 +94,13 @@ void onStateChanged(void *data, pw_stream_state, pw_stream_state state, const ch
     }
 }
 
-void onParamChanged(void *data, std::uint32_t id, const spa_pod *param)
+void onParamChanged(void *, std::uint32_t id, const spa_pod *param)
 {
-    auto &camera = *static_cast<Camera *>(data);
     spa_video_info_raw info {};
     if (!param || id != SPA_PARAM_Format || spa_format_video_raw_parse(param, &info) < 0)
         return;
     camera.format = info.format;
-    draw(camera);
+    draw();
     std::uint8_t storage[256];
     spa_pod_builder builder = SPA_POD_BUILDER_INIT(storage, sizeof storage);
     const spa_pod *params[] = {static_cast<const spa_pod *>(spa_pod_builder_add_object(
@@ -123,9 +112,8 @@ void onParamChanged(void *data, std::uint32_t id, const spa_pod *param)
     pw_stream_update_params(camera.stream, params, 1);
 }
 
-void onInput(void *data, int fd, std::uint32_t)
+void onInput(void *, int fd, std::uint32_t)
 {
-    auto &camera = *static_cast<Camera *>(data);
     char line[64] = {};
     if (read(fd, line, sizeof line - 1) <= 0)
         pw_main_loop_quit(camera.loop);
@@ -139,15 +127,15 @@ int main(int argc, char **argv)
 {
     if (argc < 5)
         return 2;
+    std::setvbuf(stdout, nullptr, _IOLBF, 0);
     pw_init(&argc, &argv);
-    Camera camera;
     camera.delayMs = std::atoi(argv[3]);
     if (std::string_view(argv[4]) == "bgr")
         camera.format = SPA_VIDEO_FORMAT_BGR;
     camera.loop = pw_main_loop_new(nullptr);
     pw_loop *loop = pw_main_loop_get_loop(camera.loop);
-    camera.timer = pw_loop_add_timer(loop, onTimer, &camera);
-    pw_loop_add_io(loop, STDIN_FILENO, SPA_IO_IN | SPA_IO_HUP, false, onInput, &camera);
+    camera.timer = pw_loop_add_timer(loop, onTimer, nullptr);
+    pw_loop_add_io(loop, STDIN_FILENO, SPA_IO_IN | SPA_IO_HUP, false, onInput, nullptr);
 
     pw_stream_events events {};
     events.version = PW_VERSION_STREAM_EVENTS;
@@ -160,7 +148,7 @@ int main(int argc, char **argv)
                             PW_KEY_NODE_NAME, argv[1], PW_KEY_NODE_DESCRIPTION, argv[2], nullptr);
     if (argc > 5 && *argv[5])
         pw_properties_set(properties, "api.v4l2.path", argv[5]);
-    camera.stream = pw_stream_new_simple(loop, argv[1], properties, &events, &camera);
+    camera.stream = pw_stream_new_simple(loop, argv[1], properties, &events, nullptr);
 
     std::uint8_t storage[512];
     spa_pod_builder builder = SPA_POD_BUILDER_INIT(storage, sizeof storage);
