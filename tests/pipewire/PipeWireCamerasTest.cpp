@@ -1,14 +1,28 @@
 // PipeWire cameras of a private daemon: listed, their frames decoding to their sources' pictures,
-// and the panel on them through late first frames, stalls, unplugging and plugging mid-call.
+// the panel on them through late first frames, stalls, unplugging and plugging mid-call, and their
+// pictures reaching a parent over the bus.
 
 #include "PrivatePipeWire.h"
 
+#include "ImageBlocks.h"
+#include "VEDerEveClient.h"
+#include "VEDerEveEventSink.h"
+#include "automation/dbus/BusNames.h"
+#include "automation/dbus/ClassFactory.h"
+#include "automation/frmWebCam.h"
 #include "capture/FrameWatch.h"
+#include "dbus/PrivateBus.h"
 #include "panel/PanelDriver.h"
 #include "platform/capture/FrameCodec.h"
+#include "platform/capture/VirtualCamera.h"
+#include "support/CRegSettings.h"
+#include "support/PanelTestAccess.h"
 
 #include <QElapsedTimer>
+#include <QImage>
+#include <QTest>
 
+#include <cstdio>
 #include <iostream>
 
 #include <unistd.h>
@@ -41,14 +55,11 @@ using PipeWireCameras = WithPipeWire<>;
 TEST_F(PipeWireCameras, EachSourceIsListedAndItsFramesDecodeToItsPicture)
 {
     auto io = std::make_shared<vfw::fake::FakeV4l2Io>();
-    const std::string path
-        = io->addDevice(vfw::fake::uvcCamera("Desk Camera", 0)).profile.devicePath;
+    const auto path = io->addDevice(vfw::fake::uvcCamera("Desk Camera", 0)).profile.devicePath;
     vfw::setV4l2Io(io);
     const std::size_t before = vfw::captureDrivers().size();
-    ASSERT_TRUE(pipeWire().plugSlow("vedereve-quadrants", 0));
     ASSERT_TRUE(pipeWire().plugSlow("vedereve-bgr", 0, QStringLiteral("bgr")));
-    ASSERT_TRUE(pipeWire().plugSlow("vedereve-desk", 0, QStringLiteral("yuy2"),
-                                    QString::fromStdString(path)));
+    ASSERT_TRUE(pipeWire().plugSlow("vedereve-desk", 0, "yuy2", QString::fromStdString(path)));
     ASSERT_TRUE(waitUntil(
         [&] {
             return indexOf("vedereve-bgr") >= 0
@@ -58,23 +69,17 @@ TEST_F(PipeWireCameras, EachSourceIsListedAndItsFramesDecodeToItsPicture)
         },
         3000));
     const std::vector<vfw::DriverEntry> drivers = vfw::captureDrivers();
-    ASSERT_EQ(drivers.size(), before + 2) << "the device's node listed apart";
-    const std::string desk = drivers[0].identity;
-    EXPECT_TRUE(desk.starts_with("v4l2")) << desk;
+    ASSERT_EQ(drivers.size(), before + 1) << "the device's node listed apart";
     const struct
     {
         std::string identity, description;
-        vfw::VideoFormat format;
-        bool bars;
+        std::uint32_t compression;
+        std::uint16_t bits;
     } cases[] = {
-        {"vedereve-test-yuy2", "YUY2 Test Camera", {vfw::FOURCC_YUY2, 16, 320, 240}, true},
-        {"vedereve-test-mjpg", "MJPG Test Camera", {vfw::FOURCC_MJPG, 16, 320, 240}, true},
-        {"vedereve-quadrants",
-         "vedereve-quadrants (slow)",
-         {vfw::FOURCC_YUY2, 16, 320, 240},
-         false},
-        {"vedereve-bgr", "vedereve-bgr (slow)", {vfw::BI_RGB, 24, 320, 240}, false},
-        {desk, "Desk Camera", {vfw::FOURCC_YUY2, 16, 320, 240}, false},
+        {"vedereve-test-yuy2", "YUY2 Test Camera", vfw::FOURCC_YUY2, 16},
+        {"vedereve-test-mjpg", "MJPG Test Camera", vfw::FOURCC_MJPG, 16},
+        {"vedereve-bgr", "vedereve-bgr (slow)", vfw::BI_RGB, 24},
+        {drivers[0].identity, "Desk Camera", vfw::FOURCC_YUY2, 16}, // served by the slow camera
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.identity);
@@ -83,13 +88,14 @@ TEST_F(PipeWireCameras, EachSourceIsListedAndItsFramesDecodeToItsPicture)
         EXPECT_EQ(drivers[std::size_t(index)].description.name, c.description);
         std::unique_ptr<vfw::CaptureDriver> driver = drivers[std::size_t(index)].open();
         ASSERT_EQ(driver->connect(), 0);
-        ASSERT_EQ(driver->setFormat(c.format), 0);
+        ASSERT_EQ(driver->setFormat({c.compression, c.bits, 320, 240}), 0);
         const vfw::VideoFormat format = driver->format();
         EXPECT_EQ(std::tuple(format.compression, format.width, format.height),
-                  std::tuple(c.format.compression, 320, 240));
+                  std::tuple(c.compression, 320, 240));
         vfw::GrabbedFrame frame;
         ASSERT_TRUE(waitUntil([&] { return !(frame = driver->grab()).empty(); }, 3000));
-        if (c.bars) { // across the bars, then below them: blue under white, black under yellow
+        if (c.identity.starts_with("vedereve-test")) { // across the bars, then below them: blue
+                                                       // under white, black under yellow
             std::vector<std::pair<double, double>> points {{0.07, 0.71}, {0.21, 0.71}};
             for (int bar = 0; bar < 7; ++bar)
                 points.emplace_back((bar + 0.5) / 7, 0.3);
@@ -101,8 +107,8 @@ TEST_F(PipeWireCameras, EachSourceIsListedAndItsFramesDecodeToItsPicture)
         }
     }
     EXPECT_GE(indexOf("vedereve-videotestsrc"), 0); // answers its formats on its port only
-    for (const char *name : {"vedereve-bgr", "vedereve-quadrants", "vedereve-desk"})
-        pipeWire().unplug(name);
+    pipeWire().unplug("vedereve-bgr");
+    pipeWire().unplug("vedereve-desk");
 }
 
 // A descriptor already connected to the daemon, as the portal hands out, given through the API
@@ -218,6 +224,92 @@ TEST_F(PipeWirePanel, UnpluggedCameraSendsNothingMoreAndReturnsAtItsIndex)
         click("imgCamOnMain");
     EXPECT_TRUE(sentMoreThan(sent, 3000));
     EXPECT_FALSE(pipeWire().said("vedereve-later").contains("first")) << "another camera started";
+}
+
+// A parent process receives over the bus the pictures of a PipeWire camera that the component in
+// this process captures after Play was pressed; they show the camera's picture.
+// The parent: prints "SNAPSHOT <colour classes of the quadrants>" for each picture it reads.
+TEST(ParentProcessRole, ReceivesPictures)
+{
+    if (qEnvironmentVariableIsEmpty("VEDEREVE_PIPEWIRE_PARENT"))
+        GTEST_SKIP() << "runs only as the parent process of PipeWireOverBus";
+    QDBusConnection bus = QDBusConnection::sessionBus();
+    VEDerEveEventSink sink;
+    VEDerEveClient client(bus);
+    if (!sink.exportOn(bus, QStringLiteral("/parent/sink")) || !client.create()
+        || !client.advise(sink)
+        || !(client.setTransmitPost(true) && client.setTransmitStatus(true) && client.Show()
+             && client.Maximize() && client.setCurrentTab(1)))
+        std::_Exit(2);
+    int received = 0;
+    QObject::connect(&sink, &VEDerEveEventSink::WebCamSnapShot, [&](QByteArray &, std::int32_t n) {
+        const std::optional<ImageBlockCopy> block = readImageBlock(n);
+        const QImage picture = block ? QImage::fromData(block->data, "JPG") : QImage();
+        std::string classes;
+        for (const auto &[fx, fy] : {std::pair {1, 1}, {3, 1}, {1, 3}, {3, 3}}) {
+            const QRgb p = picture.isNull()
+                ? 0
+                : picture.pixel(fx * picture.width() / 4, fy * picture.height() / 4);
+            classes += colourClass(qRed(p), qGreen(p), qBlue(p));
+        }
+        std::printf("SNAPSHOT %s\n", classes.c_str());
+        std::fflush(stdout);
+        ++received;
+    });
+    std::printf("READY %s\n", qPrintable(client.path()));
+    std::fflush(stdout);
+    std::_Exit(QTest::qWaitFor([&] { return received >= 3; }, 15000) ? 0 : 5);
+}
+
+using PipeWireOverBus = WithPipeWire<>;
+
+TEST_F(PipeWireOverBus, ParentReceivesTheCamerasPictures)
+{
+    ASSERT_TRUE(pipeWire().plugSlow("vedereve-bus", 0));
+    vfw::VirtualCameras::configure({});
+    int index = -1;
+    ASSERT_TRUE(waitUntil([&] { return (index = indexOf("vedereve-bus")) >= 0; }, 3000));
+    CRegSettings().SaveSetting("Defaults", "WebCamDevice", QString::number(index));
+
+    PrivateBus bus;
+    ASSERT_TRUE(bus.start());
+    QDBusConnection host = bus.connect(QStringLiteral("host"));
+    bus::ClassFactory factory(host, bus::ServerOptions {5000, 100, 60000});
+    ASSERT_TRUE(factory.registerFactory());
+    ASSERT_TRUE(host.registerService(QString::fromLatin1(bus::kServiceName)));
+    QProcess parent;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"), bus.address());
+    env.insert(QStringLiteral("VEDEREVE_PIPEWIRE_PARENT"), QStringLiteral("1"));
+    parent.setProcessEnvironment(env);
+    parent.start(QCoreApplication::applicationFilePath(),
+                 {QStringLiteral("--gtest_filter=ParentProcessRole.*")});
+    QByteArray output;
+    ASSERT_TRUE(waitUntil(
+        [&] {
+            return (output += parent.readAllStandardOutput()).contains("READY ")
+                && output.endsWith('\n');
+        },
+        15000));
+    const QString path
+        = QString::fromUtf8(output.mid(output.indexOf("READY ") + 6).split('\n').first());
+    zozEZUdeZid *object = factory.object(path);
+    ASSERT_NE(object, nullptr) << output.toStdString();
+    const PanelTestAccess view(object->form()->WebCam());
+    ASSERT_EQ(view.deviceIndex(), index);
+    QTest::mouseClick(view.widget("imgCamOnMain"), Qt::LeftButton, {}, QPoint(5, 5));
+    ASSERT_TRUE(waitUntil([&] { return parent.state() == QProcess::NotRunning; }, 20000));
+    output += parent.readAllStandardOutput();
+    EXPECT_EQ(parent.exitCode(), 0) << output.toStdString();
+    int pictures = 0;
+    for (const QByteArray &line : output.split('\n')) {
+        if (line.startsWith("SNAPSHOT ")) {
+            ++pictures;
+            EXPECT_EQ(line.mid(9).toStdString(), kQuadrants);
+        }
+    }
+    EXPECT_GE(pictures, 3);
+    vfw::VirtualCameras::reset();
 }
 
 } // namespace
