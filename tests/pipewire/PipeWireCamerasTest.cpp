@@ -226,13 +226,13 @@ TEST_F(PipeWirePanel, UnpluggedCameraSendsNothingMoreAndReturnsAtItsIndex)
     EXPECT_FALSE(pipeWire().said("vedereve-later").contains("first")) << "another camera started";
 }
 
-// A parent process receives over the bus the pictures of a PipeWire camera that the component in
-// this process captures after Play was pressed; they show the camera's picture.
-// The parent: prints "SNAPSHOT <colour classes of the quadrants>" for each picture it reads.
+// The parent of PipeWireOverBus: prints "SNAPSHOT <colour classes of the quadrants>" for each
+// picture it reads.
 TEST(ParentProcessRole, ReceivesPictures)
 {
     if (qEnvironmentVariableIsEmpty("VEDEREVE_PIPEWIRE_PARENT"))
         GTEST_SKIP() << "runs only as the parent process of PipeWireOverBus";
+    std::setvbuf(stdout, nullptr, _IOLBF, 0);
     QDBusConnection bus = QDBusConnection::sessionBus();
     VEDerEveEventSink sink;
     VEDerEveClient client(bus);
@@ -253,14 +253,13 @@ TEST(ParentProcessRole, ReceivesPictures)
             classes += colourClass(qRed(p), qGreen(p), qBlue(p));
         }
         std::printf("SNAPSHOT %s\n", classes.c_str());
-        std::fflush(stdout);
         ++received;
     });
     std::printf("READY %s\n", qPrintable(client.path()));
-    std::fflush(stdout);
     std::_Exit(QTest::qWaitFor([&] { return received >= 3; }, 15000) ? 0 : 5);
 }
 
+// A parent receives over the bus the pictures captured after Play; they show the camera's picture.
 using PipeWireOverBus = WithPipeWire<>;
 
 TEST_F(PipeWireOverBus, ParentReceivesTheCamerasPictures)

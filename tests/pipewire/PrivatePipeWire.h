@@ -64,8 +64,10 @@ public:
                 + QString::fromLocal8Bit(out + m_daemon.readAllStandardError());
         return m_error.isEmpty();
     }
+    // The component leaves the daemon first.
     void stop()
     {
+        platform::vfw::setPipeWireConnection({platform::vfw::PipeWireConnection::Mode::Off});
         while (!m_cameras.empty())
             unplug(m_cameras.begin()->first);
         m_daemon.terminate(); // the script stops its daemon and removes its runtime folder
@@ -175,11 +177,7 @@ protected:
         s_pipeWire = std::make_unique<PrivatePipeWire>();
         s_pipeWire->start(QStringLiteral("yuy2,mjpg"), sessionManager);
     }
-    static void TearDownTestSuite()
-    {
-        platform::vfw::setPipeWireConnection({platform::vfw::PipeWireConnection::Mode::Off});
-        s_pipeWire.reset();
-    }
+    static void TearDownTestSuite() { s_pipeWire.reset(); }
     void SetUp() override
     {
         Base::SetUp();
