@@ -16,189 +16,123 @@ namespace {
 using namespace platform::vfw;
 
 // Parameters as camera nodes answer them, built by hand.
-class Pods
+struct Pods
 {
-public:
-    Pods() { spa_pod_builder_init(&m_builder, m_buffer.data(), std::uint32_t(m_buffer.size())); }
+    std::array<std::uint8_t, 4096> buffer {};
+    spa_pod_builder b = SPA_POD_BUILDER_INIT(buffer.data(), std::uint32_t(buffer.size()));
 
-    // A video format: raw with these formats (the first the default), or JPEG with none.
-    const spa_pod *enumFormat(std::vector<std::uint32_t> formats, std::uint32_t sizeChoice,
-                              std::vector<spa_rectangle> sizes)
+    template<class... Props> const spa_pod *format(std::uint32_t subtype, Props... props)
     {
-        spa_pod_frame object, choice;
-        spa_pod_builder_push_object(&m_builder, &object, SPA_TYPE_OBJECT_Format,
-                                    SPA_PARAM_EnumFormat);
-        spa_pod_builder_prop(&m_builder, SPA_FORMAT_mediaType, 0);
-        spa_pod_builder_id(&m_builder, SPA_MEDIA_TYPE_video);
-        spa_pod_builder_prop(&m_builder, SPA_FORMAT_mediaSubtype, 0);
-        spa_pod_builder_id(&m_builder,
-                           formats.empty() ? SPA_MEDIA_SUBTYPE_mjpg : SPA_MEDIA_SUBTYPE_raw);
-        if (!formats.empty()) {
-            spa_pod_builder_prop(&m_builder, SPA_FORMAT_VIDEO_format, 0);
-            spa_pod_builder_push_choice(&m_builder, &choice, SPA_CHOICE_Enum, 0);
-            spa_pod_builder_id(&m_builder, formats[0]);
-            for (std::uint32_t format : formats)
-                spa_pod_builder_id(&m_builder, format);
-            spa_pod_builder_pop(&m_builder, &choice);
-        }
-        spa_pod_builder_prop(&m_builder, SPA_FORMAT_VIDEO_size, 0);
-        spa_pod_builder_push_choice(&m_builder, &choice, sizeChoice, 0);
-        for (const spa_rectangle &size : sizes)
-            spa_pod_builder_rectangle(&m_builder, size.width, size.height);
-        spa_pod_builder_pop(&m_builder, &choice);
-        return static_cast<const spa_pod *>(spa_pod_builder_pop(&m_builder, &object));
+        return static_cast<const spa_pod *>(
+            spa_pod_builder_add_object(&b, SPA_TYPE_OBJECT_Format, SPA_PARAM_EnumFormat,
+                                       SPA_FORMAT_mediaType, SPA_POD_Id(SPA_MEDIA_TYPE_video),
+                                       SPA_FORMAT_mediaSubtype, SPA_POD_Id(subtype), props...));
     }
-
-    // A control: type is a choice of ints (or of one bool); labels pair values with names.
-    const spa_pod *propInfo(std::uint32_t prop, const char *name, std::uint32_t choiceType,
-                            std::vector<std::int32_t> values,
-                            std::vector<std::pair<std::int32_t, const char *>> labels = {},
-                            bool boolean = false)
+    template<class... Props>
+    const spa_pod *control(std::uint32_t prop, const char *name, Props... props)
     {
-        spa_pod_frame object, choice, list;
-        spa_pod_builder_push_object(&m_builder, &object, SPA_TYPE_OBJECT_PropInfo,
-                                    SPA_PARAM_PropInfo);
-        spa_pod_builder_prop(&m_builder, SPA_PROP_INFO_id, 0);
-        spa_pod_builder_id(&m_builder, prop);
-        spa_pod_builder_prop(&m_builder, SPA_PROP_INFO_name, 0);
-        spa_pod_builder_string(&m_builder, name);
-        spa_pod_builder_prop(&m_builder, SPA_PROP_INFO_type, 0);
-        spa_pod_builder_push_choice(&m_builder, &choice, choiceType, 0);
-        for (std::int32_t value : values) {
-            if (boolean)
-                spa_pod_builder_bool(&m_builder, value != 0);
-            else
-                spa_pod_builder_int(&m_builder, value);
-        }
-        spa_pod_builder_pop(&m_builder, &choice);
-        if (!labels.empty()) {
-            spa_pod_builder_prop(&m_builder, SPA_PROP_INFO_labels, 0);
-            spa_pod_builder_push_struct(&m_builder, &list);
-            for (const auto &[value, label] : labels) {
-                spa_pod_builder_int(&m_builder, value);
-                spa_pod_builder_string(&m_builder, label);
-            }
-            spa_pod_builder_pop(&m_builder, &list);
-        }
-        return static_cast<const spa_pod *>(spa_pod_builder_pop(&m_builder, &object));
+        return static_cast<const spa_pod *>(spa_pod_builder_add_object(
+            &b, SPA_TYPE_OBJECT_PropInfo, SPA_PARAM_PropInfo, SPA_PROP_INFO_id, SPA_POD_Id(prop),
+            SPA_PROP_INFO_name, SPA_POD_String(name), props...));
     }
-
-    spa_pod_builder &builder() { return m_builder; }
-
-private:
-    std::array<std::uint8_t, 4096> m_buffer {};
-    spa_pod_builder m_builder {};
 };
 
 std::string offered(const PipeWireFormats &formats)
 {
     std::string text;
-    for (const PipeWireOffer &offer : formats.offers) {
-        const FormatInfo *info = formatInfo(offer.format);
-        text += (text.empty() ? "" : " ") + std::string(info ? info->name : "?") + ":"
+    for (const PipeWireOffer &offer : formats.offers)
+        text += (text.empty() ? "" : " ") + std::string(formatInfo(offer.format)->name) + ":"
             + std::to_string(offer.format.width) + "x" + std::to_string(offer.format.height);
-    }
     return text;
 }
 
 TEST(PipeWireFormats, OffersEachDecodedFormatAtListedOrCommonSizesDefaultFirst)
 {
     Pods pods;
+    spa_rectangle qvga {320, 240}, qcif {176, 144}, svga {800, 600}, hd {1280, 720}, vga {640, 480};
+    // RGB or UYVY (or grey, which we do not decode) from 176x144 to 800x600.
     PipeWireFormats formats;
-    // A test source: RGB or UYVY (or grey, which we do not decode) from 176x144 to 800x600.
-    addEnumFormat(
-        pods.enumFormat({SPA_VIDEO_FORMAT_RGB, SPA_VIDEO_FORMAT_UYVY, SPA_VIDEO_FORMAT_GRAY8},
-                        SPA_CHOICE_Range, {{320, 240}, {176, 144}, {800, 600}}),
-        formats);
+    addEnumFormat(pods.format(SPA_MEDIA_SUBTYPE_raw, SPA_FORMAT_VIDEO_format,
+                              SPA_POD_CHOICE_ENUM_Id(4, SPA_VIDEO_FORMAT_RGB, SPA_VIDEO_FORMAT_RGB,
+                                                     SPA_VIDEO_FORMAT_UYVY, SPA_VIDEO_FORMAT_GRAY8),
+                              SPA_FORMAT_VIDEO_size,
+                              SPA_POD_CHOICE_RANGE_Rectangle(&qvga, &qcif, &svga)),
+                  formats);
     EXPECT_EQ(offered(formats),
-              "rgb24:320x240 rgb24:176x144 rgb24:352x288 rgb24:640x480 "
-              "rgb24:800x600 uyvy:320x240 uyvy:176x144 uyvy:352x288 "
-              "uyvy:640x480 uyvy:800x600");
+              "rgb24:320x240 rgb24:176x144 rgb24:352x288 rgb24:640x480 rgb24:800x600 "
+              "uyvy:320x240 uyvy:176x144 uyvy:352x288 uyvy:640x480 uyvy:800x600");
     EXPECT_EQ(formats.kinds,
               (std::vector {PictureKind::Colour, PictureKind::Colour, PictureKind::Greyscale}));
     EXPECT_EQ(formats.offers[0].spaFormat, std::uint32_t(SPA_VIDEO_FORMAT_RGB));
 
-    // A camera's JPEG stream at listed sizes; an odd size outside the list stays out.
+    // A camera's JPEG stream at listed sizes, the default repeated among them.
     PipeWireFormats jpeg;
-    addEnumFormat(pods.enumFormat({}, SPA_CHOICE_Enum, {{1280, 720}, {640, 480}, {1280, 720}}),
+    addEnumFormat(pods.format(SPA_MEDIA_SUBTYPE_mjpg, SPA_FORMAT_VIDEO_size,
+                              SPA_POD_CHOICE_ENUM_Rectangle(3, &hd, &vga, &hd)),
                   jpeg);
     EXPECT_EQ(offered(jpeg), "mjpg:1280x720 mjpg:640x480");
     EXPECT_TRUE(jpeg.offers[0].mjpg);
 
-    // Grey only: nothing offered, but the node's pictures are known to be greyscale.
+    // Grey only: nothing offered, but the pictures are known to be greyscale; settled on: refused.
     PipeWireFormats grey;
-    addEnumFormat(pods.enumFormat({SPA_VIDEO_FORMAT_GRAY8}, SPA_CHOICE_None, {{640, 480}}), grey);
+    const spa_pod *greyPod = pods.format(SPA_MEDIA_SUBTYPE_raw, SPA_FORMAT_VIDEO_format,
+                                         SPA_POD_Id(SPA_VIDEO_FORMAT_GRAY8), SPA_FORMAT_VIDEO_size,
+                                         SPA_POD_Rectangle(&vga));
+    addEnumFormat(greyPod, grey);
     EXPECT_TRUE(grey.offers.empty());
     EXPECT_EQ(grey.kinds, std::vector {PictureKind::Greyscale});
+    EXPECT_FALSE(negotiatedFormat(greyPod));
+
+    // The format asked for, into a builder too small for it: none.
+    std::array<std::uint8_t, 16> tiny {};
+    spa_pod_builder small = SPA_POD_BUILDER_INIT(tiny.data(), std::uint32_t(tiny.size()));
+    EXPECT_EQ(fixedFormatPod(
+                  {formatInfo(FOURCC_YUY2, 16)->at(640, 480), SPA_VIDEO_FORMAT_YUY2, false}, small),
+              nullptr);
 }
 
-TEST(PipeWireFormats, FixedFormatAskedForIsTheFormatNegotiated)
+// "id kind minimum..maximum/step default [value:item...]", or "none".
+std::string described(const std::optional<DriverControl> &c)
 {
-    const FormatInfo *yuy2 = formatInfo(FOURCC_YUY2, 16);
-    const FormatInfo *mjpg = formatInfo(FOURCC_MJPG, 24);
-    const FormatInfo *rgb24 = formatInfo(BI_RGB, 24);
-    ASSERT_TRUE(yuy2 && mjpg && rgb24);
-    for (const PipeWireOffer &offer : {
-             PipeWireOffer {yuy2->at(640, 480), SPA_VIDEO_FORMAT_YUY2, false},
-             PipeWireOffer {rgb24->at(176, 144), SPA_VIDEO_FORMAT_BGR, false},
-             PipeWireOffer {mjpg->at(1280, 720), 0, true},
-         }) {
-        Pods pods;
-        const spa_pod *pod = fixedFormatPod(offer, pods.builder());
-        ASSERT_NE(pod, nullptr);
-        EXPECT_EQ(negotiatedFormat(pod), offer) << offer.format.width;
-    }
-    // A format we do not decode is refused when the producer settles on it.
-    Pods pods;
-    EXPECT_FALSE(
-        negotiatedFormat(pods.enumFormat({SPA_VIDEO_FORMAT_GRAY8}, SPA_CHOICE_None, {{640, 480}})));
-    // A builder too small for the pod gives none.
-    std::array<std::uint8_t, 16> tiny {};
-    spa_pod_builder small {};
-    spa_pod_builder_init(&small, tiny.data(), std::uint32_t(tiny.size()));
-    EXPECT_EQ(fixedFormatPod({yuy2->at(640, 480), SPA_VIDEO_FORMAT_YUY2, false}, small), nullptr);
+    if (!c)
+        return "none";
+    std::string text = std::to_string(c->id) + " " + "ibm"[int(c->kind)] + " "
+        + std::to_string(c->minimum) + ".." + std::to_string(c->maximum) + "/"
+        + std::to_string(c->step) + " " + std::to_string(c->defaultValue);
+    for (const DriverControl::MenuItem &item : c->items)
+        text += " " + std::to_string(item.value) + ":" + item.name;
+    return text;
 }
 
 TEST(PipeWireFormats, PropInfoBecomesV4l2ControlsAndPropsCarryThemBack)
 {
     Pods pods;
-    const std::optional<DriverControl> brightness = controlFromPropInfo(
-        pods.propInfo(SPA_PROP_brightness, "Brightness", SPA_CHOICE_Step, {128, 0, 255, 2}));
-    ASSERT_TRUE(brightness);
-    EXPECT_EQ(brightness->id, std::uint32_t(V4L2_CID_BRIGHTNESS));
-    EXPECT_EQ(brightness->kind, DriverControl::Kind::Integer);
-    EXPECT_EQ((std::array {brightness->minimum, brightness->maximum, brightness->step,
-                           brightness->defaultValue}),
-              (std::array {0, 255, 2, 128}));
-
+    EXPECT_EQ(described(controlFromPropInfo(pods.control(SPA_PROP_brightness, "Brightness",
+                                                         SPA_PROP_INFO_type,
+                                                         SPA_POD_CHOICE_STEP_Int(128, 0, 255, 2)))),
+              std::to_string(V4L2_CID_BRIGHTNESS) + " i 0..255/2 128");
     // Controls without a property of their own come as the custom range plus the V4L2 id.
-    const std::optional<DriverControl> powerLine = controlFromPropInfo(pods.propInfo(
-        SPA_PROP_START_CUSTOM + V4L2_CID_POWER_LINE_FREQUENCY, "Power Line Frequency",
-        SPA_CHOICE_Enum, {1, 0, 1, 2}, {{0, "Disabled"}, {1, "50 Hz"}, {2, "60 Hz"}}));
-    ASSERT_TRUE(powerLine);
-    EXPECT_EQ(powerLine->id, std::uint32_t(V4L2_CID_POWER_LINE_FREQUENCY));
-    EXPECT_EQ(powerLine->kind, DriverControl::Kind::Menu);
-    ASSERT_EQ(powerLine->items.size(), 3U);
-    EXPECT_EQ(powerLine->items[2].name, "60 Hz");
-    EXPECT_EQ(std::pair(powerLine->minimum, powerLine->maximum), std::pair(0, 2));
+    const auto *labels = static_cast<const spa_pod *>(spa_pod_builder_add_struct(
+        &pods.b, SPA_POD_Int(0), SPA_POD_String("Off"), SPA_POD_Int(1), SPA_POD_String("50 Hz"),
+        SPA_POD_Int(2), SPA_POD_String("60 Hz")));
+    EXPECT_EQ(
+        described(controlFromPropInfo(pods.control(
+            SPA_PROP_START_CUSTOM + V4L2_CID_POWER_LINE_FREQUENCY, "Power Line", SPA_PROP_INFO_type,
+            SPA_POD_CHOICE_ENUM_Int(4, 1, 0, 1, 2), SPA_PROP_INFO_labels, SPA_POD_Pod(labels)))),
+        std::to_string(V4L2_CID_POWER_LINE_FREQUENCY) + " m 0..2/1 1 0:Off 1:50 Hz 2:60 Hz");
+    EXPECT_EQ(described(controlFromPropInfo(
+                  pods.control(SPA_PROP_START_CUSTOM + V4L2_CID_AUTO_WHITE_BALANCE, "Auto White",
+                               SPA_PROP_INFO_type, SPA_POD_CHOICE_Bool(true)))),
+              std::to_string(V4L2_CID_AUTO_WHITE_BALANCE) + " b 0..1/1 1");
 
-    const std::optional<DriverControl> autoWhite = controlFromPropInfo(
-        pods.propInfo(SPA_PROP_START_CUSTOM + V4L2_CID_AUTO_WHITE_BALANCE, "White Balance, Auto",
-                      SPA_CHOICE_Enum, {1, 0, 1}, {}, true));
-    ASSERT_TRUE(autoWhite);
-    EXPECT_EQ(autoWhite->kind, DriverControl::Kind::Boolean);
-    EXPECT_EQ(autoWhite->defaultValue, 1);
-
-    for (const std::uint32_t id : {std::uint32_t(V4L2_CID_GAIN), std::uint32_t(V4L2_CID_HUE),
-                                   std::uint32_t(V4L2_CID_POWER_LINE_FREQUENCY)})
+    for (const std::uint32_t id : {V4L2_CID_GAIN, V4L2_CID_HUE, V4L2_CID_POWER_LINE_FREQUENCY})
         EXPECT_EQ(controlIdOfProp(propOfControlId(id)), id);
     EXPECT_EQ(propOfControlId(V4L2_CID_SHARPNESS), std::uint32_t(SPA_PROP_sharpness));
 
-    // What setting a control sends: the node's property with the value.
-    const spa_pod *props
-        = propsPod(SPA_PROP_brightness, DriverControl::Kind::Integer, 77, pods.builder());
-    ASSERT_NE(props, nullptr);
-    const spa_pod_prop *prop = spa_pod_find_prop(props, nullptr, SPA_PROP_brightness);
+    // Setting a control sends the node's property with the value.
+    const spa_pod *props = propsPod(SPA_PROP_brightness, DriverControl::Kind::Integer, 77, pods.b);
+    const spa_pod_prop *prop
+        = props ? spa_pod_find_prop(props, nullptr, SPA_PROP_brightness) : nullptr;
     std::int32_t value = 0;
     ASSERT_TRUE(prop && spa_pod_get_int(&prop->value, &value) == 0);
     EXPECT_EQ(value, 77);

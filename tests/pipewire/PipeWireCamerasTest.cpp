@@ -1,58 +1,46 @@
-// PipeWire cameras of a private daemon: listed with their descriptions under stable identities,
-// their frames decoding to the pictures their sources draw, and the panel on them as cameras
-// behave: late first frames, stalls, unplugging and plugging mid-call.
+// PipeWire cameras of a private daemon: listed, their frames decoding to their sources' pictures,
+// the panel on them through late first frames, stalls, unplugging and plugging mid-call, and their
+// pictures reaching a parent over the bus.
 
 #include "PrivatePipeWire.h"
 
+#include "ImageBlocks.h"
+#include "VEDerEveClient.h"
+#include "VEDerEveEventSink.h"
+#include "automation/dbus/BusNames.h"
+#include "automation/dbus/ClassFactory.h"
+#include "automation/frmWebCam.h"
 #include "capture/FrameWatch.h"
+#include "dbus/PrivateBus.h"
 #include "panel/PanelDriver.h"
-#include "platform/capture/Decompressor.h"
+#include "platform/capture/FrameCodec.h"
+#include "platform/capture/VirtualCamera.h"
+#include "support/CRegSettings.h"
+#include "support/PanelTestAccess.h"
 
 #include <QElapsedTimer>
+#include <QImage>
+#include <QTest>
 
-#include <iostream>
+#include <cstdio>
 
 #include <unistd.h>
 
 namespace {
 
 namespace vfw = platform::vfw;
-using vfw::BITMAPINFOHEADER;
-using vfw::HIC;
 
-// The driver index of the camera whose identity is, or ends in, identity; -1 when it is not
-// listed or gone.
-int indexOf(const std::string &identity)
-{
-    const std::vector<vfw::DriverEntry> drivers = vfw::captureDrivers();
-    for (std::size_t i = 0; i < drivers.size(); ++i)
-        if (drivers[i].identity.ends_with(identity))
-            return drivers[i].present ? int(i) : -1;
-    return -1;
-}
-
-// Colour classes of a frame decoded to a bottom-up 24-bit bitmap, at points given in fractions of
-// the picture's size, from its top left corner.
-std::string sample(vfw::CaptureDriver &driver, vfw::GrabbedFrame frame,
+// Colour classes of a frame decoded to 24 bits at points given as fractions from the top left.
+std::string sample(const vfw::VideoFormat &format, const vfw::GrabbedFrame &frame,
                    const std::vector<std::pair<double, double>> &points)
 {
-    const BITMAPINFOHEADER in = vfw::headerFor(driver.format());
-    BITMAPINFOHEADER out = in;
-    std::vector<std::uint8_t> bits(frame.bytes.begin(), frame.bytes.end());
-    if (in.biCompression != vfw::BI_RGB) {
-        const HIC hic = vfw::ICGetDisplayFormat(0, &in, &out, 24, 0, 0);
-        bits.assign(out.biSizeImage, 0);
-        const std::int32_t rc = vfw::ICDecompress(hic, 0, &in, frame.bytes, &out, bits);
-        vfw::ICClose(hic);
-        if (rc != vfw::ICERR_OK)
-            return "decoding failed";
-    }
-    if (bits.size() < out.biSizeImage)
-        return "short frame";
+    const int line = (format.width * 3 + 3) / 4 * 4;
+    std::vector<std::uint8_t> bits(std::size_t(line * format.height));
+    if (vfw::FrameDecoder().decode(format, frame.bytes, bits) != vfw::ICERR_OK)
+        return "decoding failed";
     std::string classes;
-    const int line = (out.biWidth * 3 + 3) / 4 * 4;
     for (const auto &[fx, fy] : points) {
-        const int x = int(fx * out.biWidth), y = out.biHeight - 1 - int(fy * out.biHeight);
+        const int x = int(fx * format.width), y = format.height - 1 - int(fy * format.height);
         const std::uint8_t *p = &bits[std::size_t(y * line + x * 3)];
         classes += colourClass(p[2], p[1], p[0]);
     }
@@ -61,103 +49,78 @@ std::string sample(vfw::CaptureDriver &driver, vfw::GrabbedFrame frame,
 
 using PipeWireCameras = WithPipeWire<>;
 
+// Each source listed by its description, its frames in the format asked for showing its picture;
+// the node of a Video4Linux device is that device, listed once and served through PipeWire.
 TEST_F(PipeWireCameras, EachSourceIsListedAndItsFramesDecodeToItsPicture)
 {
-    ASSERT_TRUE(pipeWire().plugSlow("vedereve-quadrants", "Quadrant Camera", 0));
-    ASSERT_TRUE(pipeWire().plugSlow("vedereve-bgr", "BGR Camera", 0, QStringLiteral("bgr")));
-    struct Case
-    {
-        const char *identity;
-        const char *description;
-        vfw::VideoFormat format;
-        bool bars;
-    };
-    const Case cases[] = {
-        {"vedereve-test-yuy2", "YUY2 Test Camera", {vfw::FOURCC_YUY2, 16, 320, 240}, true},
-        {"vedereve-test-mjpg", "MJPG Test Camera", {vfw::FOURCC_MJPG, 16, 320, 240}, true},
-        {"vedereve-quadrants", "Quadrant Camera", {vfw::FOURCC_YUY2, 16, 320, 240}, false},
-        {"vedereve-bgr", "BGR Camera", {vfw::BI_RGB, 24, 320, 240}, false},
-    };
-    ASSERT_TRUE(waitUntil([&] { return indexOf("vedereve-bgr") >= 0; }, 3000));
+    auto io = std::make_shared<vfw::fake::FakeV4l2Io>();
+    const auto path = io->addDevice(vfw::fake::uvcCamera("Desk Camera", 0)).profile.devicePath;
+    vfw::setV4l2Io(io);
+    const std::size_t before = vfw::captureDrivers().size();
+    ASSERT_TRUE(pipeWire().plugSlow("vedereve-bgr", 0, QStringLiteral("bgr")));
+    ASSERT_TRUE(pipeWire().plugSlow("vedereve-desk", 0, "yuy2", QString::fromStdString(path)));
+    // The suite's three cameras and these two.
+    ASSERT_TRUE(waitUntil([] { return vfw::pipeWireCameras().size() == 5; }, 3000));
     const std::vector<vfw::DriverEntry> drivers = vfw::captureDrivers();
-    for (const Case &c : cases) {
+    ASSERT_EQ(drivers.size(), before + 1) << "the device's node listed apart";
+    const struct
+    {
+        std::string identity, description;
+        std::uint32_t compression;
+        std::uint16_t bits;
+    } cases[] = {
+        {"vedereve-test-yuy2", "YUY2 Test Camera", vfw::FOURCC_YUY2, 16},
+        {"vedereve-test-mjpg", "MJPG Test Camera", vfw::FOURCC_MJPG, 16},
+        {"vedereve-bgr", "vedereve-bgr (slow)", vfw::BI_RGB, 24},
+        {drivers[0].identity, "Desk Camera", vfw::FOURCC_YUY2, 16}, // served by the slow camera
+    };
+    for (const auto &c : cases) {
         SCOPED_TRACE(c.identity);
         const int index = indexOf(c.identity);
         ASSERT_GE(index, 0);
         EXPECT_EQ(drivers[std::size_t(index)].description.name, c.description);
         std::unique_ptr<vfw::CaptureDriver> driver = drivers[std::size_t(index)].open();
         ASSERT_EQ(driver->connect(), 0);
-        ASSERT_EQ(driver->setFormat(c.format), 0);
+        ASSERT_EQ(driver->setFormat({c.compression, c.bits, 320, 240}), 0);
         const vfw::VideoFormat format = driver->format();
         EXPECT_EQ(std::tuple(format.compression, format.width, format.height),
-                  std::tuple(c.format.compression, 320, 240));
+                  std::tuple(c.compression, 320, 240));
         vfw::GrabbedFrame frame;
         ASSERT_TRUE(waitUntil([&] { return !(frame = driver->grab()).empty(); }, 3000));
-        if (c.bars) {
-            // Across the bars, then in the band below them: blue under white, black under
-            // yellow.
-            std::vector<std::pair<double, double>> points;
+        if (c.identity.starts_with("vedereve-test")) { // across the bars, then below them: blue
+                                                       // under white, black under yellow
+            std::vector<std::pair<double, double>> points {{0.07, 0.71}, {0.21, 0.71}};
             for (int bar = 0; bar < 7; ++bar)
                 points.emplace_back((bar + 0.5) / 7, 0.3);
-            points.insert(points.end(), {{0.07, 0.71}, {0.21, 0.71}});
-            EXPECT_EQ(sample(*driver, frame, points), std::string(kBars) + "BK");
+            EXPECT_EQ(sample(format, frame, points), std::string("BK") + kBars);
         } else {
             EXPECT_EQ(
-                sample(*driver, frame, {{0.25, 0.25}, {0.75, 0.25}, {0.25, 0.75}, {0.75, 0.75}}),
+                sample(format, frame, {{0.25, 0.25}, {0.75, 0.25}, {0.25, 0.75}, {0.75, 0.75}}),
                 kQuadrants);
         }
     }
-    // The daemon's own test-pattern node answers its formats on its port only.
-    EXPECT_GE(indexOf("vedereve-videotestsrc"), 0);
+    EXPECT_GE(indexOf("vedereve-videotestsrc"), 0); // answers its formats on its port only
     pipeWire().unplug("vedereve-bgr");
-    pipeWire().unplug("vedereve-quadrants");
-}
-
-// A node that serves a Video4Linux device is that device: listed once, under its identity.
-TEST_F(PipeWireCameras, NodeOfAVideo4LinuxDeviceIsListedOnce)
-{
-    auto io = std::make_shared<vfw::fake::FakeV4l2Io>();
-    const std::string path
-        = io->addDevice(vfw::fake::uvcCamera("Desk Camera", 0)).profile.devicePath;
-    vfw::setV4l2Io(io);
-    const std::vector<vfw::DriverEntry> before = vfw::captureDrivers();
-    ASSERT_FALSE(before.empty());
-    ASSERT_TRUE(pipeWire().plugSlow("vedereve-desk", "Desk Camera (PipeWire)", 0,
-                                    QStringLiteral("yuy2"), QString::fromStdString(path)));
-    ASSERT_TRUE(waitUntil(
-        [] {
-            for (const vfw::PipeWireCamera &camera : vfw::pipeWireCameras())
-                if (camera.name == "vedereve-desk")
-                    return true;
-            return false;
-        },
-        3000));
-    const std::vector<vfw::DriverEntry> after = vfw::captureDrivers();
-    ASSERT_EQ(after.size(), before.size()) << "listed twice";
-    EXPECT_EQ(after.front().identity, before.front().identity);
     pipeWire().unplug("vedereve-desk");
 }
 
-// The same cameras through a descriptor already connected to the daemon, as the desktop's portal
-// hands one out: given through the API, and through VEDEREVE_PIPEWIRE_FD. Such a connection may
-// not link its streams itself; the session manager does.
+// A descriptor already connected to the daemon, as the portal hands out, given through the API
+// and through VEDEREVE_PIPEWIRE_FD; such a connection leaves linking to the session manager.
 using PipeWirePortal = WithPipeWire<::testing::Test, true>;
 
 TEST_F(PipeWirePortal, ConnectionHandedInAsADescriptorServesTheCameras)
 {
     const QByteArray remote = qgetenv("PIPEWIRE_REMOTE");
     for (const bool throughEnvironment : {false, true}) {
-        SCOPED_TRACE(throughEnvironment ? "VEDEREVE_PIPEWIRE_FD" : "setPipeWireConnection");
+        SCOPED_TRACE(throughEnvironment);
         const int fd = pipeWire().connectedSocket();
         ASSERT_GE(fd, 0);
-        // Only the descriptor leads to the daemon.
-        qputenv("PIPEWIRE_REMOTE", "vedereve-no-such-daemon");
-        if (throughEnvironment) {
+        qputenv("PIPEWIRE_REMOTE", "vedereve-no-such-daemon"); // only the descriptor leads there
+        if (throughEnvironment)
             qputenv("VEDEREVE_PIPEWIRE_FD", QByteArray::number(fd));
-            vfw::setPipeWireConnection({});
-        } else {
-            vfw::setPipeWireConnection({vfw::PipeWireConnection::Mode::Fd, fd});
-        }
+        vfw::setPipeWireConnection({throughEnvironment ? vfw::PipeWireConnection::Mode::Automatic
+                                                       : vfw::PipeWireConnection::Mode::Fd,
+                                    fd});
         const int index = indexOf("vedereve-test-yuy2");
         std::unique_ptr<vfw::CaptureDriver> driver
             = index < 0 ? nullptr : vfw::captureDrivers()[std::size_t(index)].open();
@@ -171,12 +134,10 @@ TEST_F(PipeWirePortal, ConnectionHandedInAsADescriptorServesTheCameras)
     }
 }
 
-// The panel on PipeWire cameras, in real time: its own timers run while the test waits.
+// The panel on PipeWire cameras in real time; the time since Play of each picture sent recorded.
 class PipeWirePanel : public WithPipeWire<paneltest::PanelTest>
 {
 protected:
-    // The panel on the camera with this identity, Play pressed, sending; the time since Play
-    // of each picture sent is recorded.
     void playOn(const std::string &identity)
     {
         const int index = indexOf(identity);
@@ -200,13 +161,12 @@ protected:
     std::vector<qint64> sentAt;
 };
 
-// A camera whose first frame comes late is starting, not failing. One that stops sending fails
-// after the stall bound and sends nothing more; the restarts are on that camera, and it runs again
-// once it sends again.
+// A late first frame is waited for; a stall fails after its bound, sends nothing and restarts
+// that camera, which runs again once it sends again.
 TEST_F(PipeWirePanel, LateFirstFrameIsWaitedForAndAStallRestartsThatCamera)
 {
     constexpr int kDelayMs = 1200;
-    ASSERT_TRUE(pipeWire().plugSlow("vedereve-slow", "Slow Camera", kDelayMs));
+    ASSERT_TRUE(pipeWire().plugSlow("vedereve-slow", kDelayMs));
     playOn("vedereve-slow");
     ASSERT_TRUE(sentMoreThan(0, capture::kStartBoundMs + 1000));
     EXPECT_GE(sentAt.front(), kDelayMs);
@@ -227,40 +187,121 @@ TEST_F(PipeWirePanel, LateFirstFrameIsWaitedForAndAStallRestartsThatCamera)
     EXPECT_EQ(view->deviceIndex(), indexOf("vedereve-slow"));
 }
 
-// A camera plugged mid-call is listed without taking the call's camera's index. Unplugged
-// mid-call: nothing more is sent, no other camera is started, and the camera keeps its index;
-// plugged again, it comes back there.
+// A camera plugged mid-call leaves the call alone. One unplugged mid-call is noticed at once,
+// sends nothing more, starts no other camera and keeps its index, where it comes back.
 TEST_F(PipeWirePanel, UnpluggedCameraSendsNothingMoreAndReturnsAtItsIndex)
 {
-    ASSERT_TRUE(pipeWire().plugSlow("vedereve-unplug", "Unplugged Camera", 0));
+    ASSERT_TRUE(pipeWire().plugSlow("vedereve-unplug", 0));
     ASSERT_TRUE(waitUntil([&] { return indexOf("vedereve-unplug") >= 0; }, 3000));
     playOn("vedereve-unplug");
     const int index = view->deviceIndex();
     ASSERT_TRUE(sentMoreThan(1, 3000));
+    std::printf("PipeWire camera: first picture %lld ms after Play\n", sentAt.front());
 
-    std::cout << "PipeWire camera: first picture " << sentAt.front() << " ms after Play\n";
-
-    ASSERT_TRUE(pipeWire().plugSlow("vedereve-later", "Later Camera", 0));
+    ASSERT_TRUE(pipeWire().plugSlow("vedereve-later", 0));
     ASSERT_TRUE(waitUntil([&] { return indexOf("vedereve-later") >= 0; }, 3000));
     EXPECT_EQ(indexOf("vedereve-unplug"), index);
     ASSERT_TRUE(sentMoreThan(sentAt.size(), 1000)) << "plugging another camera disturbed the call";
 
-    // Noticed at once from the daemon's word, well before the stall bound.
     pipeWire().unplug("vedereve-unplug");
-    ASSERT_TRUE(waitUntil([&] { return view->lastAttempt() != 0; }, 1500));
+    ASSERT_TRUE(waitUntil([&] { return view->lastAttempt() != 0; }, 1500)); // not the stall bound
     const std::size_t sent = sentAt.size();
     waitUntil([] { return false; }, 1000);
     EXPECT_EQ(sentAt.size(), sent) << "a picture after the camera went";
     EXPECT_EQ(view->deviceIndex(), index);
-    EXPECT_FALSE(pipeWire().said("vedereve-later").contains("first")) << "another camera started";
 
-    ASSERT_TRUE(pipeWire().plugSlow("vedereve-unplug", "Unplugged Camera", 0));
+    ASSERT_TRUE(pipeWire().plugSlow("vedereve-unplug", 0));
     ASSERT_TRUE(waitUntil([&] { return indexOf("vedereve-unplug") >= 0; }, 3000));
     EXPECT_EQ(indexOf("vedereve-unplug"), index);
     if (!view->capture().CameraOn())
         click("imgCamOnMain");
     EXPECT_TRUE(sentMoreThan(sent, 3000));
-    EXPECT_FALSE(pipeWire().said("vedereve-later").contains("first"));
+    EXPECT_FALSE(pipeWire().said("vedereve-later").contains("first")) << "another camera started";
+}
+
+// The parent of PipeWireOverBus: prints "SNAPSHOT <colour classes of the quadrants>" for each
+// picture it reads.
+TEST(ParentProcessRole, ReceivesPictures)
+{
+    if (qEnvironmentVariableIsEmpty("VEDEREVE_PIPEWIRE_PARENT"))
+        GTEST_SKIP() << "runs only as the parent process of PipeWireOverBus";
+    std::setvbuf(stdout, nullptr, _IOLBF, 0);
+    QDBusConnection bus = QDBusConnection::sessionBus();
+    VEDerEveEventSink sink;
+    VEDerEveClient client(bus);
+    if (!sink.exportOn(bus, QStringLiteral("/parent/sink")) || !client.create()
+        || !client.advise(sink)
+        || !(client.setTransmitPost(true) && client.setTransmitStatus(true) && client.Show()
+             && client.Maximize() && client.setCurrentTab(1)))
+        std::_Exit(2);
+    int received = 0;
+    QObject::connect(&sink, &VEDerEveEventSink::WebCamSnapShot, [&](QByteArray &, std::int32_t n) {
+        const std::optional<ImageBlockCopy> block = readImageBlock(n);
+        const QImage picture = block ? QImage::fromData(block->data, "JPG") : QImage();
+        std::string classes;
+        for (const auto &[fx, fy] : {std::pair {1, 1}, {3, 1}, {1, 3}, {3, 3}}) {
+            const QRgb p = picture.isNull()
+                ? 0
+                : picture.pixel(fx * picture.width() / 4, fy * picture.height() / 4);
+            classes += colourClass(qRed(p), qGreen(p), qBlue(p));
+        }
+        std::printf("SNAPSHOT %s\n", classes.c_str());
+        ++received;
+    });
+    std::printf("READY %s\n", qPrintable(client.path()));
+    std::_Exit(QTest::qWaitFor([&] { return received >= 3; }, 15000) ? 0 : 5);
+}
+
+// A parent receives over the bus the pictures captured after Play; they show the camera's picture.
+using PipeWireOverBus = WithPipeWire<>;
+
+TEST_F(PipeWireOverBus, ParentReceivesTheCamerasPictures)
+{
+    ASSERT_TRUE(pipeWire().plugSlow("vedereve-bus", 0));
+    vfw::VirtualCameras::configure({});
+    int index = -1;
+    ASSERT_TRUE(waitUntil([&] { return (index = indexOf("vedereve-bus")) >= 0; }, 3000));
+    CRegSettings().SaveSetting("Defaults", "WebCamDevice", QString::number(index));
+
+    PrivateBus bus;
+    ASSERT_TRUE(bus.start());
+    QDBusConnection host = bus.connect(QStringLiteral("host"));
+    bus::ClassFactory factory(host, bus::ServerOptions {5000, 100, 60000});
+    ASSERT_TRUE(factory.registerFactory());
+    ASSERT_TRUE(host.registerService(QString::fromLatin1(bus::kServiceName)));
+    QProcess parent;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"), bus.address());
+    env.insert(QStringLiteral("VEDEREVE_PIPEWIRE_PARENT"), QStringLiteral("1"));
+    parent.setProcessEnvironment(env);
+    parent.start(QCoreApplication::applicationFilePath(),
+                 {QStringLiteral("--gtest_filter=ParentProcessRole.*")});
+    QByteArray output;
+    ASSERT_TRUE(waitUntil(
+        [&] {
+            return (output += parent.readAllStandardOutput()).contains("READY ")
+                && output.endsWith('\n');
+        },
+        15000));
+    const QString path
+        = QString::fromUtf8(output.mid(output.indexOf("READY ") + 6).split('\n').first());
+    zozEZUdeZid *object = factory.object(path);
+    ASSERT_NE(object, nullptr) << output.toStdString();
+    const PanelTestAccess view(object->form()->WebCam());
+    ASSERT_EQ(view.deviceIndex(), index);
+    QTest::mouseClick(view.widget("imgCamOnMain"), Qt::LeftButton, {}, QPoint(5, 5));
+    ASSERT_TRUE(waitUntil([&] { return parent.state() == QProcess::NotRunning; }, 20000));
+    output += parent.readAllStandardOutput();
+    EXPECT_EQ(parent.exitCode(), 0) << output.toStdString();
+    int pictures = 0;
+    for (const QByteArray &line : output.split('\n')) {
+        if (line.startsWith("SNAPSHOT ")) {
+            ++pictures;
+            EXPECT_EQ(line.mid(9).toStdString(), kQuadrants);
+        }
+    }
+    EXPECT_GE(pictures, 3);
+    vfw::VirtualCameras::reset();
 }
 
 } // namespace

@@ -6,52 +6,137 @@
 
 #include <gtest/gtest.h>
 
-#include <QByteArray>
+#include <QCoreApplication>
+#include <QDeadlineTimer>
 #include <QProcess>
-#include <QString>
+#include <QThread>
 
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <cstring>
 #include <functional>
 #include <map>
 #include <memory>
 
-// A private PipeWire daemon with test cameras (scripts/pipewire-test-cameras.sh), its
-// environment put into this process while it runs, so that the component finds it the way it
-// finds a desktop's daemon. Cameras can be plugged and unplugged: GStreamer ones (yuy2, mjpg,
-// showing colour bars) and the tests' own slow camera (four coloured quadrants). Every wait is
-// bounded. A missing daemon binary is a failure, not a skip: CI installs it.
+// Serves Qt events until predicate holds or timeoutMs passed.
+inline bool waitUntil(const std::function<bool()> &predicate, int timeoutMs)
+{
+    for (const QDeadlineTimer deadline(timeoutMs); !predicate(); QThread::msleep(5)) {
+        if (deadline.hasExpired())
+            return false;
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+    }
+    return true;
+}
+
+// A private PipeWire daemon (scripts/pipewire-test-cameras.sh) whose environment this process
+// takes while it runs, and cameras plugged and unplugged at will. Waits are bounded; a missing
+// daemon is a failure, not a skip.
 class PrivatePipeWire final
 {
 public:
-    PrivatePipeWire() = default;
     ~PrivatePipeWire() { stop(); }
-    PrivatePipeWire(const PrivatePipeWire &) = delete;
-    PrivatePipeWire &operator=(const PrivatePipeWire &) = delete;
-
-    // Cameras: "none", or a comma-separated list of yuy2 and mjpg. The daemon always has its
-    // own test-pattern camera ("Test Pattern Camera"). With a session manager, which links the
-    // streams of clients that may not link themselves (the portal's). On failure, error() says
-    // why.
-    bool start(const QString &cameras = QStringLiteral("none"), bool sessionManager = false);
-    void stop();
+    // cameras: "none" or a comma-separated list of yuy2 and mjpg (GStreamer colour bars); the
+    // daemon has its own "Test Pattern Camera" too.
+    bool start(const QString &cameras = QStringLiteral("none"), bool sessionManager = false)
+    {
+        m_daemon.start(
+            QStringLiteral(VEDEREVE_PIPEWIRE_SCRIPT),
+            {QStringLiteral("--cameras"), cameras,
+             sessionManager ? QStringLiteral("--session-manager") : QStringLiteral("--")});
+        QByteArray out;
+        waitUntil(
+            [&] {
+                return (out += m_daemon.readAllStandardOutput()).contains("READY\n")
+                    || m_daemon.state() == QProcess::NotRunning;
+            },
+            10000);
+        for (const QByteArray &line : out.split('\n')) {
+            if (line.startsWith("export ")) {
+                m_variables << line.mid(7, line.indexOf('=') - 7);
+                qputenv(m_variables.back().constData(), line.mid(line.indexOf('=') + 1));
+            }
+        }
+        if (!out.contains("READY\n"))
+            m_error = "the private PipeWire daemon did not start: "
+                + QString::fromLocal8Bit(out + m_daemon.readAllStandardError());
+        return m_error.isEmpty();
+    }
+    // The component leaves the daemon first.
+    void stop()
+    {
+        platform::vfw::setPipeWireConnection({platform::vfw::PipeWireConnection::Mode::Off});
+        while (!m_cameras.empty())
+            unplug(m_cameras.begin()->first);
+        m_daemon.terminate(); // the script stops its daemon and removes its runtime folder
+        if (!m_daemon.waitForFinished(5000))
+            m_daemon.kill();
+        for (const QByteArray &name : std::exchange(m_variables, {}))
+            qunsetenv(name.constData());
+    }
     const QString &error() const { return m_error; }
-    // A connected socket to the daemon, as the portal hands out; -1 on failure. The caller owns it.
-    int connectedSocket() const;
-
-    // Plugging: a GStreamer camera of kind yuy2 or mjpg, or the slow camera that sends its
-    // first frame delayMs after each start, in format yuy2 or bgr, optionally as the node of a
-    // Video4Linux device. name is its node.name.
+    // A socket connected to the daemon, as the portal hands out; -1 on failure.
+    int connectedSocket() const
+    {
+        const QByteArray path = qgetenv("PIPEWIRE_RUNTIME_DIR") + '/' + qgetenv("PIPEWIRE_REMOTE");
+        sockaddr_un address {AF_UNIX, {}};
+        std::strncpy(address.sun_path, path.constData(), sizeof address.sun_path - 1);
+        const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        if (::connect(fd, reinterpret_cast<const sockaddr *>(&address), sizeof address) == 0)
+            return fd;
+        ::close(fd);
+        return -1;
+    }
+    // A GStreamer camera of kind yuy2 or mjpg.
     bool plug(const QString &name, const QString &kind, const QString &description,
-              const QString &size = QStringLiteral("320x240"));
-    bool plugSlow(const QString &name, const QString &description, int delayMs,
-                  const QString &format = QStringLiteral("yuy2"), const QString &v4l2Path = {});
-    // Stops the slow camera's frames, or lets them go on.
-    void stall(const QString &name, bool stalled);
-    void unplug(const QString &name);
-    // What the slow camera printed so far ("paused", "first", ...).
-    QByteArray said(const QString &name);
+              const QString &size)
+    {
+        return run(name, QStringLiteral(VEDEREVE_PIPEWIRE_SCRIPT),
+                   {QStringLiteral("source"), kind, name, description, size});
+    }
+    // The slow camera (tests/pipewire/SlowCamera.cpp), described as "<name> (slow)"; registered
+    // when this returns.
+    bool plugSlow(const QString &name, int delayMs, const QString &format = QStringLiteral("yuy2"),
+                  const QString &v4l2Path = {})
+    {
+        return run(name, QStringLiteral(VEDEREVE_SLOW_CAMERA),
+                   {name, name + " (slow)", QString::number(delayMs), format, v4l2Path})
+            && waitUntil([&] { return said(name).contains("paused"); }, 10000);
+    }
+    void stall(const QString &name, bool stalled)
+    {
+        m_cameras[name].process->write(stalled ? "stall\n" : "resume\n");
+    }
+    void unplug(const QString &name)
+    {
+        if (const auto it = m_cameras.find(name); it != m_cameras.end()) {
+            it->second.process->terminate();
+            if (!it->second.process->waitForFinished(3000))
+                it->second.process->kill();
+            m_cameras.erase(it);
+        }
+    }
+    // What the slow camera printed so far ("paused", "first").
+    QByteArray said(const QString &name)
+    {
+        Camera &camera = m_cameras.at(name);
+        return camera.said += camera.process->readAllStandardOutput();
+    }
 
 private:
-    bool startCamera(const QString &name, const QString &program, const QStringList &args);
+    bool run(const QString &name, const QString &program, const QStringList &args)
+    {
+        unplug(name);
+        Camera &camera = m_cameras[name];
+        camera.process = std::make_unique<QProcess>();
+        camera.process->setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        camera.process->start(program, args);
+        if (!camera.process->waitForStarted(10000))
+            m_error = "cannot start " + program;
+        return m_error.isEmpty();
+    }
 
     struct Camera
     {
@@ -60,26 +145,30 @@ private:
     };
     QProcess m_daemon;
     QString m_error;
-    QList<QByteArray> m_variables; // set from the daemon's, unset when it stops
+    QList<QByteArray> m_variables;
     std::map<QString, Camera> m_cameras;
 };
 
-// The test cameras' pictures by colour class: the GStreamer cameras' bars, left to right across
-// the upper part, and the slow camera's quadrants (top left, top right, bottom left, bottom right).
+// Colour classes of the pictures: the bars left to right, the quadrants in reading order.
 constexpr const char *kBars = "WYCGMRB";
 constexpr const char *kQuadrants = "RGBW";
-// White, yellow, cyan, green, magenta, red, blue or black, by which channels are bright.
 inline char colourClass(int r, int g, int b)
 {
     return "KBGCRMYW"[(r > 128) * 4 + (g > 128) * 2 + (b > 128)];
 }
 
-// Runs until predicate holds or timeoutMs passed, serving Qt events meanwhile.
-bool waitUntil(const std::function<bool()> &predicate, int timeoutMs);
+// The driver index of the present camera whose identity ends in identity; -1 otherwise.
+inline int indexOf(const std::string &identity)
+{
+    const std::vector<platform::vfw::DriverEntry> drivers = platform::vfw::captureDrivers();
+    for (std::size_t i = 0; i < drivers.size(); ++i)
+        if (drivers[i].identity.ends_with(identity))
+            return drivers[i].present ? int(i) : -1;
+    return -1;
+}
 
-// One daemon per test suite, with the yuy2 and mjpg GStreamer cameras, over any test base
-// class; the component drops its PipeWire session before and after, so that it connects to this
-// daemon and leaves it before it goes. The machine's Video4Linux cameras are left out.
+// One daemon with the yuy2 and mjpg cameras per suite; the component reconnects to it in each
+// test and leaves it before it goes. The machine's Video4Linux cameras are left out.
 template<class Base = ::testing::Test, bool sessionManager = false> class WithPipeWire : public Base
 {
 protected:
@@ -88,17 +177,12 @@ protected:
         s_pipeWire = std::make_unique<PrivatePipeWire>();
         s_pipeWire->start(QStringLiteral("yuy2,mjpg"), sessionManager);
     }
-    static void TearDownTestSuite()
-    {
-        platform::vfw::setPipeWireConnection({platform::vfw::PipeWireConnection::Mode::Off});
-        s_pipeWire.reset();
-    }
+    static void TearDownTestSuite() { s_pipeWire.reset(); }
     void SetUp() override
     {
         Base::SetUp();
         ASSERT_TRUE(s_pipeWire->error().isEmpty()) << s_pipeWire->error().toStdString();
-        // Test bases may have switched PipeWire off.
-        platform::vfw::setPipeWireConnection({});
+        platform::vfw::setPipeWireConnection({}); // test bases may have switched it off
         platform::vfw::setV4l2Io(std::make_shared<platform::vfw::fake::FakeV4l2Io>());
     }
     void TearDown() override

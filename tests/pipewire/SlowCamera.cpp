@@ -1,11 +1,10 @@
-// A PipeWire camera that the tests control: a Video/Source node that sends its first frame only
-// after a delay, stops sending while stalled and leaves when told.
-//   vedereve-slow-camera NAME DESCRIPTION [DELAY_MS] [yuy2|bgr] [V4L2_PATH]
-// V4L2_PATH: the node says it serves that Video4Linux device, as a desktop's camera nodes do.
-// Picture: four quadrants, red top left, green top right, blue bottom left, white bottom right;
-// 320 x 240 at 30 frames/s. Lines on standard input: "stall", "resume" (end of input: leave).
-// Prints "paused" once the node is registered and "first" when the first frame goes out.
-// GStreamer's test sources cannot be held back like this: they crash when their first frame waits.
+// A PipeWire camera the tests control (GStreamer's test sources crash when their first frame
+// waits):
+//   vedereve-slow-camera NAME DESCRIPTION DELAY_MS yuy2|bgr [V4L2_PATH]
+// Four quadrants (red, green / blue, white), 320 x 240 at 30 frames/s, the first frame DELAY_MS
+// after each start; "stall" and "resume" on standard input hold and release the frames, its end
+// ends the camera. Prints "paused" once registered and "first" with the first frame. V4L2_PATH:
+// the node says it serves that Video4Linux device, as a desktop's camera nodes do.
 
 #include <pipewire/pipewire.h>
 #include <spa/param/video/format-utils.h>
@@ -22,9 +21,7 @@
 
 namespace {
 
-constexpr int kWidth = 320;
-constexpr int kHeight = 240;
-constexpr int kFrameMs = 33;
+constexpr int kWidth = 320, kHeight = 240, kFrameMs = 33;
 
 struct Camera
 {
@@ -33,48 +30,35 @@ struct Camera
     spa_source *timer = nullptr;
     spa_video_format format = SPA_VIDEO_FORMAT_YUY2;
     std::vector<std::uint8_t> frame;
-    int stride = 0;
-    int delayMs = 0;
-    bool stalled = false;
-    bool sentFirst = false;
-};
+    int stride = 0, delayMs = 0;
+    bool stalled = false, sentFirst = false;
+} camera;
 
-void say(const char *line)
-{
-    std::printf("%s\n", line);
-    std::fflush(stdout);
-}
-
-// The picture in the camera's format; YUY2 in limited-range BT.601, as cameras send it.
-void draw(Camera &camera)
+// YUY2 in limited-range BT.601, as cameras send it.
+void draw()
 {
     static constexpr std::uint8_t kRgb[4][3]
         = {{255, 0, 0}, {0, 255, 0}, {0, 0, 255}, {255, 255, 255}};
     const bool yuy2 = camera.format == SPA_VIDEO_FORMAT_YUY2;
-    camera.stride = yuy2 ? kWidth * 2 : (kWidth * 3 + 3) / 4 * 4;
+    camera.stride = yuy2 ? kWidth * 2 : kWidth * 3;
     camera.frame.assign(std::size_t(camera.stride * kHeight), 0);
     for (int y = 0; y < kHeight; ++y) {
-        for (int x = 0; x < kWidth; ++x) {
+        for (int x = 0; x < kWidth; x += 2) {
             const std::uint8_t *c = kRgb[(y >= kHeight / 2) * 2 + (x >= kWidth / 2)];
             std::uint8_t *out = &camera.frame[std::size_t(y * camera.stride)];
-            if (!yuy2) {
-                const std::uint8_t bgr[3] = {c[2], c[1], c[0]};
-                std::memcpy(out + x * 3, bgr, 3);
-            } else if (x % 2 == 0) {
-                const int luma = (66 * c[0] + 129 * c[1] + 25 * c[2] + 128) / 256 + 16;
-                const int u = (-38 * c[0] - 74 * c[1] + 112 * c[2] + 128) / 256 + 128;
-                const int v = (112 * c[0] - 94 * c[1] - 18 * c[2] + 128) / 256 + 128;
-                const std::uint8_t pair[4]
-                    = {std::uint8_t(luma), std::uint8_t(u), std::uint8_t(luma), std::uint8_t(v)};
-                std::memcpy(out + x * 2, pair, 4);
-            }
+            const int luma = (66 * c[0] + 129 * c[1] + 25 * c[2] + 128) / 256 + 16;
+            const int u = (-38 * c[0] - 74 * c[1] + 112 * c[2] + 128) / 256 + 128;
+            const int v = (112 * c[0] - 94 * c[1] - 18 * c[2] + 128) / 256 + 128;
+            const std::uint8_t pixels[6] = {c[2], c[1], c[0], c[2], c[1], c[0]};
+            const std::uint8_t pair[4]
+                = {std::uint8_t(luma), std::uint8_t(u), std::uint8_t(luma), std::uint8_t(v)};
+            std::memcpy(out + x * (yuy2 ? 2 : 3), yuy2 ? pair : pixels, yuy2 ? 4 : 6);
         }
     }
 }
 
-void onProcess(void *data)
+void onProcess(void *)
 {
-    auto &camera = *static_cast<Camera *>(data);
     pw_buffer *buffer = pw_stream_dequeue_buffer(camera.stream);
     if (!buffer)
         return;
@@ -83,45 +67,40 @@ void onProcess(void *data)
         std::memcpy(d.data, camera.frame.data(), camera.frame.size());
         *d.chunk = {0, std::uint32_t(camera.frame.size()), camera.stride, 0};
         if (!std::exchange(camera.sentFirst, true))
-            say("first");
+            std::puts("first");
     }
     pw_stream_queue_buffer(camera.stream, buffer);
 }
 
-void onTimer(void *data, std::uint64_t)
+void onTimer(void *, std::uint64_t)
 {
-    auto &camera = *static_cast<Camera *>(data);
     if (!camera.stalled)
         pw_stream_trigger_process(camera.stream);
 }
 
-void onStateChanged(void *data, pw_stream_state, pw_stream_state state, const char *error)
+void onStateChanged(void *, pw_stream_state, pw_stream_state state, const char *)
 {
-    auto &camera = *static_cast<Camera *>(data);
     pw_loop *loop = pw_main_loop_get_loop(camera.loop);
     if (state == PW_STREAM_STATE_ERROR) {
-        std::fprintf(stderr, "slow camera: %s\n", error ? error : "stream error");
         pw_main_loop_quit(camera.loop);
     } else if (state == PW_STREAM_STATE_PAUSED) {
         pw_loop_update_timer(loop, camera.timer, nullptr, nullptr, false);
-        say("paused");
+        std::puts("paused");
     } else if (state == PW_STREAM_STATE_STREAMING) {
-        // The delay counts from each start, as a camera's does.
         const int firstMs = camera.sentFirst ? kFrameMs : std::max(camera.delayMs, 1);
-        timespec first {firstMs / 1000, (firstMs % 1000) * 1000000L};
-        timespec interval {0, kFrameMs * 1000000L};
+        timespec first {firstMs / 1000, (firstMs % 1000) * 1000000L},
+            interval {0, kFrameMs * 1000000L};
         pw_loop_update_timer(loop, camera.timer, &first, &interval, false);
     }
 }
 
-void onParamChanged(void *data, std::uint32_t id, const spa_pod *param)
+void onParamChanged(void *, std::uint32_t id, const spa_pod *param)
 {
-    auto &camera = *static_cast<Camera *>(data);
     spa_video_info_raw info {};
     if (!param || id != SPA_PARAM_Format || spa_format_video_raw_parse(param, &info) < 0)
         return;
     camera.format = info.format;
-    draw(camera);
+    draw();
     std::uint8_t storage[256];
     spa_pod_builder builder = SPA_POD_BUILDER_INIT(storage, sizeof storage);
     const spa_pod *params[] = {static_cast<const spa_pod *>(spa_pod_builder_add_object(
@@ -133,38 +112,30 @@ void onParamChanged(void *data, std::uint32_t id, const spa_pod *param)
     pw_stream_update_params(camera.stream, params, 1);
 }
 
-void onInput(void *data, int fd, std::uint32_t)
+void onInput(void *, int fd, std::uint32_t)
 {
-    auto &camera = *static_cast<Camera *>(data);
     char line[64] = {};
-    const ssize_t n = read(fd, line, sizeof line - 1);
-    if (n <= 0)
+    if (read(fd, line, sizeof line - 1) <= 0)
         pw_main_loop_quit(camera.loop);
-    // The test writes one command and waits for its effect before the next.
-    else if (std::string_view(line).starts_with("stall"))
-        camera.stalled = true;
-    else if (std::string_view(line).starts_with("resume"))
-        camera.stalled = false;
+    else // one command at a time: the test waits for its effect
+        camera.stalled = std::string_view(line).starts_with("stall");
 }
 
 } // namespace
 
 int main(int argc, char **argv)
 {
-    if (argc < 3) {
-        std::fprintf(stderr, "usage: %s NAME DESCRIPTION [DELAY_MS] [yuy2|bgr] [V4L2_PATH]\n",
-                     argv[0]);
+    if (argc < 5)
         return 2;
-    }
+    std::setvbuf(stdout, nullptr, _IOLBF, 0);
     pw_init(&argc, &argv);
-    Camera camera;
-    camera.delayMs = argc > 3 ? std::atoi(argv[3]) : 0;
-    if (argc > 4 && std::string_view(argv[4]) == "bgr")
+    camera.delayMs = std::atoi(argv[3]);
+    if (std::string_view(argv[4]) == "bgr")
         camera.format = SPA_VIDEO_FORMAT_BGR;
     camera.loop = pw_main_loop_new(nullptr);
     pw_loop *loop = pw_main_loop_get_loop(camera.loop);
-    camera.timer = pw_loop_add_timer(loop, onTimer, &camera);
-    pw_loop_add_io(loop, STDIN_FILENO, SPA_IO_IN | SPA_IO_HUP, false, onInput, &camera);
+    camera.timer = pw_loop_add_timer(loop, onTimer, nullptr);
+    pw_loop_add_io(loop, STDIN_FILENO, SPA_IO_IN | SPA_IO_HUP, false, onInput, nullptr);
 
     pw_stream_events events {};
     events.version = PW_VERSION_STREAM_EVENTS;
@@ -175,9 +146,9 @@ int main(int argc, char **argv)
         = pw_properties_new(PW_KEY_MEDIA_TYPE, "Video", PW_KEY_MEDIA_CATEGORY, "Capture",
                             PW_KEY_MEDIA_CLASS, "Video/Source", PW_KEY_MEDIA_ROLE, "Camera",
                             PW_KEY_NODE_NAME, argv[1], PW_KEY_NODE_DESCRIPTION, argv[2], nullptr);
-    if (argc > 5)
+    if (argc > 5 && *argv[5])
         pw_properties_set(properties, "api.v4l2.path", argv[5]);
-    camera.stream = pw_stream_new_simple(loop, argv[1], properties, &events, &camera);
+    camera.stream = pw_stream_new_simple(loop, argv[1], properties, &events, nullptr);
 
     std::uint8_t storage[512];
     spa_pod_builder builder = SPA_POD_BUILDER_INIT(storage, sizeof storage);
@@ -189,13 +160,11 @@ int main(int argc, char **argv)
         SPA_POD_Id(SPA_MEDIA_SUBTYPE_raw), SPA_FORMAT_VIDEO_format, SPA_POD_Id(camera.format),
         SPA_FORMAT_VIDEO_size, SPA_POD_Rectangle(&size), SPA_FORMAT_VIDEO_framerate,
         SPA_POD_Fraction(&rate)))};
-    const int rc = pw_stream_connect(
-        camera.stream, PW_DIRECTION_OUTPUT, PW_ID_ANY,
-        pw_stream_flags(PW_STREAM_FLAG_DRIVER | PW_STREAM_FLAG_MAP_BUFFERS), params, 1);
-    if (rc < 0) {
-        std::fprintf(stderr, "slow camera: cannot connect (%s)\n", std::strerror(-rc));
+    if (pw_stream_connect(camera.stream, PW_DIRECTION_OUTPUT, PW_ID_ANY,
+                          pw_stream_flags(PW_STREAM_FLAG_DRIVER | PW_STREAM_FLAG_MAP_BUFFERS),
+                          params, 1)
+        < 0)
         return 1;
-    }
     pw_main_loop_run(camera.loop);
     pw_stream_destroy(camera.stream);
     pw_main_loop_destroy(camera.loop);
