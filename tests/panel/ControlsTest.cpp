@@ -61,23 +61,20 @@ TEST_F(Tabs, PlayAndPauseAnswerOnlyTheLeftButtonAndFollowTheCamera)
     EXPECT_FALSE(view->image("imgCamOnMain")->isEnabled());
     EXPECT_EQ(view->image("imgCamOnMain")->Picture(), view->image("ImgCamOn(1)")->Picture());
     EXPECT_EQ(view->image("imgCamOffMain")->Picture(), view->image("imgCamStop(1)")->Picture());
-    EXPECT_TRUE(view->tmrMain().Enabled());
-    EXPECT_EQ(view->tmrMain().Interval(), 120);
+    EXPECT_EQ(view->tmrMain().Enabled() ? view->tmrMain().Interval() : -1, 120);
     view->tickMain();
     EXPECT_EQ(caption("lblStatus"), "[ Preview ]");
     // A pause by the parent stops the camera and has the parent erase its picture; its end resumes.
     int erased = 0;
     QObject::connect(object->events(), &zozEZUdeZidEvents::EraseWebCam, [&] { ++erased; });
     object->setPause(true);
-    EXPECT_FALSE(view->capture().CameraOn());
-    EXPECT_EQ(erased, 1);
+    EXPECT_TRUE(!view->capture().CameraOn() && erased == 1);
     object->setPause(false);
     click("imgCamOffMain", Qt::RightButton);
     EXPECT_TRUE(view->capture().CameraOn());
     // Pause pressed by hand forgets the resume.
     click("imgCamOffMain");
-    EXPECT_FALSE(view->capture().CameraOn());
-    EXPECT_FALSE(view->resumeCam());
+    EXPECT_FALSE(view->capture().CameraOn() || view->resumeCam());
     EXPECT_EQ(view->image("imgCamOnMain")->Picture(), view->image("ImgCamOn(0)")->Picture());
     // Each start puts the frame size after the device's name, once.
     click("imgCamOnMain");
@@ -252,14 +249,12 @@ TEST_F(Menus, DriverDialogsHoldTheGrabsAndRestartTheCamera)
         const std::int32_t window = view->capture().lwndc();
         const auto user = [&](QDialog &d) {
             EXPECT_EQ(d.windowTitle(), dialog.second);
-            EXPECT_TRUE(view->hardwareBusy());
-            EXPECT_FALSE(view->tmrMain().Enabled());
+            EXPECT_TRUE(view->hardwareBusy() && !view->tmrMain().Enabled());
             d.reject();
         };
         EXPECT_TRUE(whileShown<QDialog>([&] { command("picSettingsMain", {dialog.first}); }, user));
-        EXPECT_FALSE(view->hardwareBusy());
+        EXPECT_TRUE(!view->hardwareBusy() && view->tmrMain().Enabled());
         EXPECT_NE(view->capture().lwndc(), window);
-        EXPECT_TRUE(view->tmrMain().Enabled());
     }
 }
 
@@ -305,10 +300,8 @@ TEST_F(Menus, StoredPicturesStayFourNewestFirstAndTheIndexNamesTheListedEntry)
     command("picSettingsMain", {"Device", "a.bmp"});
     command("picSettingsMain", {"Remove Picture"});
     EXPECT_EQ(stored(), (QStringList {fifth, "", four[1], four[2]}));
-    EXPECT_EQ(setting("WebCamDevice"), "-1");
-    EXPECT_EQ(view->deviceIndex(), -1);
-    EXPECT_EQ(erased, 1);
-    EXPECT_EQ(view->heldBlock(), 0u);
+    EXPECT_EQ(std::tuple(setting("WebCamDevice"), view->deviceIndex(), erased, view->heldBlock()),
+              std::tuple(QStringLiteral("-1"), -1, 1, 0u));
     EXPECT_FALSE(menuOf("picSettingsMain").contains("Remove Picture"));
 
     // The picture of slot 4 is listed one entry up, after the gap.
@@ -330,13 +323,11 @@ TEST_F(Menus, StoredPicturesStayFourNewestFirstAndTheIndexNamesTheListedEntry)
     EXPECT_EQ(caption("lblStatus"), "[ Picture Sent ]");
     // Back to the camera: off, it stays off; running, it restarts.
     command("picSettingsMain", {"Device", "VEDerEve Virtual Camera 1"});
-    EXPECT_FALSE(view->capture().CameraOn());
-    EXPECT_TRUE(view->image("imgCamOnMain")->isVisibleTo(panel));
+    EXPECT_TRUE(!view->capture().CameraOn() && view->image("imgCamOnMain")->isVisibleTo(panel));
     click("imgCamOnMain");
     const std::int32_t firstWindow = view->capture().lwndc();
     command("picSettingsMain", {"Device", "VEDerEve Virtual Camera 1 (176x144)"});
-    EXPECT_TRUE(view->capture().CameraOn());
-    EXPECT_NE(view->capture().lwndc(), firstWindow);
+    EXPECT_TRUE(view->capture().CameraOn() && view->capture().lwndc() != firstWindow);
 }
 
 TEST_F(Menus, CopyAndSaveTakeWhatEachTabShows)
@@ -368,10 +359,9 @@ TEST_F(Menus, CopyAndSaveTakeWhatEachTabShows)
     EXPECT_EQ(copied("picWebCam"), rgb32(view->box("picWebCam")->Picture()));
     // Clear lets go of the picture for now; the stored choice stays.
     command("picWebCam", {"Clear"});
-    EXPECT_EQ(view->deviceIndex(), -1);
-    EXPECT_EQ(setting("WebCamDevice"), "2");
+    EXPECT_EQ(std::tuple(setting("WebCamDevice"), view->deviceIndex(), view->heldBlock()),
+              std::tuple(QStringLiteral("2"), -1, 0u));
     EXPECT_FALSE(view->box("picWebCam")->hasPicture());
-    EXPECT_EQ(view->heldBlock(), 0u);
 
     // The running camera's frame; a cancelled save gives back the sending the menu held.
     command("picSettingsMain", {"Device", "VEDerEve Virtual Camera 1"});
@@ -380,8 +370,7 @@ TEST_F(Menus, CopyAndSaveTakeWhatEachTabShows)
     EXPECT_EQ(copied("picWebCam"), rgb32(view->capture().PrevCap()->DibPicture()));
     withMenu("picSettingsMain", [](QMenu &) {});
     EXPECT_EQ(answer("picWebCam", {"Save as.."}, QString()).value(2), "webcam.bmp");
-    EXPECT_FALSE(view->menuOpen());
-    EXPECT_FALSE(QFile::exists(QStringLiteral("webcam.bmp")));
+    EXPECT_FALSE(view->menuOpen() || QFile::exists(QStringLiteral("webcam.bmp")));
 }
 
 } // namespace
