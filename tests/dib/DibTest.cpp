@@ -26,14 +26,10 @@ Bytes bitsOf(const cDibSection &dib)
 // What a copy of w x h pixels must do, pixel by pixel: only pixels inside both surfaces move.
 QImage referenceBlit(QImage dst, const QImage &src, int x, int y, int w, int h, int sx, int sy)
 {
-    for (int j = 0; j < h; ++j) {
-        for (int i = 0; i < w; ++i) {
-            const QPoint from(sx + i, sy + j);
-            const QPoint to(x + i, y + j);
-            if (src.rect().contains(from) && dst.rect().contains(to))
-                dst.setPixel(to, src.pixel(from));
-        }
-    }
+    for (int j = 0; j < h; ++j)
+        for (int i = 0; i < w; ++i)
+            if (src.rect().contains(sx + i, sy + j) && dst.rect().contains(x + i, y + j))
+                dst.setPixel(x + i, y + j, src.pixel(sx + i, sy + j));
     return dst;
 }
 
@@ -58,8 +54,7 @@ TEST(Gdi, BitBltClipsAtBothSurfacesAndCopiesOverlapsFromTheOriginal)
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.name);
-        Registered src(noise(10, 9, 1));
-        Registered dst(noise(11, 10, 2));
+        Registered src(noise(10, 9, 1)), dst(noise(11, 10, 2));
         Registered &from = c.oneSurface ? dst : src;
         const QImage expected
             = referenceBlit(dst.image, from.image, c.x, c.y, c.w, c.h, c.sx, c.sy);
@@ -71,8 +66,7 @@ TEST(Gdi, BitBltClipsAtBothSurfacesAndCopiesOverlapsFromTheOriginal)
 
 TEST(Gdi, BlitsFailOnStaleHandlesOtherRasterOperationsAndAbsurdExtents)
 {
-    Registered a(noise(4, 4, 4));
-    Registered b(noise(4, 4, 5));
+    Registered a(noise(4, 4, 4)), b(noise(4, 4, 5));
     const QImage before = b.image;
     // A handle is never handed out again, so a stale one finds nothing.
     const HDC stale = registerSurface(&a.surface);
@@ -129,9 +123,7 @@ TEST(Gdi, StretchBltHalvesMirrorsAndClipsAtTheDestination)
     // Only the top-left 2 x 2 of the doubled picture lands; the rest of dst is untouched.
     Registered dst(noise(5, 5, 10));
     QImage expected = dst.image;
-    for (int y = 3; y < 5; ++y)
-        for (int x = 3; x < 5; ++x)
-            expected.setPixel(x, y, src.image.pixel(0, 0));
+    QPainter(&expected).fillRect(3, 3, 2, 2, QColor(src.image.pixel(0, 0)));
     EXPECT_TRUE(StretchBlt(dst.dc, 3, 3, 8, 8, src.dc, 0, 0, 4, 4, SRCCOPY));
     EXPECT_EQ(dst.image, expected);
 }
@@ -170,16 +162,14 @@ TEST(DibSection, SizesFollowTheRowRulesAndAbsurdRequestsOrClearUpLeaveTheObjectE
         } else {
             EXPECT_FALSE(dib.Create(c.width, c.height, c.bits));
         }
-        EXPECT_EQ(dib.HDC(), 0);
-        EXPECT_EQ(dib.DIBSectionBitsPtr(), nullptr);
+        EXPECT_TRUE(dib.HDC() == 0 && dib.DIBSectionBitsPtr() == nullptr);
         EXPECT_EQ(dib.TotalBytes(), c.totalBytes);
         EXPECT_EQ(platform::gdi::surfaceFor(previous), nullptr);
         Registered target(noise(6, 4, 1));
         dib.PaintPicture(target.dc, 0, 0, -1, -1, 0, 0, SRCCOPY);
         EXPECT_EQ(target.changes, 0);
         ASSERT_TRUE(dib.Create(6, 4, 24));
-        EXPECT_NE(dib.HDC(), previous);
-        EXPECT_NE(dib.hDib(), bitmap);
+        EXPECT_TRUE(dib.HDC() != previous && dib.hDib() != bitmap);
     }
 }
 
@@ -224,8 +214,7 @@ TEST(DibSection, LoadedPixelsAreStoredBottomUpAndPaintShowsThemUpright)
         Registered source(picture);
         dib.LoadPictureBlt(source.dc, 0, 0, -1, -1, SRCCOPY);
 
-        // Blue, green, red (and a zero at 32 bits), or 5-5-5 read back with the top bits
-        // repeated below.
+        // Blue, green, red (a zero at 32 bits), or 5-5-5 read back with top bits repeated below.
         QImage expected = picture;
         const auto five = [](int v) { return (v >> 3) << 3 | v >> 5; };
         int wrong = 0;
@@ -255,8 +244,7 @@ TEST(DibSection, LoadedPixelsAreStoredBottomUpAndPaintShowsThemUpright)
                   expected.convertToFormat(target.image.format()));
         EXPECT_EQ(target.image.pixel(2, 1), 0u);
         EXPECT_EQ(target.image.pixel(3, 0), 0u);
-        // A target that shares its pixels with a copy keeps those around the painted area, and
-        // the copy keeps all of its own.
+        // A target sharing its pixels with a copy keeps those around the area; the copy all.
         const QImage before = noise(width + 6, height + 3, 3);
         for (const QPoint at : {QPoint(3, 1), QPoint(0, 0)}) {
             Registered shared(before);
