@@ -130,8 +130,7 @@ TEST(Gdi, StretchBltHalvesMirrorsAndClipsAtTheDestination)
 // Rows padded to 4 bytes, black; absurd requests and ClearUp leave no bits, no device context.
 TEST(DibSection, SizesFollowTheRowRulesAndAbsurdRequestsOrClearUpLeaveTheObjectEmpty)
 {
-    // 5 x 3 x 4: the property counts whole bytes a pixel; memory rows still hold half-bytes.
-    // The last two refusals overflow the row and the total; after ClearUp the sizes stay.
+    // At 4 bits the property counts whole bytes; the last refusals overflow the row and total.
     const struct
     {
         int width, height, bits; // 0 x 0 x 0: ClearUp, twice, instead of a Create
@@ -253,7 +252,6 @@ TEST(DibSection, LoadedPixelsAreStoredBottomUpAndPaintShowsThemUpright)
             EXPECT_EQ(shared.image, around);
         }
         EXPECT_EQ(before, noise(width + 6, height + 3, 3));
-        // Part of the bitmap from a corner of it.
         Registered part(QImage(33, 5, QImage::Format_RGB32));
         dib.PaintPicture(part.dc, 0, 0, 33, 5, 2, 1, SRCCOPY);
         EXPECT_EQ(part.image, expected.copy(2, 1, 33, 5));

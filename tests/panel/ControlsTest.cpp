@@ -129,8 +129,7 @@ protected:
         EXPECT_TRUE(image.save(QDir(pictures).filePath(name), "BMP"));
         return QDir(pictures).filePath(name);
     }
-    // Chooses path in control's menu, answers (empty: cancels) the file dialog; gives its title,
-    // folder, proposed name and filter.
+    // Answers (empty: cancels) the file dialog of path; gives its title, folder, name and filter.
     QStringList answer(const char *control, const QStringList &path, const QString &answer,
                        const std::function<void(QFileDialog &)> &beforeAccept = {})
     {

@@ -210,8 +210,7 @@ TEST_F(RegistryStore, LockedDatabaseIsWaitedForAtMostTheBoundPerOperation)
     EXPECT_TRUE(!CRegSettings().SaveSetting(Defaults, Device, QStringLiteral("3"))
                 && waitedMs() == busyTimeoutMs);
 
-    // An open that got in after 1.5 s leaves the write after it the rest of the same 2 s, and a
-    // writer's lock does not hold up reading; past those 2 s a call has a wait of its own.
+    // An open in after 1.5 s leaves the next write 0.5 s; reads pass a writer's lock.
     g_lock = &lock;
     g_releaseAfter = std::chrono::milliseconds(1500);
     RegKey key;
