@@ -12,12 +12,7 @@ namespace {
 DeviceDescriptor device(std::string name, std::string identity, std::string port = {},
                         PictureKind kind = PictureKind::Colour)
 {
-    DeviceDescriptor d;
-    d.description.name = std::move(name);
-    d.identity = std::move(identity);
-    d.port = std::move(port);
-    d.kind = kind;
-    return d;
+    return {{std::move(name), {}}, std::move(identity), std::move(port), kind, false, {}};
 }
 
 std::string captions(const std::vector<DriverEntry> &list)
