@@ -81,8 +81,7 @@ TEST_F(AutomationObject, MinimiseAndRestoreShiftTheTopBy198WhileTheFormIsHidden)
     EXPECT_EQ(std::pair(object->form()->pos(), object->Height()), std::pair(QPoint(10, 400), 17));
     // The parent hears shifts of its window's top, not the panel's heights.
     EXPECT_EQ(told, (std::vector<Resize> {{false, -198}, {true, 198}}));
-    EXPECT_EQ(visibleDuring, (std::vector<bool> {false, false}));
-    EXPECT_TRUE(object->Visible());
+    EXPECT_TRUE(visibleDuring == std::vector<bool>({false, false}) && object->Visible());
 }
 
 TEST_F(AutomationObject, ReceivePutSetsTheCheckBoxWithoutTellingTheParent)
