@@ -1,6 +1,5 @@
-// Feeds arbitrary bytes to the component as a camera's frame, in the device format and size the
-// first byte picks: the driver's checks, the capture window, the frame callback, the decompressor
-// and the copy into the frame bitmap all see them.
+// Arbitrary bytes as a camera's frame, in the device format and size the first byte picks, through
+// the driver's checks, the capture window, the frame callback, decompressor and frame bitmap.
 
 #include "FuzzHarness.h"
 
@@ -22,8 +21,7 @@ namespace {
 
 using namespace platform::vfw;
 
-// Any device code of the format table, at common camera sizes and at small even and odd ones
-// whose half-size chroma and JPEG blocks end inside a row.
+// Any device code, at common sizes and small odd ones whose chroma and JPEG blocks end mid-row.
 std::tuple<std::uint32_t, std::uint32_t, std::uint32_t> formatFor(std::uint8_t choice)
 {
     static const std::vector<std::uint32_t> codes = [] {

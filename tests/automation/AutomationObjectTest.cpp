@@ -42,8 +42,8 @@ TEST_F(AutomationObject, HeightPutResizesFormAndPanelButNotWidth)
               std::vector({215, 17, 215}));
     for (const std::int32_t height : {17, 100}) {
         object->setHeight(height);
-        EXPECT_EQ(object->Height(), height);
-        EXPECT_EQ(panel->size(), QSize(202, height));
+        EXPECT_EQ(std::pair(object->Height(), panel->size()),
+                  std::pair(height, QSize(202, height)));
     }
 }
 
@@ -76,15 +76,12 @@ TEST_F(AutomationObject, MinimiseAndRestoreShiftTheTopBy198WhileTheFormIsHidden)
     EXPECT_EQ(object->form()->pos(), QPoint(10, 400));
     object->Maximize();
     object->Maximize(); // already maximised: nothing happens
-    EXPECT_EQ(object->form()->pos(), QPoint(10, 202));
-    EXPECT_EQ(object->Height(), 215);
+    EXPECT_EQ(std::pair(object->form()->pos(), object->Height()), std::pair(QPoint(10, 202), 215));
     object->Minimize();
-    EXPECT_EQ(object->form()->pos(), QPoint(10, 400));
-    EXPECT_EQ(object->Height(), 17);
+    EXPECT_EQ(std::pair(object->form()->pos(), object->Height()), std::pair(QPoint(10, 400), 17));
     // The parent hears shifts of its window's top, not the panel's heights.
     EXPECT_EQ(told, (std::vector<Resize> {{false, -198}, {true, 198}}));
-    EXPECT_EQ(visibleDuring, (std::vector<bool> {false, false}));
-    EXPECT_TRUE(object->Visible());
+    EXPECT_TRUE(visibleDuring == std::vector<bool>({false, false}) && object->Visible());
 }
 
 TEST_F(AutomationObject, ReceivePutSetsTheCheckBoxWithoutTellingTheParent)

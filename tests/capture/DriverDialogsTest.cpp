@@ -60,10 +60,10 @@ TEST_F(DriverDialogsTest, SourceDialogAppliesEachKindOfControlAndCancelPutsThemB
         dialog.accept();
     });
     EXPECT_EQ(result, 1);
-    EXPECT_EQ(camera.controlValues[V4L2_CID_BRIGHTNESS], 20);
-    EXPECT_EQ(camera.controlValues[V4L2_CID_AUTO_WHITE_BALANCE], 0);
-    EXPECT_EQ(camera.controlValues[V4L2_CID_POWER_LINE_FREQUENCY], 2);
-    EXPECT_EQ(camera.controlValues[V4L2_CID_EXPOSURE_AUTO], 1) << "the entry's value, not its row";
+    auto &values = camera.controlValues; // exposure: the entry's value, not its row
+    EXPECT_EQ(std::vector({values[V4L2_CID_BRIGHTNESS], values[V4L2_CID_AUTO_WHITE_BALANCE],
+                           values[V4L2_CID_POWER_LINE_FREQUENCY], values[V4L2_CID_EXPOSURE_AUTO]}),
+              std::vector({20, 0, 2, 1}));
 
     camera.controlValues[V4L2_CID_CONTRAST] = 40;
     showDialog(WM_CAP_DLG_VIDEOSOURCE, [this](QDialog &dialog) {
@@ -73,8 +73,7 @@ TEST_F(DriverDialogsTest, SourceDialogAppliesEachKindOfControlAndCancelPutsThemB
         EXPECT_EQ(camera.controlValues[V4L2_CID_CONTRAST], 10) << "applied at once";
         dialog.reject();
     });
-    EXPECT_EQ(camera.controlValues[V4L2_CID_CONTRAST], 40);
-    EXPECT_EQ(camera.controlValues[V4L2_CID_BRIGHTNESS], 20);
+    EXPECT_EQ(std::pair(values[V4L2_CID_CONTRAST], values[V4L2_CID_BRIGHTNESS]), std::pair(40, 20));
 }
 
 TEST_F(DriverDialogsTest, FormatDialogChangesTheDevicesFormat)
@@ -87,8 +86,7 @@ TEST_F(DriverDialogsTest, FormatDialogChangesTheDevicesFormat)
         list->setCurrentItem(items.front());
         dialog.accept();
     });
-    EXPECT_EQ(camera.pixelFormat, std::uint32_t(V4L2_PIX_FMT_MJPEG));
-    EXPECT_EQ(camera.width, 1280u);
+    EXPECT_EQ(std::pair(camera.pixelFormat, camera.width), std::pair(V4L2_PIX_FMT_MJPEG, 1280u));
 
     showDialog(WM_CAP_DLG_VIDEOFORMAT, [](QDialog &dialog) {
         child<QListWidget>(dialog, "formats")->setCurrentRow(0);

@@ -1,5 +1,4 @@
-// The real server, started by bus activation from the build tree's services folder, driven by a
-// parent in this process.
+// The real server, started by bus activation from the build tree, driven by a parent here.
 
 #include "PrivateBus.h"
 
@@ -107,8 +106,7 @@ TEST(ActivatedServer, HostileOrCarelessParentsCostBoundedWorkAndTheirEndEndsTheS
     ASSERT_TRUE(client.WebCamDefaultPic(fifo)
                 && client.WebCamDefaultPic(QUrl::fromLocalFile(fifo).toString()));
     ASSERT_TRUE(client.setCaptureInterval(777) && client.setCurrentTab(1));
-    EXPECT_EQ(client.CaptureInterval(), 777);
-    EXPECT_EQ(client.CurrentTab(), 1);
+    EXPECT_EQ(std::pair(client.CaptureInterval(), client.CurrentTab()), std::pair(777, 1));
 
     // A server started by hand while the name is taken leaves the running one alone.
     QProcess second;
@@ -117,8 +115,7 @@ TEST(ActivatedServer, HostileOrCarelessParentsCostBoundedWorkAndTheirEndEndsTheS
     second.setProcessEnvironment(env);
     second.start(VEDEREVE_SERVER_PATH, {});
     ASSERT_TRUE(second.waitForFinished(10000));
-    EXPECT_NE(second.exitCode(), 0);
-    EXPECT_TRUE(second.readAllStandardError().contains("is taken"));
+    EXPECT_TRUE(second.exitCode() != 0 && second.readAllStandardError().contains("is taken"));
     const QDBusReply<uint> pid = other.interface()->servicePid(bus::kServiceName);
     ASSERT_TRUE(pid.isValid());
     ASSERT_TRUE(client.release());
@@ -136,8 +133,10 @@ TEST(ActivatedServer, HostileOrCarelessParentsCostBoundedWorkAndTheirEndEndsTheS
     QFile traceFile(tracePath);
     ASSERT_TRUE(traceFile.open(QIODevice::ReadOnly));
     const QString trace = QString::fromUtf8(traceFile.readAll());
-    EXPECT_EQ(trace.count("WebCam Class_Terminate Entry"), 3) << trace.right(2000).toStdString();
-    EXPECT_EQ(trace.count("WebCam Class_Terminate Exit"), 3);
+    EXPECT_EQ(std::pair(trace.count("WebCam Class_Terminate Entry"),
+                        trace.count("WebCam Class_Terminate Exit")),
+              std::pair(qsizetype(3), qsizetype(3)))
+        << trace.right(2000).toStdString();
     EXPECT_TRUE(trace.contains("WebCam TransmitStatus = True\n"));
     // A new parent finds a working server again.
     VEDerEveClient next(other);

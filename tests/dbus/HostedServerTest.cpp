@@ -198,10 +198,8 @@ TEST_F(BusParent, EventWaitsAreBoundedAndASinkMayCallBackAndReleaseWhileOneWaits
     Q_EMIT o->events()->WebCamSnapShot(header, 2);
     const qint64 waited = clock.elapsed();
     DebugTrace::setDebugFlag(false);
-    EXPECT_EQ(silent.calls, 1);
-    EXPECT_GE(waited, kEventTimeoutMs - 50);
-    EXPECT_LT(waited, kEventTimeoutMs + 1500);
-    EXPECT_EQ(header, kHeader);
+    EXPECT_TRUE(waited >= kEventTimeoutMs - 50 && waited < kEventTimeoutMs + 1500) << waited;
+    EXPECT_TRUE(silent.calls == 1 && header == kHeader);
     EXPECT_EQ(platform::TraceSink::captured(),
               "WebCam WebCamSnapShot - no answer from the parent within 1000 ms, going on\n");
     platform::TraceSink::stopCapture();
@@ -219,11 +217,9 @@ TEST_F(BusParent, EventWaitsAreBoundedAndASinkMayCallBackAndReleaseWhileOneWaits
     clock.restart();
     Q_EMIT o->events()->WebCamSnapShot(header, 3);
     EXPECT_LT(clock.elapsed(), kEventTimeoutMs);
-    EXPECT_EQ(interval, 333);
     // Still alive here: the emit above ran inside the object.
-    EXPECT_EQ(m_factory->objectCount(), 1);
-    EXPECT_EQ(o->CurrentTab(), 1);
-    EXPECT_EQ(header[1], 'R');
+    EXPECT_EQ(std::tuple(interval, m_factory->objectCount(), o->CurrentTab(), header[1]),
+              std::tuple(333, 1, 1, 'R'));
     EXPECT_TRUE(QTest::qWaitFor([&] { return m_factory->objectCount() == 0; }, 2000));
 }
 
@@ -246,14 +242,12 @@ TEST_F(BusParent, ObjectsEndOnlyByTheirCreatorsReleaseOrLeavingAndTheServerThenI
     QSignalSpy idle(m_factory.get(), &bus::ClassFactory::idle);
     QDBusConnection::disconnectFromBus("leaving");
     EXPECT_TRUE(QTest::qWaitFor([&] { return m_factory->objectCount() == 1; }, 3000));
-    EXPECT_NE(object(), nullptr);
     QTest::qWait(kExitDelayMs * 3);
-    EXPECT_EQ(idle.count(), 0);
+    EXPECT_TRUE(object() != nullptr && idle.count() == 0);
 
     const QString path = m_client->path();
     EXPECT_TRUE(m_client->release());
-    EXPECT_TRUE(idle.wait(3000));
-    EXPECT_EQ(m_factory->objectCount(), 0);
+    EXPECT_TRUE(idle.wait(3000) && m_factory->objectCount() == 0);
     EXPECT_EQ(rawCall(path, kObject, "Show", {}).errorName(),
               "org.freedesktop.DBus.Error.UnknownObject");
 }

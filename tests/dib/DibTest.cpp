@@ -26,14 +26,10 @@ Bytes bitsOf(const cDibSection &dib)
 // What a copy of w x h pixels must do, pixel by pixel: only pixels inside both surfaces move.
 QImage referenceBlit(QImage dst, const QImage &src, int x, int y, int w, int h, int sx, int sy)
 {
-    for (int j = 0; j < h; ++j) {
-        for (int i = 0; i < w; ++i) {
-            const QPoint from(sx + i, sy + j);
-            const QPoint to(x + i, y + j);
-            if (src.rect().contains(from) && dst.rect().contains(to))
-                dst.setPixel(to, src.pixel(from));
-        }
-    }
+    for (int j = 0; j < h; ++j)
+        for (int i = 0; i < w; ++i)
+            if (src.rect().contains(sx + i, sy + j) && dst.rect().contains(x + i, y + j))
+                dst.setPixel(x + i, y + j, src.pixel(sx + i, sy + j));
     return dst;
 }
 
@@ -58,8 +54,7 @@ TEST(Gdi, BitBltClipsAtBothSurfacesAndCopiesOverlapsFromTheOriginal)
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.name);
-        Registered src(noise(10, 9, 1));
-        Registered dst(noise(11, 10, 2));
+        Registered src(noise(10, 9, 1)), dst(noise(11, 10, 2));
         Registered &from = c.oneSurface ? dst : src;
         const QImage expected
             = referenceBlit(dst.image, from.image, c.x, c.y, c.w, c.h, c.sx, c.sy);
@@ -71,26 +66,24 @@ TEST(Gdi, BitBltClipsAtBothSurfacesAndCopiesOverlapsFromTheOriginal)
 
 TEST(Gdi, BlitsFailOnStaleHandlesOtherRasterOperationsAndAbsurdExtents)
 {
-    Registered a(noise(4, 4, 4));
-    Registered b(noise(4, 4, 5));
+    Registered a(noise(4, 4, 4)), b(noise(4, 4, 5));
     const QImage before = b.image;
     // A handle is never handed out again, so a stale one finds nothing.
     const HDC stale = registerSurface(&a.surface);
     unregisterSurface(stale);
     Registered later(noise(1, 1, 6));
-    EXPECT_NE(later.dc, stale);
-    EXPECT_EQ(surfaceFor(stale), nullptr);
-    EXPECT_EQ(registerSurface(nullptr), 0);
+    EXPECT_TRUE(later.dc != stale && !surfaceFor(stale) && registerSurface(nullptr) == 0);
     constexpr std::uint32_t srcPaint = 0x00EE0086;
-    EXPECT_FALSE(BitBlt(b.dc, 0, 0, 4, 4, a.dc, 0, 0, srcPaint));
-    EXPECT_FALSE(StretchBlt(b.dc, 0, 0, 4, 4, a.dc, 0, 0, 2, 2, srcPaint));
-    EXPECT_FALSE(BitBlt(b.dc, 0, 0, 4, 4, stale, 0, 0, SRCCOPY));
-    EXPECT_FALSE(BitBlt(stale, 0, 0, 4, 4, a.dc, 0, 0, SRCCOPY));
-    EXPECT_FALSE(StretchBlt(b.dc, 0, 0, 100000, 100000, a.dc, 0, 0, 4, 4, SRCCOPY));
-    EXPECT_FALSE(BitBlt(b.dc, 0x7FFFFF00, 0, 0x7FFFFF00, 4, a.dc, 0, 0, SRCCOPY));
-    EXPECT_EQ(SetStretchBltMode(stale, HALFTONE), 0);
-    EXPECT_EQ(b.image, before);
-    EXPECT_EQ(b.changes, 0);
+    // Each refused: another raster operation, a stale handle on either side, absurd extents.
+    EXPECT_EQ(std::vector({BitBlt(b.dc, 0, 0, 4, 4, a.dc, 0, 0, srcPaint),
+                           StretchBlt(b.dc, 0, 0, 4, 4, a.dc, 0, 0, 2, 2, srcPaint),
+                           BitBlt(b.dc, 0, 0, 4, 4, stale, 0, 0, SRCCOPY),
+                           BitBlt(stale, 0, 0, 4, 4, a.dc, 0, 0, SRCCOPY),
+                           StretchBlt(b.dc, 0, 0, 100000, 100000, a.dc, 0, 0, 4, 4, SRCCOPY),
+                           BitBlt(b.dc, 0x7FFFFF00, 0, 0x7FFFFF00, 4, a.dc, 0, 0, SRCCOPY),
+                           SetStretchBltMode(stale, HALFTONE) != 0}),
+              std::vector(7, false));
+    EXPECT_TRUE(b.image == before && b.changes == 0);
 }
 
 TEST(Gdi, HalftoneSmoothsWhereColourOnColourRepeatsPixels)
@@ -129,9 +122,7 @@ TEST(Gdi, StretchBltHalvesMirrorsAndClipsAtTheDestination)
     // Only the top-left 2 x 2 of the doubled picture lands; the rest of dst is untouched.
     Registered dst(noise(5, 5, 10));
     QImage expected = dst.image;
-    for (int y = 3; y < 5; ++y)
-        for (int x = 3; x < 5; ++x)
-            expected.setPixel(x, y, src.image.pixel(0, 0));
+    QPainter(&expected).fillRect(3, 3, 2, 2, QColor(src.image.pixel(0, 0)));
     EXPECT_TRUE(StretchBlt(dst.dc, 3, 3, 8, 8, src.dc, 0, 0, 4, 4, SRCCOPY));
     EXPECT_EQ(dst.image, expected);
 }
@@ -139,8 +130,7 @@ TEST(Gdi, StretchBltHalvesMirrorsAndClipsAtTheDestination)
 // Rows padded to 4 bytes, black; absurd requests and ClearUp leave no bits, no device context.
 TEST(DibSection, SizesFollowTheRowRulesAndAbsurdRequestsOrClearUpLeaveTheObjectEmpty)
 {
-    // 5 x 3 x 4: the property counts whole bytes a pixel; memory rows still hold half-bytes.
-    // The last two refusals overflow the row and the total; after ClearUp the sizes stay.
+    // At 4 bits the property counts whole bytes; the last refusals overflow the row and total.
     const struct
     {
         int width, height, bits; // 0 x 0 x 0: ClearUp, twice, instead of a Create
@@ -170,16 +160,14 @@ TEST(DibSection, SizesFollowTheRowRulesAndAbsurdRequestsOrClearUpLeaveTheObjectE
         } else {
             EXPECT_FALSE(dib.Create(c.width, c.height, c.bits));
         }
-        EXPECT_EQ(dib.HDC(), 0);
-        EXPECT_EQ(dib.DIBSectionBitsPtr(), nullptr);
+        EXPECT_TRUE(dib.HDC() == 0 && dib.DIBSectionBitsPtr() == nullptr);
         EXPECT_EQ(dib.TotalBytes(), c.totalBytes);
         EXPECT_EQ(platform::gdi::surfaceFor(previous), nullptr);
         Registered target(noise(6, 4, 1));
         dib.PaintPicture(target.dc, 0, 0, -1, -1, 0, 0, SRCCOPY);
         EXPECT_EQ(target.changes, 0);
         ASSERT_TRUE(dib.Create(6, 4, 24));
-        EXPECT_NE(dib.HDC(), previous);
-        EXPECT_NE(dib.hDib(), bitmap);
+        EXPECT_TRUE(dib.HDC() != previous && dib.hDib() != bitmap);
     }
 }
 
@@ -224,8 +212,7 @@ TEST(DibSection, LoadedPixelsAreStoredBottomUpAndPaintShowsThemUpright)
         Registered source(picture);
         dib.LoadPictureBlt(source.dc, 0, 0, -1, -1, SRCCOPY);
 
-        // Blue, green, red (and a zero at 32 bits), or 5-5-5 read back with the top bits
-        // repeated below.
+        // Blue, green, red (a zero at 32 bits), or 5-5-5 read back with top bits repeated below.
         QImage expected = picture;
         const auto five = [](int v) { return (v >> 3) << 3 | v >> 5; };
         int wrong = 0;
@@ -255,8 +242,7 @@ TEST(DibSection, LoadedPixelsAreStoredBottomUpAndPaintShowsThemUpright)
                   expected.convertToFormat(target.image.format()));
         EXPECT_EQ(target.image.pixel(2, 1), 0u);
         EXPECT_EQ(target.image.pixel(3, 0), 0u);
-        // A target that shares its pixels with a copy keeps those around the painted area, and
-        // the copy keeps all of its own.
+        // A target sharing its pixels with a copy keeps those around the area; the copy all.
         const QImage before = noise(width + 6, height + 3, 3);
         for (const QPoint at : {QPoint(3, 1), QPoint(0, 0)}) {
             Registered shared(before);
@@ -266,7 +252,6 @@ TEST(DibSection, LoadedPixelsAreStoredBottomUpAndPaintShowsThemUpright)
             EXPECT_EQ(shared.image, around);
         }
         EXPECT_EQ(before, noise(width + 6, height + 3, 3));
-        // Part of the bitmap from a corner of it.
         Registered part(QImage(33, 5, QImage::Format_RGB32));
         dib.PaintPicture(part.dc, 0, 0, 33, 5, 2, 1, SRCCOPY);
         EXPECT_EQ(part.image, expected.copy(2, 1, 33, 5));

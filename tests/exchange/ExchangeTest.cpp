@@ -24,14 +24,10 @@ namespace {
 namespace mm = modImageMemMapFunctions;
 
 std::uint32_t g_now = 0;
-std::uint32_t fakeNow()
-{
-    return g_now;
-}
 
 TEST(Sender, SlotsAndTheSendingLabelFollowTheIntervalAcrossTheWrapAndLongGaps)
 {
-    platform::setTickCountSource(&fakeNow);
+    platform::setTickCountSource([] { return g_now; });
     exchange::Sender sender([](QByteArray &, std::int32_t) {});
     // One tick a row; a slot that comes is taken, as the capture tick takes it.
     const std::tuple<std::uint32_t, std::int32_t, bool, std::tuple<bool, bool, bool>> rows[] = {
@@ -130,10 +126,9 @@ TEST_F(SenderBlocks, ExistingBlocksAreSkippedNeverWrittenAndSixteenTakenNumbersE
         squatted.push_back(mm::ImageBlock::create(n, 64));
     std::memcpy(mm::pHeaderView, &rewound, sizeof rewound);
     const std::size_t sent = announced.size();
-    EXPECT_FALSE(sender.sendFrame(picture, 8));
-    EXPECT_EQ(announced.size(), sent);
-    ASSERT_TRUE(sender.sendFrame(picture, 8));
-    EXPECT_EQ(announced.back(), rewound + mm::ImageBlock::kMaxNumberTries + 1);
+    EXPECT_TRUE(!sender.sendFrame(picture, 8) && announced.size() == sent);
+    EXPECT_TRUE(sender.sendFrame(picture, 8)
+                && announced.back() == rewound + mm::ImageBlock::kMaxNumberTries + 1);
 }
 
 // Closing one sender (twice, even) leaves the others numbering; the last close ends the header.
@@ -147,8 +142,8 @@ TEST_F(SenderBlocks, OneSendersCloseLeavesTheOthersNumberingAndTheLastClosesTheH
     const std::uint8_t *view = mm::pHeaderView;
     other.CloseSharedHeader();
     other.CloseSharedHeader();
-    EXPECT_EQ(mm::pHeaderView, view); // still open, not merely opened again later
-    EXPECT_FALSE(other.sendFrame(picture, 8)); // no numbers after its close
+    // Still open, not merely opened again later; no numbers for the closed one.
+    EXPECT_TRUE(mm::pHeaderView == view && !other.sendFrame(picture, 8));
     ASSERT_TRUE(sender.sendFrame(picture, 8) && sender.sendFrame(picture, 8));
     EXPECT_EQ(others.size(), 1u);
     EXPECT_EQ(announced, (std::vector {others[0] - 1, others[0] + 1, others[0] + 2}));
@@ -172,8 +167,7 @@ TEST_F(SenderBlocks, HeaderThatShrankIsOpenedAgainWithATraceLineNotAFault)
         EXPECT_TRUE(platform::FaultGuard::run([&] { sent = sender.sendFrame(picture, 8); }))
             << "faulted at " << size;
         platform::FaultGuard::remove();
-        EXPECT_TRUE(sent);
-        EXPECT_EQ(announced.back(), next);
+        EXPECT_TRUE(sent && announced.back() == next);
         EXPECT_NE(captured().find("WebCam shared header shrank to " + std::to_string(size)
                                   + " bytes, opened again\n"),
                   std::string::npos)

@@ -45,8 +45,8 @@ TEST(JpegCodec, EncoderFailsRatherThanOverrunTheBufferOrItsLimit)
         GuardedBuffer out(capacity);
         const bool fits = capacity >= whole.size();
         EXPECT_EQ(encoder.encode(source, 70, out.bytes.data(), capacity).has_value(), fits);
-        EXPECT_TRUE(out.untouchedFrom(capacity));
-        EXPECT_TRUE(!fits || std::equal(whole.begin(), whole.end(), out.bytes.begin()));
+        EXPECT_TRUE(out.untouchedFrom(capacity)
+                    && (!fits || std::equal(whole.begin(), whole.end(), out.bytes.begin())));
         EXPECT_EQ(encoder.encode(source, 70, capacity).has_value(), fits);
     }
 }
@@ -156,8 +156,7 @@ TEST_F(EncodeJpegTrace, FailuresGiveNothingAndOnlyCameraFramesTrace)
     cDibSection never, cleared, frame, tiny;
     ASSERT_TRUE(cleared.Create(16, 16, 16));
     cleared.ClearUp();
-    EXPECT_TRUE(EncodeJpeg(never, true).empty());
-    EXPECT_TRUE(EncodeJpeg(cleared, true).empty());
+    EXPECT_TRUE(EncodeJpeg(never, true).empty() && EncodeJpeg(cleared, true).empty());
     load(frame, jpegtest::testPicture(32, 32), 24);
     EXPECT_FALSE(EncodeJpeg(frame, false).empty());
     EXPECT_EQ(captured(), "");

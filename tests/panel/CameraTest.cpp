@@ -87,8 +87,7 @@ TEST_F(Callbacks, FrameCallbackIgnoresHeadersWithoutAUsableFrameAndErrorTextIsCu
     const vfw::VIDEOHDR *headers[] = {nullptr, &empty, &noData, &forged, &negative};
     for (const vfw::VIDEOHDR *header : headers)
         EXPECT_EQ(MyFrameCallBack(0, header), 0);
-    EXPECT_EQ(record.FrameData, (std::vector<std::uint8_t> {1, 2, 3}));
-    EXPECT_EQ(record.FrameBytes, 3);
+    EXPECT_TRUE(record.FrameData == std::vector<std::uint8_t>({1, 2, 3}) && record.FrameBytes == 3);
     record.FrameBytes = 0; // as a tick leaves it, for the grabs of the tests that follow
 
     MyErrorCallback(7, 3, std::string(600, 'e').c_str());
@@ -131,8 +130,7 @@ TEST_F(Camera, RefusedConnectIsPaintedInThePreview)
     refusing.refuseConnect = true;
     start(1, {refusing});
     click("imgCamOnMain");
-    EXPECT_FALSE(view->capture().CameraOn());
-    EXPECT_EQ(view->capture().lwndc(), 0);
+    EXPECT_FALSE(view->capture().CameraOn() || view->capture().lwndc() != 0);
     EXPECT_EQ(inkedLines(), ".##.#"); // the device's name on the second line, then the advice
 }
 
@@ -175,15 +173,15 @@ TEST_F(Camera, DeviceMenuListsDriversThenStoredPicturesAndPicksAStandardCamera)
           {camera(176, 144, "Other Cam"), camera(176, 144, "Cam A (microsoft WDM image capture)"),
            camera(176, 144, "Cam B (Microsoft WDM Image Capture)")},
           nullptr);
-    EXPECT_EQ(view->deviceIndex(), 1);
-    EXPECT_EQ(paneltest::setting("WebCamDevice"), "1");
-    EXPECT_EQ(view->deviceCount(), 5);
-    EXPECT_TRUE(view->menu(u"mnuDevices(1)")->Checked);
-    EXPECT_FALSE(view->menu(u"mnuDevices(2)")->Checked);
+    EXPECT_EQ(std::tuple(view->deviceIndex(), paneltest::setting("WebCamDevice"),
+                         view->deviceCount(), view->menu(u"mnuDevices(1)")->Checked,
+                         view->menu(u"mnuDevices(2)")->Checked),
+              std::tuple(1, QStringLiteral("1"), 5, true, false));
     // The missing and the unreadable picture have no entry: the last one moves up.
-    EXPECT_EQ(view->menu(u"mnuDevices(3)")->Caption, "first.png");
-    EXPECT_EQ(view->menu(u"mnuDevices(4)")->Caption, "third.jpg");
-    EXPECT_EQ(view->menu(u"mnuDevices(4)")->Tag, third);
+    EXPECT_EQ(
+        QStringList({view->menu(u"mnuDevices(3)")->Caption, view->menu(u"mnuDevices(4)")->Caption,
+                     view->menu(u"mnuDevices(4)")->Tag}),
+        QStringList({"first.png", "third.jpg", third}));
 }
 
 // A saved index stands when its saved identity is not listed (a picture's, a camera's elsewhere).
@@ -192,9 +190,8 @@ TEST_F(Camera, SavedChoiceBeyondTheMenuMarksNothingAndSendsNothing)
     save("WebCamDeviceId", "v4l2-id:gone");
     start(1, {{}}, "5");
     EXPECT_EQ(std::pair(view->deviceIndex(), view->deviceCount()), std::pair(5, 1));
-    EXPECT_FALSE(view->menu(u"mnuDevices(0)")->Checked);
-    EXPECT_EQ(view->heldBlock(), 0u);
-    EXPECT_FALSE(view->image("imgCamOnMain")->isVisibleTo(panel));
+    EXPECT_FALSE(view->menu(u"mnuDevices(0)")->Checked || view->heldBlock() != 0
+                 || view->image("imgCamOnMain")->isVisibleTo(panel));
 }
 
 } // namespace

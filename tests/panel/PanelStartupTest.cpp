@@ -16,10 +16,8 @@ namespace {
 
 using paneltest::save;
 
-QImage argb(const QImage &picture)
-{
-    return picture.convertToFormat(QImage::Format_ARGB32);
-}
+const auto argb
+    = [](const QImage &picture) { return picture.convertToFormat(QImage::Format_ARGB32); };
 
 class PanelStartup : public ::testing::Test
 {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QImage>
+#include <QPainter>
 
 #include <zlib.h>
 
@@ -25,9 +26,7 @@ inline QImage twoBandPicture(int width, int height, QRgb top, QRgb bottom)
 {
     QImage image(width, height, QImage::Format_RGB32);
     image.fill(top);
-    for (int y = height / 2; y < height; ++y)
-        for (int x = 0; x < width; ++x)
-            image.setPixel(x, y, bottom);
+    QPainter(&image).fillRect(0, height / 2, width, height - height / 2, QColor(bottom));
     return image;
 }
 
@@ -63,8 +62,7 @@ inline Bytes blockBytes(const BlockFields &f, std::span<const std::uint8_t> data
         f.OrigSize, length, f.Width, f.Height, 0, f.Destination, f.BitsPerPixel, f.PictureFormat,
         f.Marker);
     Bytes out(header.begin(), header.end());
-    out.resize(header.size() + data.size());
-    std::copy(data.begin(), data.end(), out.begin() + std::ptrdiff_t(header.size()));
+    out.insert(out.end(), data.begin(), data.end());
     return out;
 }
 

@@ -37,8 +37,7 @@ class ImageBlock : public shmtest::ShmNamespaceTest
 protected:
     void TearDown() override
     {
-        EXPECT_EQ(platform::shm::openHandleCount(), m_handles) << "handle leaked";
-        EXPECT_EQ(platform::shm::openViewCount(), m_views) << "view leaked";
+        EXPECT_EQ(open(), m_open) << "handle or view leaked";
         ShmNamespaceTest::TearDown();
     }
     // A block of size bytes and its view; the view of 0 when either fails.
@@ -53,8 +52,11 @@ protected:
         mod::CloseHandle(handle);
     }
 
-    const std::size_t m_handles = platform::shm::openHandleCount();
-    const std::size_t m_views = platform::shm::openViewCount();
+    static std::pair<std::size_t, std::size_t> open()
+    {
+        return {platform::shm::openHandleCount(), platform::shm::openViewCount()};
+    }
+    const std::pair<std::size_t, std::size_t> m_open = open();
 };
 
 TEST_F(ImageBlock, WrittenBlockIsReadBackAndAReaderKeepsItsViewWhenTheCreatorCloses)
@@ -77,13 +79,11 @@ TEST_F(ImageBlock, WrittenBlockIsReadBackAndAReaderKeepsItsViewWhenTheCreatorClo
     mod::CloseHandle(mod::OpenImageBlock(40));
     for (const std::int64_t size : {50, 5024, 5025}) {
         bool taken = false;
-        EXPECT_EQ(mod::CreateImageBlock(40, size, &taken), 0u) << size;
-        EXPECT_TRUE(taken) << size;
+        EXPECT_TRUE(mod::CreateImageBlock(40, size, &taken) == 0 && taken) << size;
     }
     EXPECT_EQ(leftovers().size(), 1u);
     close(block, view);
-    EXPECT_TRUE(leftovers().empty());
-    EXPECT_EQ(mod::OpenImageBlock(40), 0u);
+    EXPECT_TRUE(leftovers().empty() && mod::OpenImageBlock(40) == 0);
     const auto contents = mod::ReadImageBlock(readerView);
     ASSERT_TRUE(contents);
     EXPECT_EQ(mod::toBytes(contents->header), headerOf(5000, 40));
@@ -145,12 +145,10 @@ TEST_F(ImageBlock, UnusableSizesWrongHandlesAndWrongViewsAreRefusedQuietly)
     mod::CloseSharedHeader();
 
     const auto [block, view] = create(13, 64);
-    EXPECT_FALSE(mod::UnmapViewOfFile(view + 1));
-    EXPECT_TRUE(mod::UnmapViewOfFile(view));
-    EXPECT_FALSE(mod::UnmapViewOfFile(view));
-    EXPECT_EQ(mod::ViewSize(view), 0u);
-    EXPECT_TRUE(mod::CloseHandle(block));
-    EXPECT_FALSE(mod::CloseHandle(block));
+    EXPECT_EQ(std::vector({mod::UnmapViewOfFile(view + 1), mod::UnmapViewOfFile(view),
+                           mod::UnmapViewOfFile(view), mod::ViewSize(view) != 0,
+                           mod::CloseHandle(block), mod::CloseHandle(block)}),
+              std::vector({false, true, false, false, true, false}));
 }
 
 // Objects of ours opened wider or handed to another user: the mode and owner checks refuse them.

@@ -6,6 +6,7 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <array>
 #include <cstring>
 #include <functional>
@@ -93,8 +94,7 @@ std::function<int(Child &)> take(int count, bool together = false)
         if (together && !(self.send("ready") && self.receive(-1ms)))
             return 1;
         std::vector<std::int32_t> numbers(static_cast<std::size_t>(count));
-        for (std::int32_t &taken : numbers)
-            taken = mod::NextImageNumber();
+        std::generate(numbers.begin(), numbers.end(), mod::NextImageNumber);
         std::string lines;
         for (const std::int32_t taken : numbers)
             lines += (lines.empty() ? "" : "\n") + std::to_string(taken);
@@ -136,9 +136,7 @@ TEST_F(SharedHeader, NumbersCountAcrossProcessesPastALiveHolderAndAfterAKilledOn
     // Recovered for good: another process takes the mutex again, not merely a number.
     EXPECT_EQ(mod::NextImageNumber(), 5);
     holder = std::make_unique<Child>(hold);
-    EXPECT_EQ(holder->receive(), "locked");
-    EXPECT_TRUE(holder->send("release"));
-    EXPECT_EQ(holder->wait(), 0);
+    EXPECT_TRUE(holder->receive() == "locked" && holder->send("release") && holder->wait() == 0);
     // Reopening keeps the counter.
     mod::CloseSharedHeader();
     mod::OpenSharedHeader();
@@ -147,12 +145,13 @@ TEST_F(SharedHeader, NumbersCountAcrossProcessesPastALiveHolderAndAfterAKilledOn
 
 TEST_F(SharedHeader, OpenAndCloseReleaseEachHandleOnceEvenAfterAFailedOpen)
 {
-    const std::size_t handles = platform::shm::openHandleCount();
-    const std::size_t views = platform::shm::openViewCount();
+    const auto open = [] {
+        return std::pair(platform::shm::openHandleCount(), platform::shm::openViewCount());
+    };
+    const auto before = open();
     mod::OpenSharedHeader();
     mod::OpenSharedHeader(); // a second open must not leak the first
-    EXPECT_EQ(platform::shm::openHandleCount(), handles + 2);
-    EXPECT_EQ(platform::shm::openViewCount(), views + 1);
+    EXPECT_EQ(open(), std::pair(before.first + 2, before.second + 1));
     mod::CloseSharedHeader();
     mod::CloseSharedHeader();
 
@@ -164,8 +163,7 @@ TEST_F(SharedHeader, OpenAndCloseReleaseEachHandleOnceEvenAfterAFailedOpen)
     EXPECT_EQ(mod::NextImageNumber(), 0);
     mod::CloseSharedHeader();
     mod::CloseSharedHeader();
-    EXPECT_EQ(platform::shm::openHandleCount(), handles);
-    EXPECT_EQ(platform::shm::openViewCount(), views);
+    EXPECT_EQ(open(), before);
 }
 
 TEST_F(SharedHeader, CounterWrapsToOneAfterTheLargestNumber)
@@ -203,12 +201,12 @@ TEST_F(SharedHeader, RacingProcessesCreateOnceAndNeverShareANumber)
             numbers.insert(std::stoi(line));
     }
     // Also when a wait for the mutex runs out on a loaded machine, every number is new.
-    EXPECT_EQ(numbers.count(0), 0u);
-    EXPECT_EQ(std::set<int>(numbers.begin(), numbers.end()).size(), numbers.size());
+    EXPECT_TRUE(numbers.count(0) == 0
+                && std::set<int>(numbers.begin(), numbers.end()).size() == numbers.size());
     mod::OpenSharedHeader();
     ASSERT_NE(mod::pHeaderView, nullptr);
-    EXPECT_EQ(counter(), kProcesses * kEach);
-    EXPECT_EQ(*numbers.rbegin(), kProcesses * kEach);
+    EXPECT_EQ(std::pair(counter(), *numbers.rbegin()),
+              std::pair(kProcesses * kEach, kProcesses * kEach));
 }
 
 } // namespace
