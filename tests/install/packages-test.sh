@@ -82,14 +82,17 @@ library)
     g++ -std=c++17 -fPIC -o "$work/example-pkgconfig" "$example/main.cpp" \
         $(pkg-config --cflags --libs vedereve-client Qt6Widgets) \
         || fail "build the example with pkg-config"
-    LD_LIBRARY_PATH=$libdir ldd "$work/example-pkgconfig" | grep -q "$libdir/libvedereve-client.so.0" \
+    # Whole outputs are read before they are searched: grep -q stops reading at its first match,
+    # and the writer's SIGPIPE would then fail the pipeline now and then.
+    loads=$(LD_LIBRARY_PATH=$libdir ldd "$work/example-pkgconfig")
+    grep -q "$libdir/libvedereve-client.so.0" <<<"$loads" \
         || fail "the pkg-config build does not load the staged library"
     ;;
 run)
     source_dir=$3
     for page in VE_DerEve vedereve-reg vedereve-demo; do
-        MANPATH=$root/usr/share/man MANWIDTH=80 man -P cat "$page" 2>/dev/null \
-            | grep -q "^NAME" || fail "man $page"
+        text=$(MANPATH=$root/usr/share/man MANWIDTH=80 man -P cat "$page" 2>/dev/null || true)
+        grep -q "^NAME" <<<"$text" || fail "man $page"
     done
 
     # The package names the installed path; the bus can only start what this root holds there.
