@@ -61,8 +61,8 @@ inline Bytes blockBytes(const BlockFields &f, std::span<const std::uint8_t> data
     const modImageMemMapFunctions::Header header = modImageMemMapFunctions::BuildImageHeader(
         f.OrigSize, length, f.Width, f.Height, 0, f.Destination, f.BitsPerPixel, f.PictureFormat,
         f.Marker);
-    Bytes out(header.begin(), header.end());
-    out.insert(out.end(), data.begin(), data.end());
+    Bytes out(header.size() + data.size());
+    std::copy(data.begin(), data.end(), std::copy(header.begin(), header.end(), out.begin()));
     return out;
 }
 
