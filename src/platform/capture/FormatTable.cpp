@@ -487,6 +487,36 @@ std::span<const std::uint8_t> withoutTrailingPadding(std::span<const std::uint8_
     return frame.first(end);
 }
 
+std::uint32_t minimumDeviceLine(const FormatInfo &info, std::uint32_t width)
+{
+    return info.raw() ? std::uint32_t(frameLayout(info, width, 1).rowBytes[0]) : 0;
+}
+
+std::span<const std::uint8_t> deliveredFrame(const VideoFormat &format, DeviceBytes bytes,
+                                             std::uint64_t deviceLine,
+                                             std::span<const std::uint8_t> raw,
+                                             std::vector<std::uint8_t> &scratch)
+{
+    const FormatInfo *info = formatInfo(format);
+    const std::optional<std::uint32_t> size = frameBytes(format);
+    if (!info || !size)
+        return {};
+    const int width = format.width, height = format.height;
+    if (!info->raw())
+        return info->looksWhole(raw, width, height) ? withoutTrailingPadding(raw)
+                                                    : std::span<const std::uint8_t> {};
+    const FrameLayout device = frameLayout(*info, width, height, deviceLine);
+    const FrameLayout delivered = frameLayout(*info, width, height);
+    if (raw.size() < device.bytes)
+        return {};
+    if (!info->bottomUp && bytes == DeviceBytes::AsFrame && device.line == delivered.line)
+        return raw.first(*size);
+    scratch.resize(*size);
+    copyFrame(*info, bytes, width, height, framePlanes(device, raw.data(), false),
+              framePlanes(delivered, scratch.data(), info->bottomUp));
+    return std::span<const std::uint8_t>(scratch.data(), *size);
+}
+
 bool jpegFrameLooksComplete(std::span<const std::uint8_t> frame, int width, int height)
 {
     const std::span<const std::uint8_t> data = withoutTrailingPadding(frame);

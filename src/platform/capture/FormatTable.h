@@ -185,6 +185,9 @@ struct FrameLayout
 // deviceLine bytes per luma row, the other planes' rows in proportion.
 FrameLayout frameLayout(const FormatInfo &info, std::int64_t width, std::int64_t height,
                         std::uint64_t deviceLine = 0);
+// The shortest luma row a device may use for a raw format: its pixels without padding; 0 for a
+// compressed one.
+std::uint32_t minimumDeviceLine(const FormatInfo &info, std::uint32_t width);
 // The planes of a frame at base with that layout, seen top-down when bottomUp.
 template<class Byte>
 FramePlanes<Byte> framePlanes(const FrameLayout &layout, Byte *base, bool bottomUp)
@@ -204,6 +207,16 @@ FramePlanes<Byte> framePlanes(const FrameLayout &layout, Byte *base, bool bottom
 // Copies a raw frame between a device's layout and the delivered one, in either direction.
 bool copyFrame(const FormatInfo &info, DeviceBytes bytes, int width, int height,
                const ConstFramePlanes &in, const FramePlanes<std::uint8_t> &out);
+
+// The frame a driver hands out for a frame of format its device left in raw: a compressed frame
+// must look whole and loses its trailing padding; a raw frame, laid out with deviceLine bytes per
+// luma row, must be complete. The result is raw itself where its layout already is the delivered
+// one, else the rows flipped and planes packed into scratch; empty when the frame is damaged or
+// short.
+std::span<const std::uint8_t> deliveredFrame(const VideoFormat &format, DeviceBytes bytes,
+                                             std::uint64_t deviceLine,
+                                             std::span<const std::uint8_t> raw,
+                                             std::vector<std::uint8_t> &scratch);
 
 // Bytes of one frame: exact for raw formats, the largest accepted for compressed ones. Nothing
 // for a format with a size outside 1..kMaxFrameBytes or a code we do not know.

@@ -123,12 +123,6 @@ const pw_stream_events kStreamEvents = [] {
     return events;
 }();
 
-// The shortest row a raw format may have: its pixels without padding.
-std::uint64_t minimumLine(const FormatInfo &info, int width)
-{
-    return frameLayout(info, width, 1).rowBytes[0];
-}
-
 } // namespace
 
 PipeWireDriver::PipeWireDriver(std::string nodeName) : m_name(std::move(nodeName))
@@ -371,44 +365,24 @@ GrabbedFrame PipeWireDriver::grab()
 
 GrabbedFrame PipeWireDriver::deliver(const PipeWireOffer &offer, std::uint32_t stride)
 {
-    const VideoFormat &f = offer.format;
-    const FormatInfo *info = formatInfo(f);
-    const std::optional<std::uint32_t> size = frameBytes(f);
-    if (!info || !size)
+    const FormatInfo *info = formatInfo(offer.format);
+    if (!info)
         return {};
+    const DeviceBytes bytes = offer.mjpg
+        ? DeviceBytes::AsFrame
+        : formatForDevice(v4l2CodeOfSpaFormat(offer.spaFormat)).value_or(DeviceFormat {}).bytes;
+    const std::uint32_t line
+        = std::max(stride, minimumDeviceLine(*info, std::uint32_t(offer.format.width)));
     GrabbedFrame frame;
     frame.timeCapturedMs = std::uint32_t(std::chrono::duration_cast<std::chrono::milliseconds>(
                                              std::chrono::steady_clock::now() - m_connectedAt)
                                              .count());
-    const std::span<const std::uint8_t> raw(m_taken);
-    if (!info->raw()) {
-        if (!info->looksWhole(raw, f.width, f.height)) {
-            qCDebug(lcCapture, "PipeWire camera %s: damaged frame dropped", m_name.c_str());
-            return {};
-        }
-        frame.bytes = withoutTrailingPadding(raw);
+    frame.bytes = deliveredFrame(offer.format, bytes, line, m_taken, m_converted);
+    if (!frame.bytes.empty())
         return frame;
-    }
-    const DeviceBytes bytes = offer.mjpg
-        ? DeviceBytes::AsFrame
-        : formatForDevice(v4l2CodeOfSpaFormat(offer.spaFormat)).value_or(DeviceFormat {}).bytes;
-    const FrameLayout device = frameLayout(
-        *info, f.width, f.height, std::max<std::uint64_t>(stride, minimumLine(*info, f.width)));
-    const FrameLayout delivered = frameLayout(*info, f.width, f.height);
-    if (raw.size() < device.bytes) {
-        qCDebug(lcCapture, "PipeWire camera %s: short frame of %zu bytes dropped", m_name.c_str(),
-                raw.size());
-        return {};
-    }
-    if (!info->bottomUp && bytes == DeviceBytes::AsFrame && device.line == delivered.line) {
-        frame.bytes = raw.first(*size);
-        return frame;
-    }
-    m_converted.resize(*size);
-    copyFrame(*info, bytes, f.width, f.height, framePlanes(device, raw.data(), false),
-              framePlanes(delivered, m_converted.data(), info->bottomUp));
-    frame.bytes = std::span<const std::uint8_t>(m_converted.data(), *size);
-    return frame;
+    qCDebug(lcCapture, "PipeWire camera %s: damaged or short frame of %zu bytes dropped",
+            m_name.c_str(), m_taken.size());
+    return {};
 }
 
 std::optional<std::int32_t> PipeWireDriver::control(std::uint32_t id) const

@@ -40,12 +40,6 @@ bool inRange(std::uint32_t value, std::uint32_t minimum, std::uint32_t maximum, 
     return value >= minimum && value <= maximum && (step <= 1 || (value - minimum) % step == 0);
 }
 
-// The shortest row a device may use for a raw format: its pixels without padding.
-std::uint32_t minimumDeviceLine(const FormatInfo &info, std::uint32_t width)
-{
-    return info.raw() ? std::uint32_t(frameLayout(info, width, 1).rowBytes[0]) : 0;
-}
-
 } // namespace
 
 std::optional<V4l2DeviceInfo> probeV4l2Node(V4l2Io &io, const std::string &devicePath)
@@ -635,59 +629,31 @@ GrabbedFrame V4l2Driver::grab()
 GrabbedFrame V4l2Driver::deliver(std::uint32_t index, std::uint32_t bytesUsed)
 {
     const std::span<const std::uint8_t> raw = m_buffers.buffer(index).first(bytesUsed);
-    const FormatInfo &info = *m_device.info;
-    const VideoFormat &f = m_format;
-    const std::uint32_t size = *frameBytes(f);
-    bool usable = false;
-    bool asIs = true;
-    FrameLayout device, delivered;
+    GrabbedFrame frame;
+    frame.timeCapturedMs = capturedMs();
     if (m_device.bytes == DeviceBytes::Converted) {
-        delivered = frameLayout(info, f.width, f.height);
-        device = frameLayout(info, f.width, f.height, m_bytesPerLine);
-        m_convertedRows.resize(device.bytes);
-        usable = m_converter.toBgr(m_devicePix, raw, m_convertedRows);
-        if (usable) {
-            // The camera can have its buffer back: the rows are ours.
-            requeue(index);
-            m_converted.resize(size);
-            copyFrame(info, DeviceBytes::AsFrame, f.width, f.height,
-                      framePlanes(device, std::as_const(m_convertedRows).data(), false),
-                      framePlanes(delivered, m_converted.data(), info.bottomUp));
-            GrabbedFrame frame;
-            frame.timeCapturedMs = capturedMs();
-            frame.bytes = std::span<const std::uint8_t>(m_converted.data(), size);
-            return frame;
-        }
-    } else if (!info.raw()) {
-        usable = info.looksWhole(raw, f.width, f.height);
+        m_convertedRows.resize(
+            frameLayout(*m_device.info, m_format.width, m_format.height, m_bytesPerLine).bytes);
+        if (m_converter.toBgr(m_devicePix, raw, m_convertedRows))
+            frame.bytes = deliveredFrame(m_format, DeviceBytes::AsFrame, m_bytesPerLine,
+                                         m_convertedRows, m_converted);
     } else {
-        device = frameLayout(info, f.width, f.height, m_bytesPerLine);
-        delivered = frameLayout(info, f.width, f.height);
-        // The device's own layout is handed out as it is when it already is the delivered one.
-        asIs = !info.bottomUp && m_device.bytes == DeviceBytes::AsFrame
-            && device.line == delivered.line;
-        usable = raw.size() >= device.bytes;
+        frame.bytes = deliveredFrame(m_format, m_device.bytes, m_bytesPerLine, raw, m_converted);
     }
-    if (!usable) {
+    if (frame.bytes.empty()) {
         qCDebug(lcCapture, "%s: damaged or short frame of %u bytes dropped", m_devicePath.c_str(),
                 bytesUsed);
         requeue(index);
         return {};
     }
-    GrabbedFrame frame;
-    frame.timeCapturedMs = capturedMs();
-    if (asIs) {
-        // Held until the next grab, so the bytes stay where the caller reads them.
+    if (frame.bytes.data() >= raw.data() && frame.bytes.data() < raw.data() + raw.size()) {
+        // Handed out as the device left it: held until the next grab, so the bytes stay where
+        // the caller reads them.
         m_held = int(index);
-        frame.bytes = info.raw() ? raw.first(size) : withoutTrailingPadding(raw);
-        return frame;
+    } else {
+        // The copy is ours; the camera can have its buffer back at once.
+        requeue(index);
     }
-    m_converted.resize(size);
-    copyFrame(info, m_device.bytes, f.width, f.height, framePlanes(device, raw.data(), false),
-              framePlanes(delivered, m_converted.data(), info.bottomUp));
-    // The copy is ours; the camera can have its buffer back at once.
-    requeue(index);
-    frame.bytes = std::span<const std::uint8_t>(m_converted.data(), size);
     return frame;
 }
 
