@@ -1,6 +1,5 @@
 #include "CaptureTestSupport.h"
 
-#include "capture/DeviceChoice.h"
 #include "platform/capture/DeviceList.h"
 #include "platform/capture/PipeWireList.h"
 
@@ -67,8 +66,7 @@ TEST(PipeWireList, OneEntryPerCameraServedByPipeWireWhenItDecodesUnderTheV4l2Ide
          {pipeWireCamera("v4l2_input.a", "Webcam (V4L2)", "/dev/video0", false)},
          "Webcam=v4l2-id:w@v4l2"},
         {"a camera only PipeWire serves comes after the V4L2 ones, named by its node; one we do "
-         "not "
-         "decode is left out",
+         "not decode is left out",
          {v4l2Camera("Webcam", "v4l2-id:w", "/dev/video0")},
          {pipeWireCamera("gst", "GstCam"), pipeWireCamera("h264", "H264", {}, false),
           pipeWireCamera("test", "Test")},
@@ -105,22 +103,14 @@ TEST(PipeWireList, OneEntryPerCameraServedByPipeWireWhenItDecodesUnderTheV4l2Ide
     };
     for (auto &c : cases)
         EXPECT_EQ(listed(std::move(c.v4l2), std::move(c.pipeWire), c.pins), c.expected) << c.what;
-}
 
-TEST(PipeWireList, PipeWireColourCameraCountsAsStandardForTheAutomaticChoice)
-{
-    const std::vector<DriverEntry> list = buildDriverList(
-        mergeCameraLists(
-            {v4l2Camera("IR", "v4l2-id:ir", "/dev/video2", PictureKind::Infrared)},
-            std::vector {pipeWireCamera("grey", "Mono", {}, true, {PictureKind::Greyscale}),
-                         pipeWireCamera("colour", "Test")},
-            {}),
-        {}, {});
-    std::vector<capture::DriverListing> listing;
-    for (const DriverEntry &entry : list)
-        listing.push_back({entry.description.name, entry.identity, entry.standardCamera});
-    std::rotate(listing.begin(), listing.begin() + 1, listing.end()); // the colour camera last
-    EXPECT_EQ(capture::chooseDevice(listing, -1, "").index, 2);
+    // A colour camera only PipeWire serves is a standard one for the automatic choice.
+    const auto merged = mergeCameraLists(
+        {},
+        std::vector {pipeWireCamera("grey", "Mono", {}, true, {PictureKind::Greyscale}),
+                     pipeWireCamera("colour", "Test")},
+        {});
+    EXPECT_TRUE(!merged.at(0).standardCamera && merged.at(1).standardCamera);
 }
 
 // Without a daemon (the environment points at an empty folder): no cameras at once, and the
