@@ -33,7 +33,6 @@ protected:
 TEST_F(DecompressorTest, DamagedFramesAndShortOutputsFailAloneAndTheNextFrameDecodes)
 {
     const VideoFormat mjpg {FOURCC_MJPG, 24, 64, 48};
-    const VideoFormat nv12 {FOURCC_NV12, 12, 64, 48};
     const std::vector<std::uint8_t> jpeg = bandsFrame(mjpg);
     const struct
     {
@@ -49,7 +48,6 @@ TEST_F(DecompressorTest, DamagedFramesAndShortOutputsFailAloneAndTheNextFrameDec
         {"JPEG without tables", mjpg, jpegtest::splitSegments(jpeg, 0xDB).second, 0, ICERR_ERROR},
         {"noise", mjpg, std::vector<std::uint8_t>(500, 0x5A), 0, ICERR_ERROR},
         {"JPEG output one byte short", mjpg, jpeg, 1, ICERR_BADSIZE},
-        {"NV12 output one byte short", nv12, bandsFrame(nv12), 1, ICERR_BADSIZE},
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.what);
@@ -60,9 +58,8 @@ TEST_F(DecompressorTest, DamagedFramesAndShortOutputsFailAloneAndTheNextFrameDec
         EXPECT_EQ(decode(hic, c.format, c.frame, bits), c.result);
         EXPECT_TRUE(bits.untouchedFrom(c.outputShortBy ? 0 : bits.usable));
         // The same decompressor takes the next, whole frame.
-        const VideoFormat good {c.format.compression, c.format.bitCount, 64, 48};
         GuardedBuffer next(out.biSizeImage);
-        EXPECT_EQ(decode(hic, good, bandsFrame(good), next), ICERR_OK);
+        EXPECT_EQ(decode(hic, mjpg, jpeg, next), ICERR_OK);
         EXPECT_TRUE(near(pixel(next.bytes.data(), 64, 47, 32), kRed));
     }
 }
