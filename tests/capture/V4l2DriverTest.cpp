@@ -75,8 +75,7 @@ TEST_F(V4l2DriverTest, CameraThatCannotStartFailsToConnectAndEveryDisconnectRele
     };
     fake::FakeDevice &camera = addCamera("Cam", 0);
     auto driver = firstDriver(false);
-    const HWND hwnd = capCreateCaptureWindowA("w", 0, 0, 0, 1, 1, 0, 0);
-    windows.push_back(hwnd);
+    const HWND hwnd = windows.emplace_back(capCreateCaptureWindowA("w", 0, 0, 0, 1, 1, 0, 0));
     for (const auto &c : cases) {
         SCOPED_TRACE(c.what);
         c.script(camera);
@@ -158,7 +157,7 @@ TEST_F(V4l2DriverTest, GrabDeliversTheFreshestFrameAndKeepsTheQueueFull)
     EXPECT_TRUE(driver->grab().empty()) << "nothing new arrived";
 }
 
-TEST_F(V4l2DriverTest, SetFormatTakesTheNearestOfferedSizeForReal)
+TEST_F(V4l2DriverTest, FormatsAndControlsAreSetToTheNearestTheDeviceOffersForReal)
 {
     // A format we cannot decode is never offered, not even when the device starts in it.
     fake::FakeDeviceProfile profile = fake::uvcCamera("Cam", 0);
@@ -180,12 +179,8 @@ TEST_F(V4l2DriverTest, SetFormatTakesTheNearestOfferedSizeForReal)
     camera.profile.formats[2].sizes = {{800, 600}};
     ASSERT_EQ(driver->setFormat({FOURCC_MJPG, 24, 640, 480}), 0);
     EXPECT_EQ(driver->format(), (VideoFormat {FOURCC_MJPG, 24, 800, 600}));
-}
 
-TEST_F(V4l2DriverTest, ControlsLeaveOutDisabledOnesAndStayWithinTheirRange)
-{
-    fake::FakeDevice &camera = addCamera("Cam", 0);
-    auto driver = firstDriver();
+    // Disabled controls are left out; values are brought into the control's range.
     EXPECT_EQ(driver->controls().size(), 7u);
     EXPECT_EQ(driver->setControl(V4L2_CID_BRIGHTNESS, 1000), 0);
     EXPECT_EQ(
