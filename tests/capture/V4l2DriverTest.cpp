@@ -1,6 +1,5 @@
 #include "CaptureTestSupport.h"
 
-#include "platform/capture/Decompressor.h"
 #include "platform/capture/V4l2Driver.h"
 
 #include <linux/videodev2.h>

@@ -1,7 +1,5 @@
 #include "CaptureTestSupport.h"
 
-#include "platform/capture/Decompressor.h"
-
 #include <cstdlib>
 #include <numeric>
 
