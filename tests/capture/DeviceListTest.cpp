@@ -71,7 +71,6 @@ TEST(DeviceList, ColourFirstCaptionsUniqueGoneDevicesKeepTheirPinnedIndex)
     EXPECT_EQ(captions(buildDriverList({device("IR", "i", "", PictureKind::Infrared)},
                                        {device("Virtual", "v")}, {})),
               "IR (infrared) | Virtual");
-    // A gone device fails to connect.
     EXPECT_EQ(buildDriverList({}, {}, std::vector {pinnedB}).front().open()->connect(), -ENODEV);
 }
 

@@ -11,14 +11,10 @@ namespace {
 QImage quadrants(int width, int height)
 {
     QImage picture(width, height, QImage::Format_RGB32);
-    for (int y = 0; y < height; ++y) {
-        for (int x = 0; x < width; ++x) {
-            const bool right = x >= width / 2, bottom = y >= height / 2;
-            picture.setPixel(x, y,
-                             bottom ? (right ? 0xFFE0E0E0 : 0xFF2020E0)
-                                    : (right ? 0xFF20E020 : 0xFFE02020));
-        }
-    }
+    const QRgb colours[2][2] = {{0xFFE02020, 0xFF20E020}, {0xFF2020E0, 0xFFE0E0E0}};
+    for (int y = 0; y < height; ++y)
+        for (int x = 0; x < width; ++x)
+            picture.setPixel(x, y, colours[y >= height / 2][x >= width / 2]);
     return picture;
 }
 
