@@ -140,8 +140,7 @@ protected:
     HIC open(const VideoFormat &format, BITMAPINFOHEADER *out)
     {
         const BITMAPINFOHEADER in = headerFor(format);
-        opened.push_back(ICGetDisplayFormat(0, &in, out, 0, 0, 0));
-        return opened.back();
+        return opened.emplace_back(ICGetDisplayFormat(0, &in, out, 0, 0, 0));
     }
 
     static std::int32_t decode(HIC hic, const VideoFormat &format,
@@ -194,14 +193,12 @@ TEST_F(DecompressorTest, DamagedFramesAndShortOutputsFailAloneAndTheNextFrameDec
 
 TEST_F(DecompressorTest, UnusableFormatsAndClosedHandlesAreRefused)
 {
+    BITMAPINFOHEADER out {};
     for (const VideoFormat &unusable :
          {VideoFormat {makeFourCC('H', '2', '6', '4'), 24, 8, 8},
-          VideoFormat {FOURCC_YUY2, 16, 0, 240}, VideoFormat {FOURCC_MJPG, 24, 100000, 100000}}) {
-        BITMAPINFOHEADER out {};
+          VideoFormat {FOURCC_YUY2, 16, 0, 240}, VideoFormat {FOURCC_MJPG, 24, 100000, 100000}})
         EXPECT_EQ(open(unusable, &out), 0) << unusable.width;
-    }
     const VideoFormat yuy2 {FOURCC_YUY2, 16, 64, 48};
-    BITMAPINFOHEADER out {};
     const HIC hic = open(yuy2, &out);
     const std::vector<std::uint8_t> frame = bandsFrame(yuy2);
     GuardedBuffer bits(out.biSizeImage);
