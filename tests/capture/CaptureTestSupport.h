@@ -107,18 +107,13 @@ inline PictureView viewOf(const QImage &picture)
     return {picture.constBits(), picture.width(), picture.height(), int(picture.bytesPerLine())};
 }
 
-// The frame a camera of format sends for picture.
-inline std::vector<std::uint8_t> frameOf(const VideoFormat &format, const QImage &picture)
-{
-    std::vector<std::uint8_t> frame;
-    EXPECT_TRUE(FrameEncoder().encode(format, viewOf(picture), frame));
-    return frame;
-}
-
 // A frame of format showing a red top and a blue bottom.
 inline std::vector<std::uint8_t> bandsFrame(const VideoFormat &format)
 {
-    return frameOf(format, jpegtest::testPicture(format.width, format.height));
+    std::vector<std::uint8_t> frame;
+    const QImage picture = jpegtest::testPicture(format.width, format.height);
+    EXPECT_TRUE(FrameEncoder().encode(format, viewOf(picture), frame));
+    return frame;
 }
 
 using jpegtest::GuardedBuffer;

@@ -1,8 +1,7 @@
 #include "CaptureTestSupport.h"
 
-#include "platform/capture/Decompressor.h"
-
 #include <cstdlib>
+#include <numeric>
 
 namespace capturetest {
 namespace {
@@ -11,12 +10,6 @@ class VirtualCameraTest : public CaptureTest
 {
 protected:
     ~VirtualCameraTest() override { unsetenv("VEDEREVE_VIRTUAL_CAMERAS"); }
-
-    static std::unique_ptr<CaptureDriver> connectedCamera(std::size_t index = 0)
-    {
-        std::unique_ptr<CaptureDriver> driver = captureDrivers().at(index).open();
-        return driver->connect() == 0 ? std::move(driver) : nullptr;
-    }
 
     // The next frame of driver as a 24-bit bottom-up bitmap.
     static std::vector<std::uint8_t> picture(CaptureDriver &driver)
@@ -33,10 +26,9 @@ double meanDifference(const std::vector<std::uint8_t> &a, const std::vector<std:
 {
     if (a.size() != b.size() || a.empty())
         return 1e9;
-    double sum = 0;
-    for (std::size_t i = 0; i < a.size(); ++i)
-        sum += std::abs(int(a[i]) - int(b[i]));
-    return sum / double(a.size());
+    return std::transform_reduce(a.begin(), a.end(), b.begin(), 0.0, std::plus<>(),
+                                 [](int x, int y) { return std::abs(x - y); })
+        / double(a.size());
 }
 
 TEST_F(VirtualCameraTest, ParsesItsEnvironmentSyntax)
@@ -62,33 +54,29 @@ TEST_F(VirtualCameraTest, ParsesItsEnvironmentSyntax)
         EXPECT_FALSE(VirtualCameras::parse(bad)) << bad;
 }
 
-TEST_F(VirtualCameraTest, ListedOnlyWhenAskedForAfterTheCameras)
+TEST_F(VirtualCameraTest, ListedOnlyWhenAskedFor)
 {
-    const std::string cam = "Cam";
     unsetenv("VEDEREVE_VIRTUAL_CAMERAS");
     VirtualCameras::reset();
-    EXPECT_TRUE(driverNames().empty()) << "no camera, no test picture nobody asked for";
-    addCamera("Cam", 0);
-    EXPECT_EQ(driverNames(), (std::vector<std::string> {cam}));
-
+    EXPECT_TRUE(driverNames().empty()) << "no test picture nobody asked for";
     setenv("VEDEREVE_VIRTUAL_CAMERAS", "2", 1);
     VirtualCameras::reset();
     EXPECT_EQ(
         driverNames(),
-        (std::vector<std::string> {cam, "VEDerEve Virtual Camera 1", "VEDerEve Virtual Camera 2"}));
+        (std::vector<std::string> {"VEDerEve Virtual Camera 1", "VEDerEve Virtual Camera 2"}));
     VirtualCameras::configure({VirtualCameraConfig {"Mine", {}}});
-    EXPECT_EQ(driverNames(), (std::vector<std::string> {cam, "Mine"}))
+    EXPECT_EQ(driverNames(), std::vector<std::string> {"Mine"})
         << "the program's configuration wins over the environment";
     setenv("VEDEREVE_VIRTUAL_CAMERAS", "nonsense", 1);
     VirtualCameras::reset();
-    EXPECT_EQ(driverNames(), (std::vector<std::string> {cam}));
+    EXPECT_TRUE(driverNames().empty());
 }
 
 TEST_F(VirtualCameraTest, PictureIsLiveAndTellsCamerasApart)
 {
     VirtualCameras::configure({VirtualCameraConfig {}, VirtualCameraConfig {}});
-    auto first = connectedCamera(0), second = connectedCamera(1);
-    ASSERT_TRUE(first && second);
+    auto first = captureDrivers().at(0).open(), second = captureDrivers().at(1).open();
+    ASSERT_TRUE(first->connect() == 0 && second->connect() == 0);
     const std::vector<std::uint8_t> a = picture(*first);
     EXPECT_GT(meanDifference(a, picture(*second)), 10) << "another camera, another picture";
     picture(*first);
