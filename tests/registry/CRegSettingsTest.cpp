@@ -21,11 +21,6 @@ void storeDword(std::string_view path, std::string_view name, std::uint32_t valu
               reg::ERROR_SUCCESS);
 }
 
-QString savedDefault()
-{
-    return CRegSettings().GetSetting(Defaults, u"*"_s);
-}
-
 // Runs the tool and expects its exit code.
 ToolResult run(const QStringList &arguments, int exitCode, const QByteArray &input = {})
 {
@@ -196,8 +191,8 @@ TEST_F(RegToolCommand, WithoutForceItAsksAndANoChangesNothing)
     const ToolResult r = run({"add", Key, "/ve", "/d", "new"}, 1, "no\n");
     EXPECT_TRUE(r.out.contains(u"(Default) exists, overwrite"_s)) << r.out.toStdString();
     run({"delete", Key, "/ve"}, 1); // no answer at all
-    EXPECT_EQ(savedDefault(), u"old"_s);
+    EXPECT_EQ(CRegSettings().GetSetting(Defaults, u"*"_s), u"old"_s);
     run({"add", Key, "/ve", "/d", "new"}, 0, "yes\n");
-    EXPECT_EQ(savedDefault(), u"new"_s);
+    EXPECT_EQ(CRegSettings().GetSetting(Defaults, u"*"_s), u"new"_s);
     run({"delete", "HKCU", "/f"}, 1);
 }
