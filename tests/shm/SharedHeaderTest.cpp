@@ -3,6 +3,7 @@
 #include "exchange/modImageMemMapFunctions.h"
 #include "platform/shm/HandleTable.h"
 #include "platform/shm/ShmName.h"
+#include "support/TestEnvironment.h"
 
 #include <unistd.h>
 
@@ -74,6 +75,7 @@ TEST(ShmName, ObjectNameHasExactlyOneSlashAndAPerUserPrefixUnlessOverridden)
     ::unsetenv(platform::shm::kPrefixVariable);
     EXPECT_EQ(platform::shm::objectName("DADevev3"),
               "/vedereve-" + std::to_string(::geteuid()) + "-DADevev3");
+    ::setenv(platform::shm::kPrefixVariable, testenv::shmPrefix().c_str(), 1);
 }
 
 // Takes the counter's mutex, says "locked" and lets it go on a line from the test.

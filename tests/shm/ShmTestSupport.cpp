@@ -2,6 +2,7 @@
 
 #include "exchange/modImageMemMapFunctions.h"
 #include "platform/shm/ShmName.h"
+#include "support/TestEnvironment.h"
 
 #include <QDir>
 
@@ -29,7 +30,7 @@ void ShmNamespaceTest::TearDown()
 {
     for (const std::string &entry : leftovers())
         ::shm_unlink(("/" + entry).c_str());
-    ::unsetenv(platform::shm::kPrefixVariable);
+    ::setenv(platform::shm::kPrefixVariable, testenv::shmPrefix().c_str(), 1);
 }
 
 std::vector<std::string> ShmNamespaceTest::leftovers() const

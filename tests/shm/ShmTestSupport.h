@@ -14,7 +14,8 @@ namespace shmtest {
 
 using namespace std::chrono_literals;
 
-// Gives each test a shm namespace of its own (VEDEREVE_SHM_PREFIX), emptied afterwards.
+// Gives each test a shm namespace of its own (VEDEREVE_SHM_PREFIX), emptied afterwards; the
+// run's own is put back, so that the run's end never cleans the user's real namespace.
 class ShmNamespaceTest : public ::testing::Test
 {
 protected:
