@@ -74,13 +74,8 @@ TEST_F(ImageBlock, WrittenBlockIsReadBackAndAReaderKeepsItsViewWhenTheCreatorClo
     const std::uint8_t *readerView = mod::MapImageBlock(reader);
     ASSERT_NE(readerView, nullptr);
 
-    // An opener's close leaves the block to its creator; a create of an existing block is
-    // refused whatever its size, and says that the name is taken.
+    // An opener's close leaves the block to its creator.
     mod::CloseHandle(mod::OpenImageBlock(40));
-    for (const std::int64_t size : {50, 5024, 5025}) {
-        bool taken = false;
-        EXPECT_TRUE(mod::CreateImageBlock(40, size, &taken) == 0 && taken) << size;
-    }
     EXPECT_EQ(leftovers().size(), 1u);
     close(block, view);
     EXPECT_TRUE(leftovers().empty() && mod::OpenImageBlock(40) == 0);
