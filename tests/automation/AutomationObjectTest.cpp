@@ -25,11 +25,6 @@ protected:
         object = std::make_unique<zozEZUdeZid>();
         panel = object->form()->WebCam();
     }
-    void TearDown() override
-    {
-        object.reset();
-        TraceCaptureTest::TearDown();
-    }
 
     std::unique_ptr<zozEZUdeZid> object;
     cveDerEve *panel = nullptr;
