@@ -128,7 +128,6 @@ TEST(FaultGuardDeathTest, FaultsOutsideAGuardBehindABarrierOrAfterRemovalEndTheP
     EXPECT_DEATH(ExceptionFilter::Guarded([] { testenv::writeThroughNull(); }), "");
 }
 
-// Runs the event loop for about ms milliseconds.
 void spin(int ms)
 {
     QEventLoop loop;

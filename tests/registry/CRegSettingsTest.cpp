@@ -21,7 +21,6 @@ void storeDword(std::string_view path, std::string_view name, std::uint32_t valu
               reg::ERROR_SUCCESS);
 }
 
-// Runs the tool and expects its exit code.
 ToolResult run(const QStringList &arguments, int exitCode, const QByteArray &input = {})
 {
     ToolResult r = runTool(arguments, input);
