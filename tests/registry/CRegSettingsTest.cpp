@@ -180,7 +180,6 @@ TEST_F(RegToolCommand, AddQueryDeleteRoundTripThroughTheExecutable)
     run({"delete", Key, "/v", "ResourceFile", "/f"}, 0);
     run({"query", Key, "/v", "ResourceFile"}, 1);
     run({"delete", "HKCU\\Software\\Zedazido", "/f"}, 0);
-    run({"query", Key}, 1);
     EXPECT_EQ(run({"query", "HKCU\\Software"}, 0).out, u"\nHKEY_CURRENT_USER\\Software\n\n"_s);
 }
 
