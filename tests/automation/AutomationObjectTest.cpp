@@ -25,11 +25,6 @@ protected:
         object = std::make_unique<zozEZUdeZid>();
         panel = object->form()->WebCam();
     }
-    void TearDown() override
-    {
-        object.reset();
-        TraceCaptureTest::TearDown();
-    }
 
     std::unique_ptr<zozEZUdeZid> object;
     cveDerEve *panel = nullptr;
@@ -73,12 +68,16 @@ TEST_F(AutomationObject, MinimiseAndRestoreShiftTheTopBy198WhileTheFormIsHidden)
                      });
     object->Show();
     object->SetPosition(400, 10); // top, then left
-    EXPECT_EQ(object->form()->pos(), QPoint(10, 400));
+    EXPECT_EQ(object->form()->geometry(), QRect(10, 400, 202, 215));
+    EXPECT_NE(object->hWndCam(), 0);
     object->Maximize();
     object->Maximize(); // already maximised: nothing happens
-    EXPECT_EQ(std::pair(object->form()->pos(), object->Height()), std::pair(QPoint(10, 202), 215));
+    EXPECT_EQ(std::pair(object->form()->geometry(), object->Height()),
+              std::pair(QRect(10, 202, 202, 215), 215));
     object->Minimize();
-    EXPECT_EQ(std::pair(object->form()->pos(), object->Height()), std::pair(QPoint(10, 400), 17));
+    // The bottom edge stays where it was.
+    EXPECT_EQ(std::pair(object->form()->geometry(), object->Height()),
+              std::pair(QRect(10, 400, 202, 17), 17));
     // The parent hears shifts of its window's top, not the panel's heights.
     EXPECT_EQ(told, (std::vector<Resize> {{false, -198}, {true, 198}}));
     EXPECT_TRUE(visibleDuring == std::vector<bool>({false, false}) && object->Visible());

@@ -20,7 +20,6 @@
 #include <sys/stat.h>
 
 #include <cstdio>
-#include <memory>
 
 // A hostile parent in a child process: two objects, the first one's sink calls Minimize from every
 // MinMaxResize, and the parent calls Minimize itself until it is killed.
@@ -79,13 +78,13 @@ TEST(ActivatedServer, HostileOrCarelessParentsCostBoundedWorkAndTheirEndEndsTheS
     PrivateBus bus;
     ASSERT_TRUE(dir.isValid() && bus.start(VEDEREVE_SERVICES_DIR, serverEnv));
     // This binary, running the hostile role.
-    const auto hostile = std::make_unique<QProcess>();
+    QProcess hostile;
     env.insert("VEDEREVE_HOSTILE_BUS", bus.address());
-    hostile->setProcessEnvironment(env);
-    hostile->setProcessChannelMode(QProcess::MergedChannels);
-    hostile->start(QCoreApplication::applicationFilePath(), {"--gtest_filter=HostileRole.*"});
+    hostile.setProcessEnvironment(env);
+    hostile.setProcessChannelMode(QProcess::MergedChannels);
+    hostile.start(QCoreApplication::applicationFilePath(), {"--gtest_filter=HostileRole.*"});
     QByteArray output;
-    const auto read = [&] { return (output += hostile->readAll()).contains("HOSTILE_READY"); };
+    const auto read = [&] { return (output += hostile.readAll()).contains("HOSTILE_READY"); };
     ASSERT_TRUE(QTest::qWaitFor(read, 20000));
     QTest::qWait(1000); // let it nest as deep as it can
     read();
@@ -122,8 +121,8 @@ TEST(ActivatedServer, HostileOrCarelessParentsCostBoundedWorkAndTheirEndEndsTheS
 
     // The hostile parent dies without releasing: the server ends both its objects (its debug flag
     // traces the whole process), then leaves the name within a second and exits.
-    hostile->kill();
-    hostile->waitForFinished(5000);
+    hostile.kill();
+    hostile.waitForFinished(5000);
     QElapsedTimer clock;
     clock.start();
     EXPECT_TRUE(QTest::qWaitFor(
@@ -137,7 +136,6 @@ TEST(ActivatedServer, HostileOrCarelessParentsCostBoundedWorkAndTheirEndEndsTheS
                         trace.count("WebCam Class_Terminate Exit")),
               std::pair(qsizetype(3), qsizetype(3)))
         << trace.right(2000).toStdString();
-    EXPECT_TRUE(trace.contains("WebCam TransmitStatus = True\n"));
     // A new parent finds a working server again.
     VEDerEveClient next(other);
     EXPECT_TRUE(next.create()) << next.lastError().toStdString();

@@ -21,12 +21,6 @@ void storeDword(std::string_view path, std::string_view name, std::uint32_t valu
               reg::ERROR_SUCCESS);
 }
 
-QString savedDefault()
-{
-    return CRegSettings().GetSetting(Defaults, u"*"_s);
-}
-
-// Runs the tool and expects its exit code.
 ToolResult run(const QStringList &arguments, int exitCode, const QByteArray &input = {})
 {
     ToolResult r = runTool(arguments, input);
@@ -186,7 +180,6 @@ TEST_F(RegToolCommand, AddQueryDeleteRoundTripThroughTheExecutable)
     run({"delete", Key, "/v", "ResourceFile", "/f"}, 0);
     run({"query", Key, "/v", "ResourceFile"}, 1);
     run({"delete", "HKCU\\Software\\Zedazido", "/f"}, 0);
-    run({"query", Key}, 1);
     EXPECT_EQ(run({"query", "HKCU\\Software"}, 0).out, u"\nHKEY_CURRENT_USER\\Software\n\n"_s);
 }
 
@@ -196,8 +189,8 @@ TEST_F(RegToolCommand, WithoutForceItAsksAndANoChangesNothing)
     const ToolResult r = run({"add", Key, "/ve", "/d", "new"}, 1, "no\n");
     EXPECT_TRUE(r.out.contains(u"(Default) exists, overwrite"_s)) << r.out.toStdString();
     run({"delete", Key, "/ve"}, 1); // no answer at all
-    EXPECT_EQ(savedDefault(), u"old"_s);
+    EXPECT_EQ(CRegSettings().GetSetting(Defaults, u"*"_s), u"old"_s);
     run({"add", Key, "/ve", "/d", "new"}, 0, "yes\n");
-    EXPECT_EQ(savedDefault(), u"new"_s);
+    EXPECT_EQ(CRegSettings().GetSetting(Defaults, u"*"_s), u"new"_s);
     run({"delete", "HKCU", "/f"}, 1);
 }

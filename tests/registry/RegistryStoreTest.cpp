@@ -33,7 +33,6 @@ std::string fileState(const std::string &path)
     return fileBytes(path) + "|" + std::to_string(::lstat(path.c_str(), &st) == 0 ? st.st_uid : -1);
 }
 
-// The tool's first line on standard error.
 std::string toolComplaint(const QStringList &arguments)
 {
     return runTool(arguments).err.section(QLatin1Char('\n'), 0, 0).toStdString();

@@ -9,8 +9,6 @@
 
 #include <gtest/gtest.h>
 
-#include <sys/stat.h>
-
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
@@ -89,7 +87,6 @@ inline std::string readBytes(std::string_view path, std::string_view name,
         : "<missing>";
 }
 
-// The whole content of a file, or "<missing>".
 inline std::string fileBytes(const std::string &path)
 {
     std::ifstream in(path, std::ios::binary);

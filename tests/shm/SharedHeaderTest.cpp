@@ -3,6 +3,7 @@
 #include "exchange/modImageMemMapFunctions.h"
 #include "platform/shm/HandleTable.h"
 #include "platform/shm/ShmName.h"
+#include "support/TestEnvironment.h"
 
 #include <unistd.h>
 
@@ -74,6 +75,7 @@ TEST(ShmName, ObjectNameHasExactlyOneSlashAndAPerUserPrefixUnlessOverridden)
     ::unsetenv(platform::shm::kPrefixVariable);
     EXPECT_EQ(platform::shm::objectName("DADevev3"),
               "/vedereve-" + std::to_string(::geteuid()) + "-DADevev3");
+    ::setenv(platform::shm::kPrefixVariable, testenv::shmPrefix().c_str(), 1);
 }
 
 // Takes the counter's mutex, says "locked" and lets it go on a line from the test.
@@ -145,13 +147,9 @@ TEST_F(SharedHeader, NumbersCountAcrossProcessesPastALiveHolderAndAfterAKilledOn
 
 TEST_F(SharedHeader, OpenAndCloseReleaseEachHandleOnceEvenAfterAFailedOpen)
 {
-    const auto open = [] {
-        return std::pair(platform::shm::openHandleCount(), platform::shm::openViewCount());
-    };
-    const auto before = open();
     mod::OpenSharedHeader();
     mod::OpenSharedHeader(); // a second open must not leak the first
-    EXPECT_EQ(open(), std::pair(before.first + 2, before.second + 1));
+    EXPECT_EQ(openCount(), std::pair(m_open.first + 2, m_open.second + 1));
     mod::CloseSharedHeader();
     mod::CloseSharedHeader();
 
@@ -163,7 +161,7 @@ TEST_F(SharedHeader, OpenAndCloseReleaseEachHandleOnceEvenAfterAFailedOpen)
     EXPECT_EQ(mod::NextImageNumber(), 0);
     mod::CloseSharedHeader();
     mod::CloseSharedHeader();
-    EXPECT_EQ(open(), before);
+    EXPECT_EQ(openCount(), m_open);
 }
 
 TEST_F(SharedHeader, CounterWrapsToOneAfterTheLargestNumber)

@@ -1,7 +1,9 @@
 #include "ShmTestSupport.h"
 
 #include "exchange/modImageMemMapFunctions.h"
+#include "platform/shm/HandleTable.h"
 #include "platform/shm/ShmName.h"
+#include "support/TestEnvironment.h"
 
 #include <QDir>
 
@@ -27,9 +29,15 @@ void ShmNamespaceTest::SetUp()
 
 void ShmNamespaceTest::TearDown()
 {
+    EXPECT_EQ(openCount(), m_open) << "handle or view leaked";
     for (const std::string &entry : leftovers())
         ::shm_unlink(("/" + entry).c_str());
-    ::unsetenv(platform::shm::kPrefixVariable);
+    ::setenv(platform::shm::kPrefixVariable, testenv::shmPrefix().c_str(), 1);
+}
+
+std::pair<std::size_t, std::size_t> ShmNamespaceTest::openCount()
+{
+    return {platform::shm::openHandleCount(), platform::shm::openViewCount()};
 }
 
 std::vector<std::string> ShmNamespaceTest::leftovers() const

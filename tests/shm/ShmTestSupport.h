@@ -8,13 +8,16 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace shmtest {
 
 using namespace std::chrono_literals;
 
-// Gives each test a shm namespace of its own (VEDEREVE_SHM_PREFIX), emptied afterwards.
+// Gives each test a shm namespace of its own (VEDEREVE_SHM_PREFIX), emptied afterwards; the
+// run's own is put back, so that the run's end never cleans the user's real namespace. Every test
+// must give back each handle and view it took.
 class ShmNamespaceTest : public ::testing::Test
 {
 protected:
@@ -22,8 +25,11 @@ protected:
     void TearDown() override;
     // Entries of /dev/shm in this test's namespace.
     std::vector<std::string> leftovers() const;
+    // Handles and views open in this process.
+    static std::pair<std::size_t, std::size_t> openCount();
 
     std::string m_prefix;
+    const std::pair<std::size_t, std::size_t> m_open = openCount();
 };
 
 // A second process running body, whose result is its exit code, killed when destroyed. It starts
