@@ -30,22 +30,18 @@ namespace {
 
 namespace vfw = platform::vfw;
 
-// Colour classes of a frame decoded to 24 bits at points given as fractions from the top left.
-std::string sample(const vfw::VideoFormat &format, const vfw::GrabbedFrame &frame,
-                   const std::vector<std::pair<double, double>> &points)
+// Colour classes of a picture at points given as fractions from the top left.
+std::string classesAt(const QImage &picture, const std::vector<std::pair<double, double>> &points)
 {
-    const int line = (format.width * 3 + 3) / 4 * 4;
-    std::vector<std::uint8_t> bits(std::size_t(line * format.height));
-    if (vfw::FrameDecoder().decode(format, frame.bytes, bits) != vfw::ICERR_OK)
-        return "decoding failed";
     std::string classes;
     for (const auto &[fx, fy] : points) {
-        const int x = int(fx * format.width), y = format.height - 1 - int(fy * format.height);
-        const std::uint8_t *p = &bits[std::size_t(y * line + x * 3)];
-        classes += colourClass(p[2], p[1], p[0]);
+        const QRgb p = picture.pixel(int(fx * picture.width()), int(fy * picture.height()));
+        classes += colourClass(qRed(p), qGreen(p), qBlue(p));
     }
     return classes;
 }
+const std::vector<std::pair<double, double>> kQuadrantCentres {
+    {0.25, 0.25}, {0.75, 0.25}, {0.25, 0.75}, {0.75, 0.75}};
 
 using PipeWireCameras = WithPipeWire<>;
 
@@ -83,25 +79,24 @@ TEST_F(PipeWireCameras, EachSourceIsListedAndItsFramesDecodeToItsPicture)
         ASSERT_EQ(driver->connect(), 0);
         ASSERT_EQ(driver->setFormat({c.compression, c.bits, 320, 240}), 0);
         const vfw::VideoFormat format = driver->format();
-        EXPECT_EQ(std::tuple(format.compression, format.width, format.height),
+        ASSERT_EQ(std::tuple(format.compression, format.width, format.height),
                   std::tuple(c.compression, 320, 240));
         vfw::GrabbedFrame frame;
         ASSERT_TRUE(waitUntil([&] { return !(frame = driver->grab()).empty(); }, 3000));
+        std::vector<std::uint8_t> bits(320 * 3 * 240); // rows of 24 bits need no padding at 320
+        ASSERT_EQ(vfw::FrameDecoder().decode(format, frame.bytes, bits), vfw::ICERR_OK);
+        const QImage picture = QImage(bits.data(), 320, 240, QImage::Format_BGR888).mirrored();
         if (c.identity.starts_with("vedereve-test")) { // across the bars, then below them: blue
                                                        // under white, black under yellow
             std::vector<std::pair<double, double>> points {{0.07, 0.71}, {0.21, 0.71}};
             for (int bar = 0; bar < 7; ++bar)
                 points.emplace_back((bar + 0.5) / 7, 0.3);
-            EXPECT_EQ(sample(format, frame, points), std::string("BK") + kBars);
+            EXPECT_EQ(classesAt(picture, points), std::string("BK") + kBars);
         } else {
-            EXPECT_EQ(
-                sample(format, frame, {{0.25, 0.25}, {0.75, 0.25}, {0.25, 0.75}, {0.75, 0.75}}),
-                kQuadrants);
+            EXPECT_EQ(classesAt(picture, kQuadrantCentres), kQuadrants);
         }
     }
     EXPECT_GE(indexOf("vedereve-videotestsrc"), 0); // answers its formats on its port only
-    pipeWire().unplug("vedereve-bgr");
-    pipeWire().unplug("vedereve-desk");
 }
 
 // A descriptor already connected to the daemon, as the portal hands out, given through the API
@@ -192,14 +187,12 @@ TEST_F(PipeWirePanel, LateFirstFrameIsWaitedForAndAStallRestartsThatCamera)
 TEST_F(PipeWirePanel, UnpluggedCameraSendsNothingMoreAndReturnsAtItsIndex)
 {
     ASSERT_TRUE(pipeWire().plugSlow("vedereve-unplug", 0));
-    ASSERT_TRUE(waitUntil([&] { return indexOf("vedereve-unplug") >= 0; }, 3000));
     playOn("vedereve-unplug");
     const int index = view->deviceIndex();
     ASSERT_TRUE(sentMoreThan(1, 3000));
     std::printf("PipeWire camera: first picture %lld ms after Play\n", sentAt.front());
 
     ASSERT_TRUE(pipeWire().plugSlow("vedereve-later", 0));
-    ASSERT_TRUE(waitUntil([&] { return indexOf("vedereve-later") >= 0; }, 3000));
     EXPECT_EQ(indexOf("vedereve-unplug"), index);
     ASSERT_TRUE(sentMoreThan(sentAt.size(), 1000)) << "plugging another camera disturbed the call";
 
@@ -211,7 +204,6 @@ TEST_F(PipeWirePanel, UnpluggedCameraSendsNothingMoreAndReturnsAtItsIndex)
     EXPECT_EQ(view->deviceIndex(), index);
 
     ASSERT_TRUE(pipeWire().plugSlow("vedereve-unplug", 0));
-    ASSERT_TRUE(waitUntil([&] { return indexOf("vedereve-unplug") >= 0; }, 3000));
     EXPECT_EQ(indexOf("vedereve-unplug"), index);
     if (!view->capture().CameraOn())
         click("imgCamOnMain");
@@ -238,14 +230,7 @@ TEST(ParentProcessRole, ReceivesPictures)
     QObject::connect(&sink, &VEDerEveEventSink::WebCamSnapShot, [&](QByteArray &, std::int32_t n) {
         const std::optional<ImageBlockCopy> block = readImageBlock(n);
         const QImage picture = block ? QImage::fromData(block->data, "JPG") : QImage();
-        std::string classes;
-        for (const auto &[fx, fy] : {std::pair {1, 1}, {3, 1}, {1, 3}, {3, 3}}) {
-            const QRgb p = picture.isNull()
-                ? 0
-                : picture.pixel(fx * picture.width() / 4, fy * picture.height() / 4);
-            classes += colourClass(qRed(p), qGreen(p), qBlue(p));
-        }
-        std::printf("SNAPSHOT %s\n", classes.c_str());
+        std::printf("SNAPSHOT %s\n", classesAt(picture, kQuadrantCentres).c_str());
         ++received;
     });
     std::printf("READY %s\n", qPrintable(client.path()));
@@ -253,14 +238,11 @@ TEST(ParentProcessRole, ReceivesPictures)
 }
 
 // A parent receives over the bus the pictures captured after Play; they show the camera's picture.
-using PipeWireOverBus = WithPipeWire<>;
-
-TEST_F(PipeWireOverBus, ParentReceivesTheCamerasPictures)
+TEST_F(PipeWireCameras, ParentReceivesTheCamerasPicturesOverTheBus)
 {
-    ASSERT_TRUE(pipeWire().plugSlow("vedereve-bus", 0));
     vfw::VirtualCameras::configure({});
-    int index = -1;
-    ASSERT_TRUE(waitUntil([&] { return (index = indexOf("vedereve-bus")) >= 0; }, 3000));
+    ASSERT_TRUE(pipeWire().plugSlow("vedereve-bus", 0));
+    const int index = indexOf("vedereve-bus");
     CRegSettings().SaveSetting("Defaults", "WebCamDevice", QString::number(index));
 
     PrivateBus bus;
@@ -292,15 +274,9 @@ TEST_F(PipeWireOverBus, ParentReceivesTheCamerasPictures)
     QTest::mouseClick(view.widget("imgCamOnMain"), Qt::LeftButton, {}, QPoint(5, 5));
     ASSERT_TRUE(waitUntil([&] { return parent.state() == QProcess::NotRunning; }, 20000));
     output += parent.readAllStandardOutput();
-    EXPECT_EQ(parent.exitCode(), 0) << output.toStdString();
-    int pictures = 0;
-    for (const QByteArray &line : output.split('\n')) {
-        if (line.startsWith("SNAPSHOT ")) {
-            ++pictures;
-            EXPECT_EQ(line.mid(9).toStdString(), kQuadrants);
-        }
-    }
-    EXPECT_GE(pictures, 3);
+    EXPECT_EQ(parent.exitCode(), 0) << output.toStdString(); // after three pictures
+    for (const QByteArray &line : output.split('\n'))
+        EXPECT_TRUE(!line.startsWith("SNAPSHOT ") || line.mid(9) == kQuadrants) << line.data();
     vfw::VirtualCameras::reset();
 }
 
