@@ -81,15 +81,12 @@ TEST(CallStats, BottomUpRowsBecomeAnUprightPicture)
         QByteArray all;
         for (const auto &row : rows) {
             QByteArray line;
-            for (const QRgb c : row) {
-                const auto v = std::uint16_t(((qRed(c) >> 3) << 10) | ((qGreen(c) >> 3) << 5)
-                                             | (qBlue(c) >> 3));
-                if (bits == 16)
-                    line.append(char(v & 0xff)).append(char(v >> 8));
-                else
-                    line.append(char(qBlue(c))).append(char(qGreen(c))).append(char(qRed(c)));
-                if (bits == 32)
-                    line.append('\0');
+            for (const QRgb c : row) { // little-endian: blue first, or 5-5-5 in two bytes
+                const QRgb v = bits == 16
+                    ? (qRed(c) >> 3) << 10 | (qGreen(c) >> 3) << 5 | qBlue(c) >> 3
+                    : c & 0xffffff;
+                for (int i = 0; i < bits / 8; ++i)
+                    line.append(char(v >> 8 * i));
             }
             while (line.size() % 4 != 0)
                 line.append('\x5a'); // padding is never read as a pixel

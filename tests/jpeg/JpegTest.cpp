@@ -8,14 +8,12 @@
 
 #include <gtest/gtest.h>
 
+using namespace jpegtest;
 using namespace platform::jpeg;
-using jpegtest::Bytes;
-using jpegtest::GuardedBuffer;
-using jpegtest::testPicture;
 
 namespace {
 
-const Bytes rows = jpegtest::bottomUpBgr(testPicture(64, 48), 64 * 3);
+const Bytes rows = bottomUpBgr(testPicture(64, 48), 64 * 3);
 const ConstBgrBitmap source {rows.data(), rows.size(), 64, 48, 64 * 3};
 
 Bytes encoded()
@@ -53,11 +51,11 @@ TEST(JpegCodec, EncoderFailsRatherThanOverrunTheBufferOrItsLimit)
 
 TEST(JpegCodec, DecodesIntoPaddedBottomUpRowsAndLeavesThePaddingAlone)
 {
-    const Bytes jpeg = jpegtest::pictureFile(testPicture(175, 143));
+    const Bytes jpeg = pictureFile(testPicture(175, 143));
     const int stride = 528;
     // Qt's reader decodes the same stream to compare with.
     const Bytes expected
-        = jpegtest::bottomUpBgr(QImage::fromData(jpeg.data(), int(jpeg.size()), "JPG"), stride);
+        = bottomUpBgr(QImage::fromData(jpeg.data(), int(jpeg.size()), "JPG"), stride);
     GuardedBuffer target(expected.size());
     ASSERT_TRUE(Decoder().decode(jpeg.data(), jpeg.size(),
                                  {target.bytes.data(), target.usable, 175, 143, stride}));
@@ -115,9 +113,7 @@ TEST(JpegCodec, DecoderRefusesTargetsItCannotFillDamagedStreamsAndAbsurdSizes)
 TEST(EncodeJpeg, FramesOfEveryDepthEncodeUprightAtTheirOwnSizeAtQuality70)
 {
     const auto tablesAt = [](int quality) {
-        return jpegtest::splitSegments(
-                   jpegtest::pictureFile(jpegtest::testPicture(8, 8), "JPG", quality), 0xDB)
-            .first;
+        return splitSegments(pictureFile(testPicture(8, 8), "JPG", quality), 0xDB).first;
     };
     const Bytes quality70 = tablesAt(70);
     ASSERT_FALSE(quality70.empty());
@@ -134,17 +130,17 @@ TEST(EncodeJpeg, FramesOfEveryDepthEncodeUprightAtTheirOwnSizeAtQuality70)
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(testing::Message() << c.width << "x" << c.height << "x" << c.bits);
-        const QImage picture = jpegtest::testPicture(c.width, c.height);
+        const QImage picture = testPicture(c.width, c.height);
         cDibSection frame;
         load(frame, picture, c.bits);
         const Bytes jpeg = EncodeJpeg(frame, false);
         ASSERT_GT(jpeg.size(), 2u);
         EXPECT_EQ(jpeg.back(), 0xD9); // complete stream: ends in its end marker
-        EXPECT_EQ(jpegtest::splitSegments(jpeg, 0xDB).first, quality70);
+        EXPECT_EQ(splitSegments(jpeg, 0xDB).first, quality70);
         const QImage decoded = QImage::fromData(jpeg.data(), int(jpeg.size()), "JPG");
         ASSERT_EQ(decoded.size(), QSize(c.width, c.height));
         // Upside down, the red and blue bands would be far apart.
-        EXPECT_LT(jpegtest::meanAbsoluteError(decoded, picture), c.maxError);
+        EXPECT_LT(meanAbsoluteError(decoded, picture), c.maxError);
     }
 }
 
@@ -157,11 +153,11 @@ TEST_F(EncodeJpegTrace, FailuresGiveNothingAndOnlyCameraFramesTrace)
     ASSERT_TRUE(cleared.Create(16, 16, 16));
     cleared.ClearUp();
     EXPECT_TRUE(EncodeJpeg(never, true).empty() && EncodeJpeg(cleared, true).empty());
-    load(frame, jpegtest::testPicture(32, 32), 24);
+    load(frame, testPicture(32, 32), 24);
     EXPECT_FALSE(EncodeJpeg(frame, false).empty());
     EXPECT_EQ(captured(), "");
     // The stream may be no longer than the bitmap: 8 x 8 pixels are fewer bytes than its headers.
-    load(tiny, jpegtest::testPicture(8, 8), 24);
+    load(tiny, testPicture(8, 8), 24);
     EXPECT_TRUE(EncodeJpeg(tiny, true).empty());
     EXPECT_EQ(captured(), "WebCam tmrMain - JPG Convert Start\nWebCam tmrMain - JPG Convert End\n");
 }

@@ -16,7 +16,7 @@
 #include <string_view>
 #include <utility>
 
-using jpegtest::Bytes;
+using namespace jpegtest;
 using platform::picture::loadFromBytes;
 using platform::picture::loadFromFile;
 
@@ -54,9 +54,9 @@ TEST(PictureLoader, EachRefusedFileIsNamedInTheLogWithItsReason)
     const QString sparse = write(dir, "sparse.png", "");
     ASSERT_EQ(::truncate(QFile::encodeName(sparse).constData(), 1LL << 30), 0);
     const QString text = write(dir, "notes.png", "not a picture");
-    const Bytes png = jpegtest::pictureFile(jpegtest::testPicture(16, 16), "PNG");
+    const Bytes png = pictureFile(testPicture(16, 16), "PNG");
     // A BMP whose header claims 30000 x 30000 pixels (3.6 GB decoded) in a file of a few bytes.
-    Bytes hugeBmp = jpegtest::pictureFile(jpegtest::testPicture(4, 4), "BMP");
+    Bytes hugeBmp = pictureFile(testPicture(4, 4), "BMP");
     const qint32 huge = 30000;
     for (const int at : {18, 22}) // width and height
         std::memcpy(hugeBmp.data() + at, &huge, 4);
