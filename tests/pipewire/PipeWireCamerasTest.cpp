@@ -53,8 +53,8 @@ TEST_F(PipeWireCameras, EachSourceIsListedAndItsFramesDecodeToItsPicture)
     const auto path = io->addDevice(vfw::fake::uvcCamera("Desk Camera", 0)).profile.devicePath;
     vfw::setV4l2Io(io);
     const std::size_t before = vfw::captureDrivers().size();
-    ASSERT_TRUE(pipeWire().plugSlow("vedereve-bgr", 0, QStringLiteral("bgr")));
-    ASSERT_TRUE(pipeWire().plugSlow("vedereve-desk", 0, "yuy2", QString::fromStdString(path)));
+    ASSERT_TRUE(pipeWire().plugSlow("vedereve-bgr", 0));
+    ASSERT_TRUE(pipeWire().plugSlow("vedereve-desk", 0, QString::fromStdString(path)));
     // The suite's three cameras and these two.
     ASSERT_TRUE(waitUntil([] { return vfw::pipeWireCameras().size() == 5; }, 3000));
     const std::vector<vfw::DriverEntry> drivers = vfw::captureDrivers();
@@ -68,7 +68,7 @@ TEST_F(PipeWireCameras, EachSourceIsListedAndItsFramesDecodeToItsPicture)
         {"vedereve-test-yuy2", "YUY2 Test Camera", vfw::FOURCC_YUY2, 16},
         {"vedereve-test-mjpg", "MJPG Test Camera", vfw::FOURCC_MJPG, 16},
         {"vedereve-bgr", "vedereve-bgr (slow)", vfw::BI_RGB, 24},
-        {drivers[0].identity, "Desk Camera", vfw::FOURCC_YUY2, 16}, // served by the slow camera
+        {drivers[0].identity, "Desk Camera", vfw::BI_RGB, 24}, // served by the slow camera
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.identity);

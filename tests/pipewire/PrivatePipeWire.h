@@ -107,11 +107,10 @@ public:
     }
     // The slow camera (tests/pipewire/SlowCamera.cpp), described as "<name> (slow)"; registered
     // when this returns, and listed unless it serves a Video4Linux device (listed as that device).
-    bool plugSlow(const QString &name, int delayMs, const QString &format = QStringLiteral("yuy2"),
-                  const QString &v4l2Path = {})
+    bool plugSlow(const QString &name, int delayMs, const QString &v4l2Path = {})
     {
         return run(name, QStringLiteral(VEDEREVE_SLOW_CAMERA),
-                   {name, name + " (slow)", QString::number(delayMs), format, v4l2Path})
+                   {name, name + " (slow)", QString::number(delayMs), v4l2Path})
             && waitUntil([&] { return said(name).contains("paused"); }, 10000)
             && (!v4l2Path.isEmpty()
                 || waitUntil([&] { return indexOf(name.toStdString()) >= 0; }, 3000));
