@@ -118,12 +118,11 @@ TEST(CallStats, DisplayWatchTimesEachPictureFromItsHandOverToTheScreenChangeItMa
 {
     DisplayWatch watch;
     // What a look at the screen at ms times: the latency in ms and the pictures skipped, or none.
+    const std::pair<std::int64_t, std::int64_t> none(-1, 0);
     const auto look = [&](const QImage &screen, std::int64_t ms) {
         const auto seen = watch.observe(screen, ms * kMs);
-        return seen ? std::pair(seen->latencyNs / kMs, std::int64_t(seen->skipped))
-                    : std::pair(std::int64_t(-1), std::int64_t(0));
+        return seen ? std::pair(seen->latencyNs / kMs, std::int64_t(seen->skipped)) : none;
     };
-    const std::pair<std::int64_t, std::int64_t> none(-1, 0);
     const QImage pictures[]
         = {barPicture(10, 1), barPicture(20, 2), barPicture(30, 3), barPicture(40, 4)};
     watch.expect(0, pictures[0]);
