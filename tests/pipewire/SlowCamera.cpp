@@ -129,14 +129,11 @@ int main(int argc, char **argv)
 
     std::uint8_t storage[512];
     spa_pod_builder builder = SPA_POD_BUILDER_INIT(storage, sizeof storage);
-    spa_rectangle size {kWidth, kHeight};
-    spa_fraction rate {1000 / kFrameMs, 1};
-    const spa_pod *params[] = {static_cast<const spa_pod *>(spa_pod_builder_add_object(
-        &builder, SPA_TYPE_OBJECT_Format, SPA_PARAM_EnumFormat, SPA_FORMAT_mediaType,
-        SPA_POD_Id(SPA_MEDIA_TYPE_video), SPA_FORMAT_mediaSubtype,
-        SPA_POD_Id(SPA_MEDIA_SUBTYPE_raw), SPA_FORMAT_VIDEO_format,
-        SPA_POD_Id(SPA_VIDEO_FORMAT_BGR), SPA_FORMAT_VIDEO_size, SPA_POD_Rectangle(&size),
-        SPA_FORMAT_VIDEO_framerate, SPA_POD_Fraction(&rate)))};
+    spa_video_info_raw info {};
+    info.format = SPA_VIDEO_FORMAT_BGR;
+    info.size = {kWidth, kHeight};
+    info.framerate = {1000 / kFrameMs, 1};
+    const spa_pod *params[] = {spa_format_video_raw_build(&builder, SPA_PARAM_EnumFormat, &info)};
     if (pw_stream_connect(camera.stream, PW_DIRECTION_OUTPUT, PW_ID_ANY,
                           pw_stream_flags(PW_STREAM_FLAG_DRIVER | PW_STREAM_FLAG_MAP_BUFFERS),
                           params, 1)
