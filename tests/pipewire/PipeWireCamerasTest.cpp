@@ -116,10 +116,8 @@ TEST_F(PipeWirePortal, ConnectionHandedInAsADescriptorServesTheCameras)
         vfw::setPipeWireConnection({throughEnvironment ? vfw::PipeWireConnection::Mode::Automatic
                                                        : vfw::PipeWireConnection::Mode::Fd,
                                     fd});
-        const int index = indexOf("vedereve-test-yuy2");
-        std::unique_ptr<vfw::CaptureDriver> driver
-            = index < 0 ? nullptr : vfw::captureDrivers()[std::size_t(index)].open();
-        EXPECT_TRUE(driver && driver->connect() == 0
+        std::unique_ptr<vfw::CaptureDriver> driver = vfw::openPipeWireCamera("vedereve-test-yuy2");
+        EXPECT_TRUE(indexOf("vedereve-test-yuy2") >= 0 && driver->connect() == 0
                     && waitUntil([&] { return !driver->grab().empty(); }, 3000));
         driver.reset();
         qputenv("PIPEWIRE_REMOTE", remote);
