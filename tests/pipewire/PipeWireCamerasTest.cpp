@@ -206,12 +206,12 @@ TEST_F(PipeWirePanel, UnpluggedCameraSendsNothingMoreAndReturnsAtItsIndex)
     EXPECT_FALSE(pipeWire().said("vedereve-later").contains("first")) << "another camera started";
 }
 
-// The parent of PipeWireOverBus: prints "SNAPSHOT <colour classes of the quadrants>" for each
-// picture it reads.
+// The parent of the test over the bus below: prints "SNAPSHOT <colour classes of the quadrants>"
+// for each picture it reads.
 TEST(ParentProcessRole, ReceivesPictures)
 {
     if (qEnvironmentVariableIsEmpty("VEDEREVE_PIPEWIRE_PARENT"))
-        GTEST_SKIP() << "runs only as the parent process of PipeWireOverBus";
+        GTEST_SKIP() << "runs only as the parent process of the test over the bus";
     std::setvbuf(stdout, nullptr, _IOLBF, 0);
     QDBusConnection bus = QDBusConnection::sessionBus();
     VEDerEveEventSink sink;
@@ -253,22 +253,17 @@ TEST_F(PipeWireCameras, ParentReceivesTheCamerasPicturesOverTheBus)
     parent.setProcessEnvironment(env);
     parent.start(QCoreApplication::applicationFilePath(),
                  {QStringLiteral("--gtest_filter=ParentProcessRole.*")});
-    QByteArray output;
+    QByteArray ready; // the parent's test runner writes lines of its own first
     ASSERT_TRUE(waitUntil(
-        [&] {
-            return (output += parent.readAllStandardOutput()).contains("READY ")
-                && output.endsWith('\n');
-        },
+        [&] { return parent.canReadLine() && (ready = parent.readLine()).startsWith("READY "); },
         15000));
-    const QString path
-        = QString::fromUtf8(output.mid(output.indexOf("READY ") + 6).split('\n').first());
-    zozEZUdeZid *object = factory.object(path);
-    ASSERT_NE(object, nullptr) << output.toStdString();
+    zozEZUdeZid *object = factory.object(QString::fromUtf8(ready.mid(6).trimmed()));
+    ASSERT_NE(object, nullptr) << ready.data();
     const PanelTestAccess view(object->form()->WebCam());
     ASSERT_EQ(view.deviceIndex(), index);
     QTest::mouseClick(view.widget("imgCamOnMain"), Qt::LeftButton, {}, QPoint(5, 5));
     ASSERT_TRUE(waitUntil([&] { return parent.state() == QProcess::NotRunning; }, 20000));
-    output += parent.readAllStandardOutput();
+    const QByteArray output = parent.readAllStandardOutput();
     EXPECT_EQ(parent.exitCode(), 0) << output.toStdString(); // after three pictures
     for (const QByteArray &line : output.split('\n'))
         EXPECT_TRUE(!line.startsWith("SNAPSHOT ") || line.mid(9) == kQuadrants) << line.data();
