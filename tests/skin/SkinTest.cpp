@@ -4,7 +4,6 @@
 #include "skin/SkinPictures.h"
 
 #include <QFile>
-#include <QGuiApplication>
 #include <QImage>
 #include <QTemporaryDir>
 #include <QtEndian>
@@ -21,6 +20,7 @@ const QString wave = QStringLiteral("WAVE");
 const QString brandName = skin::skinResourceName("imgBrand");
 const QString samplePath = QStringLiteral(VEDEREVE_SAMPLE_SKIN_DIR "/sample-skin.rcc");
 const QString nobrandPath = QStringLiteral(VEDEREVE_SAMPLE_SKIN_DIR "/sample-skin-nobrand.rcc");
+[[maybe_unused]] const bool builtInSkinRegistered = (initBuiltInSkin(), true);
 
 QByteArray readFile(const QString &path)
 {
@@ -161,11 +161,3 @@ TEST(ResourceLibraryTest, OpenLibrariesStayApartAndCloseSafely)
 }
 
 } // namespace
-
-int main(int argc, char **argv)
-{
-    QGuiApplication app(argc, argv);
-    initBuiltInSkin();
-    ::testing::InitGoogleTest(&argc, argv);
-    return RUN_ALL_TESTS();
-}
