@@ -81,15 +81,12 @@ TEST(CallStats, BottomUpRowsBecomeAnUprightPicture)
         QByteArray all;
         for (const auto &row : rows) {
             QByteArray line;
-            for (const QRgb c : row) {
-                const auto v = std::uint16_t(((qRed(c) >> 3) << 10) | ((qGreen(c) >> 3) << 5)
-                                             | (qBlue(c) >> 3));
-                if (bits == 16)
-                    line.append(char(v & 0xff)).append(char(v >> 8));
-                else
-                    line.append(char(qBlue(c))).append(char(qGreen(c))).append(char(qRed(c)));
-                if (bits == 32)
-                    line.append('\0');
+            for (const QRgb c : row) { // little-endian: blue first, or 5-5-5 in two bytes
+                const QRgb v = bits == 16
+                    ? (qRed(c) >> 3) << 10 | (qGreen(c) >> 3) << 5 | qBlue(c) >> 3
+                    : c & 0xffffff;
+                for (int i = 0; i < bits / 8; ++i)
+                    line.append(char(v >> 8 * i));
             }
             while (line.size() % 4 != 0)
                 line.append('\x5a'); // padding is never read as a pixel
@@ -121,12 +118,11 @@ TEST(CallStats, DisplayWatchTimesEachPictureFromItsHandOverToTheScreenChangeItMa
 {
     DisplayWatch watch;
     // What a look at the screen at ms times: the latency in ms and the pictures skipped, or none.
+    const std::pair<std::int64_t, std::int64_t> none(-1, 0);
     const auto look = [&](const QImage &screen, std::int64_t ms) {
         const auto seen = watch.observe(screen, ms * kMs);
-        return seen ? std::pair(seen->latencyNs / kMs, std::int64_t(seen->skipped))
-                    : std::pair(std::int64_t(-1), std::int64_t(0));
+        return seen ? std::pair(seen->latencyNs / kMs, std::int64_t(seen->skipped)) : none;
     };
-    const std::pair<std::int64_t, std::int64_t> none(-1, 0);
     const QImage pictures[]
         = {barPicture(10, 1), barPicture(20, 2), barPicture(30, 3), barPicture(40, 4)};
     watch.expect(0, pictures[0]);

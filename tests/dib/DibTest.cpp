@@ -11,17 +11,11 @@
 #include <vector>
 
 using namespace platform::gdi;
-using surfacetest::noise;
-using surfacetest::Registered;
+using namespace surfacetest;
 
 namespace {
 
 using Bytes = std::vector<std::uint8_t>;
-
-Bytes bitsOf(const cDibSection &dib)
-{
-    return {dib.DIBSectionBitsPtr(), dib.DIBSectionBitsPtr() + dib.TotalBytes()};
-}
 
 // What a copy of w x h pixels must do, pixel by pixel: only pixels inside both surfaces move.
 QImage referenceBlit(QImage dst, const QImage &src, int x, int y, int w, int h, int sx, int sy)
@@ -155,7 +149,8 @@ TEST(DibSection, SizesFollowTheRowRulesAndAbsurdRequestsOrClearUpLeaveTheObjectE
         } else if (c.totalBytes != 0) {
             ASSERT_TRUE(dib.Create(c.width, c.height, c.bits));
             EXPECT_EQ(dib.BytesPerScanLine(), c.bytesPerScanLine);
-            EXPECT_EQ(bitsOf(dib), Bytes(std::size_t(c.totalBytes), 0));
+            const std::uint8_t *bits = dib.DIBSectionBitsPtr();
+            EXPECT_EQ(Bytes(bits, bits + dib.TotalBytes()), Bytes(std::size_t(c.totalBytes), 0));
             continue;
         } else {
             EXPECT_FALSE(dib.Create(c.width, c.height, c.bits));

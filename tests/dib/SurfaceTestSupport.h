@@ -5,7 +5,7 @@
 #include <QImage>
 #include <QRandomGenerator>
 
-#include <cstdint>
+#include <utility>
 
 namespace surfacetest {
 

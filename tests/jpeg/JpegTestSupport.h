@@ -11,9 +11,7 @@
 
 namespace jpegtest {
 
-using testpic::bottomUpBgr;
-using testpic::Bytes;
-using testpic::pictureFile;
+using namespace testpic;
 
 // Red top band, blue bottom band, a gradient between: orientation and colour errors show.
 inline QImage testPicture(int w, int h)

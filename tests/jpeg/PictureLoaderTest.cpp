@@ -11,12 +11,10 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <cstring>
-#include <string_view>
 #include <utility>
 
-using jpegtest::Bytes;
+using namespace jpegtest;
 using platform::picture::loadFromBytes;
 using platform::picture::loadFromFile;
 
@@ -30,17 +28,12 @@ void noteWarning(QtMsgType type, const QMessageLogContext &context, const QStrin
         g_warnings.append(text);
 }
 
-QString write(const QTemporaryDir &dir, const char *name, std::string_view bytes)
+QString write(const QTemporaryDir &dir, const char *name, QByteArrayView bytes)
 {
     QFile file(dir.filePath(name));
     EXPECT_TRUE(file.open(QIODevice::WriteOnly));
-    file.write(bytes.data(), qint64(bytes.size()));
+    file.write(bytes.data(), bytes.size());
     return file.fileName();
-}
-
-std::string_view view(const Bytes &bytes, std::size_t size = std::string_view::npos)
-{
-    return {reinterpret_cast<const char *>(bytes.data()), std::min(size, bytes.size())};
 }
 
 } // namespace
@@ -54,9 +47,9 @@ TEST(PictureLoader, EachRefusedFileIsNamedInTheLogWithItsReason)
     const QString sparse = write(dir, "sparse.png", "");
     ASSERT_EQ(::truncate(QFile::encodeName(sparse).constData(), 1LL << 30), 0);
     const QString text = write(dir, "notes.png", "not a picture");
-    const Bytes png = jpegtest::pictureFile(jpegtest::testPicture(16, 16), "PNG");
+    const Bytes png = pictureFile(testPicture(16, 16), "PNG");
     // A BMP whose header claims 30000 x 30000 pixels (3.6 GB decoded) in a file of a few bytes.
-    Bytes hugeBmp = jpegtest::pictureFile(jpegtest::testPicture(4, 4), "BMP");
+    Bytes hugeBmp = pictureFile(testPicture(4, 4), "BMP");
     const qint32 huge = 30000;
     for (const int at : {18, 22}) // width and height
         std::memcpy(hugeBmp.data() + at, &huge, 4);
@@ -70,8 +63,9 @@ TEST(PictureLoader, EachRefusedFileIsNamedInTheLogWithItsReason)
         {text + "/inside.png", "cannot open it: Not a directory"},
         {text, "not a picture that can be read"},
         {write(dir, "byte.bmp", "B"), "not a picture that can be read"},
-        {write(dir, "cut.png", view(png, png.size() / 3)), "not a picture that can be read"},
-        {write(dir, "huge.bmp", view(hugeBmp)), "not a picture that can be read"},
+        {write(dir, "cut.png", QByteArrayView(png).first(qsizetype(png.size() / 3))),
+         "not a picture that can be read"},
+        {write(dir, "huge.bmp", hugeBmp), "not a picture that can be read"},
         {write(dir, "empty.png", ""), "an empty file"},
     };
     const QtMessageHandler previous = qInstallMessageHandler(noteWarning);
@@ -82,7 +76,7 @@ TEST(PictureLoader, EachRefusedFileIsNamedInTheLogWithItsReason)
         EXPECT_TRUE(lines[0].startsWith("picture file " + path + " refused: " + reason))
             << lines[0].toStdString();
     }
-    EXPECT_TRUE(loadFromFile(write(dir, "good.png", view(png))));
+    EXPECT_TRUE(loadFromFile(write(dir, "good.png", png)));
     // Bytes from another process are checked alike, without a warning.
     EXPECT_TRUE(loadFromBytes(png.data(), png.size()));
     EXPECT_FALSE(loadFromBytes(hugeBmp.data(), hugeBmp.size()) || loadFromBytes(nullptr, 10));

@@ -31,13 +31,22 @@ inline bool waitUntil(const std::function<bool()> &predicate, int timeoutMs)
     return true;
 }
 
+// The driver index of the present camera whose identity ends in identity; -1 otherwise.
+inline int indexOf(const std::string &identity)
+{
+    const std::vector<platform::vfw::DriverEntry> drivers = platform::vfw::captureDrivers();
+    for (std::size_t i = 0; i < drivers.size(); ++i)
+        if (drivers[i].identity.ends_with(identity))
+            return drivers[i].present ? int(i) : -1;
+    return -1;
+}
+
 // A private PipeWire daemon (scripts/pipewire-test-cameras.sh) whose environment this process
 // takes while it runs, and cameras plugged and unplugged at will. Waits are bounded; a missing
 // daemon is a failure, not a skip.
 class PrivatePipeWire final
 {
 public:
-    ~PrivatePipeWire() { stop(); }
     // cameras: "none" or a comma-separated list of yuy2 and mjpg (GStreamer colour bars); the
     // daemon has its own "Test Pattern Camera" too.
     bool start(const QString &cameras = QStringLiteral("none"), bool sessionManager = false)
@@ -65,7 +74,7 @@ public:
         return m_error.isEmpty();
     }
     // The component leaves the daemon first.
-    void stop()
+    ~PrivatePipeWire()
     {
         platform::vfw::setPipeWireConnection({platform::vfw::PipeWireConnection::Mode::Off});
         while (!m_cameras.empty())
@@ -97,13 +106,14 @@ public:
                    {QStringLiteral("source"), kind, name, description, size});
     }
     // The slow camera (tests/pipewire/SlowCamera.cpp), described as "<name> (slow)"; registered
-    // when this returns.
-    bool plugSlow(const QString &name, int delayMs, const QString &format = QStringLiteral("yuy2"),
-                  const QString &v4l2Path = {})
+    // when this returns, and listed unless it serves a Video4Linux device (listed as that device).
+    bool plugSlow(const QString &name, int delayMs, const QString &v4l2Path = {})
     {
         return run(name, QStringLiteral(VEDEREVE_SLOW_CAMERA),
-                   {name, name + " (slow)", QString::number(delayMs), format, v4l2Path})
-            && waitUntil([&] { return said(name).contains("paused"); }, 10000);
+                   {name, name + " (slow)", QString::number(delayMs), v4l2Path})
+            && waitUntil([&] { return said(name).contains("paused"); }, 10000)
+            && (!v4l2Path.isEmpty()
+                || waitUntil([&] { return indexOf(name.toStdString()) >= 0; }, 3000));
     }
     void stall(const QString &name, bool stalled)
     {
@@ -155,16 +165,6 @@ constexpr const char *kQuadrants = "RGBW";
 inline char colourClass(int r, int g, int b)
 {
     return "KBGCRMYW"[(r > 128) * 4 + (g > 128) * 2 + (b > 128)];
-}
-
-// The driver index of the present camera whose identity ends in identity; -1 otherwise.
-inline int indexOf(const std::string &identity)
-{
-    const std::vector<platform::vfw::DriverEntry> drivers = platform::vfw::captureDrivers();
-    for (std::size_t i = 0; i < drivers.size(); ++i)
-        if (drivers[i].identity.ends_with(identity))
-            return drivers[i].present ? int(i) : -1;
-    return -1;
 }
 
 // One daemon with the yuy2 and mjpg cameras per suite; the component reconnects to it in each

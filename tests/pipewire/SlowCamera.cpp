@@ -1,10 +1,10 @@
 // A PipeWire camera the tests control (GStreamer's test sources crash when their first frame
 // waits):
-//   vedereve-slow-camera NAME DESCRIPTION DELAY_MS yuy2|bgr [V4L2_PATH]
-// Four quadrants (red, green / blue, white), 320 x 240 at 30 frames/s, the first frame DELAY_MS
-// after each start; "stall" and "resume" on standard input hold and release the frames, its end
-// ends the camera. Prints "paused" once registered and "first" with the first frame. V4L2_PATH:
-// the node says it serves that Video4Linux device, as a desktop's camera nodes do.
+//   vedereve-slow-camera NAME DESCRIPTION DELAY_MS [V4L2_PATH]
+// Four quadrants (red, green / blue, white) in BGR, 320 x 240 at 30 frames/s, the first frame
+// DELAY_MS after each start; "stall" and "resume" on standard input hold and release the frames,
+// its end ends the camera. Prints "paused" once registered and "first" with the first frame.
+// V4L2_PATH: the node says it serves that Video4Linux device, as a desktop's camera nodes do.
 
 #include <pipewire/pipewire.h>
 #include <spa/param/video/format-utils.h>
@@ -21,41 +21,17 @@
 
 namespace {
 
-constexpr int kWidth = 320, kHeight = 240, kFrameMs = 33;
+constexpr int kWidth = 320, kHeight = 240, kStride = kWidth * 3, kFrameMs = 33;
 
 struct Camera
 {
     pw_main_loop *loop = nullptr;
     pw_stream *stream = nullptr;
     spa_source *timer = nullptr;
-    spa_video_format format = SPA_VIDEO_FORMAT_YUY2;
     std::vector<std::uint8_t> frame;
-    int stride = 0, delayMs = 0;
+    int delayMs = 0;
     bool stalled = false, sentFirst = false;
 } camera;
-
-// YUY2 in limited-range BT.601, as cameras send it.
-void draw()
-{
-    static constexpr std::uint8_t kRgb[4][3]
-        = {{255, 0, 0}, {0, 255, 0}, {0, 0, 255}, {255, 255, 255}};
-    const bool yuy2 = camera.format == SPA_VIDEO_FORMAT_YUY2;
-    camera.stride = yuy2 ? kWidth * 2 : kWidth * 3;
-    camera.frame.assign(std::size_t(camera.stride * kHeight), 0);
-    for (int y = 0; y < kHeight; ++y) {
-        for (int x = 0; x < kWidth; x += 2) {
-            const std::uint8_t *c = kRgb[(y >= kHeight / 2) * 2 + (x >= kWidth / 2)];
-            std::uint8_t *out = &camera.frame[std::size_t(y * camera.stride)];
-            const int luma = (66 * c[0] + 129 * c[1] + 25 * c[2] + 128) / 256 + 16;
-            const int u = (-38 * c[0] - 74 * c[1] + 112 * c[2] + 128) / 256 + 128;
-            const int v = (112 * c[0] - 94 * c[1] - 18 * c[2] + 128) / 256 + 128;
-            const std::uint8_t pixels[6] = {c[2], c[1], c[0], c[2], c[1], c[0]};
-            const std::uint8_t pair[4]
-                = {std::uint8_t(luma), std::uint8_t(u), std::uint8_t(luma), std::uint8_t(v)};
-            std::memcpy(out + x * (yuy2 ? 2 : 3), yuy2 ? pair : pixels, yuy2 ? 4 : 6);
-        }
-    }
-}
 
 void onProcess(void *)
 {
@@ -65,7 +41,7 @@ void onProcess(void *)
     spa_data &d = buffer->buffer->datas[0];
     if (d.data && d.maxsize >= camera.frame.size()) {
         std::memcpy(d.data, camera.frame.data(), camera.frame.size());
-        *d.chunk = {0, std::uint32_t(camera.frame.size()), camera.stride, 0};
+        *d.chunk = {0, std::uint32_t(camera.frame.size()), kStride, 0};
         if (!std::exchange(camera.sentFirst, true))
             std::puts("first");
     }
@@ -96,18 +72,15 @@ void onStateChanged(void *, pw_stream_state, pw_stream_state state, const char *
 
 void onParamChanged(void *, std::uint32_t id, const spa_pod *param)
 {
-    spa_video_info_raw info {};
-    if (!param || id != SPA_PARAM_Format || spa_format_video_raw_parse(param, &info) < 0)
+    if (!param || id != SPA_PARAM_Format)
         return;
-    camera.format = info.format;
-    draw();
     std::uint8_t storage[256];
     spa_pod_builder builder = SPA_POD_BUILDER_INIT(storage, sizeof storage);
     const spa_pod *params[] = {static_cast<const spa_pod *>(spa_pod_builder_add_object(
         &builder, SPA_TYPE_OBJECT_ParamBuffers, SPA_PARAM_Buffers, SPA_PARAM_BUFFERS_buffers,
         SPA_POD_CHOICE_RANGE_Int(4, 2, 8), SPA_PARAM_BUFFERS_blocks, SPA_POD_Int(1),
         SPA_PARAM_BUFFERS_size, SPA_POD_Int(int(camera.frame.size())), SPA_PARAM_BUFFERS_stride,
-        SPA_POD_Int(camera.stride), SPA_PARAM_BUFFERS_dataType,
+        SPA_POD_Int(kStride), SPA_PARAM_BUFFERS_dataType,
         SPA_POD_CHOICE_FLAGS_Int((1 << SPA_DATA_MemPtr) | (1 << SPA_DATA_MemFd))))};
     pw_stream_update_params(camera.stream, params, 1);
 }
@@ -125,13 +98,17 @@ void onInput(void *, int fd, std::uint32_t)
 
 int main(int argc, char **argv)
 {
-    if (argc < 5)
+    if (argc < 4)
         return 2;
     std::setvbuf(stdout, nullptr, _IOLBF, 0);
     pw_init(&argc, &argv);
     camera.delayMs = std::atoi(argv[3]);
-    if (std::string_view(argv[4]) == "bgr")
-        camera.format = SPA_VIDEO_FORMAT_BGR;
+    constexpr std::uint8_t kBgr[4][3] = {{0, 0, 255}, {0, 255, 0}, {255, 0, 0}, {255, 255, 255}};
+    for (int y = 0; y < kHeight; ++y)
+        for (int x = 0; x < kWidth; ++x) {
+            const std::uint8_t *c = kBgr[(y >= kHeight / 2) * 2 + (x >= kWidth / 2)];
+            camera.frame.insert(camera.frame.end(), c, c + 3);
+        }
     camera.loop = pw_main_loop_new(nullptr);
     pw_loop *loop = pw_main_loop_get_loop(camera.loop);
     camera.timer = pw_loop_add_timer(loop, onTimer, nullptr);
@@ -146,20 +123,17 @@ int main(int argc, char **argv)
         = pw_properties_new(PW_KEY_MEDIA_TYPE, "Video", PW_KEY_MEDIA_CATEGORY, "Capture",
                             PW_KEY_MEDIA_CLASS, "Video/Source", PW_KEY_MEDIA_ROLE, "Camera",
                             PW_KEY_NODE_NAME, argv[1], PW_KEY_NODE_DESCRIPTION, argv[2], nullptr);
-    if (argc > 5 && *argv[5])
-        pw_properties_set(properties, "api.v4l2.path", argv[5]);
+    if (argc > 4 && *argv[4])
+        pw_properties_set(properties, "api.v4l2.path", argv[4]);
     camera.stream = pw_stream_new_simple(loop, argv[1], properties, &events, nullptr);
 
     std::uint8_t storage[512];
     spa_pod_builder builder = SPA_POD_BUILDER_INIT(storage, sizeof storage);
-    spa_rectangle size {kWidth, kHeight};
-    spa_fraction rate {1000 / kFrameMs, 1};
-    const spa_pod *params[] = {static_cast<const spa_pod *>(spa_pod_builder_add_object(
-        &builder, SPA_TYPE_OBJECT_Format, SPA_PARAM_EnumFormat, SPA_FORMAT_mediaType,
-        SPA_POD_Id(SPA_MEDIA_TYPE_video), SPA_FORMAT_mediaSubtype,
-        SPA_POD_Id(SPA_MEDIA_SUBTYPE_raw), SPA_FORMAT_VIDEO_format, SPA_POD_Id(camera.format),
-        SPA_FORMAT_VIDEO_size, SPA_POD_Rectangle(&size), SPA_FORMAT_VIDEO_framerate,
-        SPA_POD_Fraction(&rate)))};
+    spa_video_info_raw info {};
+    info.format = SPA_VIDEO_FORMAT_BGR;
+    info.size = {kWidth, kHeight};
+    info.framerate = {1000 / kFrameMs, 1};
+    const spa_pod *params[] = {spa_format_video_raw_build(&builder, SPA_PARAM_EnumFormat, &info)};
     if (pw_stream_connect(camera.stream, PW_DIRECTION_OUTPUT, PW_ID_ANY,
                           pw_stream_flags(PW_STREAM_FLAG_DRIVER | PW_STREAM_FLAG_MAP_BUFFERS),
                           params, 1)
