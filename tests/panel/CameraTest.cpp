@@ -124,16 +124,6 @@ TEST_F(Camera, DriversOfOtherSizesAndFormatsAreScaledOrDecompressedIntoPrevCap)
     }
 }
 
-TEST_F(Camera, RefusedConnectIsPaintedInThePreview)
-{
-    vfw::VirtualCameraConfig refusing = camera(176, 144, "Busy Cam");
-    refusing.refuseConnect = true;
-    start(1, {refusing});
-    click("imgCamOnMain");
-    EXPECT_FALSE(view->capture().CameraOn() || view->capture().lwndc() != 0);
-    EXPECT_EQ(inkedLines(), ".##.#"); // the device's name on the second line, then the advice
-}
-
 // While it lives, the thread's file-access capabilities are off (mode bits apply to root too).
 class ModeBitsApply
 {
