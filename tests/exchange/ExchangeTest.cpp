@@ -68,6 +68,7 @@ protected:
     {
         TraceCaptureTest::SetUp();
         ASSERT_TRUE(picture.Create(100, 80, 24));
+        sender.OpenSharedHeader();
     }
     static bool exists(std::int32_t n) { return bool(mm::ImageBlock::open(n)); }
 
@@ -78,7 +79,6 @@ protected:
 
 TEST_F(SenderBlocks, HeldPictureGoesWhenReplacedOrReleasedAndAFrameThatDoesNotEncodeUsesItsSlot)
 {
-    sender.OpenSharedHeader();
     cDibSection unusable;
     ASSERT_TRUE(sender.holdPicture(picture));
     const std::int32_t first = sender.heldNumber();
@@ -98,7 +98,6 @@ TEST_F(SenderBlocks, HeldPictureGoesWhenReplacedOrReleasedAndAFrameThatDoesNotEn
 // An existing block is never written nor announced; a frame tries at most sixteen numbers.
 TEST_F(SenderBlocks, ExistingBlocksAreSkippedNeverWrittenAndSixteenTakenNumbersEndTheFrame)
 {
-    sender.OpenSharedHeader();
     ASSERT_TRUE(sender.sendFrame(picture, 8));
     const std::int32_t last = announced.back();
     // Smaller and larger than the frame's block would be.
@@ -136,7 +135,6 @@ TEST_F(SenderBlocks, OneSendersCloseLeavesTheOthersNumberingAndTheLastClosesTheH
 {
     std::vector<std::int32_t> others;
     exchange::Sender other([&](QByteArray &, std::int32_t n) { others.push_back(n); });
-    sender.OpenSharedHeader();
     other.OpenSharedHeader();
     ASSERT_TRUE(sender.sendFrame(picture, 8) && other.sendFrame(picture, 8));
     const std::uint8_t *view = mm::pHeaderView;
@@ -155,7 +153,6 @@ TEST_F(SenderBlocks, OneSendersCloseLeavesTheOthersNumberingAndTheLastClosesTheH
 // A header shrunk by another process is opened again with a trace line, without a fault or wait.
 TEST_F(SenderBlocks, HeaderThatShrankIsOpenedAgainWithATraceLineNotAFault)
 {
-    sender.OpenSharedHeader();
     ASSERT_TRUE(sender.sendFrame(picture, 8));
     // Cut to nothing, the count starts at 1 again; cut to two bytes, their half of it stays.
     for (const auto &[size, next] : {std::pair<off_t, std::int32_t> {0, 1}, {2, 2}}) {

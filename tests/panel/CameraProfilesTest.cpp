@@ -4,9 +4,7 @@
 
 #include "PanelDriver.h"
 #include "capture/FrameWatch.h"
-#include "platform/capture/Drivers.h"
 #include "platform/capture/fake/CameraProfile.h"
-#include "platform/core/System.h"
 
 namespace {
 
@@ -28,12 +26,6 @@ protected:
         g_clock = std::make_shared<fake::SimulatedClock>();
         platform::setTickCountSource(&nowMs);
         anotherMachine();
-    }
-    void TearDown() override
-    {
-        PanelTest::TearDown();
-        vfw::setV4l2Io(nullptr);
-        platform::setTickCountSource(nullptr);
     }
     // The component ended; a machine without cameras or settings.
     void anotherMachine()

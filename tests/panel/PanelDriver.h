@@ -19,9 +19,13 @@
 
 #include "automation/frmWebCam.h"
 #include "automation/zozEZUdeZid.h"
+#include "base/DebugTrace.h"
 #include "exchange/modImageMemMapFunctions.h"
+#include "platform/capture/Drivers.h"
 #include "platform/capture/PipeWireSource.h"
 #include "platform/capture/VirtualCamera.h"
+#include "platform/core/System.h"
+#include "platform/core/TraceSink.h"
 #include "support/CRegSettings.h"
 #include "support/PanelTestAccess.h"
 #include "support/TestEnvironment.h"
@@ -151,6 +155,10 @@ protected:
         object.reset();
         platform::vfw::VirtualCameras::reset();
         platform::vfw::setPipeWireConnection({});
+        platform::vfw::setV4l2Io(nullptr);
+        platform::setTickCountSource(nullptr);
+        DebugTrace::setDebugFlag(false);
+        platform::TraceSink::stopCapture();
         // Every way out of a camera start restores the pointer.
         EXPECT_EQ(QGuiApplication::overrideCursor(), nullptr);
     }

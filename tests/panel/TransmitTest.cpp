@@ -1,12 +1,9 @@
 // The capture timer's pipeline on virtual cameras, each frame handed to the parent as a block.
 
 #include "PanelDriver.h"
-#include "base/DebugTrace.h"
 #include "capture/FrameWatch.h"
 #include "exchange/ImageBlock.h"
 #include "exchange/modImageMemMapFunctions.h"
-#include "platform/core/System.h"
-#include "platform/core/TraceSink.h"
 #include "platform/shm/HandleTable.h"
 #include "support/cDibSection.h"
 
@@ -39,12 +36,6 @@ protected:
     {
         PanelTest::SetUp();
         platform::setTickCountSource([] { return g_now; });
-    }
-    void TearDown() override
-    {
-        PanelTest::TearDown();
-        platform::setTickCountSource(nullptr);
-        traceOn(false);
     }
     static void traceOn(bool on)
     {

@@ -2,9 +2,7 @@
 
 #include <cstring>
 
-#include "base/DebugTrace.h"
 #include "panel/PanelDriver.h"
-#include "platform/core/TraceSink.h"
 #include "platform/shm/HandleTable.h"
 #include "receive/ParticipantBlocks.h"
 
@@ -42,8 +40,6 @@ protected:
     }
     void TearDown() override
     {
-        DebugTrace::setDebugFlag(false);
-        platform::TraceSink::stopCapture();
         // Every queued block is closed once shown, whichever way its routine ended.
         EXPECT_EQ(view->queueLength(), 0u);
         EXPECT_EQ(open(), openBefore);
