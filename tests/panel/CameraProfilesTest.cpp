@@ -187,7 +187,7 @@ TEST_F(Profiles, StallOrUnplugIsHandledOnThatCameraAlone)
     }
 }
 
-TEST_F(Profiles, SavedCameraIsFoundByItsIdentityWhenItsIndexMoved)
+TEST_F(Profiles, SavedCameraIsFoundByItsIdentityWhenItsIndexMovedElseTheSavedIndexStands)
 {
     io->addDevice(fake::uvcCamera("Cam B", 2));
     io->addDevice(fake::uvcCamera("Cam C", 3));
@@ -202,6 +202,14 @@ TEST_F(Profiles, SavedCameraIsFoundByItsIdentityWhenItsIndexMoved)
                          view->menu(u"mnuDevices(2)")->Checked,
                          view->menu(u"mnuDevices(2)")->Caption),
               std::tuple(2, QStringLiteral("2"), true, QStringLiteral("Cam C")));
+    // An identity not listed (a picture's, a camera's elsewhere): the index stands, beyond the
+    // menu here, marking and sending nothing.
+    paneltest::save("WebCamDeviceId", "v4l2-id:gone");
+    paneltest::save("WebCamDevice", "5");
+    start(1, {}, nullptr);
+    EXPECT_EQ(std::pair(view->deviceIndex(), view->deviceCount()), std::pair(5, 3));
+    EXPECT_FALSE(view->menu(u"mnuDevices(0)")->Checked || view->heldBlock() != 0
+                 || view->image("imgCamOnMain")->isVisibleTo(panel));
 }
 
 // As installed (no virtual cameras asked for), with the choice of an earlier machine saved.

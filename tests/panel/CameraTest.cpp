@@ -174,14 +174,4 @@ TEST_F(Camera, DeviceMenuListsDriversThenStoredPicturesAndPicksAStandardCamera)
         QStringList({"first.png", "third.jpg", third}));
 }
 
-// A saved index stands when its saved identity is not listed (a picture's, a camera's elsewhere).
-TEST_F(Camera, SavedChoiceBeyondTheMenuMarksNothingAndSendsNothing)
-{
-    save("WebCamDeviceId", "v4l2-id:gone");
-    start(1, {{}}, "5");
-    EXPECT_EQ(std::pair(view->deviceIndex(), view->deviceCount()), std::pair(5, 1));
-    EXPECT_FALSE(view->menu(u"mnuDevices(0)")->Checked || view->heldBlock() != 0
-                 || view->image("imgCamOnMain")->isVisibleTo(panel));
-}
-
 } // namespace

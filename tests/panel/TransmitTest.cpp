@@ -37,11 +37,6 @@ protected:
         PanelTest::SetUp();
         platform::setTickCountSource([] { return g_now; });
     }
-    static void traceOn(bool on)
-    {
-        DebugTrace::setDebugFlag(on);
-        on ? platform::TraceSink::startCapture() : platform::TraceSink::stopCapture();
-    }
     // Play pressed on the chosen one of as many cameras alike, transmitting.
     void play(const vfw::VirtualCameraConfig &camera = paneltest::camera(), std::size_t cameras = 1)
     {
@@ -79,7 +74,8 @@ TEST_F(Transmit, EachFrameGoesOutAsAJpegBlockThatIsGoneAfterTheEventAndTracesEve
 {
     paneltest::save("WebCamDevice", "9"); // the last of the ten drivers is grabbed like the first
     play(paneltest::camera(), 10);
-    traceOn(true);
+    DebugTrace::setDebugFlag(true);
+    platform::TraceSink::startCapture();
     view->tickMain();
     const std::string trace = platform::TraceSink::captured();
     ASSERT_EQ(snapshots.size(), 1u);
@@ -210,7 +206,8 @@ TEST_F(Transmit, HeaderCutUnderATickWaitingForTheCounterCostsThatTickOnly)
     ASSERT_EQ(snapshots.size(), 1u);
     const int objects = testenv::shmObjectCount();
     const std::string header = "/dev/shm" + testenv::shmPrefix() + mm::kHeaderBlockName;
-    traceOn(true);
+    DebugTrace::setDebugFlag(true);
+    platform::TraceSink::startCapture();
     // A peer holds the mutex and cuts the header once the tick sleeps on it (in a futex wait).
     const pid_t tick = pid_t(::syscall(SYS_gettid));
     const auto tickWaits = [tick] {

@@ -36,18 +36,15 @@ protected:
     {
         PanelTest::SetUp();
         start(0);
-        openBefore = open();
+        openBefore = {platform::shm::openHandleCount(), platform::shm::openViewCount()};
     }
     void TearDown() override
     {
         // Every queued block is closed once shown, whichever way its routine ended.
         EXPECT_EQ(view->queueLength(), 0u);
-        EXPECT_EQ(open(), openBefore);
+        EXPECT_EQ(std::pair(platform::shm::openHandleCount(), platform::shm::openViewCount()),
+                  openBefore);
         PanelTest::TearDown();
-    }
-    static std::pair<std::size_t, std::size_t> open()
-    {
-        return {platform::shm::openHandleCount(), platform::shm::openViewCount()};
     }
     QImage shown() const { return view->box("picParticipant")->Image(); }
     QRgb at(int x, int y) const { return shown().pixel(x, y); }
