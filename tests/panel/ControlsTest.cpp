@@ -65,8 +65,6 @@ TEST_F(Tabs, PlayAndPauseAnswerOnlyTheLeftButtonAndFollowTheCamera)
     view->tickMain();
     EXPECT_EQ(caption("lblStatus"), "[ Preview ]");
     // A pause by the parent stops the camera and has the parent erase its picture; its end resumes.
-    int erased = 0;
-    QObject::connect(object->events(), &zozEZUdeZidEvents::EraseWebCam, [&] { ++erased; });
     object->setPause(true);
     EXPECT_TRUE(!view->capture().CameraOn() && erased == 1);
     object->setPause(false);
@@ -220,8 +218,6 @@ TEST_F(Menus, DestinationAndRateRestartARunningCameraAndMoveTheirChecks)
         {false, "Capture rate", "as fast as possible", 24, 0, 0},
     };
     start();
-    int erased = 0;
-    QObject::connect(panel->events(), &WebCamEvents::EraseWebCam, [&] { ++erased; });
     for (const auto &[running, submenu, entry, windowPos, interval, erasures] : cases) {
         SCOPED_TRACE(entry);
         if (running != view->capture().CameraOn())
@@ -265,9 +261,7 @@ TEST_F(Menus, StoredPicturesStayFourNewestFirstAndTheIndexNamesTheListedEntry)
     // Away from the pictures folder, so that the dialog can only have found that by its number.
     QDir::setCurrent(testenv::tempDir());
     start();
-    int erased = 0;
     std::vector<std::int32_t> announced;
-    QObject::connect(panel->events(), &WebCamEvents::EraseWebCam, [&] { ++erased; });
     QObject::connect(object->events(), &zozEZUdeZidEvents::WebCamSnapShot,
                      [&](QByteArray &, std::int32_t n) { announced.push_back(n); });
     // The chosen entry's path, marked when it carries the check mark.

@@ -170,6 +170,7 @@ protected:
         if (device && setting(QStringLiteral("WebCamDevice")).isEmpty())
             save(QStringLiteral("WebCamDevice"), QString::fromLatin1(device));
         object = std::make_unique<zozEZUdeZid>();
+        QObject::connect(object->events(), &zozEZUdeZidEvents::EraseWebCam, [this] { ++erased; });
         panel = object->form()->WebCam();
         view = std::make_unique<PanelTestAccess>(panel);
         object->Show();
@@ -233,6 +234,7 @@ protected:
     cveDerEve *panel = nullptr;
     std::unique_ptr<PanelTestAccess> view;
     std::int32_t blockNumber = 7000; // the last participant block's
+    int erased = 0; // EraseWebCam events the parent had
 };
 
 } // namespace paneltest
