@@ -22,11 +22,7 @@ const auto argb
 class PanelStartup : public ::testing::Test
 {
 protected:
-    void SetUp() override
-    {
-        testenv::removeRegistry();
-        setScreenDpiSource({});
-    }
+    void SetUp() override { testenv::removeRegistry(); }
     void TearDown() override { setScreenDpiSource({}); }
 };
 
