@@ -51,7 +51,7 @@ protected:
     std::pair<std::size_t, std::size_t> openBefore;
 };
 
-TEST_F(ParticipantPanel, BitmapsAreCentredOrClippedAndWipeThePictureBefore)
+TEST_F(ParticipantPanel, BitmapsAreCentredOrClippedAndWipeTheLastOneAndFilesSitAtTheTopLeft)
 {
     // Red over blue; the larger picture first, so the smaller one's margins show the wipe.
     handOver(rawOf(320, kRed, kBlue, 240));
@@ -64,11 +64,9 @@ TEST_F(ParticipantPanel, BitmapsAreCentredOrClippedAndWipeThePictureBefore)
         EXPECT_EQ(at(x, y), colour) << x << "," << y;
     // The drawing is the box's picture now, so it survives a redraw.
     EXPECT_EQ(view->box("picParticipant")->Picture().pixel(147, 131), kBlue);
-}
 
-TEST_F(ParticipantPanel, PictureFileSitsAtTheTopLeftOverTheWhiteBoxWithoutExpansion)
-{
-    // 8 x 8 red, its 2 x 2 corners transparent black.
+    // A picture file sits at the top left over the white box, never expanded: 8 x 8 red, its 2 x 2
+    // corners transparent black.
     QImage file(8, 8, QImage::Format_ARGB32);
     file.fill(kRed);
     for (int y = 0; y < 8; ++y)
