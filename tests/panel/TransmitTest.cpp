@@ -237,7 +237,7 @@ TEST_F(Transmit, HeaderCutUnderATickWaitingForTheCounterCostsThatTickOnly)
     EXPECT_TRUE(snapshots.back().number == 1 && testenv::shmObjectCount() == objects);
 }
 
-// 10000 frames (or VEDEREVE_SOAK_FRAMES), one a cycle; descriptors, blocks, memory stay flat.
+// 10000 frames (or VEDEREVE_SOAK_FRAMES), one a cycle; descriptors and memory stay flat.
 TEST_F(Transmit, SoakLeavesNothingBehind)
 {
     const int frames = qEnvironmentVariableIsSet("VEDEREVE_SOAK_FRAMES")
@@ -247,7 +247,7 @@ TEST_F(Transmit, SoakLeavesNothingBehind)
     for (int i = 0; i < 100; ++i) // warm up caches, pools and the allocator
         cycle();
     snapshots.clear();
-    const int descriptors = testenv::openDescriptorCount(), objects = testenv::shmObjectCount();
+    const int descriptors = testenv::openDescriptorCount();
     const long resident = paneltest::residentBytes();
     std::size_t sent = 0;
     for (int i = 0; i < frames; ++i) {
@@ -255,8 +255,7 @@ TEST_F(Transmit, SoakLeavesNothingBehind)
         sent += std::exchange(snapshots, {}).size();
     }
     EXPECT_EQ(sent, std::size_t(frames));
-    EXPECT_TRUE(testenv::openDescriptorCount() <= descriptors
-                && testenv::shmObjectCount() == objects);
+    EXPECT_LE(testenv::openDescriptorCount(), descriptors);
     EXPECT_LT(paneltest::residentBytes() - resident, 8L << 20) << frames << " frames";
 }
 
