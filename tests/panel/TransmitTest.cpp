@@ -5,7 +5,6 @@
 #include "exchange/ImageBlock.h"
 #include "exchange/modImageMemMapFunctions.h"
 #include "platform/shm/HandleTable.h"
-#include "support/cDibSection.h"
 
 #include <sys/syscall.h>
 #include <unistd.h>
