@@ -207,7 +207,8 @@ TEST_F(Menus, EachEntryShowsItsStateInTheMenuThatOpens)
     }
 }
 
-TEST_F(Menus, DestinationAndRateRestartARunningCameraAndMoveTheirChecks)
+// Destination and rate move their checks; they and the driver dialogs restart a running camera.
+TEST_F(Menus, SettingsRestartARunningCameraAndDriverDialogsHoldTheGrabsMeanwhile)
 {
     // Camera running, the entry, window position and interval after, the parent's erasures.
     const std::tuple<bool, const char *, const char *, std::int32_t, std::int32_t, int> cases[] = {
@@ -232,11 +233,7 @@ TEST_F(Menus, DestinationAndRateRestartARunningCameraAndMoveTheirChecks)
         const QString checks = paneltest::plain(menuOf("picSettingsMain", submenu));
         EXPECT_TRUE(checks.count("[x] ") == 1 && checks.contains("[x] " + QString(entry)));
     }
-}
 
-TEST_F(Menus, DriverDialogsHoldTheGrabsAndRestartTheCamera)
-{
-    start();
     click("imgCamOnMain");
     for (const auto &dialog : {std::pair {"Size & pixel depth", "Video Format"},
                                {"Gamma, contrast, hue...", "Video Source"}}) {
