@@ -65,8 +65,6 @@ TEST_F(Tabs, PlayAndPauseAnswerOnlyTheLeftButtonAndFollowTheCamera)
     view->tickMain();
     EXPECT_EQ(caption("lblStatus"), "[ Preview ]");
     // A pause by the parent stops the camera and has the parent erase its picture; its end resumes.
-    int erased = 0;
-    QObject::connect(object->events(), &zozEZUdeZidEvents::EraseWebCam, [&] { ++erased; });
     object->setPause(true);
     EXPECT_TRUE(!view->capture().CameraOn() && erased == 1);
     object->setPause(false);
@@ -209,7 +207,8 @@ TEST_F(Menus, EachEntryShowsItsStateInTheMenuThatOpens)
     }
 }
 
-TEST_F(Menus, DestinationAndRateRestartARunningCameraAndMoveTheirChecks)
+// Destination and rate move their checks; they and the driver dialogs restart a running camera.
+TEST_F(Menus, SettingsRestartARunningCameraAndDriverDialogsHoldTheGrabsMeanwhile)
 {
     // Camera running, the entry, window position and interval after, the parent's erasures.
     const std::tuple<bool, const char *, const char *, std::int32_t, std::int32_t, int> cases[] = {
@@ -220,8 +219,6 @@ TEST_F(Menus, DestinationAndRateRestartARunningCameraAndMoveTheirChecks)
         {false, "Capture rate", "as fast as possible", 24, 0, 0},
     };
     start();
-    int erased = 0;
-    QObject::connect(panel->events(), &WebCamEvents::EraseWebCam, [&] { ++erased; });
     for (const auto &[running, submenu, entry, windowPos, interval, erasures] : cases) {
         SCOPED_TRACE(entry);
         if (running != view->capture().CameraOn())
@@ -236,11 +233,7 @@ TEST_F(Menus, DestinationAndRateRestartARunningCameraAndMoveTheirChecks)
         const QString checks = paneltest::plain(menuOf("picSettingsMain", submenu));
         EXPECT_TRUE(checks.count("[x] ") == 1 && checks.contains("[x] " + QString(entry)));
     }
-}
 
-TEST_F(Menus, DriverDialogsHoldTheGrabsAndRestartTheCamera)
-{
-    start();
     click("imgCamOnMain");
     for (const auto &dialog : {std::pair {"Size & pixel depth", "Video Format"},
                                {"Gamma, contrast, hue...", "Video Source"}}) {
@@ -265,9 +258,7 @@ TEST_F(Menus, StoredPicturesStayFourNewestFirstAndTheIndexNamesTheListedEntry)
     // Away from the pictures folder, so that the dialog can only have found that by its number.
     QDir::setCurrent(testenv::tempDir());
     start();
-    int erased = 0;
     std::vector<std::int32_t> announced;
-    QObject::connect(panel->events(), &WebCamEvents::EraseWebCam, [&] { ++erased; });
     QObject::connect(object->events(), &zozEZUdeZidEvents::WebCamSnapShot,
                      [&](QByteArray &, std::int32_t n) { announced.push_back(n); });
     // The chosen entry's path, marked when it carries the check mark.

@@ -19,9 +19,13 @@
 
 #include "automation/frmWebCam.h"
 #include "automation/zozEZUdeZid.h"
+#include "base/DebugTrace.h"
 #include "exchange/modImageMemMapFunctions.h"
+#include "platform/capture/Drivers.h"
 #include "platform/capture/PipeWireSource.h"
 #include "platform/capture/VirtualCamera.h"
+#include "platform/core/System.h"
+#include "platform/core/TraceSink.h"
 #include "support/CRegSettings.h"
 #include "support/PanelTestAccess.h"
 #include "support/TestEnvironment.h"
@@ -151,6 +155,10 @@ protected:
         object.reset();
         platform::vfw::VirtualCameras::reset();
         platform::vfw::setPipeWireConnection({});
+        platform::vfw::setV4l2Io(nullptr);
+        platform::setTickCountSource(nullptr);
+        DebugTrace::setDebugFlag(false);
+        platform::TraceSink::stopCapture();
         // Every way out of a camera start restores the pointer.
         EXPECT_EQ(QGuiApplication::overrideCursor(), nullptr);
     }
@@ -162,6 +170,7 @@ protected:
         if (device && setting(QStringLiteral("WebCamDevice")).isEmpty())
             save(QStringLiteral("WebCamDevice"), QString::fromLatin1(device));
         object = std::make_unique<zozEZUdeZid>();
+        QObject::connect(object->events(), &zozEZUdeZidEvents::EraseWebCam, [this] { ++erased; });
         panel = object->form()->WebCam();
         view = std::make_unique<PanelTestAccess>(panel);
         object->Show();
@@ -225,6 +234,7 @@ protected:
     cveDerEve *panel = nullptr;
     std::unique_ptr<PanelTestAccess> view;
     std::int32_t blockNumber = 7000; // the last participant block's
+    int erased = 0; // EraseWebCam events the parent had
 };
 
 } // namespace paneltest

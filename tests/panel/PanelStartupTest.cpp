@@ -22,18 +22,19 @@ const auto argb
 class PanelStartup : public ::testing::Test
 {
 protected:
-    void SetUp() override
-    {
-        testenv::removeRegistry();
-        setScreenDpiSource({});
-    }
+    void SetUp() override { testenv::removeRegistry(); }
     void TearDown() override { setScreenDpiSource({}); }
 };
 
-TEST_F(PanelStartup, StartsCollapsedOnTheParticipantTabWithControlsWhereTheLayoutPutsThem)
+// The panel starts collapsed on the participant tab; a hide, then its end, close each handle once.
+TEST_F(PanelStartup, StartsWithControlsWhereTheLayoutPutsThemAndHideThenEndCloseEachHandleOnce)
 {
-    zozEZUdeZid object;
-    cveDerEve *p = object.form()->WebCam();
+    const auto counts = [] {
+        return std::pair(platform::shm::openHandleCount(), platform::shm::openViewCount());
+    };
+    const auto before = counts();
+    auto object = std::make_unique<zozEZUdeZid>();
+    cveDerEve *p = object->form()->WebCam();
     const PanelTestAccess v(p);
     // A control of each kind at each depth of the nesting, and stores; no container: the panel.
     const std::tuple<const char *, QRect, const char *> cases[] = {
@@ -54,6 +55,22 @@ TEST_F(PanelStartup, StartsCollapsedOnTheParticipantTabWithControlsWhereTheLayou
     EXPECT_EQ(argb(v.box("picTabMain")->Picture()), argb(v.image("picTabParticipant")->Picture()));
     // The stores lie outside the panel's area and are never seen.
     EXPECT_FALSE(v.image("picStopCam")->isVisibleTo(p) || v.image("img(1)")->isVisibleTo(p));
+
+    ASSERT_TRUE(v.initialized());
+    ASSERT_NE(modImageMemMapFunctions::pHeaderView, nullptr);
+    { // a queued participant picture whose block the parent has let go of
+        const auto parents = modImageMemMapFunctions::ImageBlock::create(8001, 64);
+        object->UpdateParticipant(8001, QStringLiteral("Ann"), QString());
+    }
+    ASSERT_EQ(v.queueLength(), 1u);
+    p->UserControl_Hide();
+    EXPECT_EQ(v.queueLength(), 0u);
+    EXPECT_EQ(std::tuple(modImageMemMapFunctions::hHeaderMutex, modImageMemMapFunctions::hHeaderMap,
+                         v.initialized()),
+              std::tuple(0u, 0u, false));
+    EXPECT_EQ(counts(), before);
+    object.reset(); // the end runs the hide steps again
+    EXPECT_EQ(counts(), before);
 }
 
 TEST_F(PanelStartup, FontsKeepTheirPixelSizeOnDenserScreensAndAScreenWithoutAUsableDensityIs96)
@@ -109,34 +126,6 @@ TEST_F(PanelStartup, SavedChoicesSetTheDeviceIndexAndTheSkin)
         const QImage shown = box ? box->Picture() : v.image(control)->Picture();
         EXPECT_EQ(argb(shown), expected) << control << " from " << file.toStdString();
     }
-}
-
-TEST_F(PanelStartup, HideThenEndClosesEachHandleOnce)
-{
-    const auto counts = [] {
-        return std::pair(platform::shm::openHandleCount(), platform::shm::openViewCount());
-    };
-    const auto before = counts();
-    {
-        zozEZUdeZid object;
-        cveDerEve *panel = object.form()->WebCam();
-        const PanelTestAccess v(panel);
-        ASSERT_TRUE(v.initialized());
-        ASSERT_NE(modImageMemMapFunctions::pHeaderView, nullptr);
-        { // a queued participant picture whose block the parent has let go of
-            const auto parents = modImageMemMapFunctions::ImageBlock::create(8001, 64);
-            object.UpdateParticipant(8001, QStringLiteral("Ann"), QString());
-        }
-        ASSERT_EQ(v.queueLength(), 1u);
-
-        panel->UserControl_Hide();
-        EXPECT_EQ(v.queueLength(), 0u);
-        EXPECT_EQ(std::tuple(modImageMemMapFunctions::hHeaderMutex,
-                             modImageMemMapFunctions::hHeaderMap, v.initialized()),
-                  std::tuple(0u, 0u, false));
-        EXPECT_EQ(counts(), before);
-    } // the end runs the hide steps again
-    EXPECT_EQ(counts(), before);
 }
 
 // Peak resident memory in bytes since the last reset; reset: start a new peak, or -1.

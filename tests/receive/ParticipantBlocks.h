@@ -6,7 +6,6 @@
 #include <zlib.h>
 
 #include <algorithm>
-#include <cstddef>
 #include <cstdint>
 #include <span>
 #include <vector>

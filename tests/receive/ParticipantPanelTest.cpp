@@ -2,9 +2,7 @@
 
 #include <cstring>
 
-#include "base/DebugTrace.h"
 #include "panel/PanelDriver.h"
-#include "platform/core/TraceSink.h"
 #include "platform/shm/HandleTable.h"
 #include "receive/ParticipantBlocks.h"
 
@@ -38,27 +36,22 @@ protected:
     {
         PanelTest::SetUp();
         start(0);
-        openBefore = open();
+        openBefore = {platform::shm::openHandleCount(), platform::shm::openViewCount()};
     }
     void TearDown() override
     {
-        DebugTrace::setDebugFlag(false);
-        platform::TraceSink::stopCapture();
         // Every queued block is closed once shown, whichever way its routine ended.
         EXPECT_EQ(view->queueLength(), 0u);
-        EXPECT_EQ(open(), openBefore);
+        EXPECT_EQ(std::pair(platform::shm::openHandleCount(), platform::shm::openViewCount()),
+                  openBefore);
         PanelTest::TearDown();
-    }
-    static std::pair<std::size_t, std::size_t> open()
-    {
-        return {platform::shm::openHandleCount(), platform::shm::openViewCount()};
     }
     QImage shown() const { return view->box("picParticipant")->Image(); }
     QRgb at(int x, int y) const { return shown().pixel(x, y); }
     std::pair<std::size_t, std::size_t> openBefore;
 };
 
-TEST_F(ParticipantPanel, BitmapsAreCentredOrClippedAndWipeThePictureBefore)
+TEST_F(ParticipantPanel, BitmapsAreCentredOrClippedAndWipeTheLastOneAndFilesSitAtTheTopLeft)
 {
     // Red over blue; the larger picture first, so the smaller one's margins show the wipe.
     handOver(rawOf(320, kRed, kBlue, 240));
@@ -71,11 +64,9 @@ TEST_F(ParticipantPanel, BitmapsAreCentredOrClippedAndWipeThePictureBefore)
         EXPECT_EQ(at(x, y), colour) << x << "," << y;
     // The drawing is the box's picture now, so it survives a redraw.
     EXPECT_EQ(view->box("picParticipant")->Picture().pixel(147, 131), kBlue);
-}
 
-TEST_F(ParticipantPanel, PictureFileSitsAtTheTopLeftOverTheWhiteBoxWithoutExpansion)
-{
-    // 8 x 8 red, its 2 x 2 corners transparent black.
+    // A picture file sits at the top left over the white box, never expanded: 8 x 8 red, its 2 x 2
+    // corners transparent black.
     QImage file(8, 8, QImage::Format_ARGB32);
     file.fill(kRed);
     for (int y = 0; y < 8; ++y)
@@ -89,9 +80,7 @@ TEST_F(ParticipantPanel, PictureFileSitsAtTheTopLeftOverTheWhiteBoxWithoutExpans
     for (const QPoint p : {QPoint(0, 0), QPoint(7, 0), QPoint(0, 7), QPoint(7, 7), QPoint(8, 2)})
         EXPECT_EQ(at(p.x(), p.y()), kWhite) << p.x() << "," << p.y();
     EXPECT_EQ(at(2, 0), kRed);
-    EXPECT_EQ(
-        QStringList({caption("lblParticipant"), caption("lblLocation"), caption("lblStatus")}),
-        QStringList({"Bo", "Rome", ""}));
+    EXPECT_TRUE(caption("lblParticipant") == "Bo" && caption("lblStatus").isEmpty());
 
     // An unreadable file leaves the box without a picture; the labels still follow.
     handOver(recvtest::fileBlock(Bytes(200, 0x33)), "Cy", "Nice");
@@ -104,9 +93,6 @@ TEST_F(ParticipantPanel, UnusableBlocksAreDroppedOrOnlyRelabelledAndTraceHowFarT
     const Bytes bits = recvtest::bottomUpBgr(recvtest::twoBandPicture(20, 20, kBlue, kBlue));
     const Bytes packed = zlibCompress(bits), data(64, 0x55), one = {0x5a};
     const auto size = std::int32_t(bits.size());
-    Bytes corrupt = packed;
-    corrupt[corrupt.size() / 2] ^= 0xff;
-    corrupt.back() ^= 0xff; // the checksum too, so the damage cannot go unnoticed
     // A raw 20 x 20 block with one field changed.
     const auto spoilt = [&](auto BlockFields::*field, auto value) {
         BlockFields fields {size, 20, 20, 1};
@@ -136,7 +122,6 @@ TEST_F(ParticipantPanel, UnusableBlocksAreDroppedOrOnlyRelabelledAndTraceHowFarT
            {"one byte short", blockBytes({size + 1, 20, 20, 1}, packed), kDataTrace, false},
            {"jpeg one byte short", blockBytes({size + 1, 20, 20, 123}, packed), kDataTrace, false},
            {"far over", blockBytes({size / 2, 20, 20, 1}, packed), failed, false},
-           {"corrupt", blockBytes({size, 20, 20, 1}, corrupt), failed, false},
            {"huge OrigSize", blockBytes({0x7ffffff0, 20, 20, 1}, packed), kDataTrace, false},
            {"negative OrigSize", blockBytes({-24, 20, 20, 123}, packed), kDataTrace, false},
            {"file of one byte", blockBytes({1, 1, 1, 2}, one), kShownTrace, false},
