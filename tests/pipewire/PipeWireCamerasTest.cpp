@@ -14,6 +14,7 @@
 #include "dbus/PrivateBus.h"
 #include "panel/PanelDriver.h"
 #include "platform/capture/FrameCodec.h"
+#include "platform/capture/PipeWireSession.h"
 #include "platform/capture/VirtualCamera.h"
 #include "support/CRegSettings.h"
 #include "support/PanelTestAccess.h"
@@ -97,6 +98,24 @@ TEST_F(PipeWireCameras, EachSourceIsListedAndItsFramesDecodeToItsPicture)
         }
     }
     EXPECT_GE(indexOf("vedereve-videotestsrc"), 0); // answers its formats on its port only
+}
+
+// Frames reach the loop's thread through its queue. A camera closed the moment the loop is free
+// again, with frames queued for it meanwhile, is freed only after they ran (freed memory is
+// overwritten in this test, so that a late call cannot pass unnoticed).
+TEST_F(PipeWireCameras, CameraClosedWhileFramesWaitForTheLoopIsFreedAfterThem)
+{
+    ASSERT_GE(indexOf("vedereve-test-yuy2"), 0);
+    for (int round = 0; round < 10; ++round) {
+        std::unique_ptr<vfw::CaptureDriver> driver = vfw::openPipeWireCamera("vedereve-test-yuy2");
+        ASSERT_EQ(driver->connect(), 0);
+        ASSERT_TRUE(waitUntil([&] { return !driver->grab().empty(); }, 3000));
+        {
+            const vfw::PipeWireSession::Lock holdTheLoop(*vfw::currentPipeWireSession());
+            QThread::msleep(70);
+        }
+        driver.reset();
+    }
 }
 
 // A descriptor already connected to the daemon, as the portal hands out, given through the API

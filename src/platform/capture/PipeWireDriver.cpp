@@ -251,10 +251,20 @@ void PipeWireDriver::stopStream()
     PipeWireSession::Lock lock(*m_session);
     if (s->link)
         pw_proxy_destroy(s->link);
-    if (s->stream) {
-        spa_hook_remove(&s->listener);
-        pw_stream_destroy(s->stream);
+    if (!s->stream)
+        return;
+    spa_hook_remove(&s->listener);
+    pw_stream_disconnect(s->stream);
+    // The stream's data thread hands each frame to this loop through the loop's queue, with the
+    // stream's address; one queued before the disconnect and run after the stream is freed
+    // would use freed memory. Whatever is queued runs first; a stream whose queue does not
+    // empty in time is left as it is, disconnected, rather than freed under a pending call.
+    if (!m_session->flushLoopQueue(kFlushWaitMs)) {
+        qCWarning(lcCapture, "PipeWire loop busy: a stopped stream of %s is left allocated",
+                  m_name.c_str());
+        return;
     }
+    pw_stream_destroy(s->stream);
 }
 
 bool PipeWireDriver::goneLocked() const

@@ -44,6 +44,8 @@ public:
     static constexpr int kNegotiationWaitMs = 1500;
     // How long a session manager gets to link a new stream before the driver links it itself.
     static constexpr int kLinkWaitMs = 1000;
+    // The longest a stopped stream waits for the loop to run what was queued for it.
+    static constexpr int kFlushWaitMs = 2000;
 
     struct Stream; // what the stream's callbacks share with the driver, under the loop's lock
 

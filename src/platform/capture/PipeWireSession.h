@@ -98,6 +98,9 @@ public:
         return true;
     }
     int setNodeParam(const std::string &name, std::uint32_t id, const spa_pod *param);
+    // Waits until what other threads queued for the loop's thread before this call has run;
+    // false when that took longer than ms or could not be asked.
+    bool flushLoopQueue(int ms);
 
     // Takes the lock; waits for the daemon's first list (bounded).
     std::vector<PipeWireCamera> cameras();
@@ -115,6 +118,8 @@ private:
                             std::uint32_t next, const spa_pod *param);
     static void onPortParam(void *data, int seq, std::uint32_t id, std::uint32_t index,
                             std::uint32_t next, const spa_pod *param);
+    static int onQueueFlushed(spa_loop *loop, bool async, std::uint32_t seq, const void *data,
+                              std::size_t size, void *user);
     void resync();
     static void forget(Node &node);
     static void forget(Port &port);
@@ -127,6 +132,8 @@ private:
     spa_hook m_registryListener {};
     bool m_broken = false;
     int m_syncSeq = 0;
+    std::uint64_t m_flushAsked = 0;
+    std::uint64_t m_flushDone = 0;
     bool m_listed = false; // the daemon answered everything asked so far at least once
     bool m_answered = false; // ... and has answered everything asked since
     std::chrono::steady_clock::time_point m_connectedAt;

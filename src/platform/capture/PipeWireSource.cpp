@@ -387,6 +387,28 @@ int PipeWireSession::setNodeParam(const std::string &name, std::uint32_t id, con
     return pw_node_set_param(reinterpret_cast<pw_node *>(node->proxy), id, 0, param);
 }
 
+bool PipeWireSession::flushLoopQueue(int ms)
+{
+    const std::uint64_t ticket = ++m_flushAsked;
+    // The ticket travels as a copy in the queue; the session outlives the loop's thread.
+    if (pw_loop_invoke(pw_thread_loop_get_loop(m_loop), &PipeWireSession::onQueueFlushed, 0,
+                       &ticket, sizeof ticket, false, this)
+        < 0)
+        return false;
+    return waitFor([&] { return m_flushDone >= ticket; }, ms);
+}
+
+int PipeWireSession::onQueueFlushed(spa_loop *, bool, std::uint32_t, const void *data,
+                                    std::size_t size, void *user)
+{
+    auto *self = static_cast<PipeWireSession *>(user);
+    std::uint64_t ticket = 0;
+    std::memcpy(&ticket, data, std::min(size, sizeof ticket));
+    self->m_flushDone = std::max(self->m_flushDone, ticket);
+    pw_thread_loop_signal(self->m_loop, false);
+    return 0;
+}
+
 std::vector<PipeWireCamera> PipeWireSession::cameras()
 {
     Lock lock(*this);
