@@ -8,6 +8,8 @@ std::vector<DeviceDescriptor> mergeCameraLists(std::vector<ListedV4l2Camera> v4l
                                                std::span<const PipeWireCamera> pipeWire,
                                                const PipeWireOpener &open)
 {
+    const auto opener
+        = [&open](const std::string &name) { return [open, name] { return open(name); }; };
     std::vector<DeviceDescriptor> cameras;
     std::vector<const PipeWireCamera *> only;
     for (const PipeWireCamera &camera : pipeWire) {
@@ -17,7 +19,7 @@ std::vector<DeviceDescriptor> mergeCameraLists(std::vector<ListedV4l2Camera> v4l
         if (served == v4l2.end()) {
             only.push_back(&camera);
         } else if (camera.decodable) {
-            served->device.open = [open, name = camera.name] { return open(name); };
+            served->device.open = opener(camera.name);
         }
     }
     for (ListedV4l2Camera &camera : v4l2)
@@ -31,7 +33,7 @@ std::vector<DeviceDescriptor> mergeCameraLists(std::vector<ListedV4l2Camera> v4l
         device.identity = "pipewire:" + camera->name;
         device.kind = deviceKind(camera->description, camera->formatKinds);
         device.standardCamera = device.kind == PictureKind::Colour;
-        device.open = [open, name = camera->name] { return open(name); };
+        device.open = opener(camera->name);
         cameras.push_back(std::move(device));
     }
     return cameras;
