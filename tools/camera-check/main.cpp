@@ -1,5 +1,8 @@
-// A check by hand on a machine with cameras (docs/camera-check.md): lists, grabs, saves a frame.
-//   capture_tests --gtest_also_run_disabled_tests --gtest_filter='RealCamera*'
+// Checks the machine's cameras by hand (docs/camera-check.md): for every driver index it prints
+// the description and version, connects a capture window, prints the format the device is in,
+// grabs 30 frames and saves the last one as camera-<index>.png in the folder given (default the
+// temporary folder).
+//   vedereve-camera-check [FOLDER]
 
 #include "platform/capture/CaptureWindow.h"
 #include "platform/capture/Drivers.h"
@@ -10,15 +13,20 @@
 #include <QGuiApplication>
 #include <QImage>
 
-#include <gtest/gtest.h>
-
 #include <cstdio>
+#include <cstring>
 
 using namespace platform::vfw;
 
-TEST(RealCamera, DISABLED_ListGrabAndSave)
+int main(int argc, char **argv)
 {
-    const QString folder = qEnvironmentVariable("VEDEREVE_CAMERA_CHECK_DIR", QDir::tempPath());
+    if (argc > 2 || (argc == 2 && argv[1][0] == '-')) {
+        std::fprintf(argc == 2 && std::strcmp(argv[1], "--help") == 0 ? stdout : stderr,
+                     "usage: vedereve-camera-check [FOLDER]\n");
+        return argc == 2 && std::strcmp(argv[1], "--help") == 0 ? 0 : 2;
+    }
+    QGuiApplication app(argc, argv);
+    const QString folder = argc == 2 ? QString::fromLocal8Bit(argv[1]) : QDir::tempPath();
     char name[128], version[128];
     for (std::uint16_t index = 0; capGetDriverDescriptionA(index, name, 128, version, 128);
          ++index) {
@@ -37,7 +45,7 @@ TEST(RealCamera, DISABLED_ListGrabAndSave)
             for (int i = 0; i < 30; ++i)
                 empty += SendMessageA(hwnd, WM_CAP_GRAB_FRAME, 0, 0) ? 0 : 1;
             std::printf("    30 grabs, %d empty, %.1f ms per grab\n", empty,
-                        timer.elapsed() / 30.0);
+                        double(timer.elapsed()) / 30.0);
             const QString path = folder + QStringLiteral("/camera-%1.png").arg(index);
             if (SendMessageA(hwnd, WM_CAP_EDIT_COPY, 0, 0)
                 && QGuiApplication::clipboard()->image().save(path))
@@ -47,4 +55,5 @@ TEST(RealCamera, DISABLED_ListGrabAndSave)
         }
         DestroyWindow(hwnd);
     }
+    return 0;
 }
