@@ -87,18 +87,6 @@ inline bool near(Bgr a, Bgr b)
 {
     return std::abs(a.b - b.b) <= 24 && std::abs(a.g - b.g) <= 24 && std::abs(a.r - b.r) <= 24;
 }
-// Pixel x in memory row row of a bitmap frame of format, read as Qt reads such bitmaps.
-inline Bgr bitmapPixel(std::span<const std::uint8_t> frame, const VideoFormat &format, int row,
-                       int x)
-{
-    const QImage::Format kind = format.bitCount == 32 ? QImage::Format_RGB32
-        : format.bitCount == 16                       ? QImage::Format_RGB555
-                                                      : QImage::Format_BGR888;
-    const QImage view(frame.data(), format.width, format.height,
-                      qsizetype(dibStride(format.width, format.bitCount)), kind);
-    const QRgb rgb = view.pixel(x, row);
-    return {qBlue(rgb), qGreen(rgb), qRed(rgb)};
-}
 constexpr Bgr kRed {0x20, 0x20, 0xE0};
 constexpr Bgr kBlue {0xE0, 0x20, 0x20};
 

@@ -49,8 +49,13 @@ TEST(FormatTable, EveryRowRoundTripsThroughItsEncoderAndConversion)
             EXPECT_EQ(hic == 0, bitmap) << "only bitmaps need no decompressor";
             if (bitmap) {
                 // As any reader of bitmaps sees it: the bottom row first.
-                EXPECT_TRUE(near(bitmapPixel(frame, format, 0, w / 4), kBlue));
-                EXPECT_TRUE(near(bitmapPixel(frame, format, h - 1, w / 4), kRed));
+                const QImage view(frame.data(), w, h, qsizetype(dibStride(w, format.bitCount)),
+                                  format.bitCount == 32       ? QImage::Format_RGB32
+                                      : format.bitCount == 16 ? QImage::Format_RGB555
+                                                              : QImage::Format_BGR888);
+                const QRgb bottom = view.pixel(w / 4, 0), top = view.pixel(w / 4, h - 1);
+                EXPECT_TRUE(near({qBlue(bottom), qGreen(bottom), qRed(bottom)}, kBlue));
+                EXPECT_TRUE(near({qBlue(top), qGreen(top), qRed(top)}, kRed));
                 ASSERT_EQ(FrameDecoder().decode(format, frame, bits.span()), ICERR_OK);
             } else {
                 const BITMAPINFOHEADER bgr = headerFor({BI_RGB, 24, w, h});
@@ -170,10 +175,8 @@ TEST_F(DecompressorTest, DamagedFramesAndShortOutputsFailAloneAndTheNextFrameDec
         std::int32_t result;
     } cases[] = {
         {"JPEG cut short", mjpg, {jpeg.begin(), jpeg.end() - 40}, 0, ICERR_ERROR},
-        {"JPEG of another size", {FOURCC_MJPG, 24, 48, 64}, jpeg, 0, ICERR_ERROR},
         // Without its quantisation tables a JPEG passes the frame check and fails in the decoder.
         {"JPEG without tables", mjpg, jpegtest::splitSegments(jpeg, 0xDB).second, 0, ICERR_ERROR},
-        {"noise", mjpg, std::vector<std::uint8_t>(500, 0x5A), 0, ICERR_ERROR},
         {"JPEG output one byte short", mjpg, jpeg, 1, ICERR_BADSIZE},
     };
     for (const auto &c : cases) {

@@ -53,7 +53,8 @@ public:
     // daemon has its own "Test Pattern Camera" too.
     bool start(const QString &cameras = QStringLiteral("none"), bool sessionManager = false)
     {
-        endsWithThisProcess(m_daemon);
+        // A test that crashes leaves no camera or daemon running (and holding its output open).
+        m_daemon.setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGTERM); });
         m_daemon.start(
             QStringLiteral(VEDEREVE_PIPEWIRE_SCRIPT),
             {QStringLiteral("--cameras"), cameras,
@@ -139,18 +140,13 @@ public:
     }
 
 private:
-    // A test that crashes leaves no camera or daemon running (and holding its output open).
-    static void endsWithThisProcess(QProcess &process)
-    {
-        process.setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGTERM); });
-    }
     bool run(const QString &name, const QString &program, const QStringList &args)
     {
         unplug(name);
         Camera &camera = m_cameras[name];
         camera.process = std::make_unique<QProcess>();
         camera.process->setProcessChannelMode(QProcess::ForwardedErrorChannel);
-        endsWithThisProcess(*camera.process);
+        camera.process->setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGTERM); });
         camera.process->start(program, args);
         if (!camera.process->waitForStarted(10000))
             m_error = "cannot start " + program;

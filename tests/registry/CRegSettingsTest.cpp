@@ -16,8 +16,7 @@ void storeDword(std::string_view path, std::string_view name, std::uint32_t valu
 {
     reg::RegKey key;
     ASSERT_EQ(reg::RegKey::createCurrentUser(path, key), reg::ERROR_SUCCESS);
-    ASSERT_EQ(putValue(key, name, reg::REG_DWORD,
-                       std::string_view(reinterpret_cast<const char *>(&value), 4)),
+    ASSERT_EQ(key.setValue(name, reg::REG_DWORD, reinterpret_cast<const std::byte *>(&value), 4),
               reg::ERROR_SUCCESS);
 }
 
@@ -155,7 +154,7 @@ TEST(RegToolParse, DwordDataAndDisplay)
     EXPECT_EQ(regtool::formatData(4, "\x01\xab"), "01AB");
 }
 
-TEST_F(RegToolCommand, AddQueryDeleteRoundTripThroughTheExecutable)
+TEST_F(RegToolCommand, AddQueryDeleteRoundTripThroughTheExecutableAskingWithoutForce)
 {
     EXPECT_TRUE(run({"query", Key}, 1).err.startsWith(u"ERROR:"_s));
     // What an installer does; the component then reads it back.
@@ -181,10 +180,8 @@ TEST_F(RegToolCommand, AddQueryDeleteRoundTripThroughTheExecutable)
     run({"query", Key, "/v", "ResourceFile"}, 1);
     run({"delete", "HKCU\\Software\\Zedazido", "/f"}, 0);
     EXPECT_EQ(run({"query", "HKCU\\Software"}, 0).out, u"\nHKEY_CURRENT_USER\\Software\n\n"_s);
-}
 
-TEST_F(RegToolCommand, WithoutForceItAsksAndANoChangesNothing)
-{
+    // Without /f it asks, and a no changes nothing.
     ASSERT_TRUE(CRegSettings().SaveSetting(Defaults, u"*"_s, u"old"_s));
     const ToolResult r = run({"add", Key, "/ve", "/d", "new"}, 1, "no\n");
     EXPECT_TRUE(r.out.contains(u"(Default) exists, overwrite"_s)) << r.out.toStdString();

@@ -52,17 +52,12 @@ inline bool keyExists(std::string_view path)
     return reg::RegKey::openCurrentUser(path, key) == reg::ERROR_SUCCESS;
 }
 
-inline reg::RegStatus putValue(reg::RegKey &key, std::string_view name, std::uint32_t type,
-                               std::string_view bytes)
-{
-    return key.setValue(name, type, reinterpret_cast<const std::byte *>(bytes.data()),
-                        static_cast<std::uint32_t>(bytes.size()));
-}
-
 // A text as stored: its bytes and the terminating zero.
 inline reg::RegStatus setText(reg::RegKey &key, std::string_view name, std::string_view text)
 {
-    return putValue(key, name, reg::REG_SZ, std::string(text) + '\0');
+    const std::string bytes = std::string(text) + '\0';
+    return key.setValue(name, reg::REG_SZ, reinterpret_cast<const std::byte *>(bytes.data()),
+                        std::uint32_t(bytes.size()));
 }
 
 // The stored bytes of a value, or "<missing>".
