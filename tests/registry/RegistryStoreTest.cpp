@@ -221,6 +221,23 @@ TEST_F(RegistryStore, LockedDatabaseIsWaitedForAtMostTheBoundPerOperation)
     EXPECT_TRUE(readBytes(key, "WebCamDevice") == std::string("2\0", 2) && waitedMs() == 0);
 }
 
+// Two processes starting on a missing store at once: the second one's switch of the new file to
+// its log mode meets the first one's lock, which SQLite reports at once instead of through the
+// wait; it is waited for like any busy store.
+TEST_F(RegistryStore, NewStoreLockedByAnotherProcessIsWaitedForLikeABusyOne)
+{
+    ASSERT_EQ(::mkdir((folder() + "/reg").c_str(), 0700), 0);
+    Database lock = lockDatabase(dbPath(), "BEGIN IMMEDIATE");
+    setWaitClock(&fakeClock);
+    waitedMs();
+    g_lock = &lock;
+    g_releaseAfter = std::chrono::milliseconds(300);
+    EXPECT_TRUE(CRegSettings().SaveSetting(Defaults, Device, QStringLiteral("5")));
+    g_lock = nullptr;
+    EXPECT_EQ(waitedMs(), 300);
+    EXPECT_EQ(CRegSettings().GetSetting(Defaults, Device, QString()), "5");
+}
+
 TEST_F(RegistryTrust, ForeignOrOpenFoldersAndFilesAreRefusedWithTheReason)
 {
     using Spoil = std::function<bool(const std::string &)>;

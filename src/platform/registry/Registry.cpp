@@ -182,6 +182,20 @@ int waitWhileBusy(void *context, int attempt)
     return 1;
 }
 
+// WAL lets readers go on while one process writes; it stays set in the file. Another process
+// setting up the same new file holds a lock that SQLite reports at once on this switch, without
+// asking the busy handler: it is waited for like any other.
+int switchToWal(sqlite3 *db, Connection *conn)
+{
+    int rc = SQLITE_OK;
+    for (int attempt = 0;
+         (rc = sqlite3_exec(db, "PRAGMA journal_mode=WAL", nullptr, nullptr, nullptr))
+             == SQLITE_BUSY
+         && waitWhileBusy(conn, attempt);
+         ++attempt) { }
+    return rc;
+}
+
 // Opens the database. Without create, a missing or never initialised database is
 // ERROR_FILE_NOT_FOUND and nothing is written.
 RegStatus openDatabase(bool create, std::unique_ptr<Connection> &out)
@@ -219,9 +233,7 @@ RegStatus openDatabase(bool create, std::unique_ptr<Connection> &out)
     if (version != schemaVersion) {
         if (!create)
             return ERROR_FILE_NOT_FOUND;
-        // WAL lets readers go on while one process writes; it stays set in the file.
-        if (int rc = sqlite3_exec(db, "PRAGMA journal_mode=WAL", nullptr, nullptr, nullptr);
-            rc != SQLITE_OK)
+        if (int rc = switchToWal(db, conn.get()); rc != SQLITE_OK)
             return failed(rc, "set registry journal mode");
         Transaction txn(db, Transaction::Write);
         if (txn.status() != SQLITE_OK)
