@@ -20,11 +20,6 @@ const std::string kDataTrace = kHeaderTrace
       "WebCam UpdateParticipantNow - Image data copied\n";
 const std::string kShownTrace = kDataTrace + "WebCam UpdateParticipantNow Exit\n";
 
-Bytes rawOf(int width, QRgb top, QRgb bottom, int height = 0)
-{
-    return rawBlock(twoBandPicture(width, height ? height : width, top, bottom));
-}
-
 class ParticipantPanel : public paneltest::PanelTest
 {
 protected:
@@ -50,9 +45,9 @@ protected:
 TEST_F(ParticipantPanel, BitmapsAreCentredOrClippedAndWipeTheLastOneAndFilesSitAtTheTopLeft)
 {
     // Red over blue; the larger picture first, so the smaller one's margins show the wipe.
-    handOver(rawOf(320, kRed, kBlue, 240));
+    handOver(rawBlock(twoBandPicture(320, 240, kRed, kBlue)));
     EXPECT_TRUE(at(0, 0) == kRed && at(173, 143) == kBlue);
-    handOver(rawOf(120, kRed, kBlue));
+    handOver(rawBlock(twoBandPicture(120, 120, kRed, kBlue)));
     const std::tuple<int, int, QRgb> spots[]
         = {{28, 12, kRed},   {147, 12, kRed},  {28, 131, kBlue},   {147, 131, kBlue},
            {27, 12, kWhite}, {28, 11, kWhite}, {148, 131, kWhite}, {28, 132, kWhite}};
@@ -134,7 +129,7 @@ TEST_F(ParticipantPanel, UnusableBlocksAreDroppedOrOnlyRelabelledAndTraceHowFarT
     DebugTrace::setDebugFlag(true);
     for (const auto &[name, bytes, trace, relabelled] : cases) {
         SCOPED_TRACE(name);
-        handOver(rawOf(20, kRed, kRed), "First", "Here");
+        handOver(rawBlock(twoBandPicture(20, 20, kRed, kRed)), "First", "Here");
         const QImage first = shown();
         panel->Maximize(); // expanding clears the strip's status text
         panel->Minimize();
@@ -180,11 +175,11 @@ TEST_F(ParticipantPanel, FaultInsideADecoderDropsThatPictureOnlyAndLeavesNothing
         std::memcpy(file.data(), "FAULTPIC", 8);
         return fileBlock(file);
     };
-    handOver(rawOf(20, kRed, kRed));
+    handOver(rawBlock(twoBandPicture(20, 20, kRed, kRed)));
     const QImage first = shown();
     platform::TraceSink::startCapture();
     handOver(faultingPicture(4096), "Faulty", "Oslo", false);
-    handOver(rawOf(16, kBlue, kBlue), "Good", "Oslo", false);
+    handOver(rawBlock(twoBandPicture(16, 16, kBlue, kBlue)), "Good", "Oslo", false);
     EXPECT_TRUE(view->tmrQueue().Enabled());
     view->tickQueue();
     EXPECT_TRUE(shown() == first && caption("lblParticipant") == "Ann");
