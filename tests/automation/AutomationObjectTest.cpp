@@ -30,18 +30,6 @@ protected:
     cveDerEve *panel = nullptr;
 };
 
-TEST_F(AutomationObject, HeightPutResizesFormAndPanelButNotWidth)
-{
-    EXPECT_EQ(panel->geometry(), QRect(0, 0, 202, 215));
-    EXPECT_EQ(std::vector({object->Height(), object->MinHeight(), object->MaxHeight()}),
-              std::vector({215, 17, 215}));
-    for (const std::int32_t height : {17, 100}) {
-        object->setHeight(height);
-        EXPECT_EQ(std::pair(object->Height(), panel->size()),
-                  std::pair(height, QSize(202, height)));
-    }
-}
-
 TEST_F(AutomationObject, DebugFlagIsSharedByAllObjectsAndTracesPutsWordForWord)
 {
     zozEZUdeZid second;
@@ -57,8 +45,16 @@ TEST_F(AutomationObject, DebugFlagIsSharedByAllObjectsAndTracesPutsWordForWord)
               "WebCam TransmitStatus = True\n");
 }
 
-TEST_F(AutomationObject, MinimiseAndRestoreShiftTheTopBy198WhileTheFormIsHidden)
+TEST_F(AutomationObject, HeightPutResizesButNotTheWidthAndMinimiseAndRestoreShiftTheTopBy198)
 {
+    EXPECT_EQ(panel->geometry(), QRect(0, 0, 202, 215));
+    EXPECT_EQ(std::vector({object->Height(), object->MinHeight(), object->MaxHeight()}),
+              std::vector({215, 17, 215}));
+    for (const std::int32_t height : {17, 100, 215}) {
+        object->setHeight(height);
+        EXPECT_EQ(std::pair(object->Height(), panel->size()),
+                  std::pair(height, QSize(202, height)));
+    }
     std::vector<Resize> told;
     std::vector<bool> visibleDuring;
     QObject::connect(object->events(), &zozEZUdeZidEvents::MinMaxResize,
