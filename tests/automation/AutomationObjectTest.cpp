@@ -13,8 +13,6 @@
 
 namespace {
 
-using Resize = std::pair<bool, std::int32_t>;
-
 class AutomationObject : public testenv::TraceCaptureTest
 {
 protected:
@@ -55,7 +53,7 @@ TEST_F(AutomationObject, HeightPutResizesButNotTheWidthAndMinimiseAndRestoreShif
         EXPECT_EQ(std::pair(object->Height(), panel->size()),
                   std::pair(height, QSize(202, height)));
     }
-    std::vector<Resize> told;
+    std::vector<std::pair<bool, std::int32_t>> told;
     std::vector<bool> visibleDuring;
     QObject::connect(object->events(), &zozEZUdeZidEvents::MinMaxResize,
                      [&](bool m, std::int32_t shift) {
@@ -75,7 +73,7 @@ TEST_F(AutomationObject, HeightPutResizesButNotTheWidthAndMinimiseAndRestoreShif
     EXPECT_EQ(std::pair(object->form()->geometry(), object->Height()),
               std::pair(QRect(10, 400, 202, 17), 17));
     // The parent hears shifts of its window's top, not the panel's heights.
-    EXPECT_EQ(told, (std::vector<Resize> {{false, -198}, {true, 198}}));
+    EXPECT_EQ(told, (std::vector<std::pair<bool, std::int32_t>> {{false, -198}, {true, 198}}));
     EXPECT_TRUE(visibleDuring == std::vector<bool>({false, false}) && object->Visible());
 }
 

@@ -162,8 +162,6 @@ TEST_F(SenderBlocks, OneSendersCloseLeavesTheOthersNumberingAndAHeaderThatShrank
     platform::shm::unlockMutex(mm::hHeaderMutex);
 }
 
-using participant::ParticipantQueue;
-
 struct Queue : ::testing::Test
 {
     // A block of size bytes handed over as a parent does: created, queued, its own handle closed.
@@ -180,7 +178,7 @@ struct Queue : ::testing::Test
         return out;
     }
 
-    ParticipantQueue queue;
+    participant::ParticipantQueue queue;
     std::int32_t number = 9000;
 };
 

@@ -107,10 +107,8 @@ TEST(JpegCodec, DecoderRefusesTargetsItCannotFillDamagedStreamsAndAbsurdSizes)
     }
 }
 
-using EncodeJpegTrace = testenv::TraceCaptureTest;
-
 // The quality shows in the stream's quantisation tables: those another encoder writes for 70.
-TEST_F(EncodeJpegTrace, FramesOfEveryDepthEncodeUprightAtTheirOwnSizeAtQuality70)
+TEST(EncodeJpeg, FramesOfEveryDepthEncodeUprightAtTheirOwnSizeAtQuality70)
 {
     const auto tablesAt = [](int quality) {
         return splitSegments(pictureFile(testPicture(8, 8), "JPG", quality), 0xDB).first;
@@ -143,6 +141,8 @@ TEST_F(EncodeJpegTrace, FramesOfEveryDepthEncodeUprightAtTheirOwnSizeAtQuality70
         EXPECT_LT(meanAbsoluteError(decoded, picture), c.maxError);
     }
 }
+
+using EncodeJpegTrace = testenv::TraceCaptureTest;
 
 TEST_F(EncodeJpegTrace, FailuresGiveNothingAndOnlyCameraFramesTrace)
 {

@@ -12,8 +12,6 @@
 
 namespace {
 
-using paneltest::save;
-
 const auto argb
     = [](const QImage &picture) { return picture.convertToFormat(QImage::Format_ARGB32); };
 
@@ -96,7 +94,7 @@ TEST_F(PanelStartup, SavedChoicesSetTheDeviceIndexAndTheSkin)
     for (const auto &[saved, expected] : devices) {
         testenv::removeRegistry();
         if (saved)
-            save("WebCamDevice", saved);
+            paneltest::save("WebCamDevice", saved);
         zozEZUdeZid object;
         EXPECT_EQ(PanelTestAccess(object.form()->WebCam()).deviceIndex(), expected)
             << (saved ? saved : "(none)");
@@ -117,7 +115,7 @@ TEST_F(PanelStartup, SavedChoicesSetTheDeviceIndexAndTheSkin)
     };
     for (const auto &[file, control, expected] : skins) {
         testenv::removeRegistry();
-        save("ResourceFile", file);
+        paneltest::save("ResourceFile", file);
         zozEZUdeZid object;
         const PanelTestAccess v(object.form()->WebCam());
         const auto *box = qobject_cast<const vb::PictureBox *>(v.widget(control));
