@@ -77,7 +77,6 @@ TEST(ActivatedServer, HostileOrCarelessParentsCostBoundedWorkAndTheirEndEndsTheS
     serverEnv.insert("VEDEREVE_TRACE_FILE", tracePath);
     PrivateBus bus;
     ASSERT_TRUE(dir.isValid() && bus.start(VEDEREVE_SERVICES_DIR, serverEnv));
-    // This binary, running the hostile role.
     QProcess hostile;
     env.insert("VEDEREVE_HOSTILE_BUS", bus.address());
     hostile.setProcessEnvironment(env);
