@@ -13,8 +13,6 @@
 
 namespace {
 
-using Resize = std::pair<bool, std::int32_t>;
-
 class AutomationObject : public testenv::TraceCaptureTest
 {
 protected:
@@ -29,18 +27,6 @@ protected:
     std::unique_ptr<zozEZUdeZid> object;
     cveDerEve *panel = nullptr;
 };
-
-TEST_F(AutomationObject, HeightPutResizesFormAndPanelButNotWidth)
-{
-    EXPECT_EQ(panel->geometry(), QRect(0, 0, 202, 215));
-    EXPECT_EQ(std::vector({object->Height(), object->MinHeight(), object->MaxHeight()}),
-              std::vector({215, 17, 215}));
-    for (const std::int32_t height : {17, 100}) {
-        object->setHeight(height);
-        EXPECT_EQ(std::pair(object->Height(), panel->size()),
-                  std::pair(height, QSize(202, height)));
-    }
-}
 
 TEST_F(AutomationObject, DebugFlagIsSharedByAllObjectsAndTracesPutsWordForWord)
 {
@@ -57,9 +43,17 @@ TEST_F(AutomationObject, DebugFlagIsSharedByAllObjectsAndTracesPutsWordForWord)
               "WebCam TransmitStatus = True\n");
 }
 
-TEST_F(AutomationObject, MinimiseAndRestoreShiftTheTopBy198WhileTheFormIsHidden)
+TEST_F(AutomationObject, HeightPutResizesButNotTheWidthAndMinimiseAndRestoreShiftTheTopBy198)
 {
-    std::vector<Resize> told;
+    EXPECT_EQ(panel->geometry(), QRect(0, 0, 202, 215));
+    EXPECT_EQ(std::vector({object->Height(), object->MinHeight(), object->MaxHeight()}),
+              std::vector({215, 17, 215}));
+    for (const std::int32_t height : {17, 100, 215}) {
+        object->setHeight(height);
+        EXPECT_EQ(std::pair(object->Height(), panel->size()),
+                  std::pair(height, QSize(202, height)));
+    }
+    std::vector<std::pair<bool, std::int32_t>> told;
     std::vector<bool> visibleDuring;
     QObject::connect(object->events(), &zozEZUdeZidEvents::MinMaxResize,
                      [&](bool m, std::int32_t shift) {
@@ -79,7 +73,7 @@ TEST_F(AutomationObject, MinimiseAndRestoreShiftTheTopBy198WhileTheFormIsHidden)
     EXPECT_EQ(std::pair(object->form()->geometry(), object->Height()),
               std::pair(QRect(10, 400, 202, 17), 17));
     // The parent hears shifts of its window's top, not the panel's heights.
-    EXPECT_EQ(told, (std::vector<Resize> {{false, -198}, {true, 198}}));
+    EXPECT_EQ(told, (std::vector<std::pair<bool, std::int32_t>> {{false, -198}, {true, 198}}));
     EXPECT_TRUE(visibleDuring == std::vector<bool>({false, false}) && object->Visible());
 }
 

@@ -27,10 +27,9 @@ bool PrivateBus::start(const QString &servicesDir, const QProcessEnvironment &en
     m_daemon.start("dbus-daemon", {"--nofork", "--print-address", "--config-file=" + config});
     if (!m_daemon.waitForStarted(5000))
         return false;
-    while (!m_daemon.canReadLine()) {
+    while (!m_daemon.canReadLine())
         if (!m_daemon.waitForReadyRead(5000))
             return false;
-    }
     m_address = QString::fromUtf8(m_daemon.readLine()).trimmed();
     return !m_address.isEmpty();
 }

@@ -10,10 +10,7 @@
 class PrivateBus final
 {
 public:
-    PrivateBus() = default;
     ~PrivateBus();
-    PrivateBus(const PrivateBus &) = delete;
-    PrivateBus &operator=(const PrivateBus &) = delete;
 
     bool start(const QString &servicesDir = {},
                const QProcessEnvironment &environment = QProcessEnvironment::systemEnvironment());

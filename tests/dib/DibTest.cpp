@@ -80,26 +80,7 @@ TEST(Gdi, BlitsFailOnStaleHandlesOtherRasterOperationsAndAbsurdExtents)
     EXPECT_TRUE(b.image == before && b.changes == 0);
 }
 
-TEST(Gdi, HalftoneSmoothsWhereColourOnColourRepeatsPixels)
-{
-    Registered src(QImage(2, 1, QImage::Format_RGB32));
-    src.image.setPixel(0, 0, qRgb(0, 0, 0));
-    src.image.setPixel(1, 0, qRgb(255, 255, 255));
-    for (int mode : {COLORONCOLOR, HALFTONE}) {
-        Registered dst(QImage(8, 1, QImage::Format_RGB32));
-        EXPECT_EQ(SetStretchBltMode(dst.dc, mode), COLORONCOLOR);
-        EXPECT_TRUE(StretchBlt(dst.dc, 0, 0, 8, 1, src.dc, 0, 0, 2, 1, SRCCOPY));
-        std::vector<int> reds(8);
-        for (int x = 0; x < 8; ++x)
-            reds[std::size_t(x)] = qRed(dst.image.pixel(x, 0));
-        // Halftone makes a ramp that never steps back.
-        EXPECT_EQ(std::count_if(reds.begin(), reds.end(), [](int r) { return r % 255; }) >= 2,
-                  mode == HALFTONE);
-        EXPECT_TRUE(std::is_sorted(reds.begin(), reds.end()));
-    }
-}
-
-TEST(Gdi, StretchBltHalvesMirrorsAndClipsAtTheDestination)
+TEST(Gdi, StretchBltHalvesMirrorsClipsAtTheDestinationAndHalftoneSmoothsRepeats)
 {
     // Blocks of 2 x 2 equal pixels halve to one pixel each, whichever pixel is sampled.
     const QImage small = noise(4, 3, 8);
@@ -119,6 +100,22 @@ TEST(Gdi, StretchBltHalvesMirrorsAndClipsAtTheDestination)
     QPainter(&expected).fillRect(3, 3, 2, 2, QColor(src.image.pixel(0, 0)));
     EXPECT_TRUE(StretchBlt(dst.dc, 3, 3, 8, 8, src.dc, 0, 0, 4, 4, SRCCOPY));
     EXPECT_EQ(dst.image, expected);
+
+    Registered edge(QImage(2, 1, QImage::Format_RGB32));
+    edge.image.setPixel(0, 0, qRgb(0, 0, 0));
+    edge.image.setPixel(1, 0, qRgb(255, 255, 255));
+    for (int mode : {COLORONCOLOR, HALFTONE}) {
+        Registered ramp(QImage(8, 1, QImage::Format_RGB32));
+        EXPECT_EQ(SetStretchBltMode(ramp.dc, mode), COLORONCOLOR);
+        EXPECT_TRUE(StretchBlt(ramp.dc, 0, 0, 8, 1, edge.dc, 0, 0, 2, 1, SRCCOPY));
+        std::vector<int> reds(8);
+        for (int x = 0; x < 8; ++x)
+            reds[std::size_t(x)] = qRed(ramp.image.pixel(x, 0));
+        // Halftone makes a ramp that never steps back.
+        EXPECT_EQ(std::count_if(reds.begin(), reds.end(), [](int r) { return r % 255; }) >= 2,
+                  mode == HALFTONE);
+        EXPECT_TRUE(std::is_sorted(reds.begin(), reds.end()));
+    }
 }
 
 // Rows padded to 4 bytes, black; absurd requests and ClearUp leave no bits, no device context.

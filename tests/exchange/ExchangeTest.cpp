@@ -129,8 +129,9 @@ TEST_F(SenderBlocks, ExistingBlocksAreSkippedNeverWrittenAndSixteenTakenNumbersE
                 && announced.back() == rewound + mm::ImageBlock::kMaxNumberTries + 1);
 }
 
-// Closing one sender (twice, even) leaves the others numbering.
-TEST_F(SenderBlocks, OneSendersCloseLeavesTheOthersNumbering)
+// Closing one sender (twice, even) leaves the others numbering; a header shrunk by another process
+// is opened again with a trace line, without a fault or wait.
+TEST_F(SenderBlocks, OneSendersCloseLeavesTheOthersNumberingAndAHeaderThatShrankIsOpenedAgain)
 {
     std::vector<std::int32_t> others;
     exchange::Sender other([&](QByteArray &, std::int32_t n) { others.push_back(n); });
@@ -144,11 +145,7 @@ TEST_F(SenderBlocks, OneSendersCloseLeavesTheOthersNumbering)
     ASSERT_TRUE(sender.sendFrame(picture, 8) && sender.sendFrame(picture, 8));
     EXPECT_EQ(others.size(), 1u);
     EXPECT_EQ(announced, (std::vector {others[0] - 1, others[0] + 1, others[0] + 2}));
-}
 
-// A header shrunk by another process is opened again with a trace line, without a fault or wait.
-TEST_F(SenderBlocks, HeaderThatShrankIsOpenedAgainWithATraceLineNotAFault)
-{
     // Cut to two bytes, the low half of the count stays.
     const std::int32_t count = 0x50007;
     std::memcpy(mm::pHeaderView, &count, sizeof count);
@@ -164,8 +161,6 @@ TEST_F(SenderBlocks, HeaderThatShrankIsOpenedAgainWithATraceLineNotAFault)
     EXPECT_EQ(platform::shm::lockMutex(mm::hHeaderMutex, 0), 0);
     platform::shm::unlockMutex(mm::hHeaderMutex);
 }
-
-using participant::ParticipantQueue;
 
 struct Queue : ::testing::Test
 {
@@ -183,7 +178,7 @@ struct Queue : ::testing::Test
         return out;
     }
 
-    ParticipantQueue queue;
+    participant::ParticipantQueue queue;
     std::int32_t number = 9000;
 };
 

@@ -107,11 +107,8 @@ TEST(JpegCodec, DecoderRefusesTargetsItCannotFillDamagedStreamsAndAbsurdSizes)
     }
 }
 
-using EncodeJpegTrace = testenv::TraceCaptureTest;
-
 // The quality shows in the stream's quantisation tables: those another encoder writes for 70.
-// Held pictures, as these, are encoded without the camera's trace lines.
-TEST_F(EncodeJpegTrace, FramesOfEveryDepthEncodeUprightAtTheirOwnSizeAtQuality70)
+TEST(EncodeJpeg, FramesOfEveryDepthEncodeUprightAtTheirOwnSizeAtQuality70)
 {
     const auto tablesAt = [](int quality) {
         return splitSegments(pictureFile(testPicture(8, 8), "JPG", quality), 0xDB).first;
@@ -143,8 +140,9 @@ TEST_F(EncodeJpegTrace, FramesOfEveryDepthEncodeUprightAtTheirOwnSizeAtQuality70
         // Upside down, the red and blue bands would be far apart.
         EXPECT_LT(meanAbsoluteError(decoded, picture), c.maxError);
     }
-    EXPECT_EQ(captured(), "");
 }
+
+using EncodeJpegTrace = testenv::TraceCaptureTest;
 
 TEST_F(EncodeJpegTrace, FailuresGiveNothingAndOnlyCameraFramesTrace)
 {

@@ -12,10 +12,7 @@
 
 namespace {
 
-using paneltest::mouseAt;
-using paneltest::save;
-using paneltest::setting;
-using paneltest::whileShown;
+using namespace paneltest;
 
 // The picture in a saved file; null unless the file is a 24-bit Windows bitmap.
 QImage savedBitmap(const QString &path)
@@ -29,7 +26,7 @@ QImage savedBitmap(const QString &path)
 
 const auto rgb32 = [](const QImage &image) { return image.convertToFormat(QImage::Format_RGB32); };
 
-using Tabs = paneltest::PanelTest;
+using Tabs = PanelTest;
 
 TEST_F(Tabs, HeaderAreasSwitchOnlyToTheOtherTabUpToTheirLastPixel)
 {
@@ -105,7 +102,7 @@ TEST_F(Tabs, ArrowAndCheckBoxToggleAndTellTheParentEachTime)
     EXPECT_EQ(receiving, (std::vector<bool> {false, true}));
 }
 
-class Menus : public paneltest::PanelTest
+class Menus : public PanelTest
 {
 protected:
     // The desktop's pictures folder, also the working folder so that relative names land there.
@@ -230,7 +227,7 @@ TEST_F(Menus, SettingsRestartARunningCameraAndDriverDialogsHoldTheGrabsMeanwhile
                              view->menuOpen()),
                   std::tuple(windowPos, interval, erasures, running && submenu[0] == 'D', running,
                              false));
-        const QString checks = paneltest::plain(menuOf("picSettingsMain", submenu));
+        const QString checks = plain(menuOf("picSettingsMain", submenu));
         EXPECT_TRUE(checks.count("[x] ") == 1 && checks.contains("[x] " + QString(entry)));
     }
 

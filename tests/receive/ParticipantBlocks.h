@@ -16,9 +16,7 @@
 // Image blocks as a parent writes them, for the receive tests and the benchmark.
 namespace recvtest {
 
-using testpic::bottomUpBgr;
-using testpic::Bytes;
-using testpic::pictureFile;
+using namespace testpic;
 
 // Top half one colour, bottom half another: shows both placement and row order.
 inline QImage twoBandPicture(int width, int height, QRgb top, QRgb bottom)

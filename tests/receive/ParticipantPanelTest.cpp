@@ -8,10 +8,7 @@
 
 namespace {
 
-using recvtest::blockBytes;
-using recvtest::BlockFields;
-using recvtest::Bytes;
-using recvtest::zlibCompress;
+using namespace recvtest;
 
 constexpr QRgb kRed = qRgb(230, 20, 20);
 constexpr QRgb kBlue = qRgb(20, 20, 230);
@@ -22,12 +19,6 @@ const std::string kDataTrace = kHeaderTrace
     + "WebCam UpdateParticipantNow - Preparing to copy image data\n"
       "WebCam UpdateParticipantNow - Image data copied\n";
 const std::string kShownTrace = kDataTrace + "WebCam UpdateParticipantNow Exit\n";
-
-Bytes rawOf(int width, QRgb top, QRgb bottom, int height = 0)
-{
-    return recvtest::rawBlock(
-        recvtest::twoBandPicture(width, height ? height : width, top, bottom));
-}
 
 class ParticipantPanel : public paneltest::PanelTest
 {
@@ -54,9 +45,9 @@ protected:
 TEST_F(ParticipantPanel, BitmapsAreCentredOrClippedAndWipeTheLastOneAndFilesSitAtTheTopLeft)
 {
     // Red over blue; the larger picture first, so the smaller one's margins show the wipe.
-    handOver(rawOf(320, kRed, kBlue, 240));
+    handOver(rawBlock(twoBandPicture(320, 240, kRed, kBlue)));
     EXPECT_TRUE(at(0, 0) == kRed && at(173, 143) == kBlue);
-    handOver(rawOf(120, kRed, kBlue));
+    handOver(rawBlock(twoBandPicture(120, 120, kRed, kBlue)));
     const std::tuple<int, int, QRgb> spots[]
         = {{28, 12, kRed},   {147, 12, kRed},  {28, 131, kBlue},   {147, 131, kBlue},
            {27, 12, kWhite}, {28, 11, kWhite}, {148, 131, kWhite}, {28, 132, kWhite}};
@@ -75,7 +66,7 @@ TEST_F(ParticipantPanel, BitmapsAreCentredOrClippedAndWipeTheLastOneAndFilesSitA
                 file.setPixel(x, y, 0);
     panel->Maximize(); // no news on the strip while the panel is expanded
     // An OrigSize that matches nothing: a picture file is never expanded.
-    handOver(blockBytes({12345, 60, 40, 2}, recvtest::pictureFile(file, "PNG")), " Bo ", " Rome ");
+    handOver(blockBytes({12345, 60, 40, 2}, pictureFile(file, "PNG")), " Bo ", " Rome ");
     EXPECT_EQ(view->box("picParticipant")->Picture().size(), QSize(8, 8));
     for (const QPoint p : {QPoint(0, 0), QPoint(7, 0), QPoint(0, 7), QPoint(7, 7), QPoint(8, 2)})
         EXPECT_EQ(at(p.x(), p.y()), kWhite) << p.x() << "," << p.y();
@@ -83,14 +74,14 @@ TEST_F(ParticipantPanel, BitmapsAreCentredOrClippedAndWipeTheLastOneAndFilesSitA
     EXPECT_TRUE(caption("lblParticipant") == "Bo" && caption("lblStatus").isEmpty());
 
     // An unreadable file leaves the box without a picture; the labels still follow.
-    handOver(recvtest::fileBlock(Bytes(200, 0x33)), "Cy", "Nice");
+    handOver(fileBlock(Bytes(200, 0x33)), "Cy", "Nice");
     EXPECT_FALSE(view->box("picParticipant")->hasPicture());
     EXPECT_TRUE(at(2, 0) == kWhite && caption("lblParticipant") == "Cy");
 }
 
 TEST_F(ParticipantPanel, UnusableBlocksAreDroppedOrOnlyRelabelledAndTraceHowFarTheyGot)
 {
-    const Bytes bits = recvtest::bottomUpBgr(recvtest::twoBandPicture(20, 20, kBlue, kBlue));
+    const Bytes bits = bottomUpBgr(twoBandPicture(20, 20, kBlue, kBlue));
     const Bytes packed = zlibCompress(bits), data(64, 0x55), one = {0x5a};
     const auto size = std::int32_t(bits.size());
     // A raw 20 x 20 block with one field changed.
@@ -99,7 +90,7 @@ TEST_F(ParticipantPanel, UnusableBlocksAreDroppedOrOnlyRelabelledAndTraceHowFarT
         fields.*field = value;
         return blockBytes(fields, packed);
     };
-    const Bytes jpeg = recvtest::pictureFile(recvtest::twoBandPicture(8, 8, kRed, kRed));
+    const Bytes jpeg = pictureFile(twoBandPicture(8, 8, kRed, kRed));
     const Bytes cutJpeg(jpeg.begin(), jpeg.begin() + std::ptrdiff_t(jpeg.size() / 2));
     // A block whose data expands to plain: width, height, format, bits per pixel.
     const auto block = [](std::int32_t w, std::int32_t h, std::uint8_t format, std::uint8_t bpp,
@@ -138,7 +129,7 @@ TEST_F(ParticipantPanel, UnusableBlocksAreDroppedOrOnlyRelabelledAndTraceHowFarT
     DebugTrace::setDebugFlag(true);
     for (const auto &[name, bytes, trace, relabelled] : cases) {
         SCOPED_TRACE(name);
-        handOver(rawOf(20, kRed, kRed), "First", "Here");
+        handOver(rawBlock(twoBandPicture(20, 20, kRed, kRed)), "First", "Here");
         const QImage first = shown();
         panel->Maximize(); // expanding clears the strip's status text
         panel->Minimize();
@@ -153,7 +144,7 @@ TEST_F(ParticipantPanel, UnusableBlocksAreDroppedOrOnlyRelabelledAndTraceHowFarT
     }
 
     // The next stream decodes at its own size, from a block longer than its header says.
-    Bytes good = recvtest::jpegBlock(recvtest::twoBandPicture(40, 30, kBlue, kBlue));
+    Bytes good = jpegBlock(twoBandPicture(40, 30, kBlue, kBlue));
     good.resize(good.size() + 3000, 0xee);
     platform::TraceSink::startCapture();
     handOver(good);
@@ -166,10 +157,10 @@ TEST_F(ParticipantPanel, NameOfAnotherLengthSwitchesBackToTheParticipantTab)
     // Raw lengths count, not trimmed ones.
     for (const auto &[incoming, tabAfter] : {std::pair {"Annabel", 0}, {"Bob", 1}, {" Ann ", 0}}) {
         panel->setCurrentTab(0);
-        handOver(recvtest::fileBlock(Bytes(30, 0x01)), "Ann", "Lima");
+        handOver(fileBlock(Bytes(30, 0x01)), "Ann", "Lima");
         panel->setCurrentTab(1);
         ASSERT_TRUE(view->label("lblLocation")->isHidden()) << incoming;
-        handOver(recvtest::fileBlock(Bytes(30, 0x01)), incoming, "Lima");
+        handOver(fileBlock(Bytes(30, 0x01)), incoming, "Lima");
         EXPECT_EQ(panel->CurrentTab(), tabAfter) << incoming;
         EXPECT_EQ(view->label("lblLocation")->isHidden(), tabAfter == 1) << incoming;
     }
@@ -182,13 +173,13 @@ TEST_F(ParticipantPanel, FaultInsideADecoderDropsThatPictureOnlyAndLeavesNothing
     const auto faultingPicture = [](std::size_t size) {
         Bytes file(size, 0x42);
         std::memcpy(file.data(), "FAULTPIC", 8);
-        return recvtest::fileBlock(file);
+        return fileBlock(file);
     };
-    handOver(rawOf(20, kRed, kRed));
+    handOver(rawBlock(twoBandPicture(20, 20, kRed, kRed)));
     const QImage first = shown();
     platform::TraceSink::startCapture();
     handOver(faultingPicture(4096), "Faulty", "Oslo", false);
-    handOver(rawOf(16, kBlue, kBlue), "Good", "Oslo", false);
+    handOver(rawBlock(twoBandPicture(16, 16, kBlue, kBlue)), "Good", "Oslo", false);
     EXPECT_TRUE(view->tmrQueue().Enabled());
     view->tickQueue();
     EXPECT_TRUE(shown() == first && caption("lblParticipant") == "Ann");
